@@ -1,0 +1,49 @@
+# Small helpers shared by the folders' CMakeLists.
+
+# vemtu_library(NAME FOLDER DEPS...): a static library of every .cpp directly in FOLDER.
+function(vemtu_library name folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${folder}/*.cpp)
+  if(NOT sources)
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARGN})
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARGN})
+endfunction()
+
+# vemtu_unit_test(NAME FOLDER LIBS...): one GoogleTest program of every .cpp in FOLDER.
+function(vemtu_unit_test name folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${folder}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE ${ARGN} vemtu_test_support GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR}")
+endfunction()
+
+# vemtu_scenario_test(NAME FOLDER LIBS...): a native program that runs the built agent.
+# Registered once for the native agent and, when VEMTU_WINDOWS_BIN is set, once more
+# for the Windows agent under wine.
+function(vemtu_scenario_test name folder)
+  if(WIN32)
+    return()
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${folder}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE ${ARGN} vemtu_test_support GTest::gtest_main)
+  add_dependencies(${name} Vemtu.EXE)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_SUFFIX .native
+    PROPERTIES ENVIRONMENT "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR};VEMTU_AGENT_EXE=${CMAKE_BINARY_DIR}/bin/Vemtu.EXE")
+  if(VEMTU_WINDOWS_BIN)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_SUFFIX .wine
+      PROPERTIES ENVIRONMENT "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR};VEMTU_AGENT_EXE=${VEMTU_WINDOWS_BIN}/Vemtu.EXE;VEMTU_AGENT_WRAPPER=${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;VEMTU_WINDOWS_BIN=${VEMTU_WINDOWS_BIN}")
+  endif()
+endfunction()

@@ -1,0 +1,10 @@
+#include "driver/agent.h"
+
+namespace vemtu {
+
+int RunAgent(const char* command_tail) noexcept {
+  (void)command_tail;
+  return 0;
+}
+
+}  // namespace vemtu

@@ -1,0 +1,48 @@
+// Directory listing with Windows wildcard rules: '*' matches any run of characters,
+// '?' any one character, and a '?' at the end of the pattern also matches the end of
+// the name ("*.txt?" finds "a.txt" and "a.txt1"). Letter case is ignored, as on Windows.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vemtu::platform {
+
+struct DirEntry {
+  std::string name;          // file name only, no folder
+  bool is_directory = false;
+  std::uint64_t size = 0;    // both halves of the size as the listing reports it
+};
+
+enum class SearchStep {
+  kEntry,      // an entry was returned
+  kNoMore,     // the listing reached its end (or nothing matched)
+  kFailed,     // the listing failed for another reason (see LastError)
+};
+
+// One search over "folder + pattern", e.g. "/x/AlertTkt/*_N_*.txt?" (the pattern is
+// everything after the last separator). Move-only; the destructor closes the search.
+class DirSearch {
+ public:
+  DirSearch();
+  ~DirSearch();
+  DirSearch(DirSearch&&) noexcept;
+  DirSearch& operator=(DirSearch&&) noexcept;
+  DirSearch(const DirSearch&) = delete;
+  DirSearch& operator=(const DirSearch&) = delete;
+
+  // Starts the search and fetches the first entry.
+  SearchStep First(const std::string& folder_and_pattern, DirEntry& entry);
+  // Fetches the next entry.
+  SearchStep Next(DirEntry& entry);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The matcher the Linux listing uses; exposed for tests. Case-insensitive (ASCII).
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+
+}  // namespace vemtu::platform

@@ -1,0 +1,36 @@
+// Named mutexes shared between processes: created unowned (or opened when another
+// process created it first), waited for with a time-out. On Linux the lock is released
+// when its holding process dies, and the next waiter is told it was abandoned.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/lock.h"
+
+namespace vemtu::platform {
+
+class NamedMutex final : public InterProcessLock {
+ public:
+  NamedMutex() = default;
+  ~NamedMutex() override;
+  NamedMutex(NamedMutex&& other) noexcept;
+  NamedMutex& operator=(NamedMutex&& other) noexcept;
+  NamedMutex(const NamedMutex&) = delete;
+  NamedMutex& operator=(const NamedMutex&) = delete;
+
+  // Creates or opens the mutex `name`. Check IsValid(); LastError() tells why not.
+  // Long names (log paths) still map to distinct locks.
+  static NamedMutex Create(const std::string& name);
+
+  bool IsValid() const;
+  WaitResult Wait(unsigned long timeout_ms) override;
+  bool Release() override;
+  void Close();
+
+ private:
+  struct State;
+  State* state_ = nullptr;
+};
+
+}  // namespace vemtu::platform
