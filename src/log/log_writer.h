@@ -1,0 +1,31 @@
+// The one log-line writer and the locked appender that every part of the agent uses,
+// with a run log or a transfer log as the target.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vemtu {
+
+// Event codes of the log lines.
+constexpr int kEventProgress = 9999;  // driver lines, posting lines, transport progress
+constexpr int kEventError = 0;        // transport error lines
+
+// The current local time as "%m/%d/%Y %I:%M:%S %p"; empty when it cannot be read.
+std::string FormatLogTimestamp();
+
+// Formats one line of ten TAB-ended fields and CR LF and appends it to `log_path`.
+// Absent (nullptr) texts are empty fields. Never fails the caller: returns whether the
+// line was written, which no caller needs to examine.
+bool WriteLogEntry(const std::string& log_path, int event_code, int error_number,
+                   const char* message = nullptr, const char* detail1 = nullptr,
+                   const char* detail2 = nullptr, const char* detail3 = nullptr);
+
+// Appends `text` to the file under the file's named lock (five-minute wait), creating
+// the folder when the file is missing and restarting a file larger than 2,097,152 bytes.
+bool AppendLogText(const std::string& path, std::string_view text);
+
+// Creates every folder along `path`, ignoring failures (existing folders included).
+void CreateDirectoryPath(const std::string& path);
+
+}  // namespace vemtu
