@@ -1,0 +1,45 @@
+// INI files through the private-profile functions of kernel32, which apply the rules
+// the callers rely on (case-insensitive names, first duplicate wins, quotes dropped).
+#include "platform/profile.h"
+
+#include <windows.h>
+
+#include <vector>
+
+// winbase.h maps GetProfileInt to the win.ini function of that name.
+#undef GetProfileInt
+
+namespace vemtu::platform {
+
+namespace {
+
+// The profile functions count in 32-bit units; no INI value comes near this.
+constexpr std::size_t kMaxValueChars = 0xFFFFF;
+
+}  // namespace
+
+std::string GetProfileText(const std::string& file, const std::string& section,
+                           const std::string& key, const std::string& default_value,
+                           std::size_t max_chars) {
+  if (max_chars > kMaxValueChars) max_chars = kMaxValueChars;
+  std::vector<char> buffer(max_chars + 1, '\0');
+  DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), default_value.c_str(),
+                                     buffer.data(), static_cast<DWORD>(buffer.size()),
+                                     file.c_str());
+  if (n > max_chars) n = static_cast<DWORD>(max_chars);
+  return std::string(buffer.data(), n);
+}
+
+int GetProfileInt(const std::string& file, const std::string& section,
+                  const std::string& key, int default_value) {
+  return static_cast<int>(
+      GetPrivateProfileIntA(section.c_str(), key.c_str(), default_value, file.c_str()));
+}
+
+bool WriteProfileText(const std::string& file, const std::string& section,
+                      const std::string& key, const std::string& value) {
+  return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
+                                    file.c_str()) != 0;
+}
+
+}  // namespace vemtu::platform
