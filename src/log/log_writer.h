@@ -11,6 +11,13 @@ namespace vemtu {
 constexpr int kEventProgress = 9999;  // driver lines, posting lines, transport progress
 constexpr int kEventError = 0;        // transport error lines
 
+// A log file larger than this at the moment of a write is deleted and started afresh.
+constexpr long long kLogSizeLimit = 2097152;  // 0x200000
+// How long an append waits for the log file's lock.
+constexpr unsigned long kLogLockWaitMs = 300000;
+// Longest log path a line is written to; longer paths are cut.
+constexpr std::size_t kLogPathMaxChars = 359;
+
 // The current local time as "%m/%d/%Y %I:%M:%S %p"; empty when it cannot be read.
 std::string FormatLogTimestamp();
 
@@ -21,9 +28,20 @@ bool WriteLogEntry(const std::string& log_path, int event_code, int error_number
                    const char* message = nullptr, const char* detail1 = nullptr,
                    const char* detail2 = nullptr, const char* detail3 = nullptr);
 
+// The line WriteLogEntry writes, without the timestamp lookup: `timestamp` is field 1
+// and `error_text` field 7.
+std::string FormatLogLine(std::string_view timestamp, int event_code, int error_number,
+                          std::string_view message, std::string_view error_text,
+                          std::string_view detail1, std::string_view detail2,
+                          std::string_view detail3);
+
 // Appends `text` to the file under the file's named lock (five-minute wait), creating
 // the folder when the file is missing and restarting a file larger than 2,097,152 bytes.
 bool AppendLogText(const std::string& path, std::string_view text);
+
+// The name of the lock that guards the log file `path`: the path with every separator
+// and ":" replaced by "-", so it keeps the path's length.
+std::string LogLockName(std::string_view path);
 
 // Creates every folder along `path`, ignoring failures (existing folders included).
 void CreateDirectoryPath(const std::string& path);

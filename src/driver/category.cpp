@@ -1,0 +1,32 @@
+#include "driver/category.h"
+
+#include "common/fixed_text.h"
+
+namespace vemtu {
+
+namespace {
+
+struct CategoryWord {
+  const char* word;
+  CategoryKind kind;
+};
+
+constexpr CategoryWord kCategoryWords[] = {
+    {"Status", CategoryKind::kStatus},
+    {"ATPostLogs", CategoryKind::kATPostLogs},
+    {"Configuration", CategoryKind::kConfiguration},
+};
+
+}  // namespace
+
+std::optional<Category> SelectCategory(std::string_view command_tail) {
+  if (command_tail.empty()) return Category{CategoryKind::kAlertTkt, "AlertTkt"};
+  for (const CategoryWord& entry : kCategoryWords) {
+    if (EqualsIgnoreCase(command_tail, entry.word)) {
+      return Category{entry.kind, std::string(command_tail)};
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace vemtu

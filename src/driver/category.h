@@ -1,0 +1,29 @@
+// Choosing the run's category from the command-line text.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vemtu {
+
+enum class CategoryKind {
+  kAlertTkt,       // empty command line
+  kStatus,         // "Status"
+  kATPostLogs,     // "ATPostLogs"
+  kConfiguration,  // "Configuration": posts nothing, loads no routing table
+};
+
+struct Category {
+  CategoryKind kind;
+  std::string name;  // as typed (its letter case kept), or "AlertTkt"
+};
+
+// The whole text after the program name, compared without case with the three words;
+// empty selects "AlertTkt". Anything else (a trailing blank, two words) selects none.
+std::optional<Category> SelectCategory(std::string_view command_tail);
+
+// True for the categories that load a routing table and post.
+inline bool LoadsRoutingTable(CategoryKind kind) { return kind != CategoryKind::kConfiguration; }
+
+}  // namespace vemtu

@@ -1,0 +1,135 @@
+#include "driver/startup.h"
+
+#include <memory>
+
+#include "common/fixed_text.h"
+#include "log/log_writer.h"
+#include "platform/files.h"
+#include "platform/named_mutex.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "posting/routing_load.h"
+#include "posting/run_record.h"
+
+namespace vemtu {
+
+namespace {
+
+std::string Native(std::string_view fixed_path) { return platform::NativePath(fixed_path); }
+
+void LogRunMessage(const RunContext& ctx, const char* message) {
+  WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, message);
+}
+
+// Steps 1 and 2: priority and the debug privilege; every failure is ignored.
+void RaisePriorityAndPrivilege() {
+  platform::RaiseOwnPriority();
+  platform::AccessToken token = platform::AccessToken::OpenOwn();
+  if (token.IsOpen()) platform::EnablePrivilege(token, "SeDebugPrivilege", true);
+}
+
+// The refusal of a run: the instance lock is closed and forgotten, one line is logged.
+PreviousRun Refuse(RunContext& ctx, PreviousRun outcome, const char* message) {
+  ctx.instance_lock.reset();
+  LogRunMessage(ctx, message);
+  return outcome;
+}
+
+}  // namespace
+
+StartupPaths BuildExecutablePaths(RunContext& ctx, std::string_view exe_path) {
+  std::string_view exe = CutText(exe_path, kExePathMaxChars);
+  ctx.quoted_exe_path.Assign("\"").Append(exe).Append("\"");
+  std::size_t cut = exe.rfind(platform::kPathSeparator);
+  ctx.exe_dir = cut == std::string_view::npos ? exe : exe.substr(0, cut);
+
+  StartupPaths paths;
+  paths.config_dir = ctx.exe_dir.str() + Native("\\Configuration\\WebPost");
+  ctx.config_ini_path = paths.config_dir + Native("\\WebPostConfig.INI");
+  return paths;
+}
+
+void BuildCategoryPaths(RunContext& ctx, const StartupPaths& paths, std::string_view category) {
+  ctx.category = category;
+  const std::string exe_dir = ctx.exe_dir.str();
+  const std::string k(category);
+  ctx.run_log_path = exe_dir + Native("\\ApplicationLog\\WebPost\\WebPostExe\\WebPost") + k + ".log";
+  ctx.agent_ini_path = exe_dir + Native("\\KOLTMobile.INI");
+  ctx.category_ini_path = paths.config_dir + Native("\\Vemtu") + k + ".INI";
+  ctx.category_folder = exe_dir + Native("\\") + k;
+  ctx.error_folder = exe_dir + Native("\\") + k + Native("\\Error");
+}
+
+std::string InstanceLockName(std::string_view category) {
+  return std::string(kInstanceLockPrefix) + std::string(category);
+}
+
+PreviousRun CheckPreviousRun(RunContext& ctx, AgentProcesses& processes) {
+  long long pid = LeadingNumber(ReadRunRecordKey(ctx, kPidSuffix));
+  if (pid <= 0) return PreviousRun::kGone;
+  const auto process_id = static_cast<platform::ProcessId>(pid);
+  if (!processes.IsRunning(process_id)) return PreviousRun::kGone;
+
+  long long cycle = LeadingNumber(ReadRunRecordKey(ctx, kCycleSuffix));
+  if (cycle < 0) cycle = 0;
+  ++cycle;
+  WriteRunRecordKey(ctx, kCycleSuffix, std::to_string(cycle));
+
+  if (cycle >= kWatchdogLimit) {
+    // Stuck for ten attempts in a row: end it. The counter is reset when this run
+    // records itself.
+    if (!processes.Terminate(process_id)) {
+      return Refuse(ctx, PreviousRun::kNotEnded, "MSG: Unable to terminate previous process");
+    }
+    return PreviousRun::kGone;
+  }
+  if (processes.IsRunning(process_id)) {
+    return Refuse(ctx, PreviousRun::kStillRunning, "MSG: Previous process is still running");
+  }
+  return PreviousRun::kGone;  // it ended between the two looks
+}
+
+bool StartRun(RunContext& ctx, RoutingTable& routing, std::string_view command_tail) {
+  RaisePriorityAndPrivilege();
+  const StartupPaths paths = BuildExecutablePaths(ctx, platform::ExecutablePath());
+
+  const std::optional<Category> category = SelectCategory(command_tail);
+  if (!category) return false;  // no category: nothing is written at all
+
+  if (LoadsRoutingTable(category->kind)) {
+    if (!platform::SetAttributesNormal(ctx.config_ini_path.str())) {
+      CreateDirectoryPath(paths.config_dir);
+    }
+    if (LoadRoutingTable(routing, category->name, paths.config_dir) ==
+        RoutingLoad::kLockNotCreated) {
+      return false;
+    }
+    // The Status run starts now, beside this one, before the instance lock is taken.
+    if (category->kind == CategoryKind::kAlertTkt) SpawnCategoryRun(ctx, "Status");
+  }
+
+  platform::SetCurrentFolder(ctx.exe_dir.str());
+  BuildCategoryPaths(ctx, paths, category->name);
+
+  auto lock = std::make_unique<platform::NamedMutex>(
+      platform::NamedMutex::Create(InstanceLockName(category->name)));
+  if (!lock->IsValid()) {
+    LogRunMessage(ctx, "MSG: Unable to create mutex");
+    return false;
+  }
+  ctx.instance_lock = std::move(lock);
+
+  SystemAgentProcesses processes;
+  if (CheckPreviousRun(ctx, processes) != PreviousRun::kGone) return false;
+
+  LogRunMessage(ctx, "MSG: Started Web Posting");
+  WriteRunRecordKey(ctx, kCycleSuffix, "0");
+  WriteRunRecordKey(ctx, kPidSuffix, std::to_string(platform::CurrentProcessId()));
+
+  // Single folder-creation calls: the parent of the category folder is ExeDir.
+  platform::CreateFolder(ctx.category_folder.str());
+  platform::CreateFolder(ctx.error_folder.str());
+  return true;
+}
+
+}  // namespace vemtu

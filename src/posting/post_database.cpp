@@ -1,0 +1,23 @@
+#include "posting/post_database.h"
+
+#include "platform/files.h"
+
+namespace vemtu {
+
+void ReadPostDatabase(RoutingTable& table, const std::string& path) {
+  platform::SetAttributesNormal(path);
+  platform::File file = platform::File::Open(path, platform::OpenMode::kReadWriteExisting);
+  if (!file.IsOpen()) return;
+  unsigned char record[kRoutingRecordSize];
+  long long got = 0;
+  do {
+    // A short read leaves the rest of the record zero; the end-of-file read (or a
+    // failed one) inserts the all-zero entry and ends the loop.
+    got = file.Read(record, sizeof record);
+    std::size_t used = got > 0 ? static_cast<std::size_t>(got) : 0;
+    table.InsertRoutingEntry(RoutingEntryFromRecord(record, used));
+  } while (got > 0);
+  file.Close();
+}
+
+}  // namespace vemtu

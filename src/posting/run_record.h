@@ -1,0 +1,28 @@
+// The run's record in the category INI (section "WebPostCycles", keys category + "PID"
+// and category + "Cycle"). Every single read or write happens under the instance lock:
+// a wait of at most 30000 ms whose outcome is not examined, the access, the release.
+#pragma once
+
+#include <string>
+
+#include "common/run_context.h"
+
+namespace vemtu {
+
+constexpr const char* kRunRecordSection = "WebPostCycles";
+constexpr const char* kPidSuffix = "PID";
+constexpr const char* kCycleSuffix = "Cycle";
+constexpr unsigned long kInstanceLockWaitMs = 30000;
+constexpr std::size_t kRunRecordMaxChars = 99;
+
+// The value of key category + `suffix`; empty when missing; at most 99 characters.
+std::string ReadRunRecordKey(RunContext& ctx, const char* suffix);
+
+// Writes key category + `suffix`.
+void WriteRunRecordKey(RunContext& ctx, const char* suffix, const std::string& value);
+
+// The record of a run that ends: under one hold of the lock, PID = "" and Cycle = "0";
+// then the instance lock is closed and forgotten.
+void EndRunRecord(RunContext& ctx);
+
+}  // namespace vemtu
