@@ -1,0 +1,95 @@
+#include "dcsim_process.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace dcsim {
+
+std::vector<IndexLine> ReadIndex(const std::string& out_folder) {
+  std::vector<IndexLine> lines;
+  std::ifstream in(out_folder + "/index.txt", std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::size_t start = 0, tab;
+    while ((tab = line.find('\t', start)) != std::string::npos) {
+      fields.push_back(line.substr(start, tab - start));
+      start = tab + 1;
+    }
+    fields.push_back(line.substr(start));
+    if (fields.size() != 9) continue;
+    IndexLine entry;
+    entry.number = std::strtoul(fields[0].c_str(), nullptr, 10);
+    entry.via = fields[1];
+    entry.method = fields[2];
+    entry.target = fields[3];
+    entry.prefix = fields[4];
+    entry.body_bytes = std::strtoul(fields[5].c_str(), nullptr, 10);
+    entry.packed = fields[6] == "1";
+    entry.status = fields[7];
+    entry.reply = fields[8];
+    lines.push_back(entry);
+  }
+  return lines;
+}
+
+DcsimProcess::~DcsimProcess() { Stop(); }
+
+bool DcsimProcess::Start(const std::string& exe, const std::string& out,
+                         const std::vector<std::string>& extra, std::string& error) {
+  out_folder = out;
+  std::string ports_file = out + ".ports";
+  std::remove(ports_file.c_str());
+  std::vector<std::string> args = {exe, "--out", out, "--ports-file", ports_file};
+  args.insert(args.end(), extra.begin(), extra.end());
+  pid_ = fork();
+  if (pid_ < 0) {
+    error = "fork failed";
+    pid_ = 0;
+    return false;
+  }
+  if (pid_ == 0) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream in(ports_file);
+    std::string line;
+    if (std::getline(in, line) &&
+        std::sscanf(line.c_str(), "http=%d https=%d proxy=%d", &http_port, &https_port,
+                    &proxy_port) == 3)
+      return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = 0;
+      error = "dcsim ended at start";
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  error = "dcsim did not report its ports";
+  Stop();
+  return false;
+}
+
+void DcsimProcess::Stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = 0;
+}
+
+}  // namespace dcsim
