@@ -1,0 +1,268 @@
+// Private-profile (INI) files with the Windows rules, read and edited as plain bytes.
+//
+// A line is a section header when it starts (after blanks) with '[' and holds a ']':
+// the name is what lies between them, without surrounding blanks. Any other line with
+// an '=' is a key line: the key is the text before the first '=', the value the text
+// after it, both without surrounding blanks. Lines starting with ';' are comments; keys
+// before the first section belong to none. LF ends a line, a CR before it is dropped;
+// a NUL byte ends the text of its line.
+//
+// Readers take a shared flock on the file and writers an exclusive one, so that a
+// write (read, edit, rewrite in place) is never seen half done by our own processes.
+#include "platform/profile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+
+#include "common/fixed_text.h"
+
+namespace vemtu::platform {
+namespace {
+
+// Files above this size are not profiles: reads give the default, writes fail.
+constexpr std::size_t kMaxProfileBytes = 32u << 20;
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// An open profile file, closed (and its flock dropped) by the destructor.
+class LockedFile {
+ public:
+  LockedFile(const std::string& path, bool write) {
+    int flags = O_CLOEXEC | (write ? O_RDWR | O_CREAT : O_RDONLY);
+    do {
+      fd_ = ::open(path.c_str(), flags, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) return;
+    struct stat st;
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+      Fail(EACCES);
+      return;
+    }
+    while (flock(fd_, write ? LOCK_EX : LOCK_SH) != 0) {
+      if (errno != EINTR) return;  // no lock support here: go on without it
+    }
+  }
+  ~LockedFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // The whole file; false when it cannot be read or is too large to be a profile.
+  bool ReadAll(std::string& bytes) {
+    bytes.clear();
+    char chunk[65536];
+    for (;;) {
+      ssize_t n = ::read(fd_, chunk, sizeof chunk);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (n == 0) return true;
+      if (bytes.size() + static_cast<std::size_t>(n) > kMaxProfileBytes) {
+        errno = EFBIG;
+        return false;
+      }
+      bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+
+  // Replaces the whole content with `bytes`.
+  bool Rewrite(const std::string& bytes) {
+    if (lseek(fd_, 0, SEEK_SET) != 0) return false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    return ftruncate(fd_, static_cast<off_t>(bytes.size())) == 0;
+  }
+
+ private:
+  void Fail(int error) {
+    ::close(fd_);
+    fd_ = -1;
+    errno = error;
+  }
+  int fd_ = -1;
+};
+
+enum class LineKind { kOther, kSection, kKey };
+
+// One line of the file, as offsets into its bytes.
+struct Line {
+  std::size_t begin = 0;     // first byte of the line
+  std::size_t text_end = 0;  // end of the line's text (before CR LF, LF or a NUL)
+  std::size_t next = 0;      // first byte of the following line
+  LineKind kind = LineKind::kOther;
+  std::string_view name;     // section name or key
+  std::string_view value;    // key lines: the value, blanks dropped
+};
+
+// Reads the line starting at `begin` of `bytes`.
+Line ReadLine(std::string_view bytes, std::size_t begin) {
+  Line line;
+  line.begin = begin;
+  std::size_t lf = bytes.find('\n', begin);
+  line.next = lf == std::string_view::npos ? bytes.size() : lf + 1;
+  std::size_t end = lf == std::string_view::npos ? bytes.size() : lf;
+  if (end > begin && lf != std::string_view::npos && bytes[end - 1] == '\r') --end;
+  std::size_t nul = bytes.substr(begin, end - begin).find('\0');
+  if (nul != std::string_view::npos) end = begin + nul;
+  line.text_end = end;
+  std::string_view text = Trim(bytes.substr(begin, end - begin));
+  if (text.empty() || text.front() == ';') return line;
+  if (text.front() == '[') {
+    std::size_t close = text.rfind(']');
+    if (close != std::string_view::npos) {
+      line.kind = LineKind::kSection;
+      line.name = Trim(text.substr(1, close - 1));
+      return line;
+    }
+  }
+  std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos) return line;
+  line.kind = LineKind::kKey;
+  line.name = Trim(text.substr(0, equals));
+  line.value = Trim(text.substr(equals + 1));
+  return line;
+}
+
+// Where a key sits in a profile, or where it would go.
+struct Lookup {
+  bool section_found = false;
+  bool key_found = false;
+  Line key_line;                 // the key's line, when found
+  std::size_t section_end = 0;   // after the section's last non-blank line, when found
+};
+
+Lookup Find(std::string_view bytes, std::string_view section, std::string_view key) {
+  Lookup found;
+  bool inside = false;
+  for (std::size_t at = 0; at < bytes.size();) {
+    Line line = ReadLine(bytes, at);
+    at = line.next;
+    if (line.kind == LineKind::kSection) {
+      if (inside) break;  // the first section of that name is the only one looked at
+      if (EqualsIgnoreCase(line.name, section)) {
+        inside = found.section_found = true;
+        found.section_end = line.next;
+      }
+      continue;
+    }
+    if (!inside) continue;
+    if (!Trim(bytes.substr(line.begin, line.text_end - line.begin)).empty()) {
+      found.section_end = line.next;
+    }
+    if (line.kind == LineKind::kKey && EqualsIgnoreCase(line.name, key)) {
+      found.key_found = true;
+      found.key_line = line;
+      break;
+    }
+  }
+  return found;
+}
+
+// The value with a pair of matching quotation marks around the whole of it dropped.
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// Reads `file` into `bytes`; false when it is missing or unreadable.
+bool LoadProfile(const std::string& file, std::string& bytes) {
+  LockedFile in(file, false);
+  return in.IsOpen() && in.ReadAll(bytes);
+}
+
+}  // namespace
+
+std::string GetProfileText(const std::string& file, const std::string& section,
+                           const std::string& key, const std::string& default_value,
+                           std::size_t max_chars) {
+  int saved = errno;
+  std::string bytes;
+  std::string result = default_value;
+  if (LoadProfile(file, bytes)) {
+    Lookup found = Find(bytes, section, key);
+    if (found.key_found) result = std::string(Unquote(found.key_line.value));
+  }
+  errno = saved;
+  return std::string(CutText(result, max_chars));
+}
+
+int GetProfileInt(const std::string& file, const std::string& section,
+                  const std::string& key, int default_value) {
+  std::string text = GetProfileText(file, section, key, std::string(), 64);
+  if (text.empty()) return default_value;
+  return static_cast<int>(LeadingNumber(text));
+}
+
+bool WriteProfileText(const std::string& file, const std::string& section,
+                      const std::string& key, const std::string& value) {
+  // A line break inside the value would start a new line of the file: the value ends
+  // there (and at a NUL, where the C text it stands for ends).
+  std::string_view written = value;
+  std::size_t stop = written.find_first_of(std::string_view("\r\n\0", 3));
+  if (stop != std::string_view::npos) written = written.substr(0, stop);
+
+  LockedFile io(file, true);
+  std::string bytes;
+  if (!io.IsOpen() || !io.ReadAll(bytes)) return false;
+
+  std::string edited;
+  Lookup found = Find(bytes, section, key);
+  if (found.key_found) {
+    // Replace the key's line text, keeping the key's own spelling and the line end.
+    const Line& line = found.key_line;
+    std::size_t key_begin = line.name.data() - bytes.data();
+    edited.reserve(bytes.size() + written.size());
+    edited.append(bytes, 0, key_begin);
+    edited.append(line.name);
+    edited += '=';
+    edited.append(written);
+    edited.append(bytes, line.text_end, std::string::npos);
+  } else {
+    std::string addition;
+    std::size_t at = found.section_found ? found.section_end : bytes.size();
+    if (at > 0 && bytes[at - 1] != '\n') addition += "\r\n";
+    if (!found.section_found) {
+      addition += '[';
+      addition += section;
+      addition += "]\r\n";
+    }
+    addition += key;
+    addition += '=';
+    addition.append(written);
+    addition += "\r\n";
+    edited.reserve(bytes.size() + addition.size());
+    edited.append(bytes, 0, at);
+    edited += addition;
+    edited.append(bytes, at, std::string::npos);
+  }
+  return io.Rewrite(edited);
+}
+
+}  // namespace vemtu::platform
