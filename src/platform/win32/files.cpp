@@ -1,5 +1,5 @@
-// Files and folders through kernel32. Every open file is shared for reading only, so
-// that other processes may read a log while it is being written but not write to it.
+// Files and folders through kernel32. Every open file is shared for reading only: no
+// other handle may write to it while it is open.
 #include "platform/files.h"
 
 #include <windows.h>

@@ -1,0 +1,73 @@
+// Files as other processes see them: sharing while open, sizes beyond 32 bits, and
+// listings that end or fail.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/dir_search.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "support/test_files.h"
+
+namespace vemtu::platform {
+namespace {
+
+bool OnWindows() { return kPathSeparator == '\\'; }
+
+TEST(FileSharing, AnOpenFileCannotBeOpenedForWritingTwice) {
+  if (!OnWindows()) GTEST_SKIP() << "Linux has no share modes";
+  test::TempDir dir;
+  std::string path = dir / "shared.log";
+  File writer = File::Open(path, OpenMode::kReadWriteAlways);
+  ASSERT_TRUE(writer.IsOpen());
+  ASSERT_TRUE(writer.Write("abc", 3));
+
+  File reader = File::Open(path, OpenMode::kReadExisting);
+  // The reader shares reading only, which the writer's open handle already exceeds.
+  EXPECT_FALSE(reader.IsOpen());
+  File second = File::Open(path, OpenMode::kReadWriteAlways);
+  EXPECT_FALSE(second.IsOpen());
+  EXPECT_EQ(LastError(), 32);  // sharing violation
+}
+
+TEST(FileSize, SizesBeyondFourGigabytesKeepTheHighHalf) {
+  test::TempDir dir;
+  std::string path = dir / "big.bin";
+  const std::uint64_t offset = (std::uint64_t{5} << 30) + 7;  // sparse: no blocks written
+  {
+    File file = File::Open(path, OpenMode::kWriteTruncate);
+    ASSERT_TRUE(file.IsOpen());
+    ASSERT_TRUE(file.SeekTo(offset));
+    ASSERT_TRUE(file.Write("z", 1));
+    EXPECT_EQ(file.Size(), static_cast<long long>(offset + 1));
+  }
+  DirSearch search;
+  DirEntry entry;
+  ASSERT_EQ(search.First(dir / "big.*", entry), SearchStep::kEntry);
+  EXPECT_EQ(entry.name, "big.bin");
+  EXPECT_FALSE(entry.is_directory);
+  EXPECT_EQ(entry.size, offset + 1);
+  EXPECT_EQ(search.Next(entry), SearchStep::kNoMore);
+  EXPECT_TRUE(DeleteFileAt(path));
+}
+
+TEST(DirSearchEnd, NoMatchEndsTheListingAndAMissingFolderFails) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "a.txt", "a");
+  DirSearch search;
+  DirEntry entry;
+  EXPECT_EQ(search.First(dir / "*.xml", entry), SearchStep::kNoMore);
+  EXPECT_EQ(search.First(dir / "missing" + std::string(1, kPathSeparator) + "*.xml", entry),
+            SearchStep::kFailed);
+  // A search may be started again on the same object.
+  ASSERT_EQ(search.First(dir / "*.txt", entry), SearchStep::kEntry);
+  EXPECT_EQ(entry.name, "a.txt");
+  EXPECT_EQ(search.Next(entry), SearchStep::kNoMore);
+  DirSearch unused;
+  EXPECT_EQ(unused.Next(entry), SearchStep::kNoMore);
+}
+
+}  // namespace
+}  // namespace vemtu::platform
