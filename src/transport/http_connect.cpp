@@ -1,0 +1,393 @@
+#include "transport/http_connect.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "transport/body_source.h"
+#include "transport/reply_buffer.h"
+#include "transport/request_text.h"
+#include "transport/sdk_wininet.h"
+
+namespace vemtu {
+
+namespace {
+
+constexpr const char kDefaultAgent[] = "Microsoft Internet Explorer";
+constexpr const char kDefaultScheme[] = "HTTP";
+constexpr std::size_t kObjectNameChars = 619;
+constexpr int kForcedRetries = 3;
+
+constexpr DWORD kPlainFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
+constexpr DWORD kSecureFlags = kPlainFlags | INTERNET_FLAG_SECURE |
+                               INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
+                               INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+static_assert(kPlainFlags == 0x84400000u, "plain request flags");
+static_assert(kSecureFlags == 0x84C03000u, "secure request flags");
+
+std::uint32_t LastCode() { return static_cast<std::uint32_t>(platform::LastError()); }
+const char* OrEmpty(const char* text) { return text ? text : ""; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Handles shared between the connection and its workers
+// ---------------------------------------------------------------------------
+
+struct CZHTTPConnect::Handles {
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+  HINTERNET request = nullptr;
+  std::atomic<std::uint32_t> last_error{0};
+  // Set when the waiting side gave up on the worker: a worker left running stops at its
+  // next chunk instead of going on with a request nobody waits for.
+  std::atomic<bool> abandoned{false};
+
+  Handles() = default;
+  Handles(const Handles&) = delete;
+  Handles& operator=(const Handles&) = delete;
+  ~Handles() {
+    // Children before their parent.
+    if (request) InternetCloseHandle(request);
+    if (connection) InternetCloseHandle(connection);
+    if (session) InternetCloseHandle(session);
+  }
+  void Record(std::uint32_t code) { last_error.store(code); }
+  // Records `code` unless an error is recorded already.
+  void RecordFirst(std::uint32_t code) {
+    std::uint32_t none = 0;
+    last_error.compare_exchange_strong(none, code);
+  }
+};
+
+namespace {
+
+using Handles = CZHTTPConnect::Handles;
+
+// What the POST worker needs; shared so that a worker left behind still owns it.
+struct WebPostJob {
+  std::shared_ptr<Handles> owner;
+  std::string body_file_path;
+  std::string reply_file_path;
+  std::vector<char> body_text;
+  std::string prefix;
+  std::string suffix;
+  ReplyBuffer reply;
+};
+
+// Reads the reply into the reply file or the job's buffer. False when a step failed
+// (the error is then recorded unless one was recorded before).
+bool ReadReply(WebPostJob& job, HINTERNET request, char* chunk) {
+  Handles& h = *job.owner;
+  platform::File reply_file;
+  if (!job.reply_file_path.empty()) {
+    platform::SetAttributesNormal(job.reply_file_path);
+    reply_file = platform::File::Open(job.reply_file_path, platform::OpenMode::kReadWriteAlways);
+    if (!reply_file.IsOpen()) {
+      h.RecordFirst(LastCode());
+      return false;
+    }
+  }
+  bool ok = true;
+  for (;;) {
+    if (h.abandoned.load()) {
+      ok = false;
+      break;
+    }
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+      h.RecordFirst(LastCode());
+      ok = false;
+      break;
+    }
+    std::memset(chunk, 0, kChunkBufferSize);
+    DWORD got = 0;
+    if (!InternetReadFile(request, chunk, kWinInetChunkSize, &got)) {
+      h.RecordFirst(LastCode());
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    if (reply_file.IsOpen()) {
+      if (!reply_file.Write(chunk, got)) {
+        h.RecordFirst(LastCode());
+        ok = false;
+        break;
+      }
+    } else {
+      job.reply.AppendReplyBytes(chunk, got);
+    }
+  }
+  if (reply_file.IsOpen()) {
+    reply_file.Close();
+    if (h.last_error.load() != 0) {
+      platform::SetAttributesNormal(job.reply_file_path);
+      platform::DeleteFileAt(job.reply_file_path);
+    }
+  }
+  return ok;
+}
+
+// Streams the body and reads the reply. Failures are recorded in the owner.
+void WebPostWorker(WebPostJob& job) {
+  Handles& h = *job.owner;
+  std::unique_ptr<char[]> chunk(new (std::nothrow) char[kChunkBufferSize]());
+  if (!chunk) return;
+  BodySource body(job.body_file_path, job.prefix,
+                  std::string_view(job.body_text.data(), job.body_text.size()), job.suffix);
+  int retries = 0;
+  for (;;) {
+    std::uint32_t error = 0;
+    std::uint32_t declared = 0;
+    if (!body.Start(declared, error)) {
+      h.Record(error);
+      return;
+    }
+    INTERNET_BUFFERSA buffers_in;
+    std::memset(&buffers_in, 0, sizeof buffers_in);
+    buffers_in.dwStructSize = sizeof buffers_in;
+    buffers_in.dwBufferTotal = declared;
+    if (!HttpSendRequestExA(h.request, &buffers_in, nullptr, HSR_INITIATE, 0)) {
+      h.Record(LastCode());
+      return;
+    }
+    if (declared > 0) {
+      for (;;) {
+        if (h.abandoned.load()) return;
+        long long n = body.Fill(chunk.get(), kWinInetChunkSize, error);
+        if (n < 0) {
+          h.Record(error);
+          return;
+        }
+        if (n > 0) {
+          DWORD written = 0;
+          if (!InternetWriteFile(h.request, chunk.get(), static_cast<DWORD>(n), &written)) {
+            h.Record(LastCode());
+            break;  // the request is still ended
+          }
+        }
+        if (static_cast<std::size_t>(n) != kWinInetChunkSize) break;
+      }
+    }
+    if (!HttpEndRequestA(h.request, nullptr, 0, 0)) {
+      std::uint32_t code = LastCode();
+      if (code == ERROR_INTERNET_FORCE_RETRY && retries < kForcedRetries) {
+        ++retries;
+        h.Record(0);
+        continue;
+      }
+      h.Record(code);
+      return;
+    }
+    break;
+  }
+  body.Close();
+  DWORD status = 0;
+  DWORD status_size = sizeof status;
+  if (!HttpQueryInfoA(h.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                      &status_size, nullptr)) {
+    status = 0;
+  }
+  if (status >= 300) h.RecordFirst(status);
+  ReadReply(job, h.request, chunk.get());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The connection
+// ---------------------------------------------------------------------------
+
+CZHTTPConnect::CZHTTPConnect(unsigned long timeout_ms)
+    : agent_name_(kDefaultAgent), scheme_(kDefaultScheme), timeout_ms_(timeout_ms),
+      handles_(std::make_shared<Handles>()) {}
+
+CZHTTPConnect::~CZHTTPConnect() { ZReset(); }
+
+void CZHTTPConnect::RecordLastError(std::uint32_t code) { handles_->Record(code); }
+
+std::uint32_t CZHTTPConnect::ZGetLastError() const { return handles_->last_error.load(); }
+
+bool CZHTTPConnect::RunStep(std::function<void()> step) {
+  std::uint32_t error = 0;
+  if (RunWorkerStep(std::move(step), timeout_ms_, error)) return true;
+  // A worker that overran may still be using the handles: leave them to it (it closes
+  // them when it ends) and go on with an empty set that carries the error.
+  handles_->abandoned.store(true);
+  handles_ = std::make_shared<Handles>();
+  RecordLastError(error);
+  return false;
+}
+
+void CZHTTPConnect::ZReset() {
+  try {
+    handles_ = std::make_shared<Handles>();
+    agent_name_ = kDefaultAgent;
+    proxy_.Clear();
+    proxy_user_name_.Clear();
+    proxy_password_.Clear();
+    server_name_.Clear();
+    scheme_ = kDefaultScheme;
+    port_ = 0;
+    access_type_ = kDefaultAccessType;
+  } catch (...) {
+  }
+}
+
+int CZHTTPConnect::ZInternetOpen(const char* agent_name, std::uint32_t access_type,
+                                 const char* proxy) {
+  try {
+    ZReset();
+    if (agent_name && *agent_name) agent_name_ = agent_name;
+    access_type_ = access_type;
+    if (proxy && *proxy) proxy_ = proxy;
+    HINTERNET session = InternetOpenA(agent_name_.c_str(), access_type_,
+                                      proxy_.empty() ? nullptr : proxy_.c_str(), nullptr, 0);
+    if (!session) {
+      RecordLastError(LastCode());
+      return 0;
+    }
+    handles_->session = session;
+    return 1;
+  } catch (...) {
+    RecordLastError(LastCode());
+    return 0;
+  }
+}
+
+int CZHTTPConnect::ZInternetConnect(const char* server_name, std::uint16_t port,
+                                    const char* scheme) {
+  try {
+    RecordLastError(0);
+    if (server_name && *server_name) server_name_ = server_name;
+    if (scheme && *scheme) scheme_ = scheme;
+    port_ = port;
+    auto h = handles_;
+    std::string server = server_name_.str();
+    INTERNET_PORT server_port = port_;
+    bool ran = RunStep([h, server, server_port] {
+      try {
+        if (h->connection) {
+          InternetCloseHandle(h->connection);
+          h->connection = nullptr;
+        }
+        h->connection = InternetConnectA(h->session, server.c_str(), server_port, nullptr,
+                                         nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+        if (!h->connection) h->Record(LastCode());
+      } catch (...) {
+      }
+    });
+    return ran && handles_->connection && ZGetLastError() == 0 ? 1 : 0;
+  } catch (...) {
+    RecordLastError(LastCode());
+    return 0;
+  }
+}
+
+int CZHTTPConnect::ZHTTPOpenRequest(const char* object_name, const char* verb) {
+  try {
+    RecordLastError(0);
+    auto h = handles_;
+    std::string object = EncodeRequestPath(OrEmpty(object_name), kObjectNameChars);
+    std::string verb_text(CutText(OrEmpty(verb), 359));
+    bool secure = !EqualsIgnoreCase(scheme_.view(), "HTTP");
+    bool ran = RunStep([h, object, verb_text, secure] {
+      try {
+        if (h->request) {
+          InternetCloseHandle(h->request);
+          h->request = nullptr;
+        }
+        h->request = HttpOpenRequestA(h->connection, verb_text.c_str(), object.c_str(),
+                                      "HTTP/1.0", nullptr, nullptr,
+                                      secure ? kSecureFlags : kPlainFlags, 0);
+        if (!h->request) {
+          h->Record(LastCode());
+          return;
+        }
+        if (secure) {
+          DWORD flags = 0;
+          DWORD size = sizeof flags;
+          InternetQueryOptionA(h->request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size);
+          flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+          InternetSetOptionA(h->request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+        }
+      } catch (...) {
+      }
+    });
+    return ran && handles_->request && ZGetLastError() == 0 ? 1 : 0;
+  } catch (...) {
+    RecordLastError(LastCode());
+    return 0;
+  }
+}
+
+int CZHTTPConnect::ZSetProxyUserPassword(const char* user_name, const char* password) {
+  try {
+    RecordLastError(0);
+    if (user_name && *user_name) {
+      proxy_user_name_ = user_name;
+      if (!InternetSetOptionA(handles_->request, INTERNET_OPTION_PROXY_USERNAME,
+                              const_cast<char*>(proxy_user_name_.c_str()),
+                              static_cast<DWORD>(proxy_user_name_.size() + 1))) {
+        RecordLastError(LastCode());
+        return 0;
+      }
+    }
+    if (password && *password) {
+      proxy_password_ = password;
+      if (!InternetSetOptionA(handles_->request, INTERNET_OPTION_PROXY_PASSWORD,
+                              const_cast<char*>(proxy_password_.c_str()),
+                              static_cast<DWORD>(proxy_password_.size() + 1))) {
+        RecordLastError(LastCode());
+        return 0;
+      }
+    }
+    return 1;
+  } catch (...) {
+    RecordLastError(LastCode());
+    return 0;
+  }
+}
+
+int CZHTTPConnect::ZHTTPWebPost(const char* body_file_path, const char* reply_file_path,
+                                const char* body_text, int body_length, const char* prefix,
+                                const char* suffix, std::string* reply_text, int* reply_length) {
+  try {
+    RecordLastError(0);
+    auto job = std::make_shared<WebPostJob>();
+    job->owner = handles_;
+    job->body_file_path = OrEmpty(body_file_path);
+    job->reply_file_path = OrEmpty(reply_file_path);
+    if (body_length > 0) {
+      job->body_text.assign(static_cast<std::size_t>(body_length), '\0');
+      if (body_text) {
+        std::size_t n = strnlen(body_text, static_cast<std::size_t>(body_length));
+        std::memcpy(job->body_text.data(), body_text, n);
+      }
+    }
+    if (prefix) job->prefix = prefix;
+    if (suffix) job->suffix = suffix;
+    bool ran = RunStep([job] {
+      try {
+        WebPostWorker(*job);
+      } catch (...) {
+      }
+    });
+    if (!ran) return 0;
+    if (job->reply.size() > 0) {
+      if (reply_text) reply_text->assign(job->reply.data(), job->reply.size());
+      if (reply_length) *reply_length = static_cast<int>(job->reply.size());
+    }
+    return ZGetLastError() == 0 ? 1 : 0;
+  } catch (...) {
+    RecordLastError(LastCode());
+    return 0;
+  }
+}
+
+}  // namespace vemtu

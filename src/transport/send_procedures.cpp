@@ -1,0 +1,283 @@
+#include "transport/send_procedures.h"
+
+#include <cstdint>
+#include <memory>
+
+#include "log/log_writer.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "transport/http_connect.h"
+#include "transport/request_text.h"
+#include "transport/retry_name.h"
+#include "transport/wide_text.h"
+#include "transport/winhttp_connect.h"
+
+namespace vemtu {
+
+namespace {
+
+constexpr const char kAgentName[] = "Microsoft Internet Explorer";
+
+// ---------------------------------------------------------------------------
+// What the six procedures differ in
+// ---------------------------------------------------------------------------
+
+enum class Transport {
+  kWinHttp,  // the process-wide WinHTTP connection
+  kWinInet,  // a new WinINet connection per attempt
+};
+
+struct Procedure {
+  const char* name;
+  Transport transport;
+  bool configured_proxy;       // use the configured proxy address when there is one
+  std::uint32_t access_type;   // without a configured proxy address
+  bool proxy_credentials;      // set the proxy user name and password
+  bool retry_rename;           // move a refused file to its next retry name
+};
+
+constexpr std::uint32_t kNamedProxy = 3;  // WinHTTP NAMED_PROXY and WinINet PROXY alike
+
+constexpr Procedure kSendWinHTTPPOST{"SendWinHTTPPOST", Transport::kWinHttp, false, 1, false, false};
+constexpr Procedure kSendProxyWinHTTPPOST{"SendProxyWinHTTPPOST", Transport::kWinHttp, true, 0, true, false};
+constexpr Procedure kSendDefaultProxyWinHTTPPOST{"SendDefaultProxyWinHTTPPOST", Transport::kWinHttp, false, 0, true, false};
+constexpr Procedure kSendPOST{"SendPOST", Transport::kWinInet, false, 1, false, false};
+constexpr Procedure kSendProxyPOST{"SendProxyPOST", Transport::kWinInet, true, 0, true, false};
+constexpr Procedure kSendDefaultProxyPOST{"SendDefaultProxyPOST", Transport::kWinInet, false, 0, true, true};
+
+struct Request {
+  const std::string& host;
+  const std::string& request_path;
+  const std::string& scheme;
+  const std::string& file_path;
+  const char* prefix;
+  const char* suffix;
+  int port;
+};
+
+// ---------------------------------------------------------------------------
+// One connection seen through the steps of an attempt
+// ---------------------------------------------------------------------------
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  virtual const char* library() const = 0;  // "WinInet" or "WinHTTP", for the log labels
+  virtual const char* connect_label() const = 0;
+  virtual int Open(std::uint32_t access_type, const std::string& proxy) = 0;
+  virtual int Connect(const std::string& host, std::uint16_t port, const std::string& scheme) = 0;
+  virtual int OpenRequest(const std::string& path) = 0;
+  virtual int SetProxyCredentials(const std::string& user, const std::string& password) = 0;
+  virtual int WebPost(const Request& request, bool request_proxy, std::string& reply) = 0;
+  virtual std::uint32_t LastError() const = 0;
+};
+
+class WinInetConnection final : public Connection {
+ public:
+  explicit WinInetConnection(unsigned long timeout_ms) : connect_(timeout_ms) {}
+  const char* library() const override { return "WinInet"; }
+  // The WinINet connect step reports under the open step's name.
+  const char* connect_label() const override { return "WinInet.ZInternetOpen"; }
+  int Open(std::uint32_t access_type, const std::string& proxy) override {
+    return connect_.ZInternetOpen(kAgentName, access_type, proxy.empty() ? nullptr : proxy.c_str());
+  }
+  int Connect(const std::string& host, std::uint16_t port, const std::string& scheme) override {
+    return connect_.ZInternetConnect(host.c_str(), port, scheme.c_str());
+  }
+  int OpenRequest(const std::string& path) override {
+    return connect_.ZHTTPOpenRequest(path.c_str(), "POST");
+  }
+  int SetProxyCredentials(const std::string& user, const std::string& password) override {
+    return connect_.ZSetProxyUserPassword(user.c_str(), password.c_str());
+  }
+  int WebPost(const Request& request, bool, std::string& reply) override {
+    int length = 0;
+    return connect_.ZHTTPWebPost(request.file_path.c_str(), nullptr, nullptr, 0, request.prefix,
+                                 request.suffix, &reply, &length);
+  }
+  std::uint32_t LastError() const override { return connect_.ZGetLastError(); }
+
+ private:
+  CZHTTPConnect connect_;
+};
+
+// Drives the process-wide connection with wide texts and leaves it reset.
+class WinHttpConnection final : public Connection {
+ public:
+  explicit WinHttpConnection(CZWinHTTPConnect& connect) : connect_(connect) {}
+  ~WinHttpConnection() override { connect_.ZReset(); }
+  const char* library() const override { return "WinHTTP"; }
+  const char* connect_label() const override { return "WinHTTP.ZInternetConnect"; }
+  int Open(std::uint32_t access_type, const std::string& proxy) override {
+    std::u16string agent = ToWide(kAgentName);
+    if (proxy.empty()) return connect_.ZInternetOpen(agent.c_str(), access_type, nullptr);
+    std::u16string wide_proxy = ToWide(proxy);
+    return connect_.ZInternetOpen(agent.c_str(), access_type, wide_proxy.c_str());
+  }
+  int Connect(const std::string& host, std::uint16_t port, const std::string& scheme) override {
+    return connect_.ZInternetConnect(ToWide(host).c_str(), port, ToWide(scheme).c_str());
+  }
+  int OpenRequest(const std::string& path) override {
+    return connect_.ZHTTPOpenRequest(ToWide(path).c_str(), u"POST");
+  }
+  int SetProxyCredentials(const std::string& user, const std::string& password) override {
+    return connect_.ZSetProxyUserPassword(ToWide(user).c_str(), ToWide(password).c_str());
+  }
+  int WebPost(const Request& request, bool request_proxy, std::string& reply) override {
+    int length = 0;
+    return connect_.ZHTTPWebPost(request.file_path.c_str(), nullptr, nullptr, 0, request.prefix,
+                                 request.suffix, &reply, &length, request_proxy);
+  }
+  std::uint32_t LastError() const override { return connect_.ZGetLastError(); }
+
+ private:
+  CZWinHTTPConnect& connect_;
+};
+
+// ---------------------------------------------------------------------------
+// One attempt
+// ---------------------------------------------------------------------------
+
+// "http=http://address:port", cut at 359 characters.
+std::string ProxyText(const RunContext& ctx) {
+  FixedText<kPathCapacity> text("http=http://");
+  text += ctx.proxy_address.view();
+  text += ":";
+  text += ctx.proxy_port.view();
+  return text.str();
+}
+
+void RetryRename(const RunContext& ctx, const std::string& file_path) {
+  std::string target = RetryTarget(file_path, ctx.error_folder.view(), platform::kPathSeparator,
+                                   kPathCapacity - 1);
+  if (target.empty()) return;
+  platform::SetAttributesNormal(file_path);
+  platform::MoveReplace(file_path, target);
+}
+
+int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& connection,
+            const Request& request, bool request_proxy) {
+  const std::string& log = ctx.transfer_log_path.str();
+  std::string lib = connection.library();
+  auto error_entry = [&](const std::string& message, const char* detail1, const char* detail2,
+                         const char* detail3) {
+    WriteLogEntry(log, kEventError, static_cast<int>(connection.LastError()), message.c_str(),
+                  detail1, detail2, detail3);
+  };
+
+  std::string proxy_text;
+  std::uint32_t access_type = procedure.access_type;
+  if (procedure.configured_proxy && !ctx.proxy_address.empty()) {
+    proxy_text = ProxyText(ctx);
+    access_type = kNamedProxy;
+  }
+  if (!connection.Open(access_type, proxy_text)) {
+    error_entry(lib + ".ZInternetOpen", "ERR", proxy_text.c_str(), nullptr);
+    return 0;
+  }
+  if (!connection.Connect(request.host, static_cast<std::uint16_t>(request.port), request.scheme)) {
+    error_entry(connection.connect_label(), "ERR", request.host.c_str(), nullptr);
+    return 0;
+  }
+  if (!connection.OpenRequest(request.request_path)) {
+    error_entry(lib + ".ZHTTPOpenRequest", "ERR", nullptr, nullptr);
+    return 0;
+  }
+  if (procedure.proxy_credentials &&
+      !connection.SetProxyCredentials(ctx.proxy_user_name, ctx.proxy_password)) {
+    error_entry(lib + ".ZSetProxyUserPassword", "ERR", nullptr, nullptr);
+    return 0;
+  }
+  std::string reply;
+  if (!connection.WebPost(request, request_proxy, reply)) {
+    error_entry("ERR\t" + lib + ".ZHTTPWebPost", nullptr, nullptr, reply.c_str());
+    return 0;
+  }
+  if (reply.empty()) {
+    error_entry(lib + ".ZHTTPWebPost", "ERR", "No text returned", nullptr);
+    if (procedure.retry_rename) RetryRename(ctx, request.file_path);
+    return 0;
+  }
+  std::string message = std::string("MSG: Return text from ") + procedure.name;
+  WriteLogEntry(log, kEventProgress, 0, message.c_str(), reply.c_str());
+  if (IsAcceptedReply(reply)) {
+    platform::SetAttributesNormal(request.file_path);
+    platform::DeleteFileAt(request.file_path);
+    return 1;
+  }
+  if (procedure.retry_rename && IsRefusedReply(reply)) RetryRename(ctx, request.file_path);
+  return 0;
+}
+
+// Writes the start entry, makes the connection and runs the attempt; nothing escapes.
+int Send(const Procedure& procedure, const RunContext& ctx, CZWinHTTPConnect* winhttp,
+         unsigned long timeout_ms, const Request& request, bool request_proxy) {
+  try {
+    std::string started = std::string("MSG: Started ") + procedure.name;
+    WriteLogEntry(ctx.transfer_log_path.str(), kEventProgress, 0, started.c_str());
+    std::unique_ptr<Connection> connection;
+    if (procedure.transport == Transport::kWinHttp) {
+      if (request_proxy) winhttp->SetRequestProxy(ctx.proxy_address.str(), ctx.proxy_port.str());
+      connection = std::make_unique<WinHttpConnection>(*winhttp);
+    } else {
+      connection = std::make_unique<WinInetConnection>(timeout_ms);
+    }
+    return Attempt(procedure, ctx, *connection, request, request_proxy);
+  } catch (...) {
+    if (winhttp) winhttp->ZReset();
+    return 0;
+  }
+}
+
+}  // namespace
+
+int SendWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp, const std::string& host,
+                    const std::string& request_path, const std::string& scheme,
+                    const std::string& file_path, const char* prefix, const char* suffix,
+                    int port) {
+  return Send(kSendWinHTTPPOST, ctx, &winhttp, 0,
+              {host, request_path, scheme, file_path, prefix, suffix, port}, false);
+}
+
+int SendProxyWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp,
+                         const std::string& host, const std::string& request_path,
+                         const std::string& scheme, const std::string& file_path,
+                         const char* prefix, const char* suffix, int port,
+                         int request_proxy_flag) {
+  return Send(kSendProxyWinHTTPPOST, ctx, &winhttp, 0,
+              {host, request_path, scheme, file_path, prefix, suffix, port},
+              request_proxy_flag != 0);
+}
+
+int SendDefaultProxyWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp,
+                                const std::string& host, const std::string& request_path,
+                                const std::string& scheme, const std::string& file_path,
+                                const char* prefix, const char* suffix, int port) {
+  return Send(kSendDefaultProxyWinHTTPPOST, ctx, &winhttp, 0,
+              {host, request_path, scheme, file_path, prefix, suffix, port}, false);
+}
+
+int SendPOST(const RunContext& ctx, const std::string& host, const std::string& request_path,
+             const std::string& scheme, const std::string& file_path, const char* prefix,
+             const char* suffix, int port, unsigned long timeout_ms) {
+  return Send(kSendPOST, ctx, nullptr, timeout_ms,
+              {host, request_path, scheme, file_path, prefix, suffix, port}, false);
+}
+
+int SendProxyPOST(const RunContext& ctx, const std::string& host,
+                  const std::string& request_path, const std::string& scheme,
+                  const std::string& file_path, const char* prefix, const char* suffix,
+                  int port, unsigned long timeout_ms) {
+  return Send(kSendProxyPOST, ctx, nullptr, timeout_ms,
+              {host, request_path, scheme, file_path, prefix, suffix, port}, false);
+}
+
+int SendDefaultProxyPOST(const RunContext& ctx, const std::string& host,
+                         const std::string& request_path, const std::string& scheme,
+                         const std::string& file_path, const char* prefix, const char* suffix,
+                         int port, unsigned long timeout_ms) {
+  return Send(kSendDefaultProxyPOST, ctx, nullptr, timeout_ms,
+              {host, request_path, scheme, file_path, prefix, suffix, port}, false);
+}
+
+}  // namespace vemtu

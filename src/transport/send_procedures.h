@@ -1,0 +1,55 @@
+// The six send procedures: one attempt each to POST one file to the data centre, over
+// WinHTTP or WinINet, directly, through the configured proxy or through the system's
+// default proxy. Each writes its progress and errors to the current transfer log
+// (ctx.transfer_log_path) and returns 1 only when the reply text is exactly "1"; the
+// posted file has then been deleted. SendDefaultProxyPOST also moves a refused file to
+// its next retry name, or into the Error folder after the fifth.
+#pragma once
+
+#include <string>
+
+#include "common/run_context.h"
+#include "transport/worker_step.h"
+
+namespace vemtu {
+
+class CZWinHTTPConnect;
+
+// Arguments common to all six: `host`, `request_path` (object name and query),
+// `scheme` ("HTTP" or "HTTPS"), `file_path` (the body), `prefix` and `suffix` (texts
+// sent before and after the file, or nullptr), `port`. The WinHTTP procedures drive the
+// process-wide `winhttp` connection and reset it afterwards; the WinINet procedures make
+// a connection of their own whose worker time-out is `timeout_ms`.
+
+int SendWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp, const std::string& host,
+                    const std::string& request_path, const std::string& scheme,
+                    const std::string& file_path, const char* prefix, const char* suffix,
+                    int port);
+
+// `request_proxy_flag` 1: the proxy (address:port) is also set on the request itself.
+int SendProxyWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp,
+                         const std::string& host, const std::string& request_path,
+                         const std::string& scheme, const std::string& file_path,
+                         const char* prefix, const char* suffix, int port,
+                         int request_proxy_flag);
+
+int SendDefaultProxyWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp,
+                                const std::string& host, const std::string& request_path,
+                                const std::string& scheme, const std::string& file_path,
+                                const char* prefix, const char* suffix, int port);
+
+int SendPOST(const RunContext& ctx, const std::string& host, const std::string& request_path,
+             const std::string& scheme, const std::string& file_path, const char* prefix,
+             const char* suffix, int port, unsigned long timeout_ms = kWorkerTimeoutMs);
+
+int SendProxyPOST(const RunContext& ctx, const std::string& host,
+                  const std::string& request_path, const std::string& scheme,
+                  const std::string& file_path, const char* prefix, const char* suffix,
+                  int port, unsigned long timeout_ms = kWorkerTimeoutMs);
+
+int SendDefaultProxyPOST(const RunContext& ctx, const std::string& host,
+                         const std::string& request_path, const std::string& scheme,
+                         const std::string& file_path, const char* prefix, const char* suffix,
+                         int port, unsigned long timeout_ms = kWorkerTimeoutMs);
+
+}  // namespace vemtu

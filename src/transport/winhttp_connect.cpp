@@ -1,0 +1,563 @@
+#include "transport/winhttp_connect.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/library.h"
+#include "transport/body_source.h"
+#include "transport/reply_buffer.h"
+#include "transport/request_text.h"
+#include "transport/sdk_winhttp.h"
+#include "transport/wide_text.h"
+
+namespace vemtu {
+
+namespace {
+
+static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is a UTF-16 unit");
+
+constexpr char16_t kDefaultAgent[] = u"Microsoft Internet Explorer";
+constexpr char16_t kDefaultScheme[] = u"HTTP";
+constexpr char16_t kLocalBypass[] = u"<local>";
+constexpr char16_t kEmpty[] = u"";
+constexpr std::size_t kMaxWideChars = CZWinHTTPConnect::kWideChars - 1;
+constexpr std::size_t kRequestProxyChars = 259;  // a 260-character buffer with its zero
+constexpr std::uint32_t kErrorProcNotFound = 127;
+constexpr std::uint32_t kErrorInvalidHandle = 6;
+
+const WCHAR* W(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
+const WCHAR* W(const std::u16string& text) { return W(text.c_str()); }
+
+std::uint32_t LastCode() { return static_cast<std::uint32_t>(platform::LastError()); }
+
+std::u16string Capped(const char16_t* text) {
+  if (!text) return {};
+  std::u16string_view view(text);
+  return std::u16string(view.substr(0, kMaxWideChars));
+}
+
+bool Empty(const char16_t* text) { return text == nullptr || *text == 0; }
+
+const char* OrEmpty(const char* text) { return text ? text : ""; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The bound library and the handles shared with the workers
+// ---------------------------------------------------------------------------
+
+struct CZWinHTTPConnect::Api {
+  platform::Library library;
+  decltype(&::WinHttpOpen) open = nullptr;
+  decltype(&::WinHttpConnect) connect = nullptr;
+  decltype(&::WinHttpOpenRequest) open_request = nullptr;
+  decltype(&::WinHttpSetCredentials) set_credentials = nullptr;
+  decltype(&::WinHttpSendRequest) send_request = nullptr;
+  decltype(&::WinHttpWriteData) write_data = nullptr;
+  decltype(&::WinHttpReceiveResponse) receive_response = nullptr;
+  decltype(&::WinHttpQueryHeaders) query_headers = nullptr;
+  decltype(&::WinHttpQueryAuthSchemes) query_auth_schemes = nullptr;
+  decltype(&::WinHttpCloseHandle) close_handle = nullptr;
+  decltype(&::WinHttpQueryDataAvailable) query_data_available = nullptr;
+  decltype(&::WinHttpReadData) read_data = nullptr;
+  decltype(&::WinHttpCrackUrl) crack_url = nullptr;
+  decltype(&::WinHttpSetOption) set_option = nullptr;
+
+  // Resolves the entry points in order; false at the first that is missing (those
+  // found before it stay set).
+  bool Resolve() {
+    return Bind("WinHttpOpen", open) && Bind("WinHttpConnect", connect) &&
+           Bind("WinHttpOpenRequest", open_request) &&
+           Bind("WinHttpSetCredentials", set_credentials) &&
+           Bind("WinHttpSendRequest", send_request) && Bind("WinHttpWriteData", write_data) &&
+           Bind("WinHttpReceiveResponse", receive_response) &&
+           Bind("WinHttpQueryHeaders", query_headers) &&
+           Bind("WinHttpQueryAuthSchemes", query_auth_schemes) &&
+           Bind("WinHttpCloseHandle", close_handle) &&
+           Bind("WinHttpQueryDataAvailable", query_data_available) &&
+           Bind("WinHttpReadData", read_data) && Bind("WinHttpCrackUrl", crack_url) &&
+           Bind("WinHttpSetOption", set_option);
+  }
+
+ private:
+  template <typename F>
+  bool Bind(const char* name, F& slot) {
+    void* address = library.Resolve(name);
+    if (!address) return false;
+    slot = reinterpret_cast<F>(address);
+    return true;
+  }
+};
+
+struct CZWinHTTPConnect::Handles {
+  // Keeps the library loaded for as long as a handle from it is open.
+  std::shared_ptr<const Api> api;
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+  HINTERNET request = nullptr;
+  std::atomic<std::uint32_t> last_error{0};
+  // Set when the waiting side gave up on the worker: a worker left running stops at its
+  // next pass instead of going on with a request nobody waits for.
+  std::atomic<bool> abandoned{false};
+
+  explicit Handles(std::shared_ptr<const Api> bound) : api(std::move(bound)) {}
+  Handles(const Handles&) = delete;
+  Handles& operator=(const Handles&) = delete;
+  ~Handles() {
+    if (!api || !api->close_handle) return;
+    if (request) api->close_handle(request);
+    if (connection) api->close_handle(connection);
+    if (session) api->close_handle(session);
+  }
+  void Record(std::uint32_t code) { last_error.store(code); }
+  void RecordFirst(std::uint32_t code) {
+    std::uint32_t none = 0;
+    last_error.compare_exchange_strong(none, code);
+  }
+};
+
+namespace {
+
+using Api = CZWinHTTPConnect::Api;
+using Handles = CZWinHTTPConnect::Handles;
+
+struct WebPostJob {
+  std::shared_ptr<Handles> owner;
+  std::string body_file_path;
+  std::string reply_file_path;
+  std::vector<char> body_text;
+  std::string prefix;
+  std::string suffix;
+  ReplyBuffer reply;
+  bool proxy_option = false;
+  std::u16string request_proxy;  // "address:port"
+  std::u16string proxy_user_name;
+  std::u16string proxy_password;
+  std::size_t chunk_size = CZWinHTTPConnect::kDefaultChunkSize;
+  int write_delay_ms = 0;
+};
+
+// Streams the body once; false when the exchange must end (the error is recorded).
+bool SendBody(WebPostJob& job, BodySource& body, std::uint32_t declared, char* chunk) {
+  Handles& h = *job.owner;
+  const Api& api = *h.api;
+  if (!api.send_request(h.request, nullptr, 0, nullptr, 0, declared, 0)) {
+    h.Record(LastCode());
+    return false;
+  }
+  if (declared == 0) return true;
+  for (;;) {
+    if (h.abandoned.load()) return false;
+    std::uint32_t error = 0;
+    long long n = body.Fill(chunk, job.chunk_size, error);
+    if (n < 0) {
+      h.Record(error);
+      return false;
+    }
+    if (n > 0) {
+      DWORD written = 0;
+      if (!api.write_data(h.request, chunk, static_cast<DWORD>(n), &written)) {
+        h.Record(LastCode());
+        return false;
+      }
+      if (job.write_delay_ms > 0) platform::SleepMs(static_cast<unsigned long>(job.write_delay_ms));
+    }
+    if (static_cast<std::size_t>(n) != job.chunk_size) return true;
+  }
+}
+
+bool QueryAuth(const Api& api, Handles& h, DWORD& supported, DWORD& target) {
+  DWORD first = 0;
+  supported = 0;
+  target = 0;
+  if (!api.query_auth_schemes(h.request, &supported, &first, &target)) {
+    h.Record(LastCode());
+    return false;
+  }
+  return true;
+}
+
+// One exchange after another until it is done: a reply that needs no answer, or the
+// second identical challenge in a row. Returns the final status, or 0 when a step failed
+// (recorded).
+DWORD Exchange(WebPostJob& job, char* chunk) {
+  Handles& h = *job.owner;
+  const Api& api = *h.api;
+  BodySource body(job.body_file_path, job.prefix,
+                  std::string_view(job.body_text.data(), job.body_text.size()), job.suffix);
+  DWORD previous = 0;
+  DWORD proxy_scheme = 0;
+  for (;;) {
+    if (h.abandoned.load()) return 0;
+    std::uint32_t declared = 0;
+    std::uint32_t error = 0;
+    if (!body.Start(declared, error)) {
+      h.Record(error);
+      return 0;
+    }
+    if (job.proxy_option) {
+      WCHAR name[kRequestProxyChars + 1];
+      std::memset(name, 0, sizeof name);
+      std::memcpy(name, job.request_proxy.data(),
+                  std::min(job.request_proxy.size(), kRequestProxyChars) * sizeof(WCHAR));
+      WINHTTP_PROXY_INFO info;
+      std::memset(&info, 0, sizeof info);
+      info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+      info.lpszProxy = name;
+      info.lpszProxyBypass = nullptr;
+      if (!api.set_option(h.request, WINHTTP_OPTION_PROXY, &info, sizeof info)) {
+        h.Record(LastCode());
+        return 0;
+      }
+    }
+    if (proxy_scheme != 0 &&
+        !api.set_credentials(h.request, WINHTTP_AUTH_TARGET_PROXY, proxy_scheme,
+                             W(job.proxy_user_name), W(job.proxy_password), nullptr)) {
+      h.Record(LastCode());
+      return 0;
+    }
+    if (!SendBody(job, body, declared, chunk)) return 0;
+    if (!api.receive_response(h.request, nullptr)) {
+      std::uint32_t code = LastCode();
+      if (code == ERROR_WINHTTP_RESEND_REQUEST) continue;
+      h.Record(code);
+      return 0;
+    }
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!api.query_headers(h.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           nullptr, &status, &size, nullptr)) {
+      h.Record(LastCode());
+      return 0;
+    }
+    bool done = true;
+    DWORD supported = 0;
+    DWORD target = 0;
+    if (status == 401) {
+      if (!QueryAuth(api, h, supported, target)) return 0;
+      DWORD scheme = PickAuthScheme(supported);
+      if (scheme != 0) {
+        if (!api.set_credentials(h.request, target, scheme, W(kEmpty), W(kEmpty), nullptr)) {
+          h.Record(LastCode());
+          return 0;
+        }
+        done = previous == 401;
+      }
+    } else if (status == 407) {
+      if (!QueryAuth(api, h, supported, target)) return 0;
+      proxy_scheme = PickAuthScheme(supported);
+      done = previous == 407;
+    }
+    previous = status;
+    if (done) return status;
+  }
+}
+
+bool ReadReply(WebPostJob& job, char* chunk) {
+  Handles& h = *job.owner;
+  const Api& api = *h.api;
+  platform::File reply_file;
+  if (!job.reply_file_path.empty()) {
+    platform::SetAttributesNormal(job.reply_file_path);
+    reply_file = platform::File::Open(job.reply_file_path, platform::OpenMode::kReadWriteAlways);
+    if (!reply_file.IsOpen()) {
+      h.RecordFirst(LastCode());
+      return false;
+    }
+  }
+  bool ok = true;
+  for (;;) {
+    if (h.abandoned.load()) {
+      ok = false;
+      break;
+    }
+    DWORD available = 0;
+    if (!api.query_data_available(h.request, &available)) {
+      h.RecordFirst(LastCode());
+      ok = false;
+      break;
+    }
+    std::memset(chunk, 0, kChunkBufferSize);
+    DWORD got = 0;
+    if (!api.read_data(h.request, chunk, static_cast<DWORD>(job.chunk_size), &got)) {
+      h.RecordFirst(LastCode());
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    if (reply_file.IsOpen()) {
+      if (!reply_file.Write(chunk, got)) {
+        h.RecordFirst(LastCode());
+        ok = false;
+        break;
+      }
+    } else {
+      job.reply.AppendReplyBytes(chunk, got);
+    }
+  }
+  if (reply_file.IsOpen()) {
+    reply_file.Close();
+    if (h.last_error.load() != 0) {
+      platform::SetAttributesNormal(job.reply_file_path);
+      platform::DeleteFileAt(job.reply_file_path);
+    }
+  }
+  return ok;
+}
+
+void WebPostWorker(WebPostJob& job) {
+  Handles& h = *job.owner;
+  if (!h.api) return;
+  std::unique_ptr<char[]> chunk(new (std::nothrow) char[kChunkBufferSize]());
+  if (!chunk) return;
+  DWORD status = Exchange(job, chunk.get());
+  if (status == 0) return;
+  if (status >= 300) h.RecordFirst(status);
+  ReadReply(job, chunk.get());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The connection
+// ---------------------------------------------------------------------------
+
+CZWinHTTPConnect::CZWinHTTPConnect(unsigned long timeout_ms, std::string library_name,
+                                   std::string fallback_library_name)
+    : agent_name_(kDefaultAgent), scheme_(kDefaultScheme), timeout_ms_(timeout_ms),
+      library_name_(std::move(library_name)),
+      fallback_library_name_(std::move(fallback_library_name)),
+      handles_(std::make_shared<Handles>(nullptr)) {}
+
+CZWinHTTPConnect::~CZWinHTTPConnect() {
+  ZReset();
+  ZUnloadWinHttp();
+}
+
+bool CZWinHTTPConnect::IsBound() const { return api_ && api_->open != nullptr; }
+
+void CZWinHTTPConnect::RecordLastError(std::uint32_t code) { handles_->Record(code); }
+
+std::uint32_t CZWinHTTPConnect::ZGetLastError() const { return handles_->last_error.load(); }
+
+bool CZWinHTTPConnect::RunStep(std::function<void()> step) {
+  std::uint32_t error = 0;
+  if (RunWorkerStep(std::move(step), timeout_ms_, error)) return true;
+  // The worker may still be using the handles: leave them to it (it closes them when it
+  // ends) and go on with an empty set that carries the error.
+  handles_->abandoned.store(true);
+  handles_ = std::make_shared<Handles>(api_);
+  RecordLastError(error);
+  return false;
+}
+
+int CZWinHTTPConnect::ZLoadWinHttp() {
+  try {
+    auto api = std::make_shared<Api>();
+    api_.reset();
+    auto check_platform = [](const platform::Library& library) {
+      using CheckFn = decltype(&::WinHttpCheckPlatform);
+      void* address = library.Resolve("WinHttpCheckPlatform");
+      return address == nullptr || reinterpret_cast<CheckFn>(address)() != FALSE;
+    };
+    api->library = platform::Library::Load(library_name_);
+    if (api->library.IsLoaded() && !check_platform(api->library)) api->library.Unload();
+    if (!api->library.IsLoaded()) {
+      api->library = platform::Library::Load(fallback_library_name_);
+      if (!api->library.IsLoaded()) return 0;
+      if (!check_platform(api->library)) {
+        api->library.Unload();
+        return 0;
+      }
+    }
+    bool complete = api->Resolve();
+    api_ = std::move(api);
+    return complete ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int CZWinHTTPConnect::ZUnloadWinHttp() {
+  // Handles still open (or held by a late worker) keep the library until they close.
+  api_.reset();
+  return 1;
+}
+
+void CZWinHTTPConnect::ZReset() {
+  try {
+    handles_ = std::make_shared<Handles>(api_);
+    agent_name_ = kDefaultAgent;
+    proxy_.clear();
+    proxy_user_name_.clear();
+    proxy_password_.clear();
+    server_name_.clear();
+    scheme_ = kDefaultScheme;
+    port_ = 0;
+    access_type_ = kAccessDefaultProxy;
+  } catch (...) {
+  }
+}
+
+void CZWinHTTPConnect::SetRequestProxy(const std::string& address, const std::string& port) {
+  std::string name = address + ":" + port;
+  request_proxy_ = ToWide(name).substr(0, kRequestProxyChars);
+}
+
+int CZWinHTTPConnect::ZInternetOpen(const char16_t* agent_name, std::uint32_t access_type,
+                                    const char16_t* proxy) {
+  try {
+    ZReset();
+    if (!api_ || !api_->open) return 0;
+    if (!Empty(agent_name)) agent_name_ = Capped(agent_name);
+    access_type_ = access_type;
+    HINTERNET session;
+    if (!Empty(proxy)) {
+      proxy_ = Capped(proxy);
+      session = api_->open(W(agent_name_), access_type_, W(proxy_), W(kLocalBypass), 0);
+    } else {
+      session = api_->open(W(agent_name_), access_type_, nullptr, nullptr, 0);
+    }
+    if (!session) {
+      RecordLastError(LastCode());
+      return 0;
+    }
+    handles_->session = session;
+    DWORD timeout = static_cast<DWORD>(timeout_ms_);
+    if (api_->set_option) {
+      api_->set_option(session, WINHTTP_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+    }
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int CZWinHTTPConnect::ZInternetConnect(const char16_t* server_name, std::uint16_t port,
+                                       const char16_t* scheme) {
+  try {
+    RecordLastError(0);
+    if (!Empty(server_name)) server_name_ = Capped(server_name);
+    if (!Empty(scheme)) scheme_ = Capped(scheme);
+    port_ = port;
+    auto h = handles_;
+    std::u16string server = server_name_;
+    INTERNET_PORT server_port = port_;
+    bool ran = RunStep([h, server, server_port] {
+      try {
+        if (!h->api || !h->api->connect) return;
+        if (h->connection) {
+          h->api->close_handle(h->connection);
+          h->connection = nullptr;
+        }
+        h->connection = h->api->connect(h->session, W(server), server_port, 0);
+        if (!h->connection) h->Record(LastCode());
+      } catch (...) {
+      }
+    });
+    return ran && handles_->connection && ZGetLastError() == 0 ? 1 : 0;
+  } catch (...) {
+    RecordLastError(LastCode());
+    return 0;
+  }
+}
+
+int CZWinHTTPConnect::ZHTTPOpenRequest(const char16_t* object_name, const char16_t* verb) {
+  try {
+    RecordLastError(0);
+    auto h = handles_;
+    std::u16string object =
+        EncodeRequestPath(std::u16string_view(object_name ? object_name : u""), kMaxWideChars);
+    std::u16string verb_text = Capped(verb);
+    bool secure = !(scheme_.size() == 4 && (scheme_[0] | 0x20) == u'h' &&
+                    (scheme_[1] | 0x20) == u't' && (scheme_[2] | 0x20) == u't' &&
+                    (scheme_[3] | 0x20) == u'p');
+    bool ran = RunStep([h, object, verb_text, secure] {
+      try {
+        if (!h->api || !h->api->open_request) {
+          h->Record(kErrorProcNotFound);
+          return;
+        }
+        if (h->request) {
+          h->api->close_handle(h->request);
+          h->request = nullptr;
+        }
+        h->request = h->api->open_request(h->connection, W(verb_text), W(object), nullptr,
+                                          nullptr, nullptr,
+                                          secure ? WINHTTP_FLAG_SECURE : 0);
+        if (!h->request) h->Record(LastCode());
+      } catch (...) {
+      }
+    });
+    return ran && handles_->request && ZGetLastError() == 0 ? 1 : 0;
+  } catch (...) {
+    RecordLastError(LastCode());
+    return 0;
+  }
+}
+
+int CZWinHTTPConnect::ZSetProxyUserPassword(const char16_t* user_name, const char16_t* password) {
+  RecordLastError(0);
+  try {
+    if (!Empty(user_name)) proxy_user_name_ = Capped(user_name);
+    if (!Empty(password)) proxy_password_ = Capped(password);
+  } catch (...) {
+  }
+  return 1;
+}
+
+int CZWinHTTPConnect::ZHTTPWebPost(const char* body_file_path, const char* reply_file_path,
+                                   const char* body_text, int body_length, const char* prefix,
+                                   const char* suffix, std::string* reply_text,
+                                   int* reply_length, bool proxy_option) {
+  try {
+    RecordLastError(0);
+    auto job = std::make_shared<WebPostJob>();
+    job->owner = handles_;
+    job->body_file_path = OrEmpty(body_file_path);
+    job->reply_file_path = OrEmpty(reply_file_path);
+    if (body_length > 0) {
+      job->body_text.assign(static_cast<std::size_t>(body_length), '\0');
+      if (body_text) {
+        std::size_t n = strnlen(body_text, static_cast<std::size_t>(body_length));
+        std::memcpy(job->body_text.data(), body_text, n);
+      }
+    }
+    if (prefix) job->prefix = prefix;
+    if (suffix) job->suffix = suffix;
+    job->proxy_option = proxy_option;
+    job->request_proxy = request_proxy_;
+    job->proxy_user_name = proxy_user_name_;
+    job->proxy_password = proxy_password_;
+    job->chunk_size = static_cast<std::size_t>(write_chunk_size_);
+    job->write_delay_ms = write_delay_ms_;
+    bool ran = RunStep([job] {
+      try {
+        if (!job->owner->request) {
+          job->owner->Record(kErrorInvalidHandle);
+          return;
+        }
+        WebPostWorker(*job);
+      } catch (...) {
+      }
+    });
+    if (!ran) return 0;
+    if (job->reply.size() > 0) {
+      if (reply_text) reply_text->assign(job->reply.data(), job->reply.size());
+      if (reply_length) *reply_length = static_cast<int>(job->reply.size());
+    }
+    return ZGetLastError() == 0 ? 1 : 0;
+  } catch (...) {
+    RecordLastError(LastCode());
+    return 0;
+  }
+}
+
+}  // namespace vemtu
