@@ -1,9 +1,122 @@
 #include "driver/configuration.h"
 
+#include <string>
+
+#include "log/log_writer.h"
+#include "platform/profile.h"
+#include "posting/run_record.h"
+#include "transport/xml_encryption_client.h"
+
 namespace vemtu {
 
-// Placeholder until the configuration step lands.
-bool ConfigureRun(RunContext&) { return true; }
-void AdvanceConfigCycles(const RunContext&, const std::string&) {}
+namespace {
+
+// One text value of the agent INI; `max_chars` cuts longer values.
+struct AgentValue {
+  const char* section;
+  const char* key;
+  std::size_t max_chars;
+};
+
+// Read in this order; any one empty ends the run.
+constexpr AgentValue kRegistrationId{"MACHINE_INFO", "DCRegId", 259};
+constexpr AgentValue kMemberId{"CONTROLLER_INFO", "MemberId", 358};
+constexpr AgentValue kSiteId{"CONTROLLER_INFO", "SiteId", 358};
+constexpr AgentValue kAgentType{"MACHINE_INFO", "AgentType", 358};
+
+constexpr AgentValue kPrimarySite{"DCConnURL", "ControllerPSite", 259};
+constexpr AgentValue kSecondarySite{"DCConnURL", "ControllerSSite", 259};
+constexpr AgentValue kProxyAddress{"ProxySettings", "ProxyIP", 259};
+constexpr AgentValue kProxyPort{"ProxySettings", "ProxyPort", 49};
+constexpr AgentValue kProxyUserName{"ProxySettings", "ProxyUserName", 259};  // enciphered
+constexpr AgentValue kProxyPassword{"ProxySettings", "ProxyPassword", 259};  // enciphered
+
+// The clear-text credentials are texts of the run record like the others.
+constexpr std::size_t kClearTextMaxChars = kPathCapacity - 1;
+
+constexpr char kNoRegistration[] = "ERR: Unable to get Registration ID, check KOLTMobile.ini";
+constexpr char kNoComponent[] = "ERR: Unable to create instance of XML Encryption Component";
+
+// The update counters of the "Configuration" run and the value each wraps to 0 at.
+constexpr char kCyclesSection[] = "ConfigCycles";
+constexpr char kAgentUpdateCycle[] = "KOLTMobileUpdateCycle";
+constexpr char kDnsUpdateCycle[] = "DNSSpecificUpdateCycle";
+constexpr char kRoutingUpdateCycle[] = "RepriortizeUpdateCycle";  // spelled so by the agent
+constexpr int kTestAgentCycleLimit = 5;
+constexpr int kAgentCycleLimit = 30;
+constexpr int kDnsCycleLimit = 30;
+constexpr int kRoutingCycleLimit = 8;
+constexpr char kTestAgentType[] = "TVQA";
+
+std::string ReadAgentValue(const RunContext& ctx, const AgentValue& value) {
+  return platform::GetProfileText(ctx.agent_ini_path.str(), value.section, value.key, "",
+                                  value.max_chars);
+}
+
+// Logs `message`, clears the run's record and closes the instance lock: the run ends.
+bool EndConfiguration(RunContext& ctx, const char* message) {
+  WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, message);
+  EndRunRecord(ctx);
+  return false;
+}
+
+void CutClearText(std::string& text) {
+  if (text.size() > kClearTextMaxChars) text.resize(kClearTextMaxChars);
+}
+
+void AdvanceCycle(const std::string& ini, const char* key, int limit) {
+  // Widened so that a stored value at the top of the int range cannot overflow.
+  long long next = static_cast<long long>(platform::GetProfileInt(ini, kCyclesSection, key, 0)) + 1;
+  if (next >= limit) next = 0;
+  platform::WriteProfileText(ini, kCyclesSection, key, std::to_string(next));
+}
+
+}  // namespace
+
+bool ConfigureRun(RunContext& ctx) {
+  std::string registration_id = ReadAgentValue(ctx, kRegistrationId);
+  std::string member_id = ReadAgentValue(ctx, kMemberId);
+  std::string site_id = ReadAgentValue(ctx, kSiteId);
+  std::string agent_type = ReadAgentValue(ctx, kAgentType);
+  ctx.registration_id = registration_id;
+  ctx.member_id = member_id;
+  ctx.site_id = site_id;
+  ctx.agent_type = agent_type;
+  if (registration_id.empty() || member_id.empty() || site_id.empty() || agent_type.empty()) {
+    return EndConfiguration(ctx, kNoRegistration);
+  }
+
+  ctx.primary_site_url = ReadAgentValue(ctx, kPrimarySite);
+  ctx.secondary_site_url = ReadAgentValue(ctx, kSecondarySite);
+  ctx.proxy_address = ReadAgentValue(ctx, kProxyAddress);
+  ctx.proxy_port = ReadAgentValue(ctx, kProxyPort);
+  std::string enciphered = ReadAgentValue(ctx, kProxyUserName);
+
+  ctx.proxy_user_name.clear();
+  ctx.proxy_password.clear();
+  // The password is read only when there is a user name to go with it.
+  if (enciphered.empty()) return true;
+
+  CXMLEncryptionClient client;
+  if (!client.CreateComponent()) return EndConfiguration(ctx, kNoComponent);
+  // Whatever the component returns is taken: a failed call leaves the text empty.
+  client.DecryptText(enciphered, ctx.proxy_user_name);
+  CutClearText(ctx.proxy_user_name);
+  enciphered.clear();
+  enciphered = ReadAgentValue(ctx, kProxyPassword);
+  if (!enciphered.empty()) {
+    client.DecryptText(enciphered, ctx.proxy_password);
+    CutClearText(ctx.proxy_password);
+  }
+  return true;
+}
+
+void AdvanceConfigCycles(const RunContext& ctx, const std::string& config_ini_path) {
+  int agent_limit =
+      EqualsIgnoreCase(ctx.agent_type.view(), kTestAgentType) ? kTestAgentCycleLimit : kAgentCycleLimit;
+  AdvanceCycle(config_ini_path, kAgentUpdateCycle, agent_limit);
+  AdvanceCycle(config_ini_path, kDnsUpdateCycle, kDnsCycleLimit);
+  AdvanceCycle(config_ini_path, kRoutingUpdateCycle, kRoutingCycleLimit);
+}
 
 }  // namespace vemtu

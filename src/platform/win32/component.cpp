@@ -1,0 +1,119 @@
+// Windows components: COM objects created by ProgID in any server context, started with
+// OleRun and called through their automation interface with BSTRs.
+#include "platform/component.h"
+
+#include <windows.h>
+#include <ole2.h>
+#include <oleauto.h>
+
+#include <utility>
+
+#include "platform/win32/component_ids.h"
+
+namespace vemtu::platform {
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return wide;
+}
+
+bool Narrow(const wchar_t* wide, std::size_t length, std::string& out) {
+  if (length == 0) {
+    out.clear();
+    return true;
+  }
+  int n = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return false;
+  std::string narrow(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), &narrow[0], n, nullptr, nullptr);
+  out.swap(narrow);
+  return true;
+}
+
+// Frees a BSTR when the owner goes out of scope.
+class BstrHolder {
+ public:
+  explicit BstrHolder(BSTR text = nullptr) : text_(text) {}
+  ~BstrHolder() { SysFreeString(text_); }
+  BstrHolder(const BstrHolder&) = delete;
+  BstrHolder& operator=(const BstrHolder&) = delete;
+  BSTR get() const { return text_; }
+  BSTR* receive() { return &text_; }
+
+ private:
+  BSTR text_;
+};
+
+}  // namespace
+
+ComponentRuntime::ComponentRuntime() : ready_(SUCCEEDED(CoInitialize(nullptr))) {}
+
+ComponentRuntime::~ComponentRuntime() {
+  // Only a successful initialisation (S_OK or S_FALSE) is balanced by an uninitialisation.
+  if (ready_) CoUninitialize();
+}
+
+ComponentObject ComponentObject::Create(const std::string& name, ComponentStatus& status) {
+  ComponentObject result;
+  std::wstring wide_name = Widen(name);
+  CLSID class_id;
+  HRESULT hr = !wide_name.empty() && wide_name[0] == L'{'
+                   ? CLSIDFromString(wide_name.c_str(), &class_id)
+                   : CLSIDFromProgID(wide_name.c_str(), &class_id);
+  if (FAILED(hr)) {
+    status = ComponentStatus::kNameUnknown;
+    return result;
+  }
+  // CLSCTX_ALL includes out-of-process servers: ask for IUnknown, start the object with
+  // OleRun, and only then ask for the automation interface.
+  IUnknown* unknown = nullptr;
+  hr = CoCreateInstance(class_id, nullptr, CLSCTX_ALL, IID_IUnknown,
+                        reinterpret_cast<void**>(&unknown));
+  if (FAILED(hr) || !unknown) {
+    status = ComponentStatus::kCreateFailed;
+    return result;
+  }
+  hr = OleRun(unknown);
+  if (FAILED(hr)) {
+    unknown->Release();
+    status = ComponentStatus::kStartFailed;
+    return result;
+  }
+  ICipherText* face = nullptr;
+  hr = unknown->QueryInterface(kCipherInterfaceId, reinterpret_cast<void**>(&face));
+  unknown->Release();
+  if (FAILED(hr) || !face) {
+    status = ComponentStatus::kInterfaceMissing;
+    return result;
+  }
+  result.object_ = face;
+  status = ComponentStatus::kCreated;
+  return result;
+}
+
+bool ComponentObject::CallTextMethod(int method, const std::string& in, std::string& out) {
+  if (!object_ || (method != 1 && method != 2)) return false;
+  auto* face = static_cast<ICipherText*>(object_);
+  std::wstring wide = Widen(in);
+  if (!in.empty() && wide.empty()) return false;
+  BstrHolder argument(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
+  if (!argument.get()) return false;
+  BstrHolder answer;
+  HRESULT hr = method == 1 ? face->EncryptText(argument.get(), answer.receive())
+                           : face->DecryptText(argument.get(), answer.receive());
+  if (FAILED(hr)) return false;
+  return Narrow(answer.get(), SysStringLen(answer.get()), out);
+}
+
+void ComponentObject::Release() {
+  if (auto* face = static_cast<ICipherText*>(std::exchange(object_, nullptr))) face->Release();
+  binding_ = nullptr;
+}
+
+}  // namespace vemtu::platform

@@ -1,0 +1,34 @@
+// The client of the deciphering component "XMLCipher.clsCipher": creates the component
+// and turns one enciphered text into its clear text. No failure escapes it.
+#pragma once
+
+#include <string>
+
+#include "platform/component.h"
+
+namespace vemtu {
+
+class CXMLEncryptionClient {
+ public:
+  // Prepares the component runtime for the calling thread.
+  CXMLEncryptionClient();
+  // Releases the component (when created), then the component runtime.
+  virtual ~CXMLEncryptionClient();
+  CXMLEncryptionClient(const CXMLEncryptionClient&) = delete;
+  CXMLEncryptionClient& operator=(const CXMLEncryptionClient&) = delete;
+
+  // Creates the component once; true when it exists. A failed creation keeps nothing.
+  bool CreateComponent();
+
+  // Deciphers `enciphered` (system code page) into `clear_text`. Returns whether the
+  // component exists; when it does not, or when it reports a failure, `clear_text` is
+  // left as it was.
+  bool DecryptText(const std::string& enciphered, std::string& clear_text);
+
+ private:
+  platform::ComponentRuntime runtime_;
+  platform::ComponentObject component_;
+  bool created_ = false;
+};
+
+}  // namespace vemtu

@@ -1,0 +1,59 @@
+// vemtu-cipher: enciphers proxy credentials for the agent INI and deciphers them again,
+// with the same key and text form as the component the agent calls.
+//   vemtu-cipher encrypt [TEXT]   prints the enciphered TEXT
+//   vemtu-cipher decrypt [TEXT]   prints the clear text
+//   vemtu-cipher key-path         prints where the key file is
+// Without TEXT the text is read from standard input (one line ending at its end is
+// dropped). Exit code 0 on success, 1 on failure (reason on standard error), 2 on misuse.
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "cipher_text.h"
+#include "key_store.h"
+#include "tool_io.h"
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage: vemtu-cipher encrypt|decrypt [TEXT]\n"
+               "       vemtu-cipher key-path\n"
+               "Without TEXT the text is read from standard input.\n";
+  return 2;
+}
+
+std::string ReadStandardInput() {
+  std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace vemtu::cipher;
+  std::vector<std::string> args = CommandArguments(argc, argv);
+  if (args.size() < 2 || args.size() > 3) return Usage();
+  const std::string& command = args[1];
+  if (command == "key-path" && args.size() == 2) {
+    std::cout << KeyFilePath() << '\n';
+    return 0;
+  }
+  bool encrypt = command == "encrypt";
+  if (!encrypt && command != "decrypt") return Usage();
+  PrepareBinaryInput();
+  std::string input = args.size() == 3 ? args[2] : ReadStandardInput();
+  std::string output;
+  CipherStatus status = encrypt ? EncryptWithStoredKey(input, output)
+                                : DecryptWithStoredKey(input, output);
+  if (status != CipherStatus::kOk) {
+    std::cerr << "vemtu-cipher: " << command << " failed: " << Describe(status)
+              << " (key file " << KeyFilePath() << ")\n";
+    return 1;
+  }
+  std::cout << output << '\n';
+  return std::cout.flush() ? 0 : 1;
+}
