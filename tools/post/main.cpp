@@ -1,0 +1,136 @@
+// vemtu-post: posts one file through one send procedure, exactly as the agent would,
+// and reports the procedure's result. The transfer log lines go to --log.
+//
+//   vemtu-post --method N|NAME --host H --port P --path REQUEST_PATH --file FILE
+//              --log TRANSFER_LOG [--scheme HTTP|HTTPS] [--proxy-address A]
+//              [--proxy-port P] [--proxy-user U] [--proxy-password W]
+//              [--error-folder DIR] [--timeout MS] [--config-ini INI]
+//              [--prefix TEXT] [--suffix TEXT]
+//              [--winhttp-library NAME] [--winhttp-fallback NAME]
+//
+// Methods by number as the agent's cascade counts them: 1 SendWinHTTPPOST,
+// 2 SendProxyWinHTTPPOST, 3 SendDefaultProxyWinHTTPPOST, 4 SendProxyWinHTTPPOST with
+// the proxy also set on the request, 5 SendPOST, 6 SendProxyPOST, 7 SendDefaultProxyPOST.
+// Exit code: 0 when the procedure returned 1, 1 when it returned 0, 2 for a usage error.
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "common/fixed_text.h"
+#include "common/run_context.h"
+#include "transport/send_procedures.h"
+#include "transport/winhttp_connect.h"
+
+namespace {
+
+using vemtu::CZWinHTTPConnect;
+using vemtu::RunContext;
+
+struct Arguments {
+  std::map<std::string, std::string> values;
+  std::string Get(const std::string& key, const std::string& fallback = "") const {
+    auto it = values.find(key);
+    return it == values.end() ? fallback : it->second;
+  }
+  bool Has(const std::string& key) const { return values.count(key) != 0; }
+};
+
+const char* const kMethodNames[] = {"SendWinHTTPPOST",      "SendProxyWinHTTPPOST",
+                                    "SendDefaultProxyWinHTTPPOST", "SendProxyWinHTTPPOST",
+                                    "SendPOST",             "SendProxyPOST",
+                                    "SendDefaultProxyPOST"};
+
+// 1 to 7, or 0 when the text names no method.
+int MethodNumber(const std::string& text) {
+  long long number = vemtu::LeadingNumber(text);
+  if (number >= 1 && number <= 7 && std::to_string(number) == text) return static_cast<int>(number);
+  for (int i = 0; i < 7; ++i) {
+    if (text == kMethodNames[i]) return i + 1;
+  }
+  return 0;
+}
+
+int Usage(const char* why) {
+  std::fprintf(stderr,
+               "vemtu-post: %s\n"
+               "usage: vemtu-post --method N|NAME --host H --port P --path REQUEST_PATH\n"
+               "                  --file FILE --log TRANSFER_LOG [--scheme HTTP|HTTPS]\n"
+               "                  [--proxy-address A] [--proxy-port P] [--proxy-user U]\n"
+               "                  [--proxy-password W] [--error-folder DIR] [--timeout MS]\n"
+               "                  [--config-ini INI] [--prefix TEXT] [--suffix TEXT]\n"
+               "                  [--winhttp-library NAME] [--winhttp-fallback NAME]\n",
+               why);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  for (int i = 1; i < argc; ++i) {
+    std::string key = argv[i];
+    if (key.rfind("--", 0) != 0 || i + 1 >= argc) return Usage(("unexpected " + key).c_str());
+    args.values[key.substr(2)] = argv[++i];
+  }
+  int method = MethodNumber(args.Get("method"));
+  if (method == 0) return Usage("--method must be 1 to 7 or a procedure name");
+  for (const char* required : {"host", "port", "path", "file", "log"}) {
+    if (!args.Has(required)) return Usage((std::string("--") + required + " is required").c_str());
+  }
+
+  RunContext ctx;
+  ctx.transfer_log_path = args.Get("log");
+  ctx.error_folder = args.Get("error-folder");
+  ctx.proxy_address = args.Get("proxy-address");
+  ctx.proxy_port = args.Get("proxy-port");
+  ctx.proxy_user_name = args.Get("proxy-user");
+  ctx.proxy_password = args.Get("proxy-password");
+
+  unsigned long timeout = vemtu::kWorkerTimeoutMs;
+  if (args.Has("timeout")) timeout = static_cast<unsigned long>(vemtu::LeadingNumber(args.Get("timeout")));
+  std::string host = args.Get("host");
+  std::string path = args.Get("path");
+  std::string scheme = args.Get("scheme", "HTTP");
+  std::string file = args.Get("file");
+  std::string prefix = args.Get("prefix");
+  std::string suffix = args.Get("suffix");
+  const char* prefix_text = args.Has("prefix") ? prefix.c_str() : nullptr;
+  const char* suffix_text = args.Has("suffix") ? suffix.c_str() : nullptr;
+  int port = static_cast<int>(vemtu::LeadingNumber(args.Get("port")));
+
+  CZWinHTTPConnect winhttp(timeout, args.Get("winhttp-library", "WinHttp.dll"),
+                           args.Get("winhttp-fallback", "WinHttp5.dll"));
+  if (method <= 4) {
+    if (!winhttp.ZLoadWinHttp()) std::fprintf(stderr, "vemtu-post: WinHTTP cannot be bound\n");
+    if (args.Has("config-ini")) winhttp.ZReadWriteDataSettings(args.Get("config-ini"));
+  }
+
+  int result = 0;
+  switch (method) {
+    case 1:
+      result = vemtu::SendWinHTTPPOST(ctx, winhttp, host, path, scheme, file, prefix_text, suffix_text, port);
+      break;
+    case 2:
+    case 4:
+      result = vemtu::SendProxyWinHTTPPOST(ctx, winhttp, host, path, scheme, file, prefix_text,
+                                           suffix_text, port, method == 4 ? 1 : 0);
+      break;
+    case 3:
+      result = vemtu::SendDefaultProxyWinHTTPPOST(ctx, winhttp, host, path, scheme, file,
+                                                  prefix_text, suffix_text, port);
+      break;
+    case 5:
+      result = vemtu::SendPOST(ctx, host, path, scheme, file, prefix_text, suffix_text, port, timeout);
+      break;
+    case 6:
+      result = vemtu::SendProxyPOST(ctx, host, path, scheme, file, prefix_text, suffix_text, port, timeout);
+      break;
+    case 7:
+      result = vemtu::SendDefaultProxyPOST(ctx, host, path, scheme, file, prefix_text, suffix_text,
+                                           port, timeout);
+      break;
+  }
+  std::printf("%s returned %d\n", kMethodNames[method - 1], result);
+  std::fflush(stdout);
+  return result == 1 ? 0 : 1;
+}
