@@ -4,7 +4,6 @@
 
 #include "common/fixed_text.h"
 #include "log/log_writer.h"
-#include "platform/clock.h"
 #include "platform/errors.h"
 
 namespace vemtu {
@@ -47,6 +46,10 @@ std::string_view OrEmpty(const char* text) { return text ? std::string_view(text
 std::string FormatLogTimestamp() {
   platform::LocalTime now{};
   if (!platform::GetLocalTime(now)) return {};
+  return FormatLogTimestamp(now);
+}
+
+std::string FormatLogTimestamp(const platform::LocalTime& now) {
   int hour12 = now.hour % 12;
   if (hour12 == 0) hour12 = 12;
   std::string out;

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/clock.h"
+
 namespace vemtu {
 
 // Event codes of the log lines.
@@ -20,6 +22,8 @@ constexpr std::size_t kLogPathMaxChars = 359;
 
 // The current local time as "%m/%d/%Y %I:%M:%S %p"; empty when it cannot be read.
 std::string FormatLogTimestamp();
+// The same for a given local time.
+std::string FormatLogTimestamp(const platform::LocalTime& time);
 
 // Formats one line of ten TAB-ended fields and CR LF and appends it to `log_path`.
 // Absent (nullptr) texts are empty fields. Never fails the caller: returns whether the
