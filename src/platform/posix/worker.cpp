@@ -27,12 +27,13 @@ WorkerOutcome RunOnWorker(std::shared_ptr<std::function<void()>> step,
   if (!step || !*step) return WorkerOutcome::kFailed;
   auto completion = std::make_shared<Completion>();
   try {
-    std::thread([step, completion] {
+    std::thread([step, completion]() mutable {
       try {
         (*step)();
       } catch (...) {
         // The step reports its own outcome; a fault escaping it must not end the process.
       }
+      step.reset();  // the caller sees the step released once it is told "finished"
       std::lock_guard<std::mutex> lock(completion->mutex);
       completion->done = true;
       completion->done_changed.notify_all();

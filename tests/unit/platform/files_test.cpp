@@ -1,0 +1,101 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/test_files.h"
+
+namespace vemtu::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Files, AttributesToNormalTellsMissingFilesAndClearsReadOnly) {
+  test::TempDir dir;
+  EXPECT_FALSE(SetAttributesNormal(dir / "missing.txt"));
+
+  std::string path = dir / "locked.txt";
+  test::WriteFileBytes(path, "x");
+  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write |
+                            fs::perms::others_write, fs::perm_options::remove);
+  ASSERT_TRUE(SetAttributesNormal(path));
+  EXPECT_NE(fs::status(path).permissions() & fs::perms::owner_write, fs::perms::none);
+}
+
+TEST(Files, CreatesOneFolderOnly) {
+  test::TempDir dir;
+  EXPECT_TRUE(CreateFolder(dir / "one"));
+  EXPECT_TRUE(IsFolder(dir / "one"));
+  EXPECT_FALSE(CreateFolder(dir / "one"));           // exists already
+  EXPECT_FALSE(CreateFolder(dir / "two/three"));     // parent missing
+  EXPECT_FALSE(fs::exists(dir.path() / "two"));
+  test::WriteFileBytes(dir.path() / "file", "x");
+  EXPECT_FALSE(IsFolder(dir / "file"));
+  EXPECT_FALSE(IsFolder(dir / "nothing"));
+}
+
+TEST(Files, MoveReplacesTheTargetAndDeleteRemovesFilesOnly) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir.path() / "from", "new");
+  test::WriteFileBytes(dir.path() / "to", "old and longer");
+  ASSERT_TRUE(MoveReplace(dir / "from", dir / "to"));
+  EXPECT_FALSE(fs::exists(dir.path() / "from"));
+  EXPECT_EQ(test::ReadFileBytes(dir.path() / "to"), "new");
+  EXPECT_FALSE(MoveReplace(dir / "from", dir / "again"));
+
+  EXPECT_TRUE(DeleteFileAt(dir / "to"));
+  EXPECT_FALSE(fs::exists(dir.path() / "to"));
+  EXPECT_FALSE(DeleteFileAt(dir / "to"));
+  fs::create_directory(dir.path() / "folder");
+  EXPECT_FALSE(DeleteFileAt(dir / "folder"));
+  EXPECT_TRUE(fs::exists(dir.path() / "folder"));
+}
+
+TEST(Files, OpenModesReadWriteSeekAndSize) {
+  test::TempDir dir;
+  std::string path = dir / "data.bin";
+  EXPECT_FALSE(File::Open(path, OpenMode::kReadExisting).IsOpen());
+  EXPECT_FALSE(File::Open(path, OpenMode::kReadWriteExisting).IsOpen());
+  EXPECT_FALSE(File::Open(dir / "no/such/folder.bin", OpenMode::kReadWriteAlways).IsOpen());
+  EXPECT_FALSE(File::Open(dir.path().string(), OpenMode::kReadExisting).IsOpen());
+
+  {
+    File file = File::Open(path, OpenMode::kReadWriteAlways);
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_EQ(file.Size(), 0);
+    ASSERT_TRUE(file.Write("hello", 5));
+  }
+  {
+    File file = File::Open(path, OpenMode::kReadWriteExisting);
+    ASSERT_TRUE(file.SeekToEnd());
+    ASSERT_TRUE(file.Write(" world", 6));
+    EXPECT_EQ(file.Size(), 11);
+    ASSERT_TRUE(file.SeekTo(6));
+    char buffer[16] = {};
+    EXPECT_EQ(file.Read(buffer, sizeof buffer), 5);
+    EXPECT_EQ(std::string(buffer, 5), "world");
+    EXPECT_EQ(file.Read(buffer, sizeof buffer), 0);
+  }
+  EXPECT_EQ(test::ReadFileBytes(path), "hello world");
+
+  File truncating = File::Open(path, OpenMode::kWriteTruncate);
+  ASSERT_TRUE(truncating.IsOpen());
+  EXPECT_EQ(truncating.Size(), 0);
+  File moved = std::move(truncating);
+  EXPECT_FALSE(truncating.IsOpen());
+  ASSERT_TRUE(moved.Write("ab", 2));
+  moved = File();  // move-assignment closes the handle it held
+  moved = File::Open(path, OpenMode::kReadExisting);
+  ASSERT_TRUE(moved.IsOpen());
+  char buffer[4] = {};
+  EXPECT_EQ(moved.Read(buffer, sizeof buffer), 2);
+  moved.Close();
+  EXPECT_EQ(moved.Read(buffer, sizeof buffer), -1);
+  EXPECT_FALSE(moved.Write("x", 1));
+  EXPECT_EQ(moved.Size(), -1);
+}
+
+}  // namespace
+}  // namespace vemtu::platform

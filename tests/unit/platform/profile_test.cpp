@@ -1,0 +1,152 @@
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/test_files.h"
+
+namespace vemtu::platform {
+namespace {
+
+struct ReadCase {
+  const char* what;
+  const char* file_text;
+  const char* section;
+  const char* key;
+  std::size_t max_chars;
+  const char* expected;  // the default is "DEF"
+};
+
+TEST(Profile, ReadsWithThePrivateProfileRules) {
+  const ReadCase cases[] = {
+      {"plain", "[Sec]\r\nKey=Value\r\n", "Sec", "Key", 100, "Value"},
+      {"names ignore case", "[SeC]\r\nkEy=Value\r\n", "sEc", "KEY", 100, "Value"},
+      {"LF line ends", "[Sec]\nKey=Value\nOther=2\n", "Sec", "Other", 100, "2"},
+      {"no final line end", "[Sec]\r\nKey=Value", "Sec", "Key", 100, "Value"},
+      {"blanks dropped", "  [ Sec ]  \r\n\t Key \t= \t spaced value \t\r\n", "Sec", "Key", 100,
+       "spaced value"},
+      {"quotes around the value", "[Sec]\r\nKey=\"quoted value\"\r\n", "Sec", "Key", 100,
+       "quoted value"},
+      {"quotes after blanks", "[Sec]\r\nKey = \" padded \" \r\n", "Sec", "Key", 100, " padded "},
+      {"single quotes", "[Sec]\r\nKey='single'\r\n", "Sec", "Key", 100, "single"},
+      {"one quote kept", "[Sec]\r\nKey=\"half\r\n", "Sec", "Key", 100, "\"half"},
+      {"inner quotes kept", "[Sec]\r\nKey=a \"b\" c\r\n", "Sec", "Key", 100, "a \"b\" c"},
+      {"outer pair only", "[Sec]\r\nKey=\"a\" and \"b\"\r\n", "Sec", "Key", 100, "a\" and \"b"},
+      {"value with '='", "[Sec]\r\nKey=a=b\r\n", "Sec", "Key", 100, "a=b"},
+      {"empty value", "[Sec]\r\nKey=\r\n", "Sec", "Key", 100, ""},
+      {"cut at capacity", "[Sec]\r\nKey=ABCDEFGH\r\n", "Sec", "Key", 3, "ABC"},
+      {"cut after unquoting", "[Sec]\r\nKey=\"ABCDEFGH\"\r\n", "Sec", "Key", 4, "ABCD"},
+      {"default cut too", "[Sec]\r\n", "Sec", "Key", 2, "DE"},
+      {"first key wins", "[Sec]\r\nKey=one\r\nKEY=two\r\n", "Sec", "Key", 100, "one"},
+      {"first section wins", "[Sec]\r\nA=1\r\n[Other]\r\n[sec]\r\nA=2\r\nKey=late\r\n", "Sec",
+       "A", 100, "1"},
+      {"second section ignored", "[Sec]\r\nA=1\r\n[sec]\r\nKey=late\r\n", "Sec", "Key", 100,
+       "DEF"},
+      {"missing key", "[Sec]\r\nOther=1\r\n", "Sec", "Key", 100, "DEF"},
+      {"missing section", "[Other]\r\nKey=1\r\n", "Sec", "Key", 100, "DEF"},
+      {"key of the next section", "[Sec]\r\n[Next]\r\nKey=1\r\n", "Sec", "Key", 100, "DEF"},
+      {"key before any section", "Key=1\r\n[Sec]\r\n", "Sec", "Key", 100, "DEF"},
+      {"line without '='", "[Sec]\r\nKey\r\n", "Sec", "Key", 100, "DEF"},
+      {"comment line", "[Sec]\r\n;Key=1\r\n", "Sec", "Key", 100, "DEF"},
+      {"junk around", "\x01\xff\xfe garbage\r\n[Sec]\r\n\x7f\x80=\x90\r\nKey=ok\r\n\xc3(", "Sec",
+       "Key", 100, "ok"},
+      {"empty file", "", "Sec", "Key", 100, "DEF"},
+  };
+  test::TempDir dir;
+  std::string path = dir / "read.ini";
+  for (const ReadCase& c : cases) {
+    test::WriteFileBytes(path, c.file_text);
+    EXPECT_EQ(GetProfileText(path, c.section, c.key, "DEF", c.max_chars), c.expected) << c.what;
+  }
+  EXPECT_EQ(GetProfileText(dir / "missing.ini", "Sec", "Key", "DEF", 100), "DEF");
+}
+
+TEST(Profile, ReadsLeadingDigitsAsNumbers) {
+  test::TempDir dir;
+  std::string path = dir / "numbers.ini";
+  test::WriteFileBytes(path,
+                       "[N]\r\nplain=42\r\nneg=-17\r\ntail=12abc\r\nnone=abc\r\nempty=\r\n"
+                       "quoted=\"7\"\r\nspaced=  9  \r\n");
+  EXPECT_EQ(GetProfileInt(path, "N", "plain", 5), 42);
+  EXPECT_EQ(GetProfileInt(path, "n", "NEG", 5), -17);
+  EXPECT_EQ(GetProfileInt(path, "N", "tail", 5), 12);
+  EXPECT_EQ(GetProfileInt(path, "N", "none", 5), 0);
+  EXPECT_EQ(GetProfileInt(path, "N", "empty", 5), 5);
+  EXPECT_EQ(GetProfileInt(path, "N", "quoted", 5), 7);
+  EXPECT_EQ(GetProfileInt(path, "N", "spaced", 5), 9);
+  EXPECT_EQ(GetProfileInt(path, "N", "missing", 5), 5);
+  EXPECT_EQ(GetProfileInt(dir / "missing.ini", "N", "plain", -3), -3);
+}
+
+TEST(Profile, WritingCreatesFileSectionAndKey) {
+  test::TempDir dir;
+  std::string path = dir / "new.ini";
+  ASSERT_TRUE(WriteProfileText(path, "WebPostCycles", "StatusPID", "1234"));
+  EXPECT_EQ(GetProfileText(path, "WebPostCycles", "StatusPID", "", 100), "1234");
+
+  ASSERT_TRUE(WriteProfileText(path, "WebPostCycles", "StatusCycle", "0"));
+  ASSERT_TRUE(WriteProfileText(path, "Other", "Key", "v"));
+  ASSERT_TRUE(WriteProfileText(path, "webpostcycles", "STATUSPID", ""));
+  EXPECT_EQ(GetProfileText(path, "WebPostCycles", "StatusPID", "DEF", 100), "");
+  EXPECT_EQ(GetProfileInt(path, "WebPostCycles", "StatusCycle", 9), 0);
+  EXPECT_EQ(GetProfileText(path, "Other", "Key", "", 100), "v");
+  EXPECT_EQ(GetProfileInt(path, "WebPostCycles", "StatusPID", 9), 9);
+}
+
+TEST(Profile, WritingKeepsTheRestOfTheFile) {
+  test::TempDir dir;
+  std::string path = dir / "keep.ini";
+  test::WriteFileBytes(path,
+                       "; agent settings\r\n[Main]\r\nA = \"1\"\r\nB=2\r\n\r\n[Next]\r\nC=3\r\n");
+  ASSERT_TRUE(WriteProfileText(path, "main", "b", "twenty"));
+  ASSERT_TRUE(WriteProfileText(path, "Main", "New", "n"));
+  ASSERT_TRUE(WriteProfileText(path, "Next", "C", "33"));
+  EXPECT_EQ(GetProfileText(path, "Main", "A", "", 100), "1");
+  EXPECT_EQ(GetProfileText(path, "Main", "B", "", 100), "twenty");
+  EXPECT_EQ(GetProfileText(path, "Main", "New", "", 100), "n");
+  EXPECT_EQ(GetProfileText(path, "Next", "C", "", 100), "33");
+  std::string text = test::ReadFileBytes(path);
+  EXPECT_NE(text.find("; agent settings"), std::string::npos);
+#ifndef _WIN32
+  // Our writer edits in place: the key keeps its spelling in the file, a new key goes after the
+  // section's last line, and nothing else moves.
+  EXPECT_EQ(text,
+            "; agent settings\r\n[Main]\r\nA = \"1\"\r\nB=twenty\r\nNew=n\r\n\r\n[Next]\r\n"
+            "C=33\r\n");
+#endif
+}
+
+TEST(Profile, WritingNeverCreatesTheFolder) {
+  test::TempDir dir;
+  std::string path = dir / "absent/x.ini";
+  EXPECT_FALSE(WriteProfileText(path, "S", "K", "V"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "absent"));
+}
+
+#ifndef _WIN32
+TEST(Profile, WrittenValueEndsAtALineBreak) {
+  // A line break in a value would add lines (and keys) to the file.
+  test::TempDir dir;
+  std::string path = dir / "inject.ini";
+  ASSERT_TRUE(WriteProfileText(path, "S", "K", "1\r\n[Evil]\r\nX=2"));
+  EXPECT_EQ(GetProfileText(path, "S", "K", "", 100), "1");
+  EXPECT_EQ(GetProfileText(path, "Evil", "X", "none", 100), "none");
+}
+
+TEST(Profile, NulByteEndsItsLine) {
+  test::TempDir dir;
+  std::string path = dir / "nul.ini";
+  const char text[] = "[S]\r\nK=ab\0cd\r\nL=x\r\n";
+  test::WriteFileBytes(path, std::string(text, sizeof text - 1));
+  EXPECT_EQ(GetProfileText(path, "S", "K", "", 100), "ab");
+  EXPECT_EQ(GetProfileText(path, "S", "L", "", 100), "x");
+  ASSERT_TRUE(WriteProfileText(path, "S", "K", "new"));
+  EXPECT_EQ(GetProfileText(path, "S", "K", "", 100), "new");
+  EXPECT_EQ(GetProfileText(path, "S", "L", "", 100), "x");
+}
+#endif
+
+}  // namespace
+}  // namespace vemtu::platform
