@@ -1,0 +1,54 @@
+// The connection objects without a network: binding, settings, unbound use.
+#include <gtest/gtest.h>
+
+#include "support/test_files.h"
+#include "transport/winhttp_connect.h"
+
+namespace vemtu {
+namespace {
+
+TEST(CZWinHTTPConnect, WithoutAnyLibraryNothingBindsAndOpenFailsWithoutAnError) {
+  CZWinHTTPConnect connect(1000, "NoSuchWinHttp.dll", "NoSuchWinHttp5.dll");
+  EXPECT_EQ(connect.ZLoadWinHttp(), 0);
+  EXPECT_FALSE(connect.IsBound());
+  EXPECT_EQ(connect.ZInternetOpen(u"agent", CZWinHTTPConnect::kAccessNoProxy, nullptr), 0);
+  EXPECT_EQ(connect.ZGetLastError(), 0u);
+  EXPECT_EQ(connect.ZUnloadWinHttp(), 1);
+}
+
+TEST(CZWinHTTPConnect, WriteDataSettingsReplaceOnlyPositiveValuesAndChunksStayWithinTheBuffer) {
+  test::TempDir dir;
+  std::string ini = dir / "WebPostConfig.INI";
+  struct Case {
+    const char* content;
+    int chunk, delay;
+  } cases[] = {
+      {"", 4096, 0},
+      {"[ConfigWebPostWriteData]\r\nNumberOfBytesToWrite=1000\r\nWriteDataDelay=250\r\n", 1000, 250},
+      {"[ConfigWebPostWriteData]\r\nNumberOfBytesToWrite=0\r\nWriteDataDelay=-5\r\n", 4096, 0},
+      {"[ConfigWebPostWriteData]\r\nNumberOfBytesToWrite=5120\r\n", 5120, 0},
+      {"[ConfigWebPostWriteData]\r\nNumberOfBytesToWrite=999999\r\n", 5120, 0},
+  };
+  for (const Case& c : cases) {
+    CZWinHTTPConnect connect(1000, "NoSuchWinHttp.dll", "NoSuchWinHttp5.dll");
+    test::WriteFileBytes(ini, c.content);
+    EXPECT_EQ(connect.ZReadWriteDataSettings(ini), 1);
+    EXPECT_EQ(connect.write_chunk_size(), c.chunk) << c.content;
+    EXPECT_EQ(connect.write_delay_ms(), c.delay) << c.content;
+  }
+}
+
+TEST(CZWinHTTPConnect, SettingsKeepTheirValueWhenAKeyIsMissingLater) {
+  test::TempDir dir;
+  std::string ini = dir / "WebPostConfig.INI";
+  CZWinHTTPConnect connect(1000, "NoSuchWinHttp.dll", "NoSuchWinHttp5.dll");
+  test::WriteFileBytes(ini, "[ConfigWebPostWriteData]\r\nNumberOfBytesToWrite=700\r\nWriteDataDelay=9\r\n");
+  connect.ZReadWriteDataSettings(ini);
+  test::WriteFileBytes(ini, "[Other]\r\n");
+  connect.ZReadWriteDataSettings(ini);
+  EXPECT_EQ(connect.write_chunk_size(), 700);
+  EXPECT_EQ(connect.write_delay_ms(), 9);
+}
+
+}  // namespace
+}  // namespace vemtu

@@ -1,0 +1,145 @@
+// The transport's small pieces: reply accumulation, scheme choice, retry names, request
+// path encoding, the reply judgement.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "transport/reply_buffer.h"
+#include "transport/request_text.h"
+#include "transport/retry_name.h"
+
+namespace vemtu {
+namespace {
+
+TEST(ReplyBuffer, FirstBlockIsCountPlus513AndZeroTerminated) {
+  ReplyBuffer buffer;
+  buffer.AppendReplyBytes("abc", 3);
+  EXPECT_EQ(buffer.capacity(), 3u + 513u);
+  EXPECT_EQ(buffer.size(), 3u);
+  EXPECT_STREQ(buffer.data(), "abc");
+}
+
+TEST(ReplyBuffer, NoBytesDoNothing) {
+  ReplyBuffer buffer;
+  buffer.AppendReplyBytes(nullptr, 10);
+  buffer.AppendReplyBytes("x", 0);
+  EXPECT_EQ(buffer.data(), nullptr);
+  EXPECT_EQ(buffer.size(), 0u);
+}
+
+TEST(ReplyBuffer, AppendsInPlaceUntilFullThenGrowsKeepingContentAndZero) {
+  ReplyBuffer buffer;
+  std::string expected;
+  buffer.AppendReplyBytes("a", 1);
+  expected += "a";
+  // 514 bytes: 1 + 511 + 1 < 514 - 1 fits in place; the next byte does not.
+  std::string fill(511, 'b');
+  buffer.AppendReplyBytes(fill.data(), fill.size());
+  expected += fill;
+  EXPECT_EQ(buffer.capacity(), 514u);
+  buffer.AppendReplyBytes("c", 1);
+  expected += "c";
+  EXPECT_GE(buffer.capacity(), expected.size() + 514);
+  // Many reads of a long reply: content exact, always a zero after it.
+  std::string chunk(4096, 'd');
+  for (int i = 0; i < 300; ++i) {
+    buffer.AppendReplyBytes(chunk.data(), chunk.size());
+    expected += chunk;
+  }
+  ASSERT_EQ(buffer.size(), expected.size());
+  EXPECT_EQ(std::memcmp(buffer.data(), expected.data(), expected.size()), 0);
+  EXPECT_EQ(buffer.data()[buffer.size()], '\0');
+  EXPECT_LT(buffer.capacity(), 4 * expected.size());
+}
+
+TEST(ReplyBuffer, BytesPastTheLimitAreDropped) {
+  ReplyBuffer buffer;
+  std::string big(ReplyBuffer::kLimit - 1, 'x');
+  buffer.AppendReplyBytes(big.data(), big.size());
+  buffer.AppendReplyBytes("yz", 2);  // would pass the limit: dropped
+  buffer.AppendReplyBytes("y", 1);   // fits exactly
+  EXPECT_EQ(buffer.size(), ReplyBuffer::kLimit);
+  EXPECT_EQ(buffer.data()[buffer.size() - 1], 'y');
+  EXPECT_EQ(buffer.data()[buffer.size()], '\0');
+}
+
+TEST(PickAuthScheme, FirstPresentInFixedOrder) {
+  struct Case {
+    std::uint32_t supported, picked;
+  } cases[] = {
+      {0, 0},
+      {0x20, 0},  // an unknown bit only
+      {kAuthBasic, kAuthBasic},
+      {kAuthBasic | kAuthDigest, kAuthDigest},
+      {kAuthBasic | kAuthDigest | kAuthPassport, kAuthPassport},
+      {kAuthBasic | kAuthNtlm | kAuthDigest, kAuthNtlm},
+      {kAuthBasic | kAuthNtlm | kAuthNegotiate | kAuthDigest | kAuthPassport, kAuthNegotiate},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PickAuthScheme(c.supported), c.picked) << c.supported;
+}
+
+TEST(RetryTarget, FollowsTheRetryChainAndEndsInTheErrorFolder) {
+  struct Case {
+    const char* path;
+    const char* target;
+  } cases[] = {
+      {"C:\\A\\K\\X_1.xml", "C:\\A\\K\\X_1.xml1"},
+      {"C:\\A\\K\\X_1.xml1", "C:\\A\\K\\X_1.xml2"},
+      {"C:\\A\\K\\X_1.xml4", "C:\\A\\K\\X_1.xml5"},
+      {"C:\\A\\K\\X_1.xml5", "C:\\A\\K\\Error\\X_1.xml"},
+      {"C:\\A\\K\\X_1.txt9", "C:\\A\\K\\X_1.txt10"},
+      {"C:\\A\\K\\X_1.xmlq", "C:\\A\\K\\X_1.xml1"},  // no digits count as 0
+      {"C:\\A\\K\\X_1.zip", "C:\\A\\K\\X_1.zip1"},
+      // Names the chain has no place for stay where they are.
+      {"C:\\A\\K\\X_1", ""},
+      {"C:\\A\\K\\X_1.db", ""},
+      {"C:\\A\\K.dir\\X_1", ""},  // the only "." is in a folder name
+      {"X_1.xml5", ""},          // no folder part to move
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RetryTarget(c.path, "C:\\A\\K\\Error", '\\', 359), c.target) << c.path;
+  }
+}
+
+TEST(RetryTarget, NeverPassesThePathCapacity) {
+  std::string path = "/a/" + std::string(352, 'n') + ".xml";  // 359 characters
+  ASSERT_EQ(path.size(), 359u);
+  EXPECT_EQ(RetryTarget(path, "/a/Error", '/', 359), "");
+  path.erase(3, 1);  // 358 characters: the target just fits
+  EXPECT_EQ(RetryTarget(path, "/a/Error", '/', 359), path + "1");
+}
+
+TEST(EncodeRequestPath, EscapesExactlyLineBreaksSpacesAndControlBytes) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"/tfr_A.asp?mmid=1&sid=2", "/tfr_A.asp?mmid=1&sid=2"},
+      {"/a b", "/a%20b"},
+      {"/a\r\nHost: x", "/a%0D%0AHost:%20x"},
+      {std::string("/\x01\x1f\x7f", 4), "/%01%1F%7F"},
+      {"/%41~\x80\xff", "/%41~\x80\xff"},  // '%' and high bytes pass unchanged
+  };
+  for (const Case& c : cases) EXPECT_EQ(EncodeRequestPath(c.in, 619), c.out) << c.in;
+  EXPECT_EQ(EncodeRequestPath(std::u16string(u"/a b\u00e9"), 359), u"/a%20b\u00e9");
+}
+
+TEST(EncodeRequestPath, CutsAtTheCapacityButNeverInsideAnEscape) {
+  EXPECT_EQ(EncodeRequestPath("abcd", 3), "abc");
+  EXPECT_EQ(EncodeRequestPath("ab d", 4), "ab");
+  EXPECT_EQ(EncodeRequestPath("ab d", 5), "ab%20");
+}
+
+TEST(ReplyJudgement, OnlyTheWholeTextOneIsAccepted) {
+  EXPECT_TRUE(IsAcceptedReply("1"));
+  for (const char* reply : {"", "0", "1\r\n", "1\n", " 1", "11", "true"}) {
+    EXPECT_FALSE(IsAcceptedReply(reply)) << reply;
+  }
+  EXPECT_FALSE(IsAcceptedReply(std::string("1\0", 2)));
+  EXPECT_TRUE(IsRefusedReply("0"));
+  EXPECT_FALSE(IsRefusedReply("0\r\n"));
+}
+
+}  // namespace
+}  // namespace vemtu
