@@ -1,0 +1,62 @@
+// Sending one prepared file: the seven send methods in cascade order, starting with the
+// one that last worked (LastPostMethod), and the watchdog counter reset after a success.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "common/run_context.h"
+
+namespace vemtu {
+
+class CZWinHTTPConnect;
+
+// What every send method is given for one attempt.
+struct SendTarget {
+  const char* host;
+  const char* request_path;
+  const char* scheme;     // upper case: "HTTP", "HTTPS", ...
+  const char* file_path;  // the body: the found file, or its packed copy
+  int port;
+};
+
+struct PostingSession;
+
+// One row of the cascade.
+struct SendMethod {
+  int number;           // 1 to 7, the cascade order
+  const char* name;     // the send procedure it calls
+  std::function<int(PostingSession&, const SendTarget&)> function;  // 1: accepted
+  bool needs_winhttp;   // skipped when WinHTTP could not be bound
+};
+
+constexpr std::size_t kSendMethodCount = 7;
+using SendMethodTable = std::array<SendMethod, kSendMethodCount>;
+
+// The seven methods over the transport's send procedures:
+// 1 SendWinHTTPPOST, 2 SendProxyWinHTTPPOST (no request proxy),
+// 3 SendDefaultProxyWinHTTPPOST, 4 SendProxyWinHTTPPOST (request proxy),
+// 5 SendPOST, 6 SendProxyPOST, 7 SendDefaultProxyPOST.
+SendMethodTable StandardSendMethods();
+
+// What lives for the whole run of posting: the run, the process-wide WinHTTP
+// connection, the remembered method and the methods themselves.
+struct PostingSession {
+  PostingSession(RunContext& run, CZWinHTTPConnect* connection, SendMethodTable table)
+      : ctx(run), winhttp(connection), methods(std::move(table)) {}
+
+  RunContext& ctx;
+  CZWinHTTPConnect* winhttp;      // may be null when WinHTTP is not available
+  SendMethodTable methods;
+  int last_post_method = 0;       // LastPostMethod: 0 none known, else 1 to 7
+  unsigned long failure_pause_ms = 1000;  // pause after a file no method posted
+};
+
+// Tries the methods in order as the cascade rules say, writing one outcome entry per
+// attempted method to the current transfer log. In pack mode the source file
+// (`report_path`) is deleted after the success. True when a method succeeded.
+bool DispatchPost(PostingSession& session, const SendTarget& target,
+                  const std::string& report_path, bool pack_mode);
+
+}  // namespace vemtu

@@ -1,0 +1,121 @@
+#include "posting/post_names.h"
+
+#include "platform/paths.h"
+
+namespace vemtu {
+
+namespace {
+
+bool Fits(std::size_t length) { return length <= kPathCapacity - 1; }
+
+int LeadingDigits(std::string_view text) {
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    if (value < 100000000) value = value * 10 + (c - '0');
+  }
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+bool SplitUrl(std::string_view url, UrlParts& parts) {
+  parts = UrlParts{};
+  url = CutText(url, kPathCapacity - 1);
+  std::size_t separator = url.find("://");
+  if (separator == std::string_view::npos || separator > kSchemeMaxChars) return false;
+  std::string scheme(url.substr(0, separator));
+  for (char& c : scheme)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  parts.scheme = scheme;
+  std::string_view host_part = url.substr(separator + 3);
+  std::size_t slash = host_part.find('/');
+  if (slash != std::string_view::npos) parts.base_path = host_part.substr(slash + 1);
+  std::size_t colon = host_part.find(':');
+  if (colon != std::string_view::npos) {
+    parts.host = host_part.substr(0, colon);
+    parts.port = LeadingDigits(host_part.substr(colon + 1));
+  } else {
+    parts.host = host_part.substr(0, slash);
+    parts.port = scheme == "HTTP" ? 80 : scheme == "HTTPS" ? 443 : 0;
+  }
+  return true;
+}
+
+std::string_view NamePrefix(std::string_view name) {
+  return name.substr(0, name.find('_'));
+}
+
+bool BuildRequestPath(const RunContext& ctx, std::string_view base_path,
+                      std::string_view prefix, PathText& request_path) {
+  std::string path;
+  if (!base_path.empty()) {
+    path += base_path;
+    path += '/';
+  }
+  path += "tfr_";
+  path += prefix;
+  path += ".asp?mmid=";
+  path += ctx.member_id.view();
+  path += "&sid=";
+  path += ctx.site_id.view();
+  path += "&rid=";
+  path += ctx.registration_id.view();
+  path += "&rty=";
+  path += ctx.agent_type.view();
+  if (!Fits(path.size())) return false;
+  request_path = path;
+  return true;
+}
+
+std::string PackedPath(std::string_view file_path) {
+  std::size_t name_start = file_path.rfind(platform::kPathSeparator);
+  name_start = name_start == std::string_view::npos ? 0 : name_start + 1;
+  std::size_t dot = file_path.rfind('.');
+  std::string packed(file_path.substr(0, dot != std::string_view::npos && dot >= name_start
+                                             ? dot
+                                             : file_path.size()));
+  std::string_view extension = file_path.substr(packed.size());
+  if (EqualsIgnoreCase(extension, ".zip")) packed = file_path;
+  packed += ".zip";
+  return Fits(packed.size()) ? packed : std::string();
+}
+
+std::string TransferLogPath(const RunContext& ctx, std::string_view prefix) {
+  std::string path = ctx.exe_dir.str() + platform::NativePath("\\ApplicationLog\\WebPost\\WebPostExe\\tfr_");
+  path += prefix;
+  path += ".log";
+  return Fits(path.size()) ? path : std::string();
+}
+
+std::string DisplayUrl(std::string_view url, std::string_view prefix) {
+  std::string display(url);
+  display += "/tfr_";
+  display += prefix;
+  display += ".asp";
+  return std::string(CutText(display, kPathCapacity - 1));
+}
+
+std::string EnvelopeHead(std::string_view prefix, std::string_view registration_id) {
+  std::string head = "<";
+  head += prefix;
+  head += "><regid>";
+  head += registration_id;
+  head += "</regid><data><![CDATA[";
+  return head;
+}
+
+std::string EnvelopeTail(std::string_view prefix) {
+  std::string tail = "]]></data></";
+  tail += prefix;
+  tail += ">";
+  return tail;
+}
+
+bool IsStatusFolder(std::string_view folder) {
+  std::string marker(1, platform::kPathSeparator);
+  marker += "Status";
+  return folder.find(marker) != std::string_view::npos;
+}
+
+}  // namespace vemtu
