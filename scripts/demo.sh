@@ -1,12 +1,130 @@
 #!/usr/bin/env bash
-# Builds the agent, lays out a sample agent folder and runs the agent in it.
+# The whole product in one go: builds the agent and the data-centre simulator, lays out a
+# sample agent folder, starts the simulator on a free loopback port, runs Vemtu.EXE without
+# a word (the chain AlertTkt -> Status -> Configuration, and AlertTkt -> ATPostLogs),
+# waits for the four runs to finish and shows what the simulator received and the end of
+# every log.
+#   scripts/demo.sh            build in build/demo and run
+#   DEMO_KEEP=1 scripts/demo.sh  keep the sample folder afterwards
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
+
+echo "== Installing what the build needs (Debian packages)"
 bash scripts/deps.sh
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j "$(nproc)" --target Vemtu.EXE
+
+echo "== Building the agent and its tools (build/demo)"
+cmake --preset linux -B build/demo -DVEMTU_TESTS=OFF >/dev/null
+cmake --build build/demo -j "$(nproc)"
+bin=$root/build/demo/bin
+
 demo=$(mktemp -d /tmp/vemtu-demo.XXXXXX)
-cp build/linux/bin/Vemtu.EXE "$demo/"
-"$demo/Vemtu.EXE" Status
-echo "Agent folder: $demo"
-find "$demo" -name '*.log' -exec sh -c 'echo "== $1"; cat "$1"' _ {} \;
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  if [ "${DEMO_KEEP:-0}" = 1 ]; then echo "Sample folder kept: $demo"; else rm -rf "$demo"; fi
+}
+trap cleanup EXIT
+
+echo "== Starting the data-centre simulator"
+mkdir -p "$demo/received"
+"$bin/dcsim" --out "$demo/received" --ports-file "$demo/dcsim.ports" \
+  --rule 'prefix=REFUSED reply=0' >"$demo/dcsim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -s "$demo/dcsim.ports" ] && break; sleep 0.1; done
+read -r http_field _ <"$demo/dcsim.ports"
+port=${http_field#http=}
+echo "   listening on 127.0.0.1:$port (HTTP); $(cat "$demo/dcsim.ports")"
+
+echo "== Laying out the agent folder $demo/agent"
+agent=$demo/agent
+mkdir -p "$agent/Configuration/WebPost" "$agent/AlertTkt" "$agent/ATPostLogs" "$agent/Status"
+cp "$bin/Vemtu.EXE" "$agent/"
+find "$bin" -maxdepth 1 \( -name '*.so' -o -name '*.so.*' \) -exec cp {} "$agent/" \;
+
+# The agent INI: identity, the data centre, no proxy.
+printf '%s\r\n' \
+  '[MACHINE_INFO]' 'DCRegId=DEMO-REG-0001' 'AgentType=TVQA' \
+  '[CONTROLLER_INFO]' 'MemberId=1001' 'SiteId=42' \
+  '[DCConnURL]' "ControllerPSite=http://127.0.0.1:$port/dc" 'ControllerSSite=' \
+  '[ProxySettings]' 'ProxyIP=' 'ProxyPort=' 'ProxyUserName=' 'ProxyPassword=' \
+  >"$agent/KOLTMobile.INI"
+
+# The posting configuration: update counters and the WinHTTP write settings.
+printf '%s\r\n' \
+  '[ConfigCycles]' 'KOLTMobileUpdateCycle=3' 'DNSSpecificUpdateCycle=0' 'RepriortizeUpdateCycle=7' \
+  '[ConfigWebPostWriteData]' 'NumberOfBytesToWrite=4096' 'WriteDataDelay=0' \
+  >"$agent/Configuration/WebPost/WebPostConfig.INI"
+
+# Routing rules: URGENT goes first, to its own page; KEEP stays; JUNK is set aside.
+cat >"$agent/Configuration/WebPost/Reprioritize.XML" <<'EOF'
+<rules>
+  <pr nm='URGENT'/>
+  <ig nm='KEEP'/>
+  <del nm='JUNK'/>
+</rules>
+EOF
+cat >"$agent/Configuration/WebPost/DNSSpecific.XML" <<EOF
+<rules>
+  <wp name='urgent' url='http://127.0.0.1:$port/priority'/>
+</rules>
+EOF
+
+# Result files as the monitoring agent leaves them.
+xml() { printf '<?xml version="1.0" encoding="utf-8"?>\r\n<%s id="%s">\r\n  <state>%s</state>\r\n</%s>\r\n' "$1" "$2" "$3" "$1"; }
+xml ALRT 1 "disk almost full" >"$agent/AlertTkt/ALRT_N_0001.xml"
+xml ALRT 2 "service restarted" >"$agent/AlertTkt/ALRT_Y_0002.xml"
+printf 'ticket 3: backup late\r\n' >"$agent/AlertTkt/TKT_N_0003.txt"
+printf 'urgent: fan failure\r\n' >"$agent/AlertTkt/tfr_URGENT_0004.txt"
+printf 'kept for later\r\n' >"$agent/AlertTkt/KEEP_N_0005.txt"
+printf 'obsolete\r\n' >"$agent/AlertTkt/JUNK_N_0006.txt"
+printf 'no prefix\r\n' >"$agent/AlertTkt/notes.txt"
+printf 'refused by the data centre\r\n' >"$agent/AlertTkt/REFUSED_N_0007.txt"
+printf 'log line 1\r\nlog line 2\r\n' >"$agent/ATPostLogs/LOG_N_0001.txt"
+xml LOGS 2 "rotated" >"$agent/ATPostLogs/LOGS_Y_0002.xml"
+printf 'cpu=12%%\r\nmem=48%%\r\n' >"$agent/Status/PSTAT_0001.txt"
+printf 'uptime 12 days\r\n' >"$agent/Status/PSTAT_0002.out"
+echo "   files before the runs:"
+(cd "$agent" && find AlertTkt ATPostLogs Status -type f | sort | sed 's/^/     /')
+
+echo "== Running Vemtu.EXE without a word"
+unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
+"$agent/Vemtu.EXE"
+logs=$agent/ApplicationLog/WebPost/WebPostExe
+finished() { grep -q 'MSG: Finished Web Posting' "$logs/WebPost$1.log" 2>/dev/null; }
+for _ in $(seq 600); do
+  if finished AlertTkt && finished Status && finished ATPostLogs && finished Configuration; then
+    break
+  fi
+  sleep 0.1
+done
+for k in AlertTkt Status ATPostLogs Configuration; do
+  if finished "$k"; then echo "   $k run finished"; else echo "   $k run did NOT finish"; fi
+done
+sleep 0.3
+
+echo "== What the data centre received (index: number, way, method, target, prefix, bytes, packed, status, reply)"
+cat "$demo/received/index.txt" 2>/dev/null || echo "   nothing"
+for body in "$demo"/received/*.body; do
+  [ -e "$body" ] || continue
+  n=$(basename "$body" .body)
+  if [ -e "$demo/received/$n.unpacked" ]; then
+    echo "-- request $n (packed; unpacked text follows)"
+    cat "$demo/received/$n.unpacked"
+  else
+    echo "-- request $n"
+    cat "$body"
+  fi
+  echo
+done
+
+echo "== Files left in the agent folder"
+(cd "$agent" && find AlertTkt ATPostLogs Status Configuration -type f | sort | sed 's/^/   /')
+echo "== Update counters after the Configuration run"
+sed 's/^/   /' "$agent/Configuration/WebPost/WebPostConfig.INI"
+
+echo "== The end of each log"
+for log in "$logs"/*.log; do
+  echo "-- $(basename "$log")"
+  tail -n 12 "$log" | tr '\t' '|' | sed 's/\r$//; s/^/   /'
+done
