@@ -1,5 +1,12 @@
-// Directory listing through FindFirstFileA / FindNextFileA; the system applies the
-// wildcard rules itself (including its matches through short 8.3 names).
+// Directory listing through FindFirstFileA / FindNextFileA.
+//
+// The system applies the wildcard rules itself, including its matches through short 8.3
+// names. One rule is checked here as well: a '?' at the end of a pattern also matches
+// the end of the name ("*.txt?" finds "a.txt"). Windows has that from its DOS wildcard
+// translation, but not every implementation of the API does (Wine's '?' always wants one
+// character). A pattern with a '?' is therefore searched with each '?' widened to '*',
+// which finds everything the pattern can match, and each entry is kept only when its
+// long or short name matches the pattern under the listing rules.
 #include "platform/dir_search.h"
 
 #include <windows.h>
@@ -8,10 +15,12 @@ namespace vemtu::platform {
 
 struct DirSearch::State {
   HANDLE find = INVALID_HANDLE_VALUE;
+  std::string filter;  // the pattern entries must match; empty when the system's answer stands
 
   void Close() {
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
     find = INVALID_HANDLE_VALUE;
+    filter.clear();
   }
   ~State() { Close(); }
 };
@@ -31,6 +40,12 @@ SearchStep Failure() {
   return SearchStep::kFailed;
 }
 
+bool Accepted(const std::string& filter, const WIN32_FIND_DATAA& data) {
+  if (filter.empty()) return true;
+  return WildcardMatch(filter, data.cFileName) ||
+         (data.cAlternateFileName[0] != '\0' && WildcardMatch(filter, data.cAlternateFileName));
+}
+
 }  // namespace
 
 DirSearch::DirSearch() : state_(std::make_unique<State>()) {}
@@ -41,20 +56,36 @@ DirSearch& DirSearch::operator=(DirSearch&&) noexcept = default;
 SearchStep DirSearch::First(const std::string& folder_and_pattern, DirEntry& entry) {
   if (!state_) state_ = std::make_unique<State>();
   state_->Close();
+
+  std::string search = folder_and_pattern;
+  std::string::size_type name_at = search.find_last_of("\\/:");
+  name_at = name_at == std::string::npos ? 0 : name_at + 1;
+  if (search.find('?', name_at) != std::string::npos) {
+    state_->filter = search.substr(name_at);
+    for (std::string::size_type i = name_at; i < search.size(); ++i) {
+      if (search[i] == '?') search[i] = '*';
+    }
+  }
+
   WIN32_FIND_DATAA data{};
-  state_->find = FindFirstFileA(folder_and_pattern.c_str(), &data);
+  state_->find = FindFirstFileA(search.c_str(), &data);
   if (state_->find == INVALID_HANDLE_VALUE) return Failure();
-  Fill(data, entry);
-  return SearchStep::kEntry;
+  if (Accepted(state_->filter, data)) {
+    Fill(data, entry);
+    return SearchStep::kEntry;
+  }
+  return Next(entry);
 }
 
 SearchStep DirSearch::Next(DirEntry& entry) {
   if (!state_ || state_->find == INVALID_HANDLE_VALUE) {
-    ::SetLastError(ERROR_NO_MORE_FILES);
-    return SearchStep::kNoMore;
+    ::SetLastError(ERROR_INVALID_HANDLE);  // no search was started
+    return SearchStep::kFailed;
   }
   WIN32_FIND_DATAA data{};
-  if (!FindNextFileA(state_->find, &data)) return Failure();
+  do {
+    if (!FindNextFileA(state_->find, &data)) return Failure();
+  } while (!Accepted(state_->filter, data));
   Fill(data, entry);
   return SearchStep::kEntry;
 }

@@ -1,18 +1,13 @@
-// Processes across the platform boundary: the own image path, privileges, and a child
-// run of this very test program that holds a named lock until it is terminated.
+// Processes: image paths of this and of another run, privileges.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/named_mutex.h"
+#include "helper_process.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "support/test_files.h"
 
 namespace vemtu::platform {
 namespace {
@@ -28,44 +23,6 @@ std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
-}
-
-// The child learns what to do from an extra pattern in its test filter,
-// ":child-" + hex(lock name + "|" + pid file), which no ordinary run ever carries.
-constexpr const char* kChildMarker = ":child-";
-
-std::string ToHex(const std::string& text) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char c : text) {
-    hex += digits[c >> 4];
-    hex += digits[c & 15];
-  }
-  return hex;
-}
-
-std::string FromHex(const std::string& hex) {
-  auto value = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
-  std::string text;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    text += static_cast<char>(value(hex[i]) * 16 + value(hex[i + 1]));
-  }
-  return text;
-}
-
-TEST(ProcessChild, HoldsLockUntilEnded) {
-  std::string filter = GTEST_FLAG_GET(filter);
-  std::string::size_type at = filter.find(kChildMarker);
-  if (at == std::string::npos) GTEST_SKIP() << "runs only as the child of SpawnedChild";
-  std::string payload = FromHex(filter.substr(at + std::char_traits<char>::length(kChildMarker)));
-  std::string lock_name = payload.substr(0, payload.find('|'));
-  std::string pid_file = payload.substr(payload.find('|') + 1);
-
-  NamedMutex lock = NamedMutex::Create(lock_name);
-  ASSERT_EQ(lock.Wait(10000), WaitResult::kAcquired);
-  test::WriteFileBytes(pid_file + ".tmp", std::to_string(CurrentProcessId()));
-  ASSERT_TRUE(MoveReplace(pid_file + ".tmp", pid_file));
-  SleepMs(30000);  // the parent ends this process long before
 }
 
 TEST(Process, OwnImagePathIsTheRunningProgram) {
@@ -107,39 +64,20 @@ TEST(Process, DebugPrivilegeCanBeEnabledAndDisabled) {
   EXPECT_TRUE(EnablePrivilege(moved, "SeDebugPrivilege", true));
 }
 
-// One child run exercises the start of a detached process, the image path of another
-// process, its termination, and a lock abandoned by a process that died holding it.
-TEST(Process, SpawnedChildHoldsLockUntilTerminatedThenLockIsAbandoned) {
-  test::TempDir dir;
-  std::string pid_file = dir / "child.pid";
-  std::string lock_name = "VemtuTestChild" + std::to_string(CurrentProcessId());
-  std::string word = "--gtest_filter=ProcessChild.HoldsLockUntilEnded" +
-                     std::string(kChildMarker) + ToHex(lock_name + "|" + pid_file);
-  ASSERT_TRUE(SpawnDetached("\"" + ExecutablePath() + "\"", word));
+// The previous-run check reads the image path of another run by its process id.
+TEST(Process, ImagePathOfAnotherRunNamesItsProgram) {
+  std::string token = test::NewHelperToken();
+  ASSERT_TRUE(test::StartMutexHolder(token));
+  ProcessId helper = 0;
+  ASSERT_TRUE(test::WaitForHolder(token, helper, 30000)) << "the helper did not start";
+  ASSERT_NE(helper, CurrentProcessId());
 
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!test::FileExists(pid_file) && std::chrono::steady_clock::now() < deadline) SleepMs(20);
-  ASSERT_TRUE(test::FileExists(pid_file)) << "the child did not start";
-  ProcessId child = static_cast<ProcessId>(std::stoul(test::ReadFileBytes(pid_file)));
-  ASSERT_NE(child, CurrentProcessId());
-
-  NamedMutex lock = NamedMutex::Create(lock_name);
-  ASSERT_TRUE(lock.IsValid());
-  EXPECT_EQ(lock.Wait(0), WaitResult::kTimedOut);
-
-  ProcessHandle process = ProcessHandle::Open(child);
+  ProcessHandle process = ProcessHandle::Open(helper);
   ASSERT_TRUE(process.IsOpen());
   std::string image;
-  ASSERT_TRUE(process.ImagePath(image, 299));
+  EXPECT_TRUE(process.ImagePath(image, 299));
   EXPECT_EQ(Lower(FileNameOf(image)), Lower(FileNameOf(ExecutablePath())));
   EXPECT_TRUE(process.Terminate(0));
-  process.Close();
-
-  EXPECT_EQ(lock.Wait(20000), WaitResult::kAbandoned);
-  EXPECT_TRUE(lock.Release());
-  // Once taken over, the lock is an ordinary one again.
-  EXPECT_EQ(lock.Wait(0), WaitResult::kAcquired);
-  EXPECT_TRUE(lock.Release());
 }
 
 }  // namespace
