@@ -1,6 +1,7 @@
 // Process starts, the per-thread last error, and libraries that are not there.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -27,14 +28,28 @@ TEST(Process, StartOfAMissingProgramFailsAndHandlesMove) {
 }
 
 TEST(Errors, LastErrorBelongsToTheThread) {
-  SetLastError(5);
-  int other_thread = -1;
-  std::thread([&] {
+  // The two threads interleave through atomics only: any system call in between might
+  // set the last error itself.
+  std::atomic<int> stage{0};
+  int seen_by_other = -1;
+  std::thread other([&] {
     SetLastError(12029);
-    other_thread = LastError();
-  }).join();
-  EXPECT_EQ(LastError(), 5);
-  EXPECT_EQ(other_thread, 12029);
+    stage = 1;
+    while (stage.load() != 2) {
+    }
+    seen_by_other = LastError();
+    stage = 3;
+  });
+  while (stage.load() != 1) {
+  }
+  SetLastError(5);
+  stage = 2;
+  while (stage.load() != 3) {
+  }
+  int seen_here = LastError();
+  other.join();
+  EXPECT_EQ(seen_here, 5);
+  EXPECT_EQ(seen_by_other, 12029);
 }
 
 TEST(Library, MissingLibraryIsNotLoaded) {
