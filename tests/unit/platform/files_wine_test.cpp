@@ -1,7 +1,9 @@
-// Files as other handles see them: sharing while open, and sizes beyond 32 bits.
+// Files as other handles see them (sharing while open, sizes beyond 32 bits), and
+// listings with short names.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "platform/dir_search.h"
@@ -50,6 +52,38 @@ TEST(FileSize, SizesBeyondFourGigabytesKeepTheHighHalf) {
   EXPECT_EQ(entry.size, offset + 1);
   EXPECT_EQ(search.Next(entry), SearchStep::kNoMore);
   EXPECT_TRUE(DeleteFileAt(path));
+}
+
+std::set<std::string> Listed(const std::string& folder_and_pattern) {
+  std::set<std::string> names;
+  DirSearch search;
+  DirEntry entry;
+  for (SearchStep step = search.First(folder_and_pattern, entry); step == SearchStep::kEntry;
+       step = search.Next(entry)) {
+    names.insert(entry.name);
+  }
+  return names;
+}
+
+TEST(DirSearchShortNames, TrailingQuestionMarkLosesNothingTheSystemFinds) {
+  if (!OnWindows()) GTEST_SKIP() << "Linux names have no short forms";
+  test::TempDir dir;
+  for (const char* name : {"a.txt", "a.txt1", "a.txt12", "c.xmlx", "d.xml", "e.out"}) {
+    test::WriteFileBytes(dir / name, "1");
+  }
+  // The system also matches the short names ("a.txt12" is "A~1.TXT"), so a pattern with
+  // a trailing '?' lists at least what the pattern without it lists, plus the names
+  // with one more character.
+  for (const char* stem : {"*.txt", "*.xml"}) {
+    SCOPED_TRACE(stem);
+    std::set<std::string> without = Listed(dir / stem);
+    std::set<std::string> with = Listed(dir / (std::string(stem) + "?"));
+    for (const std::string& name : without) EXPECT_EQ(with.count(name), 1u) << name;
+    EXPECT_EQ(with.count("e.out"), 0u);
+  }
+  EXPECT_EQ(Listed(dir / "*.txt?").count("a.txt"), 1u);
+  EXPECT_EQ(Listed(dir / "*.txt?").count("a.txt1"), 1u);
+  EXPECT_EQ(Listed(dir / "*.xml?").count("d.xml"), 1u);
 }
 
 }  // namespace
