@@ -96,6 +96,14 @@ OpenResult OpenAesGcm(const CipherKey& key, const unsigned char* nonce, std::str
                                   static_cast<ULONG>(out.size()), &done, 0);
   if (status == kAuthTagMismatch) return OpenResult::kRejected;
   if (!Succeeded(status) || done != out.size()) return OpenResult::kFailed;
+  // Not every CNG implementation checks the tag of an empty cipher text: seal the clear
+  // text again with the same nonce and compare the tags as well.
+  std::string resealed;
+  unsigned char expected[kTagBytes];
+  if (!SealAesGcm(key, nonce, out, resealed, expected)) return OpenResult::kFailed;
+  unsigned char difference = 0;
+  for (std::size_t i = 0; i < kTagBytes; ++i) difference |= expected[i] ^ tag[i];
+  if (difference != 0) return OpenResult::kRejected;
   clear.swap(out);
   return OpenResult::kOpened;
 }
