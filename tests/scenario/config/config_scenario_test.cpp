@@ -62,9 +62,9 @@ class ConfigScenario : public ::testing::Test {
       windows_bin = test::EnvOr("VEMTU_WINDOWS_BIN", "");
       wine_run = test::EnvOr("VEMTU_AGENT_WRAPPER", "");
       SetEnv("VEMTU_CIPHER_KEY", WinePath(key_file));
+      unsetenv("WINEDLLOVERRIDES");
       // Registering again is harmless; each test makes sure the server is there.
       ASSERT_EQ(test::RunProgram({wine_run, "regsvr32", "/s", WinePath(windows_bin + "/xmlcipher.dll")}), 0);
-      unsetenv("WINEDLLOVERRIDES");
     } else {
       SetEnv("VEMTU_CIPHER_KEY", key_file);
       SetEnv("VEMTU_COMPONENT_REGISTRY", dir / "components.ini");
