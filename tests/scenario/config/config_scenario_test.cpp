@@ -1,6 +1,7 @@
 // Runs of the "Configuration" category that end in the configuration step or go past it,
 // natively and, for the Windows build, under wine with the COM server registered.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,19 +39,30 @@ std::string Quote(const std::string& arg) {
   return quoted + "'";
 }
 
-// Runs a command and returns its standard output without the line ending.
-std::string Capture(const std::vector<std::string>& argv) {
-  std::string command;
+struct Captured {
+  std::string out;  // standard output without the final line ending
+  int exit_code = -1;
+};
+
+// Runs a command, with `input` on its standard input when given.
+Captured RunCommand(const std::vector<std::string>& argv, const char* input = nullptr) {
+  std::string command = input ? "printf '%s' " + Quote(input) + " | " : std::string();
   for (const std::string& arg : argv) command += Quote(arg) + " ";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return {};
-  std::string out;
+  command += input ? "" : "</dev/null";
+  Captured result;
+  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (!pipe) return result;
   char buffer[512];
-  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  pclose(pipe);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
+  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, n);
+  int status = pclose(pipe);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  while (!result.out.empty() && (result.out.back() == '\n' || result.out.back() == '\r')) {
+    result.out.pop_back();
+  }
+  return result;
 }
+
+std::string Capture(const std::vector<std::string>& argv) { return RunCommand(argv).out; }
 
 class ConfigScenario : public ::testing::Test {
  protected:
@@ -89,6 +101,18 @@ class ConfigScenario : public ::testing::Test {
     std::string text;
     EXPECT_EQ(cipher::EncryptWithStoredKey(clear, text), cipher::CipherStatus::kOk);
     return text;
+  }
+
+  // The command, as the platform under test runs it.
+  std::vector<std::string> CipherCommand(std::vector<std::string> args) {
+    std::vector<std::string> argv;
+    if (test::UnderWine()) {
+      argv = {wine_run, windows_bin + "/vemtu-cipher.exe"};
+    } else {
+      argv = {test::EnvOr("VEMTU_BIN", ".") + "/vemtu-cipher"};
+    }
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
   }
 
   void SetAgent(const char* section, const char* key, const std::string& value) {
@@ -179,6 +203,24 @@ TEST_F(ConfigScenario, GarbledUserNameLetsTheRunGoOn) {
   SetAgent("ProxySettings", "ProxyUserName", text.substr(0, text.size() / 2));
   RunConfiguration();
   ExpectWentOn();
+}
+
+TEST_F(ConfigScenario, CipherCommandRoundTripsAndFailsCleanly) {
+  Captured enciphered = RunCommand(CipherCommand({"encrypt"}), "user name\n");
+  ASSERT_EQ(enciphered.exit_code, 0);
+  Captured clear = RunCommand(CipherCommand({"decrypt", enciphered.out}));
+  EXPECT_EQ(clear.exit_code, 0);
+  EXPECT_EQ(clear.out, "user name");  // the line ending of standard input is dropped
+
+  const std::string cut = enciphered.out.substr(0, enciphered.out.size() - 4);
+  for (const std::string& bad : {cut, std::string("garbled"), std::string()}) {
+    Captured refused = RunCommand(CipherCommand({"decrypt", bad}));
+    EXPECT_EQ(refused.exit_code, 1) << bad;
+    EXPECT_EQ(refused.out, "") << bad;
+  }
+  EXPECT_EQ(RunCommand(CipherCommand({})).exit_code, 2);
+  EXPECT_EQ(RunCommand(CipherCommand({"scramble", "x"})).exit_code, 2);
+  EXPECT_EQ(RunCommand(CipherCommand({"encrypt", "a", "b"})).exit_code, 2);
 }
 
 }  // namespace
