@@ -1,0 +1,260 @@
+#include "driver/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "driver/agent_process.h"
+#include "driver/category.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "posting/run_record.h"
+#include "support/test_files.h"
+
+namespace vemtu {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+std::string Native(const char* fixed) { return platform::NativePath(fixed); }
+
+// ---- Category selection ------------------------------------------------------------
+
+TEST(SelectCategory, MatchesWholeWordsWithoutCaseAndKeepsTheTypedName) {
+  struct Case {
+    const char* tail;
+    bool selected;
+    CategoryKind kind;
+    const char* name;
+  } cases[] = {
+      {"", true, CategoryKind::kAlertTkt, "AlertTkt"},
+      {"Status", true, CategoryKind::kStatus, "Status"},
+      {"status", true, CategoryKind::kStatus, "status"},
+      {"atpostlogs", true, CategoryKind::kATPostLogs, "atpostlogs"},
+      {"CONFIGURATION", true, CategoryKind::kConfiguration, "CONFIGURATION"},
+      {"Status ", false, {}, ""},
+      {"Status Status", false, {}, ""},
+      {"AlertTkt", false, {}, ""},
+      {"Stat", false, {}, ""},
+      {"junk", false, {}, ""},
+  };
+  for (const Case& c : cases) {
+    std::optional<Category> got = SelectCategory(c.tail);
+    ASSERT_EQ(got.has_value(), c.selected) << '"' << c.tail << '"';
+    if (!got) continue;
+    EXPECT_EQ(got->kind, c.kind) << c.tail;
+    EXPECT_EQ(got->name, c.name);
+  }
+}
+
+// ---- Paths -------------------------------------------------------------------------
+
+TEST(StartupPaths, AreBuiltFromTheExecutableFolderAndTheTypedName) {
+  RunContext ctx;
+  const std::string dir = Native("\\opt\\agent");
+  StartupPaths paths = BuildExecutablePaths(ctx, dir + Native("\\Vemtu.EXE"));
+  BuildCategoryPaths(ctx, paths, "status");
+
+  EXPECT_EQ(ctx.quoted_exe_path.str(), "\"" + dir + Native("\\Vemtu.EXE") + "\"");
+  EXPECT_EQ(ctx.exe_dir.str(), dir);
+  EXPECT_EQ(paths.config_dir, dir + Native("\\Configuration\\WebPost"));
+  EXPECT_EQ(ctx.config_ini_path.str(), dir + Native("\\Configuration\\WebPost\\WebPostConfig.INI"));
+  EXPECT_EQ(ctx.run_log_path.str(),
+            dir + Native("\\ApplicationLog\\WebPost\\WebPostExe\\WebPoststatus.log"));
+  EXPECT_EQ(ctx.agent_ini_path.str(), dir + Native("\\KOLTMobile.INI"));
+  EXPECT_EQ(ctx.category_ini_path.str(), dir + Native("\\Configuration\\WebPost\\Vemtustatus.INI"));
+  EXPECT_EQ(ctx.category_folder.str(), dir + Native("\\status"));
+  EXPECT_EQ(ctx.error_folder.str(), dir + Native("\\status\\Error"));
+  EXPECT_EQ(ctx.category.str(), "status");
+  EXPECT_EQ(InstanceLockName("status"), "RHOVAN_KOLT_MUTEXstatus");
+}
+
+TEST(StartupPaths, AnOverlongExecutablePathIsCutNotOverrun) {
+  RunContext ctx;
+  std::string exe = Native("\\") + std::string(400, 'd') + Native("\\Vemtu.EXE");
+  StartupPaths paths = BuildExecutablePaths(ctx, exe);
+  BuildCategoryPaths(ctx, paths, std::string(800, 'k'));
+  EXPECT_EQ(ctx.quoted_exe_path.size(), 260u);  // quote + 258 characters + quote
+  EXPECT_EQ(ctx.run_log_path.size(), kPathCapacity - 1);
+  EXPECT_EQ(ctx.category_ini_path.size(), 719u);
+}
+
+// ---- Process recognition -----------------------------------------------------------
+
+TEST(AgentProcess, RecognisesOnlyTheFixedImageName) {
+  const char sep = platform::kPathSeparator;
+  struct Case {
+    std::string path;
+    bool agent;
+  } cases[] = {
+      {std::string("x") + sep + "Vemtu.EXE", true},
+      {std::string("x") + sep + "vemtu.exe", true},
+      {std::string("x") + sep + "Vemtu.EXE.bak", false},
+      {std::string("x") + sep + "Copy of Vemtu.EXE", false},
+      {"Vemtu.EXE", false},  // no separator
+      {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsAgentImagePath(c.path), c.agent) << c.path;
+}
+
+TEST(AgentProcess, AnotherProgramIsNeitherRecognisedNorEnded) {
+  // This test program is alive but is not named Vemtu.EXE.
+  platform::ProcessId self = platform::CurrentProcessId();
+  EXPECT_FALSE(IsAgentProcessRunning(self));
+  EXPECT_TRUE(TerminateAgentProcess(self));  // "nothing to end", and we are still here
+  EXPECT_FALSE(IsAgentProcessRunning(0x7FFFFFF0u));
+  EXPECT_TRUE(TerminateAgentProcess(0x7FFFFFF0u));
+}
+
+// ---- Previous-run check ------------------------------------------------------------
+
+// An earlier run that is alive until ended; `ends_after_first_look` makes it end between
+// the two looks of one attempt.
+class FakeProcesses : public AgentProcesses {
+ public:
+  bool alive = true;
+  bool can_terminate = true;
+  bool ends_after_first_look = false;
+  int terminated = 0;
+  platform::ProcessId last_pid = 0;
+
+  bool IsRunning(platform::ProcessId pid) override {
+    last_pid = pid;
+    bool was = alive;
+    if (ends_after_first_look) alive = false;
+    return was;
+  }
+  bool Terminate(platform::ProcessId pid) override {
+    last_pid = pid;
+    if (!can_terminate) return false;
+    ++terminated;
+    alive = false;
+    return true;
+  }
+};
+
+// Counts the lock's use: every single INI access must be one wait and one release.
+class CountingLock : public InterProcessLock {
+ public:
+  explicit CountingLock(int& waits, int& releases) : waits_(waits), releases_(releases) {}
+  WaitResult Wait(unsigned long) override {
+    ++waits_;
+    return WaitResult::kTimedOut;  // the access happens anyway
+  }
+  bool Release() override {
+    ++releases_;
+    return false;
+  }
+
+ private:
+  int& waits_;
+  int& releases_;
+};
+
+class PreviousRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ctx.category = "Status";
+    ctx.category_ini_path = dir.path().string() + Native("\\VemtuStatus.INI");
+    ctx.run_log_path = dir.path().string() + Native("\\WebPostStatus.log");
+    ctx.instance_lock = std::make_unique<CountingLock>(waits, releases);
+  }
+  void Record(const std::string& pid, const std::string& cycle) {
+    platform::WriteProfileText(ctx.category_ini_path.str(), "WebPostCycles", "StatusPID", pid);
+    if (!cycle.empty()) {
+      platform::WriteProfileText(ctx.category_ini_path.str(), "WebPostCycles", "StatusCycle",
+                                 cycle);
+    }
+  }
+  std::string Cycle() {
+    return platform::GetProfileText(ctx.category_ini_path.str(), "WebPostCycles", "StatusCycle",
+                                    "", 99);
+  }
+  std::string Log() { return ReadFileBytes(ctx.run_log_path.str()); }
+
+  TempDir dir;
+  RunContext ctx;
+  FakeProcesses processes;
+  int waits = 0, releases = 0;
+};
+
+TEST_F(PreviousRunTest, NoUsablePidMeansTheEarlierRunIsGone) {
+  for (const char* pid : {"", "junk", "0", "-42", "-2147483649"}) {
+    Record(pid, "");
+    EXPECT_EQ(CheckPreviousRun(ctx, processes), PreviousRun::kGone) << pid;
+    EXPECT_EQ(Cycle(), "") << pid;  // the counter is not touched
+  }
+  EXPECT_EQ(processes.last_pid, 0u);  // never asked about
+  EXPECT_NE(ctx.instance_lock, nullptr);
+}
+
+TEST_F(PreviousRunTest, AttemptsOneToNineAreRefusedAndTheTenthEndsTheEarlierRun) {
+  Record("4242abc", "-5");  // leading digits count; a negative counter counts as 0
+  for (int attempt = 1; attempt <= 9; ++attempt) {
+    ctx.instance_lock = std::make_unique<CountingLock>(waits, releases);
+    EXPECT_EQ(CheckPreviousRun(ctx, processes), PreviousRun::kStillRunning) << attempt;
+    EXPECT_EQ(Cycle(), std::to_string(attempt));
+    EXPECT_EQ(ctx.instance_lock, nullptr);  // closed and forgotten
+  }
+  EXPECT_EQ(processes.last_pid, 4242u);
+  ctx.instance_lock = std::make_unique<CountingLock>(waits, releases);
+  EXPECT_EQ(CheckPreviousRun(ctx, processes), PreviousRun::kGone);
+  EXPECT_EQ(processes.terminated, 1);
+  EXPECT_EQ(Cycle(), "10");  // reset only when the new run records itself
+  EXPECT_NE(ctx.instance_lock, nullptr);
+
+  // Each attempt: read PID, read Cycle, write Cycle, each under its own hold.
+  EXPECT_EQ(waits, 30);
+  EXPECT_EQ(releases, 30);
+  std::string log = Log();
+  std::size_t refusals = 0;
+  for (std::size_t at = 0; (at = log.find("MSG: Previous process is still running", at)) !=
+                           std::string::npos;
+       ++at) {
+    ++refusals;
+  }
+  EXPECT_EQ(refusals, 9u);
+}
+
+TEST_F(PreviousRunTest, AFailedTerminationRefusesTheRun) {
+  Record("77", "9");
+  processes.can_terminate = false;
+  EXPECT_EQ(CheckPreviousRun(ctx, processes), PreviousRun::kNotEnded);
+  EXPECT_EQ(Cycle(), "10");
+  EXPECT_EQ(ctx.instance_lock, nullptr);
+  EXPECT_NE(Log().find("\tMSG: Unable to terminate previous process\t"), std::string::npos);
+}
+
+TEST_F(PreviousRunTest, AnEarlierRunEndingBetweenTheTwoLooksLetsThisOneStart) {
+  Record("77", "3");
+  processes.ends_after_first_look = true;
+  EXPECT_EQ(CheckPreviousRun(ctx, processes), PreviousRun::kGone);
+  EXPECT_EQ(Cycle(), "4");  // raised all the same
+  EXPECT_EQ(processes.terminated, 0);
+  EXPECT_FALSE(test::FileExists(ctx.run_log_path.str()));
+}
+
+TEST_F(PreviousRunTest, EndRunRecordClearsThePidAndForgetsTheLock) {
+  Record("77", "6");
+  EndRunRecord(ctx);
+  EXPECT_EQ(Cycle(), "0");
+  EXPECT_EQ(ReadRunRecordKey(ctx, "PID"), "");
+  EXPECT_EQ(ctx.instance_lock, nullptr);
+  EXPECT_EQ(waits, 1);  // one hold for both writes
+  std::string ini = ReadFileBytes(ctx.category_ini_path.str());
+  EXPECT_NE(ini.find("StatusPID="), std::string::npos);
+}
+
+TEST_F(PreviousRunTest, OverlongValuesAreReadCutAtTheirCapacity) {
+  Record(std::string(500, '7'), std::string(500, '1'));
+  EXPECT_EQ(ReadRunRecordKey(ctx, "PID").size(), 99u);
+  EXPECT_EQ(CheckPreviousRun(ctx, processes), PreviousRun::kGone);  // clamped, counter huge
+  EXPECT_EQ(processes.terminated, 1);
+}
+
+}  // namespace
+}  // namespace vemtu
