@@ -1,0 +1,491 @@
+#include "exchange.h"
+
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "windows_types.h"
+
+namespace vemtu::inet {
+
+namespace {
+
+// ---- TLS checks that a caller relaxed ----
+
+int SecurityIndex() {
+  static int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+// Accepts the certificate errors whose SECURITY_FLAG_IGNORE_* bit is set on the
+// context, clearing them so that the final verification result reads "OK".
+int VerifyRelaxed(int preverified, X509_STORE_CTX* store) {
+  if (preverified) return 1;
+  auto* ssl = static_cast<SSL*>(
+      X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  auto flags = static_cast<std::uint32_t>(
+      reinterpret_cast<std::uintptr_t>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), SecurityIndex())));
+  bool ignore = false;
+  switch (X509_STORE_CTX_get_error(store)) {
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+      ignore = flags & SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+      break;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+      ignore = flags & SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+      break;
+    case X509_V_ERR_INVALID_PURPOSE:
+      ignore = flags & SECURITY_FLAG_IGNORE_WRONG_USAGE;
+      break;
+    case X509_V_ERR_UNABLE_TO_GET_CRL:
+    case X509_V_ERR_CERT_REVOKED:
+      ignore = flags & SECURITY_FLAG_IGNORE_REVOCATION;
+      break;
+    default:
+      break;
+  }
+  if (!ignore) return 0;
+  X509_STORE_CTX_set_error(store, X509_V_OK);
+  return 1;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+void SetSocketCallbacks(CURL* easy, SocketTracker* sockets,
+                        curl_opensocket_callback open, curl_closesocket_callback close) {
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, open);
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, sockets);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, close);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, sockets);
+}
+
+}  // namespace
+
+// ---- Setting up and running the transfer ----
+
+Exchange::Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings)
+    : easy_(easy), sockets_(sockets), settings_(std::move(settings)) {
+  Touch();
+  error_text_[0] = '\0';
+  sockets_->Reset();
+  curl_easy_reset(easy_);
+  SetSocketCallbacks(easy_, sockets_, &Exchange::OnOpenSocket, &Exchange::OnCloseSocket);
+  curl_easy_setopt(easy_, CURLOPT_URL, settings_.url.c_str());
+  curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_text_);
+  if (!settings_.user_agent.empty()) {
+    curl_easy_setopt(easy_, CURLOPT_USERAGENT, settings_.user_agent.c_str());
+  }
+  curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION,
+                   settings_.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
+
+  if (settings_.method == "GET" && settings_.body_length == 0) {
+    curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+  } else if (settings_.method == "HEAD") {
+    curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+  } else {
+    curl_easy_setopt(easy_, CURLOPT_POST, 1L);
+    curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(settings_.body_length));
+    curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Exchange::OnRead);
+    curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+    if (settings_.method != "POST") {
+      curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, settings_.method.c_str());
+    }
+  }
+  // Only the headers the caller asked for: no "Expect: 100-continue" pause, no form
+  // content type, no Accept line.
+  for (const char* line : {"Expect:", "Content-Type:", "Accept:"}) {
+    header_list_ = curl_slist_append(header_list_, line);
+  }
+  for (const auto& line : settings_.headers) {
+    header_list_ = curl_slist_append(header_list_, line.c_str());
+  }
+  curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, header_list_);
+
+  curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Exchange::OnHeader);
+  curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Exchange::OnWrite);
+  curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &Exchange::OnPrereq);
+  curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this);
+  curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Exchange::OnProgress);
+  curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
+
+  switch (settings_.proxy_mode) {
+    case ProxyMode::kNone:
+      curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+      break;
+    case ProxyMode::kNamed:
+      curl_easy_setopt(easy_, CURLOPT_PROXY, settings_.proxy_url.c_str());
+      curl_easy_setopt(easy_, CURLOPT_NOPROXY, "");
+      break;
+    case ProxyMode::kEnvironment:
+      break;
+  }
+  if (settings_.proxy_credentials.scheme != 0) {
+    curl_easy_setopt(easy_, CURLOPT_PROXYAUTH, settings_.proxy_credentials.scheme);
+    curl_easy_setopt(easy_, CURLOPT_PROXYUSERNAME, settings_.proxy_credentials.user.c_str());
+    curl_easy_setopt(easy_, CURLOPT_PROXYPASSWORD, settings_.proxy_credentials.password.c_str());
+  }
+  if (settings_.server_credentials.scheme != 0) {
+    curl_easy_setopt(easy_, CURLOPT_HTTPAUTH, settings_.server_credentials.scheme);
+    curl_easy_setopt(easy_, CURLOPT_USERNAME, settings_.server_credentials.user.c_str());
+    curl_easy_setopt(easy_, CURLOPT_PASSWORD, settings_.server_credentials.password.c_str());
+  }
+
+  curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST,
+                   (settings_.security_ignore & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
+  if (settings_.security_ignore & ~std::uint32_t{SECURITY_FLAG_IGNORE_CERT_CN_INVALID}) {
+    curl_easy_setopt(easy_, CURLOPT_SSL_CTX_FUNCTION, &Exchange::OnSslContext);
+    curl_easy_setopt(easy_, CURLOPT_SSL_CTX_DATA, this);
+  }
+  if (settings_.connect_timeout_ms > 0) {
+    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(settings_.connect_timeout_ms));
+  }
+
+  thread_ = std::thread([this] { Run(); });
+}
+
+Exchange::~Exchange() { Join(); }
+
+void Exchange::Join() {
+  std::lock_guard<std::mutex> lock(join_mutex_);
+  if (!thread_.joinable()) return;
+  Abort();
+  thread_.join();
+  // Forget every pointer into this object; the handle keeps its connections.
+  curl_easy_reset(easy_);
+  SetSocketCallbacks(easy_, sockets_, &Exchange::OnOpenSocket, &Exchange::OnCloseSocket);
+  curl_slist_free_all(header_list_);
+  header_list_ = nullptr;
+}
+
+void Exchange::Run() {
+  CURLcode code = curl_easy_perform(easy_);
+  long verify = 0;
+  curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify);
+  long status = 0;
+  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+  std::lock_guard<std::mutex> lock(mutex_);
+  finished_ = true;
+  result_ = code;
+  verify_result_ = verify;
+  reset_by_peer_ = std::strstr(error_text_, "reset by peer") != nullptr;
+  if (code == CURLE_OK && status_ == 0) status_ = status;
+  Touch();
+  changed_.notify_all();
+}
+
+void Exchange::Abort() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (aborted_ || finished_) {
+      aborted_ = true;
+      changed_.notify_all();
+      return;
+    }
+    aborted_ = true;
+    changed_.notify_all();
+  }
+  sockets_->ShutdownAll();
+}
+
+// ---- curl's callbacks (on the transfer thread) ----
+
+size_t Exchange::OnRead(char* buffer, size_t size, size_t count, void* self) {
+  auto& x = *static_cast<Exchange*>(self);
+  std::unique_lock<std::mutex> lock(x.mutex_);
+  x.changed_.wait(lock, [&] { return x.aborted_ || !x.queue_.empty() || x.body_closed_; });
+  if (x.aborted_) return CURL_READFUNC_ABORT;
+  if (x.queue_.empty()) {
+    // The caller ended the body before handing over all it declared.
+    return x.accepted_ < x.settings_.body_length ? CURL_READFUNC_ABORT : 0;
+  }
+  // One written chunk at most per call, so that the chunks go out as they were written.
+  const std::string& front = x.queue_.front();
+  std::size_t take = std::min(size * count, front.size() - x.queue_offset_);
+  std::memcpy(buffer, front.data() + x.queue_offset_, take);
+  x.queue_offset_ += take;
+  x.queued_bytes_ -= take;
+  if (x.queue_offset_ == front.size()) {
+    x.queue_.pop_front();
+    x.queue_offset_ = 0;
+  }
+  x.Touch();
+  x.changed_.notify_all();
+  return take;
+}
+
+size_t Exchange::OnWrite(char* data, size_t size, size_t count, void* self) {
+  auto& x = *static_cast<Exchange*>(self);
+  std::size_t bytes = size * count;
+  std::unique_lock<std::mutex> lock(x.mutex_);
+  x.body_started_ = true;
+  x.Touch();
+  x.changed_.notify_all();
+  x.changed_.wait(lock, [&] {
+    return x.aborted_ || x.reply_.size() - x.reply_offset_ < kReplyLimit;
+  });
+  if (x.aborted_) return 0;
+  if (x.reply_offset_ > 0 && x.reply_offset_ * 2 >= x.reply_.size()) {
+    x.reply_.erase(0, x.reply_offset_);
+    x.reply_offset_ = 0;
+  }
+  x.reply_.append(data, bytes);
+  x.changed_.notify_all();
+  return bytes;
+}
+
+size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
+  auto& x = *static_cast<Exchange*>(self);
+  std::size_t bytes = size * count;
+  std::string line(data, bytes);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  std::lock_guard<std::mutex> lock(x.mutex_);
+  x.Touch();
+  if (StartsWith(line, "HTTP/")) {
+    x.head_in_progress_ = line + "\r\n";
+    std::size_t space = line.find(' ');
+    x.status_in_progress_ = space == std::string::npos ? 0 : std::atol(line.c_str() + space + 1);
+  } else if (line.empty()) {
+    // The end of a head: informational heads (1xx) and trailers are not the reply.
+    if (x.status_in_progress_ >= 200) {
+      x.head_ = x.head_in_progress_ + "\r\n";
+      x.status_ = x.status_in_progress_;
+    }
+    x.head_in_progress_.clear();
+    x.status_in_progress_ = 0;
+    x.changed_.notify_all();
+  } else {
+    x.head_in_progress_ += line + "\r\n";
+  }
+  return bytes;
+}
+
+int Exchange::OnPrereq(void* self, char*, char*, int, int) {
+  auto& x = *static_cast<Exchange*>(self);
+  std::lock_guard<std::mutex> lock(x.mutex_);
+  x.connected_ = true;
+  x.Touch();
+  x.changed_.notify_all();
+  return CURL_PREREQFUNC_OK;
+}
+
+int Exchange::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& x = *static_cast<Exchange*>(self);
+  std::lock_guard<std::mutex> lock(x.mutex_);
+  return x.aborted_ ? 1 : 0;
+}
+
+curl_socket_t Exchange::OnOpenSocket(void* sockets, curlsocktype, curl_sockaddr* address) {
+  int fd = static_cast<SocketTracker*>(sockets)->Open(address->family, address->socktype,
+                                                      address->protocol);
+  return fd < 0 ? CURL_SOCKET_BAD : fd;
+}
+
+int Exchange::OnCloseSocket(void* sockets, curl_socket_t fd) {
+  static_cast<SocketTracker*>(sockets)->Close(fd);
+  return 0;
+}
+
+CURLcode Exchange::OnSslContext(CURL*, void* ssl_ctx, void* self) {
+  auto& x = *static_cast<Exchange*>(self);
+  auto* context = static_cast<SSL_CTX*>(ssl_ctx);
+  SSL_CTX_set_ex_data(context, SecurityIndex(),
+                      reinterpret_cast<void*>(std::uintptr_t{x.settings_.security_ignore}));
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, &VerifyRelaxed);
+  return CURLE_OK;
+}
+
+// ---- The caller's side ----
+
+template <typename Ready>
+Exchange::Wait Exchange::WaitFor(std::unique_lock<std::mutex>& lock, std::uint32_t timeout_ms,
+                                 Ready ready) {
+  while (true) {
+    if (aborted_) return Wait::kAborted;
+    if (ready()) return Wait::kReady;
+    if (timeout_ms == 0) {
+      changed_.wait(lock);
+      continue;
+    }
+    auto deadline = last_activity_ + std::chrono::milliseconds(timeout_ms);
+    if (std::chrono::steady_clock::now() >= deadline) return Wait::kTimedOut;
+    changed_.wait_until(lock, deadline);
+  }
+}
+
+Failure Exchange::Interrupted(std::unique_lock<std::mutex>& lock, Wait wait) {
+  if (wait == Wait::kTimedOut) {
+    timed_out_ = true;
+    lock.unlock();
+    Abort();
+    return Failure::kTimeout;
+  }
+  return timed_out_ ? Failure::kTimeout : Failure::kCancelled;
+}
+
+bool Exchange::ResponseReady() const {
+  if (!finished_) return body_started_;
+  if (result_ == CURLE_OK) return status_ > 0;
+  // A final answer that came before the connection failed stands: a server or a proxy
+  // may refuse a request (401, 407, 413...) without reading its body.
+  return status_ >= 300 && !aborted_;
+}
+
+Failure Exchange::EndFailure() const {
+  switch (result_) {
+    case CURLE_OK:
+      return Failure::kNone;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return Failure::kNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return Failure::kCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return Failure::kTimeout;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return reset_by_peer_ ? Failure::kConnectionReset : Failure::kConnectionAborted;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_ABORTED_BY_CALLBACK:
+    case CURLE_READ_ERROR:
+      return Failure::kConnectionAborted;
+    case CURLE_GOT_NOTHING:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return Failure::kInvalidResponse;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      if (verify_result_ == X509_V_ERR_CERT_HAS_EXPIRED ||
+          verify_result_ == X509_V_ERR_CERT_NOT_YET_VALID) {
+        return Failure::kCertificateDate;
+      }
+      if (verify_result_ == X509_V_OK || verify_result_ == X509_V_ERR_HOSTNAME_MISMATCH ||
+          verify_result_ == X509_V_ERR_IP_ADDRESS_MISMATCH) {
+        return Failure::kCertificateName;
+      }
+      return Failure::kUnknownAuthority;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+      return Failure::kSecureChannel;
+    case CURLE_OUT_OF_MEMORY:
+      return Failure::kOutOfMemory;
+    case CURLE_URL_MALFORMAT:
+      return Failure::kInvalidUrl;
+    case CURLE_LOGIN_DENIED:
+    case CURLE_AUTH_ERROR:
+      return Failure::kLoginFailure;
+    case CURLE_SEND_FAIL_REWIND:
+      return Failure::kResend;
+    default:
+      return Failure::kInternal;
+  }
+}
+
+Failure Exchange::AwaitConnected() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  Wait wait = WaitFor(lock, 0, [&] { return connected_ || finished_; });
+  if (wait != Wait::kReady) return Interrupted(lock, wait);
+  if (finished_ && !ResponseReady()) return EndFailure();
+  return Failure::kNone;
+}
+
+Failure Exchange::Write(const char* data, std::size_t size, std::uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  Wait wait = WaitFor(lock, timeout_ms, [&] {
+    return finished_ || queued_bytes_ == 0 || queued_bytes_ + size <= kQueueLimit;
+  });
+  if (wait != Wait::kReady) return Interrupted(lock, wait);
+  if (finished_) {
+    if (!ResponseReady()) return EndFailure();
+    accepted_ += size;  // the reply is in; the rest of the body is not needed
+    return Failure::kNone;
+  }
+  if (size > 0) {
+    queue_.emplace_back(data, size);
+    queued_bytes_ += size;
+    accepted_ += size;
+    changed_.notify_all();
+  }
+  return Failure::kNone;
+}
+
+Failure Exchange::AwaitResponse(std::uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  body_closed_ = true;
+  changed_.notify_all();
+  Wait wait = WaitFor(lock, timeout_ms, [&] { return body_started_ || finished_; });
+  if (wait != Wait::kReady) return Interrupted(lock, wait);
+  if (body_started_ || ResponseReady()) return Failure::kNone;
+  return EndFailure();
+}
+
+Failure Exchange::Available(std::size_t* count, std::uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  Wait wait = WaitFor(lock, timeout_ms,
+                      [&] { return finished_ || reply_.size() > reply_offset_; });
+  *count = 0;
+  if (wait != Wait::kReady) return Interrupted(lock, wait);
+  *count = reply_.size() - reply_offset_;
+  if (*count > 0 || result_ == CURLE_OK || ResponseReady()) return Failure::kNone;
+  return EndFailure();
+}
+
+Failure Exchange::Read(char* out, std::size_t size, std::size_t* got,
+                       std::uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  *got = 0;
+  Wait wait = WaitFor(lock, timeout_ms,
+                      [&] { return finished_ || reply_.size() > reply_offset_ || size == 0; });
+  if (wait != Wait::kReady) return Interrupted(lock, wait);
+  std::size_t ready = reply_.size() - reply_offset_;
+  if (ready > 0 || size == 0) {
+    *got = std::min(ready, size);
+    std::memcpy(out, reply_.data() + reply_offset_, *got);
+    reply_offset_ += *got;
+    changed_.notify_all();
+    return Failure::kNone;
+  }
+  if (result_ == CURLE_OK || ResponseReady()) return Failure::kNone;
+  return EndFailure();
+}
+
+long Exchange::Status() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return status_;
+}
+
+std::string Exchange::Head() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return head_;
+}
+
+}  // namespace vemtu::inet

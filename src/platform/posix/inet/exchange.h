@@ -1,0 +1,149 @@
+// One send of one request: curl runs the transfer on a thread of its own while the
+// caller hands over the body chunk by chunk and then waits for and reads the reply.
+// Memory stays bounded: at most kQueueLimit body bytes wait for curl, at most
+// kReplyLimit reply bytes wait for the caller.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "failure.h"
+#include "socket_tracker.h"
+
+namespace vemtu::inet {
+
+enum class ProxyMode {
+  kNone,         // straight to the server, whatever the environment says
+  kEnvironment,  // http_proxy / https_proxy / no_proxy, as curl reads them
+  kNamed,        // the proxy in ExchangeSettings::proxy_url
+};
+
+// Credentials for one target (server or proxy); `scheme` is a CURLAUTH_* mask, 0 = none.
+struct Credentials {
+  unsigned long scheme = 0;
+  std::string user;
+  std::string password;
+};
+
+struct ExchangeSettings {
+  std::string url;             // scheme://host:port/object
+  std::string method = "POST";
+  bool http10 = false;         // request line says HTTP/1.0
+  std::vector<std::string> headers;  // extra "Name: value" lines
+  std::string user_agent;
+  ProxyMode proxy_mode = ProxyMode::kNone;
+  std::string proxy_url;       // "http://host:port" for kNamed
+  Credentials proxy_credentials;
+  Credentials server_credentials;
+  std::uint32_t security_ignore = 0;  // SECURITY_FLAG_IGNORE_* bits that relax TLS checks
+  std::uint32_t connect_timeout_ms = 0;  // 0: curl's own default
+  std::uint64_t body_length = 0;
+};
+
+class Exchange {
+ public:
+  static constexpr std::size_t kQueueLimit = 256 * 1024;
+  static constexpr std::size_t kReplyLimit = 256 * 1024;
+
+  // Configures `easy` (owned by the request, idle) and starts the transfer.
+  Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings);
+  ~Exchange();  // aborts the transfer and waits for its thread
+  Exchange(const Exchange&) = delete;
+  Exchange& operator=(const Exchange&) = delete;
+
+  // Waits until the connection stands (tunnel and TLS included) and the request is about
+  // to go out, or the transfer has ended. A failure to connect is reported here.
+  Failure AwaitConnected();
+  // Hands `size` body bytes to the transfer; waits (at most `timeout_ms` without
+  // progress, 0 = no limit) while the queue is full.
+  Failure Write(const char* data, std::size_t size, std::uint32_t timeout_ms);
+  // Declares the body complete and waits for the reply's status line and headers.
+  Failure AwaitResponse(std::uint32_t timeout_ms);
+  // Reply bytes ready to read (waits for at least one, or the end); 0 at the end.
+  Failure Available(std::size_t* count, std::uint32_t timeout_ms);
+  // Reads up to `size` reply bytes (waits for at least one, or the end); 0 at the end.
+  Failure Read(char* out, std::size_t size, std::size_t* got, std::uint32_t timeout_ms);
+
+  // The status of the reply (0 before it arrived) and its head: the status line and the
+  // header lines, each ending in CRLF, followed by an empty line.
+  long Status() const;
+  std::string Head() const;
+
+  // Ends the transfer from any thread; waiting calls return kCancelled.
+  void Abort();
+  // Aborts, waits for the transfer thread and hands the curl handle back idle. The
+  // calls above stay safe afterwards (they no longer touch the handle).
+  void Join();
+
+ private:
+  enum class Wait { kReady, kTimedOut, kAborted };
+
+  void Run();
+  // Waits until `ready()` holds; a time-out counts from the last progress of the transfer.
+  template <typename Ready>
+  Wait WaitFor(std::unique_lock<std::mutex>& lock, std::uint32_t timeout_ms, Ready ready);
+  // The reply stands if it was complete, or if a final head arrived before the
+  // connection failed (a server or proxy that answers before reading the whole body).
+  bool ResponseReady() const;
+  Failure EndFailure() const;
+  // What a wait that did not reach its goal reports; a time-out also ends the transfer.
+  Failure Interrupted(std::unique_lock<std::mutex>& lock, Wait wait);
+  void Touch() { last_activity_ = std::chrono::steady_clock::now(); }
+
+  static size_t OnRead(char* buffer, size_t size, size_t count, void* self);
+  static size_t OnWrite(char* data, size_t size, size_t count, void* self);
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+  static int OnPrereq(void* self, char*, char*, int, int);
+  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+  static curl_socket_t OnOpenSocket(void* sockets, curlsocktype, curl_sockaddr* address);
+  static int OnCloseSocket(void* sockets, curl_socket_t fd);
+  static CURLcode OnSslContext(CURL*, void* ssl_ctx, void* self);
+
+  CURL* easy_;
+  SocketTracker* sockets_;
+  ExchangeSettings settings_;
+  curl_slist* header_list_ = nullptr;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool aborted_ = false;
+  bool timed_out_ = false;     // a caller's wait ran out and ended the transfer
+  bool connected_ = false;
+  bool body_closed_ = false;   // the caller declared the body complete
+  bool finished_ = false;      // curl returned
+  CURLcode result_ = CURLE_OK;
+  long verify_result_ = 0;
+  bool reset_by_peer_ = false;
+  char error_text_[CURL_ERROR_SIZE];
+  std::chrono::steady_clock::time_point last_activity_;
+
+  // Body bytes handed over by the caller and not yet taken by curl.
+  std::deque<std::string> queue_;
+  std::size_t queue_offset_ = 0;  // bytes of queue_.front() already taken
+  std::size_t queued_bytes_ = 0;
+  std::uint64_t accepted_ = 0;    // body bytes accepted from the caller
+
+  // Reply: the head being read, the last complete final head, and the body bytes.
+  std::string head_in_progress_;
+  long status_in_progress_ = 0;
+  std::string head_;
+  long status_ = 0;
+  bool body_started_ = false;
+  std::string reply_;
+  std::size_t reply_offset_ = 0;
+
+  std::mutex join_mutex_;
+  std::thread thread_;
+};
+
+}  // namespace vemtu::inet

@@ -1,0 +1,61 @@
+#include "request_core.h"
+
+#include <mutex>
+
+namespace vemtu::inet {
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+RequestCore::RequestCore() {
+  InitCurlOnce();
+  easy_ = curl_easy_init();
+}
+
+RequestCore::~RequestCore() {
+  std::shared_ptr<Exchange> last;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    last = std::move(exchange_);
+  }
+  if (last) last->Join();
+  if (easy_) curl_easy_cleanup(easy_);
+}
+
+Failure RequestCore::Send(ExchangeSettings settings) {
+  if (!easy_) return Failure::kOutOfMemory;
+  std::shared_ptr<Exchange> previous;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelled_) return Failure::kCancelled;
+    previous = std::move(exchange_);
+  }
+  if (previous) previous->Join();  // the curl handle is idle again
+
+  auto exchange = std::make_shared<Exchange>(easy_, &sockets_, std::move(settings));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    exchange_ = exchange;
+    if (cancelled_) exchange->Abort();
+  }
+  return exchange->AwaitConnected();
+}
+
+std::shared_ptr<Exchange> RequestCore::Current() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return exchange_;
+}
+
+void RequestCore::Cancel() {
+  std::shared_ptr<Exchange> current;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
+    current = exchange_;
+  }
+  if (current) current->Abort();
+}
+
+}  // namespace vemtu::inet

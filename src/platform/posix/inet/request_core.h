@@ -1,0 +1,52 @@
+// What both libraries' request handles share: one curl handle, the exchange of the
+// current send, and cancellation by closing the handle from any thread.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "exchange.h"
+#include "failure.h"
+#include "socket_tracker.h"
+
+namespace vemtu::inet {
+
+// Time limits in milliseconds; 0 means no limit.
+struct Timeouts {
+  std::uint32_t connect_ms = 60000;
+  std::uint32_t send_ms = 30000;
+  std::uint32_t receive_ms = 30000;
+  std::uint32_t response_ms = 90000;  // waiting for the reply's head
+};
+
+// Calls curl_global_init once per process.
+void InitCurlOnce();
+
+class RequestCore {
+ public:
+  RequestCore();
+  ~RequestCore();
+  RequestCore(const RequestCore&) = delete;
+  RequestCore& operator=(const RequestCore&) = delete;
+
+  bool usable() const { return easy_ != nullptr; }
+
+  // Ends the previous send, starts a new one and waits until it is connected.
+  Failure Send(ExchangeSettings settings);
+  // The current send; nullptr before the first or after cancellation.
+  std::shared_ptr<Exchange> Current() const;
+  // Closing the handle: ends the current send and refuses new ones. Any thread.
+  void Cancel();
+
+ private:
+  SocketTracker sockets_;  // outlives the curl handle, which closes through it
+  CURL* easy_ = nullptr;
+  mutable std::mutex mutex_;
+  bool cancelled_ = false;
+  std::shared_ptr<Exchange> exchange_;
+};
+
+}  // namespace vemtu::inet

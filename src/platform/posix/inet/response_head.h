@@ -1,0 +1,28 @@
+// Reading a reply head: "HTTP/1.1 407 Proxy Authentication Required\r\nName: value\r\n...".
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vemtu::inet {
+
+// The reason phrase of the status line.
+std::string StatusText(const std::string& head);
+// The values of every header called `name` (case-insensitive), joined by ", ";
+// `found` tells whether there was one.
+std::string HeaderValue(const std::string& head, const std::string& name, bool* found);
+
+// The authentication schemes offered by the `name` headers (WWW-Authenticate or
+// Proxy-Authenticate) as WINHTTP_AUTH_SCHEME_* bits; `first` gets the first one offered.
+std::uint32_t OfferedSchemes(const std::string& head, const std::string& name,
+                             std::uint32_t* first);
+// A WINHTTP_AUTH_SCHEME_* bit as a CURLAUTH_* mask; 0 for schemes curl does not speak.
+unsigned long CurlScheme(std::uint32_t scheme);
+
+// "host" for a URL: an IPv6 literal goes in brackets.
+std::string UrlHost(const std::string& host);
+// Whether an object name can go into a request line as it is: no space, no control
+// bytes (those have to be percent-encoded by the caller).
+bool ValidObjectName(const std::string& object);
+
+}  // namespace vemtu::inet
