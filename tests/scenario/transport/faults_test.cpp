@@ -1,0 +1,146 @@
+// Servers and proxies that fail: each attempt ends with one error entry carrying the
+// failure's number, and the file stays where it was.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "post_harness.h"
+#include "support/agent_runner.h"
+#include "support/scripted_server.h"
+
+namespace vemtu::test {
+namespace {
+
+// Error numbers of the transport's libraries.
+constexpr int kTimeout = 12002;
+constexpr int kNameNotResolved = 12007;
+constexpr int kCannotConnect = 12029;
+constexpr int kInvalidServerResponse = 12152;
+constexpr int kSecureFailure = 12175;
+
+std::string Label(int method) { return IsWinHttpMethod(method) ? "WinHTTP" : "WinInet"; }
+
+class Faults : public PostHarness {
+ protected:
+  // Runs `method` against `run` and expects exactly the start entry and one error entry
+  // "ERR\t<library>.ZHTTPWebPost" with `error`, the file left in place.
+  void ExpectPostFailure(int method, Run run, int error) {
+    SCOPED_TRACE(ProcedureName(method));
+    run.method = method;
+    std::string file = MakeFile(run.file, "body bytes");
+    EXPECT_EQ(Post(run), 0);
+    EXPECT_TRUE(FileExists(file));
+    ExpectLog({Started(ProcedureName(method)),
+               ErrorLine(error, "ERR\t" + Label(method) + ".ZHTTPWebPost")});
+    std::remove((dir_ / "Log/tfr_X.log").c_str());
+  }
+};
+
+TEST_F(Faults, RefusedPortAndUnresolvableName) {
+  int closed_port;
+  {
+    ScriptedServer gone;
+    closed_port = gone.port();
+  }
+  for (int method : {1, 5}) {
+    Run run;
+    run.port = closed_port;
+    ExpectPostFailure(method, run, kCannotConnect);
+    run.host = "nonexistent.invalid";
+    run.port = 80;
+    ExpectPostFailure(method, run, kNameNotResolved);
+  }
+}
+
+TEST_F(Faults, AServerThatStallsPastTheTimeOutEndsTheAttemptInTime) {
+  ScriptedServer server;
+  server.SetDefault(Reply::Of(ReplyKind::kStall));
+  for (int method : {1, 5}) {
+    Run run;
+    run.port = server.port();
+    run.timeout_ms = 1500;
+    auto start = std::chrono::steady_clock::now();
+    ExpectPostFailure(method, run, kTimeout);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(10));
+  }
+}
+
+TEST_F(Faults, GarbageInsteadOfAnHttpReply) {
+  ScriptedServer server;
+  Reply garbage = Reply::Of(ReplyKind::kGarbage);
+  garbage.body = "\x01\x02 this is not HTTP at all\r\n\r\n";
+  server.SetDefault(garbage);
+  for (int method : {1, 5}) {
+    if (UnderWine() && method == 5) continue;  // see below
+    Run run;
+    run.port = server.port();
+    ExpectPostFailure(method, run, kInvalidServerResponse);
+  }
+  if (UnderWine()) GTEST_SKIP() << "wine's WinINet takes bytes that are not HTTP as a reply body";
+}
+
+TEST_F(Faults, AConnectionResetMidBodyFailsWithAResetCode) {
+  ScriptedServer server;
+  Reply reset = Reply::Of(ReplyKind::kResetMidBody);
+  reset.reset_after = 20000;
+  server.SetDefault(reset);
+  for (int method : {1, 5}) {
+    SCOPED_TRACE(ProcedureName(method));
+    std::string file = MakeFile("K/X_1.xml", std::string(2 << 20, 'r'));
+    Run run;
+    run.method = method;
+    run.port = server.port();
+    EXPECT_EQ(Post(run), 0);
+    EXPECT_TRUE(FileExists(file));
+    std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    bool reset_code = lines[1].find("\t0\t\t12030\t0\t") != std::string::npos ||
+                      lines[1].find("\t0\t\t12031\t0\t") != std::string::npos;
+    // Wine passes the socket's own code through instead of the library's.
+    if (UnderWine()) reset_code = reset_code || lines[1].find("\t0\t\t10054\t0\t") != std::string::npos;
+    EXPECT_TRUE(reset_code) << lines[1];
+    std::remove((dir_ / "Log/tfr_X.log").c_str());
+  }
+}
+
+TEST_F(Faults, AMissingBodyFileSendsNothing) {
+  ScriptedServer server;
+  MakeFile("K/present.xml", "");  // the folder exists, the file does not
+  for (int method : {1, 5, 7}) {
+    SCOPED_TRACE(ProcedureName(method));
+    Run run;
+    run.method = method;
+    run.port = server.port();
+    run.file = "K/missing.xml";
+    EXPECT_EQ(Post(run), 0);
+    ExpectLog({Started(ProcedureName(method)), ErrorLine(2, "ERR\t" + Label(method) + ".ZHTTPWebPost")});
+    std::remove((dir_ / "Log/tfr_X.log").c_str());
+  }
+  EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+TEST_F(Faults, SelfSignedCertificateIsAcceptedByWinInetAndRefusedByWinHttp) {
+  ScriptedServer::Options options;
+  options.tls = true;
+  ScriptedServer server(options);
+  server.SetDefault(Reply::Status(200, "1"));
+  Run run;
+  run.port = server.port();
+  run.scheme = "HTTPS";
+  run.method = 5;
+  std::string file = MakeFile("K/X_1.xml", "secure body");
+  EXPECT_EQ(Post(run), 1);
+  EXPECT_FALSE(FileExists(file));
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_TRUE(server.Requests()[0].tls);
+  EXPECT_EQ(server.Requests()[0].body, "secure body");
+  std::remove((dir_ / "Log/tfr_X.log").c_str());
+
+  if (UnderWine()) GTEST_SKIP() << "wine's WinHTTP reports a self-signed certificate as 12157";
+  ExpectPostFailure(1, run, kSecureFailure);
+}
+
+}  // namespace
+}  // namespace vemtu::test
