@@ -1,0 +1,162 @@
+// Code-page conversion on Linux: glibc's iconv, with the Windows code-page numbers
+// translated to iconv's charset names.
+#include "platform/codepage.h"
+
+#include <errno.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <iterator>
+
+namespace vemtu::platform {
+namespace {
+
+struct IconvName {
+  unsigned code_page;
+  const char* name;
+};
+
+// Sorted by code page. Code pages that iconv has no faithful table for are absent.
+constexpr IconvName kIconvNames[] = {
+    {37, "IBM037"},        {437, "IBM437"},       {500, "IBM500"},
+    {708, "ISO-8859-6"},   {709, "ASMO_449"},     {737, "CP737"},
+    {775, "CP775"},        {850, "IBM850"},       {852, "IBM852"},
+    {855, "IBM855"},       {857, "IBM857"},       {858, "IBM858"},
+    {860, "IBM860"},       {861, "IBM861"},       {862, "IBM862"},
+    {863, "IBM863"},       {864, "IBM864"},       {865, "IBM865"},
+    {866, "IBM866"},       {869, "IBM869"},       {870, "IBM870"},
+    {874, "WINDOWS-874"},  {875, "IBM875"},       {932, "CP932"},
+    {936, "CP936"},        {949, "CP949"},        {950, "CP950"},
+    {1026, "IBM1026"},     {1047, "IBM1047"},     {1140, "IBM1140"},
+    {1141, "IBM1141"},     {1142, "IBM1142"},     {1143, "IBM1143"},
+    {1144, "IBM1144"},     {1145, "IBM1145"},     {1146, "IBM1146"},
+    {1147, "IBM1147"},     {1148, "IBM1148"},     {1149, "IBM1149"},
+    {1200, "UTF-16LE"},    {1250, "CP1250"},      {1251, "CP1251"},
+    {1252, "CP1252"},      {1253, "CP1253"},      {1254, "CP1254"},
+    {1255, "CP1255"},      {1256, "CP1256"},      {1257, "CP1257"},
+    {1258, "CP1258"},      {1361, "JOHAB"},       {10000, "MACINTOSH"},
+    {10007, "MAC-CYRILLIC"}, {10017, "MAC-UK"},   {10029, "MAC-CENTRALEUROPE"},
+    {10079, "MAC-IS"},     {20105, "ISO_646.IRV:1991"}, {20106, "DIN_66003"},
+    {20107, "SEN_850200_B"}, {20108, "NS_4551-1"}, {20127, "ANSI_X3.4-1968"},
+    {20261, "T.61-8BIT"},  {20269, "ISO_6937"},   {20273, "IBM273"},
+    {20277, "IBM277"},     {20278, "IBM278"},     {20280, "IBM280"},
+    {20284, "IBM284"},     {20285, "IBM285"},     {20290, "IBM290"},
+    {20297, "IBM297"},     {20420, "IBM420"},     {20423, "IBM423"},
+    {20424, "IBM424"},     {20866, "KOI8-R"},     {20871, "IBM871"},
+    {20880, "IBM880"},     {20905, "IBM905"},     {20936, "GB2312"},
+    {20949, "EUC-KR"},     {21025, "IBM1025"},    {21866, "KOI8-U"},
+    {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"}, {28593, "ISO-8859-3"},
+    {28594, "ISO-8859-4"}, {28595, "ISO-8859-5"}, {28596, "ISO-8859-6"},
+    {28597, "ISO-8859-7"}, {28598, "ISO-8859-8"}, {28599, "ISO-8859-9"},
+    {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"}, {38598, "ISO-8859-8"},
+    {50227, "ISO-2022-CN"}, {50930, "IBM930"},    {50933, "IBM933"},
+    {50935, "IBM935"},     {50937, "IBM937"},     {50939, "IBM939"},
+    {51932, "EUC-JP"},     {51936, "EUC-CN"},     {51949, "EUC-KR"},
+    {51950, "EUC-TW"},     {65001, "UTF-8"},
+};
+
+const char* IconvNameOf(unsigned code_page) {
+  auto it = std::lower_bound(std::begin(kIconvNames), std::end(kIconvNames), code_page,
+                             [](const IconvName& e, unsigned cp) { return e.code_page < cp; });
+  return it != std::end(kIconvNames) && it->code_page == code_page ? it->name : nullptr;
+}
+
+// An open conversion descriptor, closed by the destructor.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+// Length of the character that starts at `p` in the source encoding, for skipping one
+// character that could not be converted.
+std::size_t SkipLength(unsigned from, const unsigned char* p, std::size_t left) {
+  if (from == kCodePageUtf16Le) {
+    if (left >= 4 && (p[1] & 0xFC) == 0xD8 && (p[3] & 0xFC) == 0xDC) return 4;
+    return left >= 2 ? 2 : left;
+  }
+  if (from == kCodePageUtf8) {
+    std::size_t n = p[0] >= 0xF0 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC0 ? 2 : 1;
+    std::size_t i = 1;
+    while (i < n && i < left && (p[i] & 0xC0) == 0x80) ++i;
+    return i;
+  }
+  return 1;
+}
+
+}  // namespace
+
+unsigned SystemCodePage() { return kCodePageUtf8; }
+
+bool ConvertCodePage(unsigned from, unsigned to, std::string_view input, std::string& output) {
+  output.clear();
+  const char* from_name = IconvNameOf(from);
+  const char* to_name = IconvNameOf(to);
+  if (!from_name || !to_name) return false;
+  if (from == to) {
+    output.assign(input);
+    return true;
+  }
+  Converter cd(to_name, from_name);
+  if (!cd.ok()) return false;
+
+  // The target's "?", used for whatever cannot be converted.
+  std::string question;
+  {
+    Converter q(to_name, "ASCII");
+    if (q.ok()) {
+      char in[1] = {'?'};
+      char out[16];
+      char* ip = in;
+      char* op = out;
+      std::size_t il = 1, ol = sizeof out;
+      if (iconv(q.get(), &ip, &il, &op, &ol) != static_cast<std::size_t>(-1)) {
+        iconv(q.get(), nullptr, nullptr, &op, &ol);
+        question.assign(out, static_cast<std::size_t>(op - out));
+      }
+    }
+  }
+
+  output.resize(input.size() + input.size() / 2 + 16);
+  char* in = const_cast<char*>(input.data());
+  std::size_t in_left = input.size();
+  std::size_t used = 0;
+  bool flushing = false;
+  for (;;) {
+    char* out = &output[used];
+    std::size_t out_left = output.size() - used;
+    std::size_t r = flushing ? iconv(cd.get(), nullptr, nullptr, &out, &out_left)
+                             : iconv(cd.get(), &in, &in_left, &out, &out_left);
+    used = static_cast<std::size_t>(out - output.data());
+    if (r != static_cast<std::size_t>(-1)) {
+      if (flushing) break;
+      flushing = true;
+      continue;
+    }
+    if (errno == E2BIG) {
+      output.resize(output.size() * 2 + 16);
+      continue;
+    }
+    // EILSEQ: malformed or unmappable character; EINVAL: cut short at the end.
+    std::size_t skip =
+        errno == EINVAL ? in_left : SkipLength(from, reinterpret_cast<unsigned char*>(in), in_left);
+    in += skip;
+    in_left -= skip;
+    if (output.size() - used < question.size()) output.resize(output.size() * 2 + 16);
+    output.replace(used, question.size(), question);
+    used += question.size();
+  }
+  output.resize(used);
+  return true;
+}
+
+}  // namespace vemtu::platform
