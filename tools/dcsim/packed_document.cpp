@@ -18,6 +18,25 @@ std::string OriginForm(const std::string& target) {
   return target.substr(path);
 }
 
+std::string PercentDecode(const std::string& text) {
+  auto hex = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 TargetCheck CheckTarget(const std::string& target, const std::string& expected_query) {
   TargetCheck check;
   std::size_t question = target.find('?');
@@ -31,7 +50,7 @@ TargetCheck CheckTarget(const std::string& target, const std::string& expected_q
     check.problem = "no page " + path;
     return check;
   }
-  check.prefix = page.substr(4, page.size() - 8);
+  check.prefix = PercentDecode(page.substr(4, page.size() - 8));
   static const char* const kKeys[] = {"mmid=", "sid=", "rid=", "rty="};
   std::size_t at = 0;
   for (std::size_t k = 0; k < 4; ++k) {

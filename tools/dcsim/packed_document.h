@@ -9,7 +9,7 @@ namespace dcsim {
 // The result of checking a request target "/<path>/tfr_<prefix>.asp?mmid=..&sid=..&rid=..&rty=..".
 struct TargetCheck {
   int status = 200;     // 200 when the target is acceptable, else 404 or 400
-  std::string prefix;   // the name prefix between "tfr_" and ".asp"
+  std::string prefix;   // the name prefix between "tfr_" and ".asp", %XX decoded
   std::string problem;  // what was wrong, for the error page
 };
 
@@ -17,6 +17,9 @@ struct TargetCheck {
 // identity keys in their order; when `expected_query` is not empty the query must equal
 // it byte for byte.
 TargetCheck CheckTarget(const std::string& target, const std::string& expected_query);
+
+// Decodes %XX escapes; a "%" not followed by two hex digits stays as it is.
+std::string PercentDecode(const std::string& text);
 
 // "http://host:port/p?q" -> "/p?q"; an origin-form target is returned unchanged.
 std::string OriginForm(const std::string& target);

@@ -19,6 +19,7 @@ TEST(DcsimTarget, AcceptsTheFourKeysInOrderAndNamesThePrefix) {
       {"/dc//tfr_ABC.asp?mmid=&sid=&rid=&rty=", 200, "ABC"},
       {"/tfr_.asp?mmid=1&sid=2&rid=3&rty=4", 200, ""},
       {"/tfr_A B%.asp?mmid=1&sid=2&rid=3&rty=4", 200, "A B%"},
+      {"/tfr_A%20B%&%C3%a9.asp?mmid=1&sid=2&rid=3&rty=4", 200, "A B%&\xC3\xA9"},
       {"/tfr_ABC.asp?sid=S&mmid=M&rid=R&rty=T", 400, "ABC"},
       {"/tfr_ABC.asp?mmid=M&sid=S&rid=R", 400, "ABC"},
       {"/tfr_ABC.asp?mmid=M&sid=S&rid=R&rty=T&x=1", 400, "ABC"},
