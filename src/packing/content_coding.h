@@ -1,0 +1,31 @@
+// Base64 as the packed document carries it: RFC 4648 alphabet and padding, CR LF after
+// every full line, and CR LF once more at the very end.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "packing/buffers.h"
+
+namespace vemtu::packing {
+
+class ContentCoding {
+ public:
+  static constexpr int kPackedLineLength = 72;
+
+  explicit ContentCoding(int line_length = kPackedLineLength) : line_length_(line_length) {}
+
+  // Appends the encoded text: four characters per group of three bytes, CR LF whenever
+  // the groups on the line reach the line length, the padded last group not counted,
+  // then CR LF whatever the count. An empty input gives no text at all.
+  void EncodeBase64(std::string_view bytes, StringBuffer& out) const;
+
+  // Decodes base64 text, ignoring CR, LF, tab and space. False on any other byte outside
+  // the alphabet, on padding in the wrong place, or on a cut group.
+  static bool DecodeBase64(std::string_view text, std::string& out);
+
+ private:
+  int line_length_;
+};
+
+}  // namespace vemtu::packing

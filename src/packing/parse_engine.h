@@ -1,0 +1,66 @@
+// The lenient XML parser: it never rejects a text, builds whatever tree the text yields,
+// and walks the text once with one moving position, without recursion.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "packing/buffers.h"
+#include "packing/log_base.h"
+#include "packing/tree_node.h"
+
+namespace vemtu::packing {
+
+class ParseEngine {
+ public:
+  // `text` ends at its first NUL byte or its end, whichever comes first.
+  ParseEngine(std::string_view text, bool auto_trim, LogBase& log);
+  ~ParseEngine();
+  ParseEngine(const ParseEngine&) = delete;
+  ParseEngine& operator=(const ParseEngine&) = delete;
+
+  // Parses the text. Returns the top-level element that forms the result, whose tree
+  // holds one reference that passes to the caller, or null when the text holds no element.
+  TreeNode* Run();
+
+ private:
+  enum class Step { kGoOn, kStop };
+
+  Step Dispatch();
+  Step ReadStartTag();
+  Step ReadEndTag();
+  Step ReadInstruction();
+  Step ReadPseudoAttributes(TreeNode* node);
+  Step ReadCdata();
+  void AddText(const char* lead_begin, const char* lead_end, const char* run_begin,
+               const char* run_end);
+  void CloseCurrent();
+  void CloseElement(TreeNode* element);
+  TreeNode* Finish();
+  void SkipSpace();
+
+  const char* p_;
+  const char* end_;
+  bool auto_trim_;
+  LogBase& log_;
+
+  TreeNode* current_ = nullptr;  // the open element
+  TreeNode* result_ = nullptr;   // the last completed top-level element
+  TreeInfo* open_tree_ = nullptr;    // tree of the open top-level element (one reference)
+  TreeInfo* result_tree_ = nullptr;  // tree of the result (one reference)
+
+  // What a top-level element takes over when it closes. The pending nodes live in the
+  // arena of a tree record of their own until then.
+  TreeInfo* pending_tree_ = nullptr;
+  TreeNode* pending_declaration_ = nullptr;
+  std::vector<TreeNode*> pending_stylesheets_;
+  StringBuffer prolog_;
+
+  // Attributes of the start tag being read, committed to the element in one piece.
+  std::vector<char> attribute_bytes_;
+  std::vector<std::uint32_t> attribute_lengths_;
+};
+
+}  // namespace vemtu::packing

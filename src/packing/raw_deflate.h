@@ -1,0 +1,26 @@
+// DEFLATE without any wrapping (no zlib or gzip header, no trailer), as zlib makes it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "packing/buffers.h"
+
+namespace vemtu::packing {
+
+constexpr int kDeflateLevel = 6;
+constexpr int kDeflateWindowBits = -15;  // window of 32768 bytes; negative: no wrapper
+constexpr int kDeflateMemoryLevel = 8;
+constexpr std::size_t kDeflateReadSize = 60000;
+constexpr std::size_t kDeflateOutputBlock = 25000;
+
+// Compresses `data` at level 6 with memory level 8 and the default strategy, fed in reads
+// of at most 60000 bytes (the finish flag with the last) and taken out in blocks of at
+// most 25000 bytes appended to `out`. False when the compressor reports a failure.
+bool DeflateRaw(std::string_view data, DataBuffer& out);
+
+// Inflates a raw DEFLATE stream into `out`. False when the bytes are not one complete
+// stream (zlib- and gzip-wrapped data fail too) or when the output would pass `limit`.
+bool InflateRaw(std::string_view data, std::string& out, std::size_t limit = kBufferLimit);
+
+}  // namespace vemtu::packing

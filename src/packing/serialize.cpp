@@ -1,0 +1,217 @@
+#include "packing/serialize.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+namespace vemtu::packing {
+namespace {
+
+constexpr int kMaxIndentLevels = 50;
+constexpr std::string_view kLineEnd = "\r\n";
+
+// The names after "&" that text escaping keeps as references (with the ";"), sorted.
+constexpr std::string_view kKnownEntities[] = {
+    "AElig",  "Aacute", "Acirc",  "Aelig",  "Agrave", "Aring",  "Atilde", "Auml",   "Ccedil",
+    "Cedil",  "Cent",   "Copy",   "Curren", "ETH",    "Eacute", "Ecirc",  "Egrave", "Eth",
+    "Euml",   "Iacute", "Icirc",  "Iexcl",  "Igrave", "Iquest", "Iuml",   "OElig",  "Oacute",
+    "Ocirc",  "Oelig",  "Ograve", "Ordf",   "Ordm",   "Oslash", "Otilde", "Ouml",   "THORN",
+    "Thorn",  "Uacute", "Ucirc",  "Ugrave", "Uml",    "Utilde", "Uuml",   "Yacute", "Yen",
+    "Yuml",   "aElig",  "aacute", "acirc",  "acute",  "aelig",  "agrave", "amp",    "apos",
+    "aring",  "atilde", "auml",   "brkbar", "bull",   "ccedil", "cedil",  "cent",   "copy",
+    "curren", "deg",    "divide", "eTH",    "eacute", "ecirc",  "egrave", "eth",    "euml",
+    "frac12", "frac14", "frac34", "gt",     "hibar",  "iacute", "icirc",  "iexcl",  "igrave",
+    "iquest", "iuml",   "lt",     "micro",  "middot", "nbsp",   "not",    "ntilde", "oElig",
+    "oacute", "ocirc",  "oelig",  "ograve", "ordf",   "ordm",   "oslash", "otilde", "ouml",
+    "para",   "plusmn", "pound",  "quot",   "raquo",  "reg",    "sect",   "shy",    "sup1",
+    "sup2",   "sup3",   "szlig",  "tHORN",  "thorn",  "uacute", "ucirc",  "ugrave", "uml",
+    "utilde", "uuml",   "yacute", "yen",    "yuml",
+};
+constexpr std::size_t kLongestEntity = 6;
+
+struct EscapeBytes {
+  bool special[256] = {};
+  constexpr EscapeBytes() {
+    for (unsigned char c : {'"', '\'', '<', '>', '&'}) special[c] = true;
+  }
+};
+constexpr EscapeBytes kEscape;
+
+// True when the "&" at text[at] begins a reference the serialiser keeps.
+bool IsKnownReference(std::string_view text, std::size_t at) {
+  if (at + 1 < text.size() && text[at + 1] == '#') return true;
+  std::size_t semicolon = text.find(';', at + 1);
+  if (semicolon == std::string_view::npos || semicolon - at - 1 > kLongestEntity) return false;
+  std::string_view name = text.substr(at + 1, semicolon - at - 1);
+  return std::binary_search(std::begin(kKnownEntities), std::end(kKnownEntities), name);
+}
+
+template <typename KeepAmpersand>
+void AppendEscaped(std::string_view text, StringBuffer& out, KeepAmpersand keep) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!kEscape.special[c]) continue;
+    out.Append(text.data() + run, i - run);
+    run = i + 1;
+    switch (c) {
+      case '"': out.Append("&quot;"); break;
+      case '\'': out.Append("&apos;"); break;
+      case '<': out.Append("&lt;"); break;
+      case '>': out.Append("&gt;"); break;
+      default: out.Append(keep(text, i) ? "&" : "&amp;"); break;
+    }
+  }
+  out.Append(text.data() + run, text.size() - run);
+}
+
+void AppendAttributes(const AttributeSet* attributes, StringBuffer& out,
+                      std::string_view skip = {}) {
+  if (!attributes) return;
+  attributes->ForEach([&](std::string_view name, std::string_view value) {
+    if (!skip.empty() && name == skip) return;
+    out.Append(' ');
+    out.Append(name);
+    out.Append("=\"");
+    AppendEscapedAttribute(value, out);
+    out.Append('"');
+  });
+}
+
+void AppendIndent(int depth, StringBuffer& out) {
+  out.AppendRepeated(' ', 4 * static_cast<std::size_t>(std::min(depth, kMaxIndentLevels)));
+}
+
+// A CDATA content holding "]]>" is written without any "<![CDATA[" and without any
+// "]]>", also those that the first removals bring together, so the section stays closed.
+void AppendCdataContent(std::string_view content, StringBuffer& out) {
+  if (content.find("]]>") == std::string_view::npos) {
+    out.Append(content);
+    return;
+  }
+  std::string without_openers;
+  for (std::size_t at = 0;;) {
+    std::size_t hit = content.find("<![CDATA[", at);
+    without_openers.append(content.substr(at, hit - at));
+    if (hit == std::string_view::npos) break;
+    at = hit + 9;
+  }
+  std::size_t start = out.size();
+  for (char c : without_openers) {
+    out.Append(c);
+    if (c == '>' && out.size() - start >= 3 &&
+        std::memcmp(out.data() + out.size() - 3, "]]>", 3) == 0) {
+      out.Truncate(out.size() - 3);
+    }
+  }
+}
+
+// Writes the declaration, stylesheet instructions and prolog text of a tree.
+void AppendProlog(const TreeInfo& tree, StringBuffer& out, bool omit_declaration) {
+  if (!omit_declaration && tree.declaration) {
+    out.Append("<?xml");
+    const AttributeSet* attributes = tree.declaration->attributes;
+    std::string_view standalone;
+    bool has_standalone = attributes && attributes->Lookup("standalone", &standalone);
+    AppendAttributes(attributes, out, has_standalone ? "standalone" : "");
+    if (has_standalone) {
+      out.Append(" standalone=\"");
+      AppendEscapedAttribute(standalone, out);
+      out.Append('"');
+    }
+    out.Append(" ?>");
+    out.Append(kLineEnd);
+  }
+  for (const TreeNode* sheet : tree.stylesheets) {
+    if (!sheet->attributes || sheet->attributes->empty()) continue;
+    out.Append("<?xml-stylesheet");
+    AppendAttributes(sheet->attributes, out);
+    out.Append(" ?>");
+    out.Append(kLineEnd);
+  }
+  if (!tree.prolog.empty()) {
+    out.Append(tree.prolog.view());
+    out.Append(kLineEnd);
+  }
+}
+
+// Start tag and content. Returns false when the element was written whole as " />".
+bool OpenElement(const TreeNode& node, StringBuffer& out, bool first_child, int depth,
+                 bool omit_declaration) {
+  if (node.IsTreeRoot()) AppendProlog(*node.document, out, omit_declaration);
+  if (first_child) out.Append(kLineEnd);
+  AppendIndent(depth, out);
+  out.Append('<');
+  out.Append(node.tag.empty() ? std::string_view("nothing") : node.tag.view());
+  AppendAttributes(node.attributes, out);
+  if (node.content.empty() && !node.has_children) {
+    out.Append(" />");
+    out.Append(kLineEnd);
+    return false;
+  }
+  out.Append('>');
+  if (!node.content.empty()) {
+    if (node.cdata) {
+      out.Append("<![CDATA[");
+      AppendCdataContent(node.content.view(), out);
+      out.Append("]]>");
+    } else {
+      AppendEscapedText(node.content.view(), out);
+    }
+  }
+  return true;
+}
+
+void CloseElement(const TreeNode& node, StringBuffer& out, int depth) {
+  if (node.has_children || out.EndsWith('\n')) AppendIndent(depth, out);
+  out.Append("</");
+  out.Append(node.tag.empty() ? std::string_view("nothing") : node.tag.view());
+  out.Append('>');
+  out.Append(kLineEnd);
+}
+
+}  // namespace
+
+void AppendEscapedText(std::string_view text, StringBuffer& out) {
+  AppendEscaped(text, out, IsKnownReference);
+}
+
+void AppendEscapedAttribute(std::string_view value, StringBuffer& out) {
+  AppendEscaped(value, out, [](std::string_view v, std::size_t at) {
+    return at + 1 < v.size() && v[at + 1] == '#';
+  });
+}
+
+void SerializeNode(const TreeNode& top, StringBuffer& out, int child_index, int depth,
+                   bool omit_declaration) {
+  const TreeNode* node = &top;
+  bool first = child_index == 0;
+  bool omit = omit_declaration;
+  for (;;) {
+    // Going down: open the node and, when it has children, its first child next.
+    if (OpenElement(*node, out, first, depth, omit) && node->first_child) {
+      node = node->first_child;
+      first = true;
+      omit = false;
+      ++depth;
+      continue;
+    }
+    if (node->content.empty() && !node->has_children) {
+      // written whole as " />"
+    } else {
+      CloseElement(*node, out, depth);
+    }
+    // Going up: close each parent whose last child is done, until a next sibling.
+    while (node != &top && !node->next) {
+      node = node->parent;
+      --depth;
+      CloseElement(*node, out, depth);
+    }
+    if (node == &top) return;
+    node = node->next;
+    first = false;
+    omit = false;
+  }
+}
+
+}  // namespace vemtu::packing

@@ -1,0 +1,142 @@
+// The tree of an XML document: elements (TreeNode), the record shared by the nodes of
+// one tree (TreeInfo) and the attributes of an element (AttributeSet). Node texts live in
+// the tree's NodeArena.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "packing/buffers.h"
+#include "packing/node_arena.h"
+
+namespace vemtu::packing {
+
+struct TreeInfo;
+
+// A text held in a NodeArena. Growing it moves it to a larger place in the same arena.
+struct NodeText {
+  char* data = nullptr;
+  std::uint32_t size = 0;
+  std::uint32_t capacity = 0;
+
+  std::string_view view() const { return {data ? data : "", size}; }
+  bool empty() const { return size == 0; }
+  void Assign(NodeArena& arena, std::string_view text);
+  void Append(NodeArena& arena, std::string_view text);
+  // Room for `count` more bytes at the end; Commit(count) adds them.
+  char* Extend(NodeArena& arena, std::size_t count);
+  void Commit(std::size_t count) { size += static_cast<std::uint32_t>(count); }
+};
+
+// The (name, value) pairs of one element, in the order they were added: all names and
+// values back to back in one text, with their lengths alternately in a list.
+class AttributeSet {
+ public:
+  std::size_t Count() const { return count_ / 2; }
+  bool empty() const { return count_ == 0; }
+  void Add(NodeArena& arena, std::string_view name, std::string_view value);
+  // Replaces everything by the pairs of `bytes` and `lengths` (the same layout), sized
+  // exactly.
+  void Assign(NodeArena& arena, std::string_view bytes, const std::vector<std::uint32_t>& lengths);
+  // The value of the first pair named exactly `name`.
+  bool Lookup(std::string_view name, std::string_view* value) const;
+  // Removes every pair named `name`.
+  void Remove(std::string_view name);
+
+  // Calls visit(name, value) for each pair in order.
+  template <typename Visit>
+  void ForEach(Visit&& visit) const {
+    const char* at = bytes_.data;
+    for (std::uint32_t i = 0; i + 1 < count_; i += 2) {
+      std::string_view name(at, lengths_[i]);
+      std::string_view value(at + lengths_[i], lengths_[i + 1]);
+      at += lengths_[i] + lengths_[i + 1];
+      visit(name, value);
+    }
+  }
+
+ private:
+  NodeText bytes_;
+  std::uint32_t* lengths_ = nullptr;
+  std::uint32_t count_ = 0;     // entries in lengths_: two per pair
+  std::uint32_t capacity_ = 0;  // room in lengths_
+};
+
+// One element.
+struct TreeNode {
+  TreeInfo* document = nullptr;  // the tree this node belongs to; null once freed
+  NodeText tag;                  // sanitised; written as "nothing" when empty
+  AttributeSet* attributes = nullptr;
+  NodeText content;              // predefined references already decoded
+  std::uint32_t references = 0;  // handles that refer to this node
+  std::uint8_t cdata = 0;        // the content is written as one CDATA section
+  bool has_content = false;      // content was created (it may still be empty)
+  bool has_children = false;     // the children list was created (it may be empty again)
+  TreeNode* first_child = nullptr;
+  TreeNode* last_child = nullptr;
+  TreeNode* parent = nullptr;
+  TreeNode* next = nullptr;
+  TreeNode* previous = nullptr;
+
+  NodeArena& arena() const;
+  bool IsTreeRoot() const;
+  void SetTag(std::string_view name);
+  // Adds a pair; the name is sanitised, and gets "A" in front when it starts with a
+  // digit, "-" or ".".
+  void AddAttribute(std::string_view name, std::string_view value);
+  void SetContent(std::string_view text);
+  void AppendChild(TreeNode* child);
+  // Unlinks this node from its parent. It gets a tree of its own that carries the
+  // references held on its subtree; when there are none, the subtree is freed at once.
+  void Detach();
+};
+
+// The record that the nodes of one tree share.
+struct TreeInfo {
+  TreeNode* root = nullptr;
+  TreeNode* declaration = nullptr;       // tag = the declaration's target word
+  std::vector<TreeNode*> stylesheets;    // one per xml-stylesheet instruction
+  StringBuffer prolog;                   // DOCTYPE and other instructions, each + LF
+  std::uint64_t serial = 0;              // from a process-wide counter
+  std::uint32_t references = 0;          // the tree is freed when this drops to zero
+  std::shared_ptr<NodeArena> arena;      // where its nodes and texts live
+
+  // A new tree with no references, in `arena` or in a fresh one.
+  static TreeInfo* Create(std::shared_ptr<NodeArena> arena = nullptr);
+  // A new node in this tree's arena, not yet linked anywhere.
+  TreeNode* NewNode();
+  void AddReference() { ++references; }
+  void DropReference();
+
+ private:
+  TreeInfo() = default;
+  ~TreeInfo() = default;
+};
+
+// Name sanitising: every byte is removed that is not an ASCII letter or digit, one of
+// "!", "-", ".", ":", "_", or a byte of 0x80 or above.
+bool IsNameByte(unsigned char byte);
+// Writes the sanitised form of an attribute name to `out` (room for name.size() + 1
+// bytes), with the "A" put in front of a name starting with a digit, "-" or ".", and
+// returns its length.
+std::size_t WriteAttributeName(std::string_view name, char* out);
+
+// Visits `top` and every node below it, parents before children, without recursion.
+template <typename Visit>
+void ForEachInSubtree(TreeNode* top, Visit&& visit) {
+  TreeNode* node = top;
+  while (node) {
+    TreeNode* down = node->first_child;
+    visit(node);
+    if (down) {
+      node = down;
+      continue;
+    }
+    while (node != top && !node->next) node = node->parent;
+    node = node == top ? nullptr : node->next;
+  }
+}
+
+}  // namespace vemtu::packing

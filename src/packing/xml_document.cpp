@@ -1,0 +1,347 @@
+#include "packing/xml_document.h"
+
+#include <new>
+
+#include "common/fixed_text.h"
+#include "packing/charset_names.h"
+#include "packing/content_coding.h"
+#include "packing/encoding_convert.h"
+#include "packing/parse_engine.h"
+#include "packing/raw_deflate.h"
+#include "packing/serialize.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace vemtu::packing {
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return out;
+}
+
+// The charset named by an XML declaration found among the first bytes: "<?xml" anywhere
+// (any case) up to the next ">", spaces removed, lower-cased, then "encoding=" and a
+// double or, failing that, a single quote. Empty when there is none.
+std::string DeclaredCharset(std::string_view bytes) {
+  std::string lowered = Lower(bytes.substr(0, bytes.find('\0')));
+  std::size_t start = lowered.find("<?xml");
+  if (start == std::string::npos) return {};
+  std::size_t close = lowered.find('>', start + 5);
+  if (close == std::string::npos) return {};
+  std::string inside;
+  for (char c : std::string_view(lowered).substr(start + 5, close - start - 5)) {
+    if (!IsSpace(c)) inside.push_back(c);
+  }
+  std::size_t at = inside.find("encoding=\"");
+  if (at == std::string::npos) at = inside.find("encoding='");
+  if (at == std::string::npos) return {};
+  std::string_view rest = std::string_view(inside).substr(at + 10);
+  std::size_t end = rest.find('"');
+  if (end == std::string_view::npos) end = rest.find('\'');
+  return std::string(rest.substr(0, end));
+}
+
+bool IsWideUnicode(unsigned code_page) {
+  return code_page == kCodePageUtf16Le || code_page == kCodePageUtf16Be ||
+         code_page == kCodePageUtf32Le || code_page == kCodePageUtf32Be;
+}
+
+}  // namespace
+
+XmlDocument::XmlDocument() {
+  TreeInfo* tree = TreeInfo::Create();
+  TreeNode* root = tree->NewNode();
+  root->SetTag("unnamed");
+  tree->root = root;
+  tree->AddReference();
+  InstallRoot(root);
+}
+
+XmlDocument::~XmlDocument() {
+  std::lock_guard<std::mutex> hold(lock_);
+  ReleaseRoot();
+}
+
+void XmlDocument::InstallRoot(TreeNode* root) {
+  ReleaseRoot();
+  root_ = root;
+  ++root_->references;
+}
+
+void XmlDocument::ReleaseRoot() {
+  if (!root_) return;
+  TreeNode* old = root_;
+  root_ = nullptr;
+  if (old->references) --old->references;
+  old->document->DropReference();
+}
+
+// ---- loading
+
+bool XmlDocument::LoadXml(std::string_view text, bool auto_trim) {
+  try {
+    LogContext context(log_, "LoadXml");
+    text = text.substr(0, text.find('\0'));
+    std::string_view trimmed = Trim(text);
+    if (text.find('<') == std::string_view::npos && trimmed.size() < 100 && trimmed.size() >= 4 &&
+        Lower(trimmed.substr(trimmed.size() - 4)) == ".xml") {
+      return LoadXmlFile(trimmed, auto_trim);
+    }
+    return Parse(text, auto_trim, false);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool XmlDocument::LoadXmlFile(std::string_view path_text, bool auto_trim) {
+  try {
+    LogContext context(log_, "LoadXmlFile");
+    std::string path(Trim(path_text));
+    DataBuffer bytes;
+    {
+      platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
+      if (!file.IsOpen()) {
+        int error = platform::LastError();
+        log_.LogError("Failed to open file for reading");
+        log_.LogData("filename", path);
+        log_.LogData("error", platform::ErrorText(error));
+        return false;
+      }
+      long long size = file.Size();
+      if (size < 0 || static_cast<unsigned long long>(size) > kBufferLimit) {
+        log_.LogError("Failed to get file size");
+        log_.LogData("filename", path);
+        return false;
+      }
+      bytes.Reserve(static_cast<std::size_t>(size));
+      for (;;) {
+        char* at = bytes.Extend(65536);
+        long long got = file.Read(at, 65536);
+        if (got < 0) {
+          int error = platform::LastError();
+          log_.LogError("Failed to read file");
+          log_.LogData("filename", path);
+          log_.LogData("error", platform::ErrorText(error));
+          return false;
+        }
+        if (got == 0) break;
+        bytes.Commit(static_cast<std::size_t>(got));
+      }
+    }
+
+    // Bring the bytes to UTF-8.
+    std::string converted;
+    std::string_view text = bytes.view();
+    bool convert = false;
+    unsigned from = 0;
+    if (text.substr(0, 2) == "\xFF\xFE") {
+      convert = true;
+      from = kCodePageUtf16Le;
+    } else if (text.substr(0, 2) == "\xFE\xFF") {
+      convert = true;
+      from = kCodePageUtf16Be;
+    } else if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+      text.remove_prefix(3);
+    } else {
+      std::string charset = DeclaredCharset(text);
+      from = charset.empty() ? 0 : LookupCharset(charset);
+      // A declaration found as 8-bit text cannot be in a 16- or 32-bit form whatever it
+      // says; converting from one would only garble the bytes.
+      convert = from != 0 && !EqualsIgnoreCase(charset, "utf-8") && !IsWideUnicode(from);
+    }
+    if (convert) {
+      if (Convert(from, kCodePageUtf8, text, converted)) {
+        bytes.Release();
+        text = converted;
+      } else {
+        log_.LogError("Failed to convert to utf-8; the bytes are parsed as they are");
+      }
+    }
+    return Parse(text, auto_trim, true);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool XmlDocument::Parse(std::string_view text, bool auto_trim, bool from_file) {
+  TreeNode* root;
+  {
+    ParseEngine engine(text, auto_trim, log_);
+    root = engine.Run();
+  }
+  if (!root) return false;
+  if (from_file) {
+    TreeInfo* tree = root->document;
+    std::string_view encoding;
+    if (tree->declaration && tree->declaration->attributes &&
+        tree->declaration->attributes->Lookup("encoding", &encoding) &&
+        (EqualsIgnoreCase(encoding, "utf-16") || EqualsIgnoreCase(encoding, "ucs-2") ||
+         EqualsIgnoreCase(encoding, "unicode"))) {
+      std::lock_guard<std::mutex> hold(lock_);
+      InstallRoot(root);
+      SetEncoding("utf-8");
+      return true;
+    }
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  InstallRoot(root);
+  return true;
+}
+
+// ---- declaration
+
+bool XmlDocument::GetEncoding(std::string* name) const {
+  if (!root_ || !root_->document) return false;
+  const TreeNode* declaration = root_->document->declaration;
+  std::string_view value;
+  if (!declaration || !declaration->attributes ||
+      !declaration->attributes->Lookup("encoding", &value)) {
+    return false;
+  }
+  if (name) name->assign(value);
+  return true;
+}
+
+void XmlDocument::SetEncoding(std::string_view name) {
+  if (!root_ || !root_->document) return;
+  TreeInfo* tree = root_->document;
+  if (!tree->declaration) {
+    tree->declaration = tree->NewNode();
+    tree->declaration->SetTag("xml");
+    tree->declaration->AddAttribute("version", "1.0");
+  }
+  TreeNode* declaration = tree->declaration;
+  if (declaration->attributes) declaration->attributes->Remove("encoding");
+  declaration->AddAttribute("encoding", name);
+}
+
+// ---- serialising and saving
+
+void XmlDocument::SerializeNode(const TreeNode& node, StringBuffer& out, int child_index,
+                                int depth, bool omit_declaration) const {
+  packing::SerializeNode(node, out, child_index, depth, omit_declaration);
+}
+
+void XmlDocument::Serialize(StringBuffer& out) const {
+  if (root_) SerializeNode(*root_, out, 0, 0, false);
+}
+
+bool XmlDocument::SaveXml(const char* path) {
+  try {
+    LogContext context(log_, "SaveXml");
+    if (!root_) {
+      log_.LogError("null tree");
+      return false;
+    }
+    if (!root_->document || root_->document->root != root_) {
+      log_.LogError("invalid tree");
+      return false;
+    }
+    std::string_view trimmed = path ? Trim(path) : std::string_view();
+    std::string encoding;
+    if (!GetEncoding(&encoding)) {
+      SetEncoding("utf-8");
+      encoding = "utf-8";
+    }
+    StringBuffer text;
+    Serialize(text);
+    std::string converted;
+    std::string_view bytes = text.view();
+    if (!EqualsIgnoreCase(encoding, "utf-8")) {
+      if (ConvertToCharset(kCodePageUtf8, encoding, bytes, converted)) {
+        text.Release();
+        bytes = converted;
+      } else {
+        // Nothing to convert into: the text is kept as it is held, UTF-8.
+        log_.LogError("Unknown charset; saved without conversion");
+        log_.LogData("charset", encoding);
+      }
+    }
+    if (!path) {
+      log_.LogError("NULL filename");
+      return false;
+    }
+    if (trimmed.empty()) {
+      log_.LogError("zero-length filename");
+      return false;
+    }
+    return WriteFile(std::string(trimmed), bytes);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool XmlDocument::WriteFile(std::string path, std::string_view bytes) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  path = platform::NativePath(path);
+  platform::File file = platform::File::Open(path, platform::OpenMode::kWriteTruncate);
+  const char* failure = "Failed to write complete file (7)";
+  if (!file.IsOpen() && platform::SetAttributesNormal(path)) {
+    // An existing read-only file: its attribute is cleared and the creation tried again.
+    file = platform::File::Open(path, platform::OpenMode::kWriteTruncate);
+    failure = "Failed to write complete file (6)";
+  }
+  if (!file.IsOpen()) {
+    int error = platform::LastError();
+    log_.LogError(failure);
+    log_.LogData("filename", path);
+    log_.LogData("error", platform::ErrorText(error));
+    return false;
+  }
+  if (!file.Write(bytes.data(), bytes.size())) {
+    log_.LogError("Failed to write complete file (1)");
+    log_.LogData("filename", path);
+    return false;
+  }
+  return true;
+}
+
+// ---- packing
+
+bool XmlDocument::ZipTree() {
+  if (!root_) return false;
+  try {
+    LogContext context(log_, "ZipTree");
+    DataBuffer compressed;
+    {
+      StringBuffer serialized;
+      Serialize(serialized);
+      // The packed payload is one deflated entry of the serialised bytes, nothing else of
+      // an archive.
+      if (!DeflateRaw(serialized.view(), compressed)) {
+        log_.LogError("Failed to compress the document");
+        return false;
+      }
+    }
+    StringBuffer payload;
+    ContentCoding().EncodeBase64(compressed.view(), payload);
+    compressed.Release();
+
+    while (TreeNode* child = root_->first_child) child->Detach();
+    root_->SetContent(payload.view());
+    root_->cdata = 1;
+    return true;
+  } catch (const std::bad_alloc&) {
+    log_.LogError("Failed to append data to Zip");
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace vemtu::packing

@@ -1,0 +1,62 @@
+// One XML document: a tree loaded from a file or a text by the lenient parser, written
+// in the fixed layout, and packed in place by ZipTree.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "packing/buffers.h"
+#include "packing/log_base.h"
+#include "packing/tree_node.h"
+
+namespace vemtu::packing {
+
+class XmlDocument {
+ public:
+  // A new document's root is an empty element named "unnamed" with a tree of its own.
+  XmlDocument();
+  ~XmlDocument();
+  XmlDocument(const XmlDocument&) = delete;
+  XmlDocument& operator=(const XmlDocument&) = delete;
+
+  // Reads and parses a file (path in the system code page, white space around it
+  // ignored), bringing its bytes to UTF-8 first. On failure the previous tree stays.
+  bool LoadXmlFile(std::string_view path, bool auto_trim);
+  // Parses a text (up to its first NUL byte). A text without "<", shorter than 100 bytes
+  // after trimming and ending in ".xml" is taken as a path for LoadXmlFile instead.
+  bool LoadXml(std::string_view text, bool auto_trim);
+  // Serialises the document and writes it to `path`, in the declared encoding.
+  bool SaveXml(const char* path);
+  // Appends the serialisation of `node` and its subtree (see serialize.h).
+  void SerializeNode(const TreeNode& node, StringBuffer& out, int child_index, int depth,
+                     bool omit_declaration) const;
+  // The whole document: SerializeNode on the root with 0, 0, false.
+  void Serialize(StringBuffer& out) const;
+  // Replaces the root's children by its packed serialisation (raw DEFLATE, base64) as
+  // CDATA content. False, with the document unchanged, when there is nothing to pack or
+  // the compressor fails.
+  bool ZipTree();
+
+  // The declaration's first "encoding" value; false when there is none.
+  bool GetEncoding(std::string* name) const;
+  // Creates the declaration (tag "xml", version "1.0") when there is none, then removes
+  // every "encoding" pseudo-attribute and appends one with `name`.
+  void SetEncoding(std::string_view name);
+
+  TreeNode* root() const { return root_; }
+  const LogBase& log() const { return log_; }
+
+ private:
+  bool Parse(std::string_view text, bool auto_trim, bool from_file);
+  // Installs `root`, whose tree holds one reference for the document already.
+  void InstallRoot(TreeNode* root);
+  void ReleaseRoot();
+  bool WriteFile(std::string path, std::string_view bytes);
+
+  TreeNode* root_ = nullptr;
+  LogBase log_;
+  std::mutex lock_;
+};
+
+}  // namespace vemtu::packing

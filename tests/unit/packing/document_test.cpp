@@ -1,0 +1,227 @@
+// Loading, the fixed serialised layout and saving of XML documents.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "packing/xml_document.h"
+#include "support/test_files.h"
+
+namespace vemtu::packing {
+namespace {
+
+// The serialisation of `xml` after LoadXml, or "<load failed>".
+std::string Layout(std::string_view xml, bool auto_trim = true) {
+  XmlDocument document;
+  if (!document.LoadXml(xml, auto_trim)) return "<load failed>";
+  StringBuffer out;
+  document.Serialize(out);
+  return std::string(out.view());
+}
+
+struct LayoutCase {
+  const char* what;
+  std::string xml;
+  std::string expected;
+};
+
+TEST(XmlLayout, ExactBytes) {
+  const LayoutCase cases[] = {
+      {"declaration attributes in order, standalone last",
+       "<?xml version=\"1.0\" standalone=\"yes\" encoding=\"utf-8\"?><r/>",
+       "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\" ?>\r\n\r\n<r />\r\n"},
+      {"text, child, text: joined with one space, before the child",
+       "<a>\n  x\n  <b/>\n  y\n</a>", "\r\n<a>x y\r\n    <b />\r\n</a>\r\n"},
+      {"predefined references decoded and written back; others kept or escaped",
+       "<a>&lt;b&gt; &#65; &nbsp; &foo; &amp;amp; &quot;&apos;</a>",
+       "\r\n<a>&lt;b&gt; &#65; &nbsp; &amp;foo; &amp; &quot;&apos;</a>\r\n"},
+      {"attribute names sanitised, A in front of a digit; a bare name has an empty value",
+       "<my tag 1st='v' -x=\"&lt;&amp;#1\" b\"ad<=\"q\"/>",
+       "\r\n<my tag=\"\" A1st=\"v\" A-x=\"&lt;&#1\" bad=\"q\" />\r\n"},
+      {"empty CDATA section gives the empty form", "<a><![CDATA[]]></a>", "\r\n<a />\r\n"},
+      {"CDATA content holding ]]> loses every marker",
+       "<a><![CDATA[x<![CDATA[]]]]><![CDATA[>y]]></a>", "\r\n<a><![CDATA[xy]]></a>\r\n"},
+      {"CDATA joined to text without a space, children after",
+       "<a>t<![CDATA[ c ]]>junk<b>u</b></a>",
+       "\r\n<a><![CDATA[t c ]]>\r\n    <b>u</b>\r\n</a>\r\n"},
+      {"two top-level elements: the second is the root and the declaration is lost",
+       "<?xml version=\"1.0\"?><first/><second/>", "\r\n<second />\r\n"},
+      {"tags sanitised, the empty tag written as nothing",
+       "<a$b><>x</></a$b>", "\r\n<ab>\r\n    <nothing>x</nothing>\r\n</ab>\r\n"},
+      {"stylesheets and prolog text before the root",
+       "<?xml-stylesheet href=\"s.xsl\" type=\"text/xsl\"?><!DOCTYPE r [<!ENTITY e \"v\">]>"
+       "<?pi data?><!-- c --><r/>",
+       "<?xml-stylesheet href=\"s.xsl\" type=\"text/xsl\" ?>\r\n"
+       "<!DOCTYPE r [<!ENTITY e \"v\">]>\n<?pi data?>\n\r\n\r\n<r />\r\n"},
+      {"end tags are not compared; a missing > still closes",
+       "<a><b>1</c><d>2</d</a>", "\r\n<a>\r\n    <b>1</b>\r\n    <d>2</d>\r\n</a>\r\n"},
+      {"unclosed elements are closed at the end", "<a><b>text",
+       "\r\n<a>\r\n    <b>text</b>\r\n</a>\r\n"},
+      {"unclosed comment ends the parse", "<a><b/><!-- no end <c/></a>",
+       "\r\n<a>\r\n    <b />\r\n</a>\r\n"},
+      {"a NUL byte ends the text", std::string("<a>x</a>\0<b/>", 13), "\r\n<a>x</a>\r\n"},
+      {"text with a CR LF end keeps the end tag indented", "<a><![CDATA[x\n]]></a>",
+       "\r\n<a><![CDATA[x\n]]></a>\r\n"},
+      {"text only", "no element here", "<load failed>"},
+  };
+  for (const LayoutCase& c : cases) EXPECT_EQ(Layout(c.xml), c.expected) << c.what;
+}
+
+TEST(XmlLayout, LeadingWhiteSpaceKeptWithoutTrim) {
+  EXPECT_EQ(Layout("<a> x <b/> y </a>", false), "\r\n<a> x   y \r\n    <b />\r\n</a>\r\n");
+}
+
+TEST(XmlLayout, IndentationStopsAtFiftyLevels) {
+  std::string xml;
+  for (int i = 0; i < 60; ++i) xml += "<e>";
+  xml += "deep";
+  std::string out = Layout(xml);
+  std::string indent200(200, ' ');
+  EXPECT_NE(out.find("\r\n" + indent200 + "<e>deep</e>\r\n"), std::string::npos);
+  EXPECT_EQ(out.find(std::string(201, ' ')), std::string::npos);
+  // The levels below 50 are indented by four spaces each.
+  EXPECT_NE(out.find("\r\n" + std::string(196, ' ') + "<e>\r\n"), std::string::npos);
+}
+
+TEST(XmlLayout, HundredThousandLevelsWithoutRecursion) {
+  constexpr int kDepth = 100000;
+  std::string xml;
+  xml.reserve(kDepth * 8);
+  for (int i = 0; i < kDepth; ++i) xml += "<n>";
+  xml += "x";
+  for (int i = 0; i < kDepth; ++i) xml += "</n>";
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXml(xml, true));
+  StringBuffer out;
+  document.Serialize(out);
+  EXPECT_NE(out.view().find("<n>x</n>"), std::string_view::npos);
+  EXPECT_EQ(out.view().substr(out.size() - 6), "</n>\r\n");
+  ASSERT_TRUE(document.ZipTree());
+  EXPECT_EQ(document.root()->first_child, nullptr);
+}
+
+TEST(XmlParse, FailureTextsAreRecorded) {
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXml("<a><b>1</b <c/><!DOCTYPE x [ <!-- ", true));
+  EXPECT_TRUE(document.log().Contains("Error in closing tag"));
+  EXPECT_TRUE(document.log().Contains("error_tag: b"));
+  EXPECT_TRUE(document.log().Contains("Failed to parse DTD"));
+  XmlDocument comment;
+  ASSERT_TRUE(comment.LoadXml("<a><!-- open", true));
+  EXPECT_TRUE(comment.log().Contains("Unclosed comment"));
+}
+
+TEST(XmlParse, FailedLoadKeepsThePreviousTree) {
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXml("<kept a='1'/>", true));
+  EXPECT_FALSE(document.LoadXml("   plain text   ", true));
+  EXPECT_FALSE(document.LoadXml("", true));
+  EXPECT_FALSE(document.LoadXmlFile("/no/such/file.xml", true));
+  EXPECT_EQ(document.root()->tag.view(), "kept");
+}
+
+TEST(XmlParse, JunkNeverCrashes) {
+  const std::string junk[] = {
+      "<",          "<<<<",          "<a",          "<a b",         "<a b=",
+      "<a b='",     "<a b=x",        "</a>",        "<?xml ",       "<?xml version='1",
+      "<!",         "<!DOCTYPE",     "<![CDATA[",   "<a><![CDATA[", "<a></",
+      "<?pi",       "<a/></a></a>",  "<a b=c d='e' f=\"g' h>",      std::string(3, '\0'),
+      "\xFF\xFE<\0a\0>\0", "<a>&amp;amp;&&;&#;&lt</a>", "<a =x/ / >", "<?xml ?><?xml ?><x/>",
+  };
+  for (const std::string& text : junk) {
+    XmlDocument document;
+    if (document.LoadXml(text, true)) {
+      StringBuffer out;
+      document.Serialize(out);
+      EXPECT_FALSE(out.empty()) << text;
+    }
+  }
+}
+
+TEST(XmlFile, LoadWithoutDeclarationSavesUtf8Declaration) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "in.xml", "<root><v>1</v></root>");
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXmlFile("  " + (dir / "in.xml") + "\r\n", true));
+  ASSERT_TRUE(document.SaveXml((dir / "out.xml").c_str()));
+  EXPECT_EQ(test::ReadFileBytes(dir / "out.xml"),
+            "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<root>\r\n    <v>1</v>\r\n</root>\r\n");
+}
+
+TEST(XmlFile, Utf16WithMarkIsDecodedAndSavedAsUtf8) {
+  test::TempDir dir;
+  std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>\xC3\xA9</r>";
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>\xE9</r>")) {
+    utf16.push_back(c);
+    utf16.push_back('\0');
+  }
+  test::WriteFileBytes(dir / "le.xml", utf16);
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXmlFile(dir / "le.xml", true));
+  ASSERT_TRUE(document.SaveXml((dir / "out.xml").c_str()));
+  EXPECT_EQ(test::ReadFileBytes(dir / "out.xml"),
+            "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<r>\xC3\xA9</r>\r\n");
+
+  // Without the mark the first NUL byte ends the text: no element, no load.
+  test::WriteFileBytes(dir / "nomark.xml", utf16.substr(2));
+  XmlDocument unmarked;
+  EXPECT_FALSE(unmarked.LoadXmlFile(dir / "nomark.xml", true));
+}
+
+TEST(XmlFile, DeclaredCharsetIsConvertedOnLoadAndSave) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "latin.xml",
+                       "<?xml version='1.0' encoding='ISO-8859-1'?><r a='\xE9'>caf\xE9</r>");
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXmlFile(dir / "latin.xml", true));
+  EXPECT_EQ(document.root()->content.view(), "caf\xC3\xA9");
+  ASSERT_TRUE(document.SaveXml((dir / "out.xml").c_str()));
+  EXPECT_EQ(test::ReadFileBytes(dir / "out.xml"),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\r\n\r\n<r a=\"\xE9\">caf\xE9</r>\r\n");
+
+  // A charset the converter does not know leaves the bytes as they are.
+  test::WriteFileBytes(dir / "odd.xml", "<?xml encoding=\"x-unknown\"?><r>\xE9</r>");
+  XmlDocument odd;
+  ASSERT_TRUE(odd.LoadXmlFile(dir / "odd.xml", true));
+  EXPECT_EQ(odd.root()->content.view(), "\xE9");
+
+  // A declaration read as 8-bit text that names a 16-bit form is not taken at its word.
+  test::WriteFileBytes(dir / "mislabelled.xml", "<?xml encoding=\"utf-16\"?><r>ok</r>");
+  XmlDocument mislabelled;
+  ASSERT_TRUE(mislabelled.LoadXmlFile(dir / "mislabelled.xml", true));
+  std::string encoding;
+  ASSERT_TRUE(mislabelled.GetEncoding(&encoding));
+  EXPECT_EQ(encoding, "utf-8");
+}
+
+TEST(XmlFile, ShortTextEndingInXmlIsAPath) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "doc.XML", "<fromfile/>");
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXml(" " + (dir / "doc.XML") + " ", true));
+  EXPECT_EQ(document.root()->tag.view(), "fromfile");
+}
+
+TEST(XmlFile, SaveFailures) {
+  test::TempDir dir;
+  struct Case {
+    const char* path;
+    const char* text;
+  } cases[] = {
+      {nullptr, "NULL filename"},
+      {" \t", "zero-length filename"},
+  };
+  for (const Case& c : cases) {
+    XmlDocument document;
+    EXPECT_FALSE(document.SaveXml(c.path));
+    EXPECT_TRUE(document.log().Contains(c.text)) << c.text;
+  }
+  XmlDocument document;
+  std::string missing_folder = dir / "no/such/folder/out.xml";
+  EXPECT_FALSE(document.SaveXml(missing_folder.c_str()));
+  EXPECT_TRUE(document.log().Contains("Failed to write complete file (7)"));
+  EXPECT_FALSE(test::FileExists(missing_folder));
+}
+
+}  // namespace
+}  // namespace vemtu::packing
