@@ -1,0 +1,19 @@
+// The packing entry points of the posting pipeline: a result file or a text in memory
+// turned into the packed document, whose root holds the deflated, base64-encoded
+// serialisation of the whole source document.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vemtu::packing {
+
+// Loads `source` (trimmed, converted to UTF-8), zips the tree and saves it at `packed`.
+// Returns 1 when all three steps succeeded, else 0; `packed` is written only by the save
+// step. Nothing is thrown.
+int PackXmlFile(const std::string& source, const std::string& packed);
+
+// The same for a text in memory (up to its first NUL byte), taken as it is.
+int PackXmlString(std::string_view text, const std::string& packed);
+
+}  // namespace vemtu::packing

@@ -1,0 +1,190 @@
+// Tree zipping and the packing entry points: every packed output is decoded and inflated
+// again and compared with the serialisation it must hold.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+
+#include "packing/content_coding.h"
+#include "packing/raw_deflate.h"
+#include "packing/tree_zipping.h"
+#include "packing/xml_document.h"
+#include "support/test_files.h"
+
+namespace vemtu::packing {
+namespace {
+
+struct Packed {
+  std::string head;     // everything before the payload
+  std::string payload;  // the base64 text
+  std::string tail;     // everything after it
+  std::string inner;    // the payload decoded and inflated
+};
+
+// Splits a packed document and unpacks its payload, checking the line rule on the way.
+Packed Unpack(const std::string& document) {
+  Packed p;
+  std::size_t open = document.find("<![CDATA[");
+  std::size_t close = document.rfind("]]>");
+  EXPECT_NE(open, std::string::npos);
+  EXPECT_NE(close, std::string::npos);
+  if (open == std::string::npos || close == std::string::npos) return p;
+  p.head = document.substr(0, open + 9);
+  p.payload = document.substr(open + 9, close - open - 9);
+  p.tail = document.substr(close);
+  std::size_t line_start = 0;
+  for (std::size_t at; (at = p.payload.find("\r\n", line_start)) != std::string::npos; line_start = at + 2) {
+    EXPECT_LE(at - line_start, 72u);
+  }
+  EXPECT_EQ(line_start, p.payload.size()) << "payload must end in CR LF";
+  std::string compressed;
+  EXPECT_TRUE(ContentCoding::DecodeBase64(p.payload, compressed));
+  EXPECT_TRUE(InflateRaw(compressed, p.inner));
+  return p;
+}
+
+std::string SerializedText(std::string_view xml) {
+  XmlDocument document;
+  EXPECT_TRUE(document.LoadXml(xml, true));
+  StringBuffer out;
+  document.Serialize(out);
+  return std::string(out.view());
+}
+
+TEST(ContentCoding, LinesAndPadding) {
+  ContentCoding coding;
+  struct Case {
+    std::size_t bytes;
+    std::string ending;
+  } cases[] = {
+      {54, "AAAA\r\n\r\n"},  // a full line, then the end
+      {55, "AAAA\r\nAA==\r\n"},  // the padded group starts a new line and is not counted
+      {56, "AAAA\r\nAAA=\r\n"},
+      {3, "AAAA\r\n"},
+  };
+  for (const Case& c : cases) {
+    StringBuffer out;
+    coding.EncodeBase64(std::string(c.bytes, '\0'), out);
+    std::string text(out.view());
+    EXPECT_EQ(text.substr(text.size() - c.ending.size()), c.ending) << c.bytes;
+    std::string back;
+    EXPECT_TRUE(ContentCoding::DecodeBase64(text, back));
+    EXPECT_EQ(back, std::string(c.bytes, '\0'));
+  }
+  StringBuffer empty;
+  coding.EncodeBase64("", empty);
+  EXPECT_TRUE(empty.empty());
+  StringBuffer sample;
+  coding.EncodeBase64("\xFB\xFF\xBF", sample);
+  EXPECT_EQ(sample.view(), "+/+/\r\n");
+  std::string ignored;
+  for (const char* bad : {"AB=C", "A===", "ABC", "AB*D", "AA==AAAA"}) {
+    EXPECT_FALSE(ContentCoding::DecodeBase64(bad, ignored)) << bad;
+  }
+}
+
+TEST(ZipTree, StatusEnvelopeInnerText) {
+  const std::string envelope =
+      "<p><regid>R-17</regid><data><![CDATA[<Status a=\"1\">ok</Status>]]></data></p>";
+  test::TempDir dir;
+  ASSERT_EQ(PackXmlString(envelope, dir / "p.zip"), 1);
+  Packed p = Unpack(test::ReadFileBytes(dir / "p.zip"));
+  EXPECT_EQ(p.inner,
+            "\r\n<p>\r\n    <regid>R-17</regid>\r\n"
+            "    <data><![CDATA[<Status a=\"1\">ok</Status>]]></data>\r\n</p>\r\n");
+  EXPECT_EQ(p.head, "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<p><![CDATA[");
+  EXPECT_EQ(p.tail, "]]></p>\r\n");
+}
+
+TEST(ZipTree, RootKeepsTagAttributesAndProlog) {
+  const std::string xml =
+      "<?xml version=\"1.0\" standalone=\"no\"?><?xml-stylesheet href=\"a.xsl\"?>"
+      "<!DOCTYPE r><r z=\"1\" a=\"&lt;2\"><c>text</c><c/></r>";
+  test::TempDir dir;
+  ASSERT_EQ(PackXmlString(xml, dir / "r.zip"), 1);
+  Packed p = Unpack(test::ReadFileBytes(dir / "r.zip"));
+  EXPECT_EQ(p.inner, SerializedText(xml));
+  EXPECT_EQ(p.head,
+            "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"no\" ?>\r\n"
+            "<?xml-stylesheet href=\"a.xsl\" ?>\r\n<!DOCTYPE r>\n\r\n\r\n"
+            "<r z=\"1\" a=\"&lt;2\"><![CDATA[");
+  // The inner declaration is the source's, without the encoding the save added.
+  EXPECT_EQ(p.inner.substr(0, 45), "<?xml version=\"1.0\" standalone=\"no\" ?>\r\n<?xml");
+}
+
+TEST(ZipTree, PayloadIsRawDeflateOnly) {
+  test::TempDir dir;
+  ASSERT_EQ(PackXmlString("<a>payload payload payload</a>", dir / "a.zip"), 1);
+  Packed p = Unpack(test::ReadFileBytes(dir / "a.zip"));
+  std::string compressed;
+  ASSERT_TRUE(ContentCoding::DecodeBase64(p.payload, compressed));
+  for (int window_bits : {15, 31}) {  // zlib, then gzip wrapping
+    z_stream z{};
+    ASSERT_EQ(inflateInit2(&z, window_bits), Z_OK);
+    char out[4096];
+    z.next_in = reinterpret_cast<Bytef*>(compressed.data());
+    z.avail_in = static_cast<uInt>(compressed.size());
+    z.next_out = reinterpret_cast<Bytef*>(out);
+    z.avail_out = sizeof out;
+    EXPECT_NE(inflate(&z, Z_FINISH), Z_STREAM_END) << window_bits;
+    inflateEnd(&z);
+  }
+}
+
+TEST(ZipTree, FileIsPackedAsUtf8KeepingItsDeclaredCharset) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "in.xml", "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><r>\xE9</r>");
+  ASSERT_EQ(PackXmlFile(dir / "in.xml", dir / "in.zip"), 1);
+  Packed p = Unpack(test::ReadFileBytes(dir / "in.zip"));
+  EXPECT_EQ(p.inner,
+            "<?xml version=\"1.0\" encoding=\"iso-8859-1\" ?>\r\n\r\n<r>\xC3\xA9</r>\r\n");
+}
+
+TEST(ZipTree, LargeDocumentSpansManyReads) {
+  std::string xml = "<log>";
+  for (int i = 0; i < 20000; ++i) {
+    xml += "<e id=\"" + std::to_string(i) + "\" k=\"v" + std::to_string(i * 7919 % 1000) +
+           "\">message " + std::to_string(i * 31 % 977) + "</e>";
+  }
+  xml += "</log>";
+  test::TempDir dir;
+  ASSERT_EQ(PackXmlString(xml, dir / "big.zip"), 1);
+  Packed p = Unpack(test::ReadFileBytes(dir / "big.zip"));
+  EXPECT_GT(p.inner.size(), kDeflateReadSize * 3);
+  EXPECT_EQ(p.inner, SerializedText(xml));
+}
+
+TEST(ZipTree, PackingTwicePacksThePackedDocument) {
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXml("<a><b/></a>", true));
+  ASSERT_TRUE(document.ZipTree());
+  StringBuffer once;
+  document.Serialize(once);
+  ASSERT_TRUE(document.ZipTree());
+  StringBuffer twice;
+  document.Serialize(twice);
+  Packed p = Unpack(std::string(twice.view()));
+  EXPECT_EQ(p.inner, once.view());
+}
+
+TEST(PackEntryPoints, FailedLoadWritesNothing) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "text.xml", "no element at all");
+  struct Case {
+    const char* what;
+    int result;
+  } cases[] = {
+      {"missing file", PackXmlFile(dir / "missing.xml", dir / "1.zip")},
+      {"file without element", PackXmlFile(dir / "text.xml", dir / "2.zip")},
+      {"text without element", PackXmlString("just text", dir / "3.zip")},
+      {"empty text", PackXmlString("", dir / "4.zip")},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.result, 0) << c.what;
+  for (const char* name : {"1.zip", "2.zip", "3.zip", "4.zip"}) {
+    EXPECT_FALSE(test::FileExists(dir / name)) << name;
+  }
+  EXPECT_EQ(PackXmlString("<a/>", dir / "no/folder/5.zip"), 0);
+}
+
+}  // namespace
+}  // namespace vemtu::packing

@@ -1,0 +1,4 @@
+// Standard output without any translation of line ends.
+#pragma once
+
+void SetBinaryOutput();

@@ -1,0 +1,3 @@
+#include "binary_output.h"
+
+void SetBinaryOutput() {}
