@@ -153,7 +153,8 @@ class ConfigScenario : public ::testing::Test {
   }
   // Went past the configuration step to the counters of the "Configuration" run.
   void ExpectWentOn() {
-    EXPECT_EQ(Log().find("ERR"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find(kNoRegistration), std::string::npos) << Log();
+    EXPECT_EQ(Log().find(kNoComponent), std::string::npos) << Log();
     EXPECT_EQ(Counter(), "1");
   }
 
