@@ -1,8 +1,150 @@
 #include "driver/posting_cycle.h"
 
+#include <string_view>
+
+#include "driver/agent_process.h"
+#include "driver/configuration.h"
+#include "log/log_writer.h"
+#include "platform/dir_search.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "posting/dispatch_post.h"
+#include "posting/post_matching_files.h"
+#include "posting/routing_table.h"
+#include "posting/run_record.h"
+#include "transport/winhttp_connect.h"
+
 namespace vemtu {
 
-// Placeholder until the posting cycle lands: the run ends after start-up.
-void RunPostingCycle(RunContext&, RoutingTable&) {}
+namespace {
+
+// One step of a pattern pass: its patterns, posted to the primary site in this order,
+// then to the secondary site.
+struct PassStep {
+  const char* patterns[2];  // the second may be null
+  int pack_flag;
+};
+
+// AlertTkt and ATPostLogs.
+constexpr PassStep kAlertSteps[] = {
+    {{"\\*_N_*.txt?", "\\*_N_*.xml?"}, 0},
+    {{"\\*_Y_*.txt?", "\\*_Y_*.xml?"}, 1},
+    {{"\\*_N_*.txt", "\\*_N_*.xml"}, 0},
+    {{"\\*_Y_*.txt", "\\*_Y_*.xml"}, 1},
+    {{"\\*.*", nullptr}, 0},
+};
+
+constexpr PassStep kStatusSteps[] = {
+    {{"\\*.txt?", "\\*.out?"}, 1},
+    {{"\\*.txt", "\\*.out"}, 1},
+    {{"\\*.*", nullptr}, 1},
+};
+
+constexpr std::size_t kListingFailureLimit = 3;
+
+void Post(PostingSession& session, const RoutingTable& routing, const std::string& pattern,
+          const std::string& url, int pack_flag) {
+  if (url.empty()) return;
+  PostMatchingFiles(session, routing, session.ctx.category_folder.str(), pattern, url,
+                    pack_flag);
+}
+
+void PriorityPass(PostingSession& session, RoutingTable& routing) {
+  RunContext& ctx = session.ctx;
+  std::string name;
+  while (routing.PopPriorityName(name)) {
+    // A name too long for its pattern is passed over; its files go with the patterns.
+    if (name.empty() || name.size() > kPriorityNameLimit) continue;
+    const std::string pattern = platform::NativePath("\\tfr_") + name + "*.*";
+    if (const RoutingEntry* entry = routing.FindRoutingEntry(name)) {
+      if (entry->url1[0] == '\0' || entry->url2[0] != '\0') continue;
+      Post(session, routing, pattern, entry->url1, 0);
+    } else {
+      Post(session, routing, pattern, ctx.primary_site_url.str(), 0);
+      Post(session, routing, pattern, ctx.secondary_site_url.str(), 0);
+    }
+  }
+}
+
+template <std::size_t N>
+void PatternPasses(PostingSession& session, const RoutingTable& routing,
+                   const PassStep (&steps)[N]) {
+  const RunContext& ctx = session.ctx;
+  for (const PassStep& step : steps) {
+    for (const std::string& url : {ctx.primary_site_url.str(), ctx.secondary_site_url.str()}) {
+      for (const char* pattern : step.patterns) {
+        if (pattern) Post(session, routing, platform::NativePath(pattern), url, step.pack_flag);
+      }
+    }
+  }
+}
+
+void DeleteMatching(const std::string& folder, const std::string& pattern, int depth) {
+  // A path at its limit, or a folder nested beyond reason (links looping back), ends
+  // the descent.
+  constexpr int kDepthLimit = 64;
+  const std::string search = folder + pattern;
+  if (search.size() > kPathCapacity - 1 || depth > kDepthLimit) return;
+  platform::DirSearch listing;
+  platform::DirEntry entry;
+  std::size_t failures = 0;
+  for (platform::SearchStep step = listing.First(search, entry);
+       step != platform::SearchStep::kNoMore; step = listing.Next(entry)) {
+    if (step == platform::SearchStep::kFailed) {
+      if (++failures >= kListingFailureLimit) return;
+      continue;
+    }
+    failures = 0;
+    if (entry.name == "." || entry.name == "..") continue;
+    const std::string path = folder + platform::kPathSeparator + entry.name;
+    if (path.size() > kPathCapacity - 1) continue;
+    if (entry.is_directory) {
+      DeleteMatching(path, pattern, depth + 1);
+    } else {
+      platform::SetAttributesNormal(path);
+      platform::DeleteFileAt(path);
+    }
+  }
+}
+
+}  // namespace
+
+void DeleteMatchingFiles(const std::string& folder, const std::string& pattern) {
+  DeleteMatching(folder, pattern, 0);
+}
+
+void RunCategoryWork(PostingSession& session, RoutingTable& routing) {
+  RunContext& ctx = session.ctx;
+  const std::string_view category = ctx.category.view();
+  if (EqualsIgnoreCase(category, "AlertTkt") || EqualsIgnoreCase(category, "ATPostLogs")) {
+    PriorityPass(session, routing);
+    PatternPasses(session, routing, kAlertSteps);
+  } else if (EqualsIgnoreCase(category, "Status")) {
+    PriorityPass(session, routing);
+    PatternPasses(session, routing, kStatusSteps);
+  } else if (EqualsIgnoreCase(category, "Configuration")) {
+    AdvanceConfigCycles(ctx, ctx.config_ini_path.str());
+  }
+}
+
+void RunPostingCycle(RunContext& ctx, RoutingTable& routing) {
+  // The process-wide WinHTTP connection lives to the end of the run.
+  CZWinHTTPConnect winhttp;
+  ctx.winhttp_available = winhttp.ZLoadWinHttp() == 1;
+  if (!ctx.winhttp_available) {
+    WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, "ERR: Unable to load Win Http Dll");
+  }
+  winhttp.ZReadWriteDataSettings(ctx.config_ini_path.str());
+  DeleteMatchingFiles(ctx.category_folder.str(), platform::NativePath("\\*.zip"));
+
+  PostingSession session(ctx, ctx.winhttp_available ? &winhttp : nullptr,
+                         StandardSendMethods());
+  RunCategoryWork(session, routing);
+
+  EndRunRecord(ctx);
+  WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, "MSG: Finished Web Posting");
+  if (EqualsIgnoreCase(ctx.category.view(), "Status")) SpawnCategoryRun(ctx, "Configuration");
+  if (EqualsIgnoreCase(ctx.category.view(), "AlertTkt")) SpawnCategoryRun(ctx, "ATPostLogs");
+}
 
 }  // namespace vemtu

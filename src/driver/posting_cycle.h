@@ -2,12 +2,27 @@
 // the pattern passes (or the update counters), the finish and the follow-up run.
 #pragma once
 
+#include <string>
+
 #include "common/run_context.h"
 
 namespace vemtu {
 
 class RoutingTable;
+struct PostingSession;
 
 void RunPostingCycle(RunContext& ctx, RoutingTable& routing);
+
+// The passes alone, with the transport already prepared in `session`: the priority pass
+// and the pattern passes for the posting categories, the update counters for
+// "Configuration".
+void RunCategoryWork(PostingSession& session, RoutingTable& routing);
+
+// Deletes every file that `folder` + `pattern` lists, descending into the subfolders the
+// same pattern lists (and only those). Failures are ignored.
+void DeleteMatchingFiles(const std::string& folder, const std::string& pattern);
+
+// The longest priority name whose pattern "\tfr_" + name + "*.*" fits in 100 characters.
+constexpr std::size_t kPriorityNameLimit = 92;
 
 }  // namespace vemtu

@@ -1,0 +1,175 @@
+#include "posting/post_matching_files.h"
+
+#include <new>
+#include <string_view>
+
+#include "log/log_writer.h"
+#include "packing/tree_zipping.h"
+#include "platform/clock.h"
+#include "platform/dir_search.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "posting/post_names.h"
+#include "posting/transfer_log_copy.h"
+
+namespace vemtu {
+
+namespace {
+
+constexpr std::size_t kEnvelopeRoom = 4096;
+// A listing that keeps failing (rather than ending) is given up after this many
+// failures in a row, so the walk always ends.
+constexpr int kListingFailureLimit = 3;
+
+bool StartsWithA(std::string_view category) {
+  return !category.empty() && (category[0] == 'A' || category[0] == 'a');
+}
+
+bool WantsPacking(int pack_flag, std::string_view category, std::string_view name) {
+  if (pack_flag == 1) return true;
+  if (!StartsWithA(category)) return false;
+  return name.find("_Y_") != std::string_view::npos || name.find("_y_") != std::string_view::npos;
+}
+
+void DeleteWithAttributes(const std::string& path) {
+  platform::SetAttributesNormal(path);
+  platform::DeleteFileAt(path);
+}
+
+// Reads the whole Status file behind the envelope head. The file is read to its current
+// end, so a file that grew after it was listed is posted whole rather than cut at the
+// listed size (its source is deleted after the post). False when it cannot be opened or
+// read.
+bool ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::string& envelope) {
+  platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
+  if (!file.IsOpen()) return false;
+  long long current = file.Size();
+  std::uint64_t expected = current > 0 ? static_cast<std::uint64_t>(current) : listed_size;
+  envelope.reserve(envelope.size() + expected + kEnvelopeRoom);
+  char block[65536];
+  while (true) {
+    long long got = file.Read(block, sizeof block);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    envelope.append(block, static_cast<std::size_t>(got));
+  }
+}
+
+enum class PackOutcome {
+  kPacked,      // the packed copy is ready at the packed path
+  kFailed,      // packing failed: the source went to the Error folder
+  kEndOfCall,   // Status mode: the file could not be read; the call ends here
+};
+
+PackOutcome Pack(const RunContext& ctx, bool status_mode, const std::string& folder,
+                 const platform::DirEntry& entry, std::string_view prefix,
+                 const std::string& source_path, const std::string& packed_path,
+                 const std::string& log) {
+  DeleteWithAttributes(packed_path);
+  int packed = 0;
+  if (!status_mode) {
+    packed = packing::PackXmlFile(source_path, packed_path);
+  } else {
+    std::string envelope;
+    try {
+      envelope = EnvelopeHead(prefix, ctx.registration_id.view());
+      if (!ReadStatusFile(source_path, entry.size, envelope)) return PackOutcome::kEndOfCall;
+      envelope += EnvelopeTail(prefix);
+    } catch (const std::bad_alloc&) {
+      return PackOutcome::kEndOfCall;
+    }
+    packed = packing::PackXmlString(envelope, packed_path);
+  }
+  if (packed == 1) return PackOutcome::kPacked;
+  WriteLogEntry(log, kEventProgress, 0, "ERR: Unable to compress file", source_path.c_str());
+  DeleteWithAttributes(packed_path);
+  MoveToErrorFolder(ctx, folder, entry.name);
+  return PackOutcome::kFailed;
+}
+
+}  // namespace
+
+void MoveToErrorFolder(const RunContext& ctx, const std::string& folder, const std::string& name) {
+  std::string from = folder + platform::kPathSeparator + name;
+  std::string to = ctx.error_folder.str() + platform::kPathSeparator + name;
+  if (from.size() > kPathCapacity - 1 || to.size() > kPathCapacity - 1) return;
+  platform::SetAttributesNormal(from);
+  platform::MoveReplace(from, to);
+}
+
+void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
+                       const std::string& folder, const std::string& pattern,
+                       const std::string& url, int pack_flag) {
+  RunContext& ctx = session.ctx;
+  UrlParts parts;
+  if (!SplitUrl(url, parts)) return;
+  const bool status_mode = IsStatusFolder(folder);
+  const std::string search = folder + pattern;
+  if (search.size() > kPathCapacity - 1) return;
+
+  platform::DirSearch listing;
+  platform::DirEntry entry;
+  platform::SearchStep step = listing.First(search, entry);
+  int failures_in_a_row = 0;
+  for (; step != platform::SearchStep::kNoMore; step = listing.Next(entry)) {
+    if (step == platform::SearchStep::kFailed) {
+      if (++failures_in_a_row >= kListingFailureLimit) return;
+      continue;
+    }
+    failures_in_a_row = 0;
+    if (entry.is_directory || entry.name == "." || entry.name == "..") continue;
+
+    const bool pack = WantsPacking(pack_flag, ctx.category.view(), entry.name);
+    if (entry.name.find('_') == std::string::npos) {
+      MoveToErrorFolder(ctx, folder, entry.name);
+      continue;
+    }
+    const std::string_view prefix = NamePrefix(entry.name);
+    if (const RoutingEntry* route = routing.FindRoutingEntry(prefix)) {
+      if (route->ig == 1) continue;
+      if (route->del == 1) {
+        MoveToErrorFolder(ctx, folder, entry.name);
+        continue;
+      }
+    }
+
+    // Names that do not fit the 359-character paths are left where they are: a cut
+    // path would name another file.
+    const std::string log = TransferLogPath(ctx, prefix);
+    const std::string display_url = DisplayUrl(url, prefix);
+    std::string file_path = folder + platform::kPathSeparator + entry.name;
+    PathText request_path;
+    if (log.empty() || file_path.size() > kPathCapacity - 1 ||
+        !BuildRequestPath(ctx, parts.base_path.view(), prefix, request_path))
+      continue;
+    const std::string packed_path = pack ? PackedPath(file_path) : std::string();
+    if (pack && packed_path.empty()) continue;
+
+    if (entry.size == 0) {
+      MoveToErrorFolder(ctx, folder, entry.name);
+      continue;
+    }
+
+    ctx.transfer_log_path = log;
+    WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File", display_url.c_str(),
+                  file_path.c_str());
+    const std::string source_path = file_path;
+    if (pack) {
+      PackOutcome outcome =
+          Pack(ctx, status_mode, folder, entry, prefix, source_path, packed_path, log);
+      if (outcome == PackOutcome::kEndOfCall) return;
+      if (outcome == PackOutcome::kFailed) continue;
+      file_path = packed_path;
+    }
+
+    platform::SetAttributesNormal(file_path);
+    CopyDataToTransferLog(file_path, log);
+    SendTarget target{parts.host.c_str(), request_path.c_str(), parts.scheme.c_str(),
+                      file_path.c_str(), parts.port};
+    bool posted = DispatchPost(session, target, source_path, pack);
+    if (pack) DeleteWithAttributes(packed_path);
+    if (!posted && session.failure_pause_ms) platform::SleepMs(session.failure_pause_ms);
+  }
+}
+
+}  // namespace vemtu

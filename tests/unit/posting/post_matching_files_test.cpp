@@ -1,0 +1,183 @@
+#include "posting/post_matching_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "posting_fixture.h"
+
+namespace vemtu::test {
+namespace {
+
+RoutingEntry Route(const char* name, int ig, int del) {
+  RoutingEntry entry = EmptyRoutingEntry();
+  std::strncpy(entry.name, name, sizeof entry.name - 1);
+  entry.ig = ig;
+  entry.del = del;
+  return entry;
+}
+
+class PostMatchingFilesTest : public ::testing::Test, public PostingFixture {
+ protected:
+  explicit PostMatchingFilesTest(const std::string& category = "AlertTkt")
+      : PostingFixture(category), session(ctx, nullptr, FakeMethods()) {
+    session.failure_pause_ms = 0;
+  }
+  void Run(int pack_flag, const std::string& url = "http://h/dc") {
+    PostMatchingFiles(session, routing, ctx.category_folder.str(),
+                      std::string(1, platform::kPathSeparator) + "*.*", url, pack_flag);
+  }
+  PostingSession session;
+  RoutingTable routing;
+};
+
+TEST_F(PostMatchingFilesTest, FilesSetAsideOrLeftFollowTheirRows) {
+  routing.InsertRoutingEntry(Route("IGN", 1, 0));
+  routing.InsertRoutingEntry(Route("del", 0, 1));
+  routing.InsertRoutingEntry(Route("BOTH", 1, 1));
+  WriteFileBytes(Category("report.xml"), "new");
+  WriteFileBytes(Error("report.xml"), "old");
+  WriteFileBytes(Category("IGN_1.xml"), "i");
+  WriteFileBytes(Category("DEL_1.xml"), "d");
+  WriteFileBytes(Category("BOTH_1.xml"), "b");
+  WriteFileBytes(Category("ABC_N_0.xml"), "");
+  std::filesystem::create_directories(Category("SUB_N_dir.xml"));
+  Run(0);
+  EXPECT_TRUE(sends.empty());
+  EXPECT_EQ(ReadFileBytes(Error("report.xml")), "new");  // replaced the older one
+  EXPECT_FALSE(FileExists(Category("report.xml")));
+  EXPECT_TRUE(FileExists(Category("IGN_1.xml")));
+  EXPECT_TRUE(FileExists(Error("DEL_1.xml")));
+  EXPECT_TRUE(FileExists(Category("BOTH_1.xml")));
+  EXPECT_TRUE(FileExists(Error("ABC_N_0.xml")));
+  EXPECT_TRUE(FileExists(Category("SUB_N_dir.xml")));
+  // None of these writes a log entry.
+  EXPECT_FALSE(FileExists(TransferLog("ABC")));
+  EXPECT_FALSE(FileExists(TransferLog("DEL")));
+  EXPECT_FALSE(FileExists(TransferLog("report.xml")));
+}
+
+TEST_F(PostMatchingFilesTest, APostedFileLeavesItsTransferLogByteForByte) {
+  results = {{5, 1}};
+  const std::string path = Category("ABC_N_1.xml");
+  WriteFileBytes(path, "hello\r\nworld");
+  Run(0);
+  ASSERT_EQ(sends.size(), 1u);
+  EXPECT_EQ(sends[0].file_path, path);
+  EXPECT_EQ(sends[0].body, "hello\r\nworld");
+  EXPECT_EQ(sends[0].request_path, "dc/tfr_ABC.asp?mmid=M1&sid=S1&rid=R1&rty=T1");
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_EQ(WithoutTimestamps(ReadFileBytes(TransferLog("ABC"))),
+            LogLine("MSG: WebPosting File", "http://h/dc/tfr_ABC.asp", path) +
+                LogLine("MSG: Web Post Data") + "hello\r\nworld\r\n" +
+                LogLine("MSG: Successfully WebPosted File", path));
+}
+
+TEST_F(PostMatchingFilesTest, TheDataCopyHandlesBlockBoundaries) {
+  results = {{5, 1}};
+  for (std::size_t size : {4095u, 4096u, 8192u, 10000u}) {
+    std::string body(size, 'a');
+    body[size - 1] = 'z';
+    std::filesystem::remove(TransferLog("B"));
+    WriteFileBytes(Category("B_N_1.txt"), body);
+    Run(0);
+    std::string log = ReadFileBytes(TransferLog("B"));
+    EXPECT_NE(log.find("\t\t\t\t\r\n" + body + "\r\n"), std::string::npos) << size;
+  }
+}
+
+TEST_F(PostMatchingFilesTest, AFailedPostLeavesTheFileAndTheNextFileStartsAgain) {
+  WriteFileBytes(Category("ABC_N_1.xml"), "x");
+  Run(0);
+  EXPECT_EQ(SentNumbers(), (std::vector<int>{5, 6, 7}));
+  EXPECT_TRUE(FileExists(Category("ABC_N_1.xml")));
+}
+
+TEST_F(PostMatchingFilesTest, AwkwardNamesArePostedWithTheirBytesUnchanged) {
+  results = {{5, 1}};
+  const std::string name = "A B%&\xC3\xA9_N_1.xml";
+  WriteFileBytes(Category(name), "x");
+  Run(0, "http://h");
+  ASSERT_EQ(sends.size(), 1u);
+  EXPECT_EQ(sends[0].request_path, "tfr_A B%&\xC3\xA9.asp?mmid=M1&sid=S1&rid=R1&rty=T1");
+  EXPECT_TRUE(FileExists(TransferLog("A B%&\xC3\xA9")));
+}
+
+TEST_F(PostMatchingFilesTest, NothingHappensForAUrlWithoutScheme) {
+  WriteFileBytes(Category("report.xml"), "x");
+  Run(0, "h/dc");
+  EXPECT_TRUE(FileExists(Category("report.xml")));
+}
+
+TEST_F(PostMatchingFilesTest, PathsPastTheirLimitLeaveTheFileWhereItIs) {
+  std::string folder = ctx.category_folder.str();
+  while (folder.size() < 200) folder = Join(folder, std::string(40, 'd'));
+  const std::string name = "ABC_N_" + std::string(200, 'n') + ".xml";
+  WriteFileBytes(Join(folder, name), "x");
+  WriteFileBytes(Join(folder, "nounderscore" + std::string(200, 'n')), "x");
+  results = {{5, 1}};
+  PostMatchingFiles(session, routing, folder, std::string(1, platform::kPathSeparator) + "*.*",
+                    "http://h", 0);
+  EXPECT_TRUE(sends.empty());
+  EXPECT_TRUE(FileExists(Join(folder, name)));
+  EXPECT_TRUE(FileExists(Join(folder, "nounderscore" + std::string(200, 'n'))));
+}
+
+TEST_F(PostMatchingFilesTest, AlertTktPacksOnlyTheYNamesWhenTheFlagIsOff) {
+  results = {{5, 1}};
+  WriteFileBytes(Category("ABC_Y_1.xml"), "<a>1</a>");
+  WriteFileBytes(Category("ABC_N_1.xml"), "<a>2</a>");
+  WriteFileBytes(Category("ABC_y_2.xml1"), "<a>3</a>");
+  Run(0);
+  ASSERT_EQ(sends.size(), 3u);
+  for (const auto& s : sends) {
+    bool packed = s.file_path.size() > 4 && s.file_path.compare(s.file_path.size() - 4, 4, ".zip") == 0;
+    bool y = s.file_path.find("_N_") == std::string::npos;
+    EXPECT_EQ(packed, y) << s.file_path;
+    if (packed) {
+      EXPECT_NE(s.body.find("<a><![CDATA["), std::string::npos) << s.body;
+    }
+  }
+  for (auto name : {"ABC_Y_1.xml", "ABC_N_1.xml", "ABC_y_2.xml1", "ABC_Y_1.zip", "ABC_y_2.zip"})
+    EXPECT_FALSE(FileExists(Category(name))) << name;
+}
+
+TEST_F(PostMatchingFilesTest, APackingFailureMovesTheSourceAside) {
+  results = {{5, 1}};
+  const std::string source = Category("BIN_Y_1.xml");
+  WriteFileBytes(source, std::string("\x00\x01\x02 no element here", 20));
+  Run(1);
+  EXPECT_TRUE(sends.empty());
+  EXPECT_TRUE(FileExists(Error("BIN_Y_1.xml")));
+  EXPECT_FALSE(FileExists(Category("BIN_Y_1.zip")));
+  EXPECT_EQ(WithoutTimestamps(ReadFileBytes(TransferLog("BIN"))),
+            LogLine("MSG: WebPosting File", "http://h/dc/tfr_BIN.asp", source) +
+                LogLine("ERR: Unable to compress file", source));
+}
+
+TEST_F(PostMatchingFilesTest, AFailedPackedPostKeepsTheSourceAndNoCopy) {
+  WriteFileBytes(Category("ABC_Y_1.xml"), "<a>1</a>");
+  Run(1);
+  EXPECT_EQ(sends.size(), 3u);
+  EXPECT_TRUE(FileExists(Category("ABC_Y_1.xml")));
+  EXPECT_FALSE(FileExists(Category("ABC_Y_1.zip")));
+}
+
+class StatusPostingTest : public PostMatchingFilesTest {
+ protected:
+  StatusPostingTest() : PostMatchingFilesTest("Status") {}
+};
+
+TEST_F(StatusPostingTest, StatusFilesArePackedInTheirEnvelope) {
+  results = {{5, 1}};
+  WriteFileBytes(Category("PSTAT_1.txt"), "x");
+  Run(1);
+  ASSERT_EQ(sends.size(), 1u);
+  EXPECT_EQ(sends[0].file_path, Category("PSTAT_1.zip"));
+  EXPECT_NE(sends[0].body.find("<PSTAT><![CDATA["), std::string::npos) << sends[0].body;
+  EXPECT_FALSE(FileExists(Category("PSTAT_1.txt")));
+  EXPECT_FALSE(FileExists(Category("PSTAT_1.zip")));
+}
+
+}  // namespace
+}  // namespace vemtu::test
