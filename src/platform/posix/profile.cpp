@@ -158,7 +158,9 @@ struct Lookup {
 Lookup Find(std::string_view bytes, std::string_view section, std::string_view key) {
   Lookup found;
   bool inside = false;
-  for (std::size_t at = 0; at < bytes.size();) {
+  // A UTF-8 byte-order mark before the first line is not part of it.
+  std::size_t start = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  for (std::size_t at = start; at < bytes.size();) {
     Line line = ReadLine(bytes, at);
     at = line.next;
     if (line.kind == LineKind::kSection) {

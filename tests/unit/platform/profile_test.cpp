@@ -53,6 +53,7 @@ TEST(Profile, ReadsWithThePrivateProfileRules) {
       {"junk around", "\x01\xff\xfe garbage\r\n[Sec]\r\n\x7f\x80=\x90\r\nKey=ok\r\n\xc3(", "Sec",
        "Key", 100, "ok"},
       {"empty file", "", "Sec", "Key", 100, "DEF"},
+      {"UTF-8 mark", "\xEF\xBB\xBF[Sec]\r\nKey=V\r\n", "Sec", "Key", 100, "V"},
   };
   test::TempDir dir;
   std::string path = dir / "read.ini";
