@@ -58,5 +58,20 @@ TEST(Library, MissingLibraryIsNotLoaded) {
   EXPECT_EQ(library.Resolve("anything"), nullptr);
 }
 
+TEST(Library, StandInLibrarySuppliesItsMessageTextsWhileLoaded) {
+  if (kPathSeparator == '\\') GTEST_SKIP() << "Windows has the system libraries";
+  Library library = Library::Load("WinHttp.dll");  // libWinHttp.so beside the program
+  ASSERT_TRUE(library.IsLoaded());
+  EXPECT_NE(library.Resolve("WinHttpOpen"), nullptr);
+  EXPECT_EQ(library.Resolve("NoSuchExportAnywhere"), nullptr);
+  std::string text = ErrorText(12029);
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+  EXPECT_EQ(ErrorText(12999), "");
+
+  library.Unload();
+  EXPECT_FALSE(library.IsLoaded());
+}
+
 }  // namespace
 }  // namespace vemtu::platform
