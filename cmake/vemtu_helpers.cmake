@@ -14,6 +14,19 @@ function(vemtu_library name folder)
   target_link_libraries(${name} PUBLIC ${ARGN})
 endfunction()
 
+# vemtu_test_environment(LIST_VAR ENV): sets the environment ENV (a ";" list) on every
+# test that gtest_discover_tests named in LIST_VAR (its TEST_LIST). gtest_discover_tests'
+# own PROPERTIES splits a list value into separate arguments, so only the first variable
+# would arrive; this include file runs after the discovery and sets the whole list.
+function(vemtu_test_environment list_var)
+  set(file ${CMAKE_CURRENT_BINARY_DIR}/${list_var}_environment.cmake)
+  string(REPLACE "\"" "\\\"" env "${ARGN}")
+  file(WRITE ${file} "foreach(test IN LISTS ${list_var})\n"
+                     "  set_tests_properties(\"\${test}\" PROPERTIES ENVIRONMENT \"${env}\")\n"
+                     "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
+endfunction()
+
 # vemtu_unit_test(NAME FOLDER LIBS...): one GoogleTest program of every .cpp in FOLDER.
 function(vemtu_unit_test name folder)
   file(GLOB sources CONFIGURE_DEPENDS ${folder}/*.cpp)
@@ -23,7 +36,8 @@ function(vemtu_unit_test name folder)
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${ARGN} vemtu_test_support GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR}")
+    TEST_LIST ${name}_tests)
+  vemtu_test_environment(${name}_tests "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR}")
 endfunction()
 
 # vemtu_scenario_test(NAME FOLDER LIBS...): a native program that runs the built agent.
@@ -41,9 +55,11 @@ function(vemtu_scenario_test name folder)
   target_link_libraries(${name} PRIVATE ${ARGN} vemtu_test_support GTest::gtest_main)
   add_dependencies(${name} Vemtu.EXE)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_SUFFIX .native
-    PROPERTIES ENVIRONMENT "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR};VEMTU_AGENT_EXE=${CMAKE_BINARY_DIR}/bin/Vemtu.EXE")
+    TEST_LIST ${name}_native_tests)
+  vemtu_test_environment(${name}_native_tests "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR};VEMTU_AGENT_EXE=${CMAKE_BINARY_DIR}/bin/Vemtu.EXE")
   if(VEMTU_WINDOWS_BIN)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_SUFFIX .wine
-      PROPERTIES ENVIRONMENT "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR};VEMTU_AGENT_EXE=${VEMTU_WINDOWS_BIN}/Vemtu.EXE;VEMTU_AGENT_WRAPPER=${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;VEMTU_WINDOWS_BIN=${VEMTU_WINDOWS_BIN}")
+      TEST_LIST ${name}_wine_tests)
+    vemtu_test_environment(${name}_wine_tests "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR};VEMTU_AGENT_EXE=${VEMTU_WINDOWS_BIN}/Vemtu.EXE;VEMTU_AGENT_WRAPPER=${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;VEMTU_WINDOWS_BIN=${VEMTU_WINDOWS_BIN}")
   endif()
 endfunction()
