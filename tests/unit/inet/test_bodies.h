@@ -1,0 +1,15 @@
+// Bodies and small helpers shared by the stand-in tests.
+#pragma once
+
+#include <string>
+
+namespace vemtu::test {
+
+// `size` bytes that differ from position to position (every byte value occurs).
+inline std::string PatternBody(std::size_t size) {
+  std::string body(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return body;
+}
+
+}  // namespace vemtu::test

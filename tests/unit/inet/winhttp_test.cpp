@@ -1,0 +1,282 @@
+// libWinHttp.so bound by name: chunked writes, the 401 and 407 flows, certificate checks
+// that stay on, the copy without the platform check, and calls that a closed handle ends.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "inet_clients.h"
+#include "platform/errors.h"
+#include "support/scripted_server.h"
+#include "support/test_files.h"
+#include "test_bodies.h"
+#include "winhttp.h"
+
+namespace vemtu::test {
+
+
+namespace {
+
+class WinHttp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    api_ = BindWinHttp();
+    ASSERT_NE(api_, nullptr) << "libWinHttp.so did not load beside the test program";
+  }
+  PostSpec To(const ScriptedServer& server, std::string body = "") {
+    PostSpec spec;
+    spec.host = server.address();
+    spec.port = server.port();
+    spec.body = std::move(body);
+    return spec;
+  }
+  const WinHttpBinding* api_ = nullptr;
+};
+
+TEST_F(WinHttp, WritesGoOutInTheConfiguredChunkSize) {
+  ScriptedServer server;
+  server.SetDefault(Reply::Status(200, PatternBody(2500)));
+  PostSpec spec = To(server, PatternBody(2500));
+  spec.chunk = 1000;
+  spec.pause_ms = 60;
+  PostResult result = PostWinHttp(*api_, spec);
+  ASSERT_EQ(result.error, 0u) << result.failed;
+  EXPECT_EQ(result.status, 200u);
+  EXPECT_EQ(result.reply, PatternBody(2500));
+  ASSERT_EQ(server.RequestCount(), 1u);
+  RecordedRequest got = server.Requests()[0];
+  EXPECT_EQ(got.request_line, "POST /post HTTP/1.1");
+  EXPECT_EQ(got.body, spec.body);
+  EXPECT_EQ(got.chunk_sizes, (std::vector<std::size_t>{1000, 1000, 500}));
+}
+
+TEST_F(WinHttp, ServerChallengeIsAnsweredWithEmptyBasicCredentials) {
+  ScriptedServer server;
+  server.SetHandler([](const RecordedRequest& request) {
+    return request.Header("Authorization") == "Basic Og==" ? Reply::Status(200, "1")
+                                                           : Reply::Unauthorized();
+  });
+  PostResult result = PostWinHttp(*api_, To(server, "body=1"));
+  ASSERT_EQ(result.error, 0u) << result.failed;
+  EXPECT_EQ(result.status, 200u);
+  EXPECT_EQ(result.reply, "1");
+  ASSERT_EQ(server.RequestCount(), 2u);
+  EXPECT_FALSE(server.Requests()[0].HasHeader("Authorization"));
+  EXPECT_EQ(server.Requests()[1].body, "body=1");  // the whole body, sent again
+
+  // A server that never accepts: the second 401 ends it, with the page delivered.
+  server.SetHandler([](const RecordedRequest&) { return Reply::Unauthorized(); });
+  PostResult refused = PostWinHttp(*api_, To(server, "body=1"));
+  ASSERT_EQ(refused.error, 0u) << refused.failed;
+  EXPECT_EQ(refused.status, 401u);
+  EXPECT_EQ(refused.sends, 2);
+  EXPECT_EQ(refused.reply, "unauthorized");
+}
+
+TEST_F(WinHttp, ProxyChallengeIsAnsweredWithTheProxyCredentials) {
+  TinyProxy proxy(TinyProxy::Options{"127.0.0.2", "agent", "pa55"});
+  ScriptedServer server;
+  server.SetDefault(Reply::Status(200, "1"));
+  PostSpec spec = To(server, PatternBody(20000));
+  spec.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  spec.proxy = proxy.HostPort();
+  spec.proxy_user = "agent";
+  spec.proxy_password = "pa55";
+  PostResult result = PostWinHttp(*api_, spec);
+  ASSERT_EQ(result.error, 0u) << result.failed;
+  EXPECT_EQ(result.status, 200u);
+  EXPECT_EQ(result.sends, 2);
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_EQ(server.Requests()[0].body, spec.body);
+
+}
+
+TEST_F(WinHttp, SecondProxyChallengeInARowEndsTheExchange) {
+  // A proxy that never accepts (tinyproxy answers wrong credentials with 401 instead).
+  ScriptedServer proxy(ScriptedServer::Options{"127.0.0.2"});
+  proxy.SetDefault(Reply::ProxyUnauthorized());
+  PostSpec spec;
+  spec.port = 9;
+  spec.body = "a=1";
+  spec.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  spec.proxy = "http=http://" + proxy.HostPort();
+  spec.proxy_user = "agent";
+  spec.proxy_password = "wrong";
+  PostResult refused = PostWinHttp(*api_, spec);
+  ASSERT_EQ(refused.error, 0u) << refused.failed;
+  EXPECT_EQ(refused.status, 407u);
+  EXPECT_EQ(refused.sends, 2);
+  EXPECT_EQ(refused.reply, "proxy authentication required");
+  ASSERT_EQ(proxy.RequestCount(), 2u);
+  EXPECT_FALSE(proxy.Requests()[0].HasHeader("Proxy-Authorization"));
+  EXPECT_EQ(proxy.Requests()[1].Header("Proxy-Authorization"), "Basic YWdlbnQ6d3Jvbmc=");
+  EXPECT_EQ(proxy.Requests()[1].body, "a=1");
+}
+
+TEST_F(WinHttp, CertificateChecksStayOnUnlessRelaxed) {
+  ScriptedServer server(ScriptedServer::Options{"127.0.0.1", true});
+  server.SetDefault(Reply::Status(200, "1"));
+  PostSpec spec = To(server, "k=v");
+  spec.secure = true;
+  PostResult strict = PostWinHttp(*api_, spec);
+  EXPECT_EQ(strict.error, static_cast<DWORD>(ERROR_WINHTTP_SECURE_FAILURE));
+  EXPECT_EQ(strict.failed, "WinHttpSendRequest");
+  EXPECT_EQ(server.RequestCount(), 0u);
+
+  spec.security_ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  PostResult relaxed = PostWinHttp(*api_, spec);
+  ASSERT_EQ(relaxed.error, 0u) << relaxed.failed;
+  EXPECT_EQ(relaxed.reply, "1");
+}
+
+TEST_F(WinHttp, RequestProxyOptionOverridesTheSession) {
+  ScriptedServer proxy(ScriptedServer::Options{"127.0.0.2"});
+  proxy.SetDefault(Reply::Status(200, "proxied"));
+  ScriptedServer server;
+  server.SetDefault(Reply::Status(200, "direct"));
+  HINTERNET session = api_->Open(u"VemtuTest", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+  HINTERNET connection = api_->Connect(session, u"127.0.0.1",
+                                       static_cast<INTERNET_PORT>(server.port()), 0);
+  HINTERNET request = api_->OpenRequest(connection, u"POST", u"/p", nullptr, nullptr, nullptr, 0);
+  ASSERT_NE(request, nullptr);
+
+  std::u16string name = u"127.0.0.2:" + std::u16string(
+      std::to_string(proxy.port()).begin(), std::to_string(proxy.port()).end());
+  WINHTTP_PROXY_INFO info{WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.data(), nullptr};
+  ASSERT_TRUE(api_->SetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info));
+  // A proxy name without a host (an empty proxy address) is refused.
+  std::u16string hostless = u":8080";
+  WINHTTP_PROXY_INFO bad{WINHTTP_ACCESS_TYPE_NAMED_PROXY, hostless.data(), nullptr};
+  EXPECT_FALSE(api_->SetOption(request, WINHTTP_OPTION_PROXY, &bad, sizeof bad));
+  EXPECT_EQ(platform::LastError(), ERROR_INVALID_PARAMETER);
+
+  ASSERT_TRUE(api_->SendRequest(request, nullptr, 0, nullptr, 0, 0, 0));
+  ASSERT_TRUE(api_->ReceiveResponse(request, nullptr));
+  EXPECT_EQ(proxy.RequestCount(), 1u);
+  EXPECT_EQ(server.RequestCount(), 0u);
+  api_->CloseHandle(request);
+  api_->CloseHandle(connection);
+  api_->CloseHandle(session);
+}
+
+// A call waiting on a silent server returns as soon as another thread closes its
+// handle; nothing the waiting call uses is freed under it.
+TEST_F(WinHttp, ClosingTheHandleEndsAWaitingCall) {
+  ScriptedServer server;
+  server.SetDefault(Reply::Of(ReplyKind::kStall));
+  HINTERNET session = api_->Open(u"VemtuTest", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+  HINTERNET connection = api_->Connect(session, u"127.0.0.1",
+                                       static_cast<INTERNET_PORT>(server.port()), 0);
+  HINTERNET request = api_->OpenRequest(connection, u"POST", u"/p", nullptr, nullptr, nullptr, 0);
+  ASSERT_TRUE(api_->SendRequest(request, nullptr, 0, nullptr, 0, 4, 0));
+  DWORD written = 0;
+  ASSERT_TRUE(api_->WriteData(request, "abcd", 4, &written));
+
+  int error = 0;
+  BOOL received = TRUE;
+  std::thread waiter([&] {
+    received = api_->ReceiveResponse(request, nullptr);
+    error = errno;
+  });
+  ASSERT_TRUE(server.WaitForRequests(1, 5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the waiter is inside the call
+  auto closed_at = std::chrono::steady_clock::now();
+  EXPECT_TRUE(api_->CloseHandle(request));
+  waiter.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - closed_at, std::chrono::seconds(3));
+  EXPECT_FALSE(received);
+  EXPECT_EQ(error, ERROR_WINHTTP_OPERATION_CANCELLED);
+  api_->CloseHandle(connection);
+  api_->CloseHandle(session);
+}
+
+TEST_F(WinHttp, LargeBodyStreamsWithFlatMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  const std::size_t size = 20u << 20;  // the sanitizer's own bookkeeping is not flat
+#else
+  const std::size_t size = 200u << 20;
+#endif
+  ScriptedServer::Options options;
+  options.body_keep_limit = 0;
+  ScriptedServer server(options);
+  server.SetDefault(Reply::Status(200, "1"));
+  HINTERNET session = api_->Open(u"VemtuTest", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+  HINTERNET connection = api_->Connect(session, u"127.0.0.1",
+                                       static_cast<INTERNET_PORT>(server.port()), 0);
+  HINTERNET request = api_->OpenRequest(connection, u"POST", u"/big", nullptr, nullptr, nullptr, 0);
+  std::string chunk = PatternBody(4096);
+  auto peak = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return 0L;
+  };
+  ASSERT_TRUE(api_->SendRequest(request, nullptr, 0, nullptr, 0, static_cast<DWORD>(size), 0));
+  long before_kb = peak();
+  for (std::size_t sent = 0; sent < size; sent += chunk.size()) {
+    DWORD written = 0;
+    ASSERT_TRUE(api_->WriteData(request, chunk.data(), static_cast<DWORD>(chunk.size()), &written));
+  }
+  ASSERT_TRUE(api_->ReceiveResponse(request, nullptr));
+  long growth_kb = peak() - before_kb;
+  api_->CloseHandle(request);
+  api_->CloseHandle(connection);
+  api_->CloseHandle(session);
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_EQ(server.Requests()[0].body_size, size);
+  EXPECT_TRUE(server.Requests()[0].body_complete);
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(growth_kb, 2048) << "peak resident memory grew by " << growth_kb << " KB";
+#endif
+}
+
+TEST(WinHttpLibraries, CopyWithoutThePlatformCheckLoadsAsTheFallBack) {
+  std::filesystem::path bin = EnvOr("VEMTU_BIN", ".");
+  TempDir folder;
+  std::filesystem::copy_file(bin / "libWinHttpNoCheck.so", folder.path() / "libWinHttp5.so");
+  platform::Library fallback = platform::Library::Load((folder.path() / "libWinHttp5.so").string());
+  ASSERT_TRUE(fallback.IsLoaded());
+  EXPECT_EQ(fallback.Resolve("WinHttpCheckPlatform"), nullptr);
+  for (const char* name : {"WinHttpOpen", "WinHttpConnect", "WinHttpOpenRequest",
+                           "WinHttpSetCredentials", "WinHttpSendRequest", "WinHttpWriteData",
+                           "WinHttpReceiveResponse", "WinHttpQueryHeaders",
+                           "WinHttpQueryAuthSchemes", "WinHttpCloseHandle",
+                           "WinHttpQueryDataAvailable", "WinHttpReadData", "WinHttpCrackUrl",
+                           "WinHttpSetOption"}) {
+    EXPECT_NE(fallback.Resolve(name), nullptr) << name;
+  }
+
+  platform::Library main = platform::Library::Load("WinHttp.dll");
+  ASSERT_TRUE(main.IsLoaded());
+  auto check = reinterpret_cast<decltype(&::WinHttpCheckPlatform)>(main.Resolve("WinHttpCheckPlatform"));
+  ASSERT_NE(check, nullptr);
+  EXPECT_TRUE(check());
+}
+
+TEST(WinHttpLibraries, CrackUrlSplitsTheParts) {
+  platform::Library library = platform::Library::Load("WinHttp.dll");
+  auto crack = reinterpret_cast<decltype(&::WinHttpCrackUrl)>(library.Resolve("WinHttpCrackUrl"));
+  ASSERT_NE(crack, nullptr);
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
+  const char16_t* url = u"https://user:pw@data.example:8443/in/post.asp?x=1";
+  ASSERT_TRUE(crack(url, 0, 0, &parts));
+  EXPECT_EQ(parts.nScheme, INTERNET_SCHEME_HTTPS);
+  EXPECT_EQ(parts.nPort, 8443);
+  EXPECT_EQ(std::u16string(parts.lpszHostName, parts.dwHostNameLength), u"data.example");
+  EXPECT_EQ(std::u16string(parts.lpszUrlPath, parts.dwUrlPathLength), u"/in/post.asp");
+  EXPECT_EQ(std::u16string(parts.lpszExtraInfo, parts.dwExtraInfoLength), u"?x=1");
+  EXPECT_FALSE(crack(u"ftp://host/x", 0, 0, &parts));
+  EXPECT_EQ(platform::LastError(), ERROR_WINHTTP_UNRECOGNIZED_SCHEME);
+}
+
+}  // namespace
+}  // namespace vemtu::test

@@ -1,0 +1,224 @@
+// libWinInet.so against the scripted server: streamed bodies, statuses, TLS with the
+// relaxed checks, proxies (named, through tinyproxy, from the environment), handles.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "inet_clients.h"
+#include "platform/errors.h"
+#include "support/scripted_server.h"
+#include "test_bodies.h"
+#include "wininet.h"
+
+namespace vemtu::test {
+namespace {
+
+PostSpec To(const ScriptedServer& server, std::string body = "") {
+  PostSpec spec;
+  spec.host = server.address();
+  spec.port = server.port();
+  spec.body = std::move(body);
+  return spec;
+}
+
+TEST(WinInet, StreamsTheBodyInTheChunksWritten) {
+  ScriptedServer server;
+  server.SetDefault(Reply::Status(200, "1"));
+  PostSpec spec = To(server, PatternBody(2500));
+  spec.object = "/in/Post.asp?Key=a%20b";
+  spec.chunk = 1000;
+  spec.pause_ms = 60;
+
+  PostResult result = PostWinInet(spec);
+  ASSERT_EQ(result.error, 0u) << result.failed;
+  EXPECT_EQ(result.status, 200u);
+  EXPECT_EQ(result.reply, "1");
+  ASSERT_EQ(server.RequestCount(), 1u);
+  RecordedRequest got = server.Requests()[0];
+  EXPECT_EQ(got.request_line, "POST /in/Post.asp?Key=a%20b HTTP/1.0");
+  EXPECT_EQ(got.query, "Key=a%20b");
+  EXPECT_EQ(got.body, spec.body);
+  EXPECT_EQ(got.chunk_sizes, (std::vector<std::size_t>{1000, 1000, 500}));
+  EXPECT_EQ(got.Header("Content-Length"), "2500");
+  EXPECT_EQ(got.Header("User-Agent"), "VemtuTest");
+  EXPECT_FALSE(got.HasHeader("Expect"));
+  EXPECT_FALSE(got.HasHeader("Content-Type"));
+  EXPECT_FALSE(got.HasHeader("Transfer-Encoding"));
+}
+
+TEST(WinInet, EmptyBodyGoesOutWithLengthZero) {
+  ScriptedServer server;
+  PostResult result = PostWinInet(To(server));
+  ASSERT_EQ(result.error, 0u) << result.failed;
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_EQ(server.Requests()[0].Header("Content-Length"), "0");
+  EXPECT_EQ(server.Requests()[0].body_size, 0u);
+}
+
+TEST(WinInet, DeliversStatusAndReplyOfEveryAnswer) {
+  struct Case {
+    int status;
+    std::string reply;
+  } cases[] = {{200, "1"}, {200, "0"}, {500, "<html>server error</html>"},
+               {404, "not here"}, {302, ""}, {200, PatternBody(700000)}};
+  ScriptedServer server;
+  for (const Case& c : cases) server.Push(Reply::Status(c.status, c.reply));
+  for (const Case& c : cases) {
+    PostResult result = PostWinInet(To(server, "x=1"));
+    ASSERT_EQ(result.error, 0u) << result.failed;
+    EXPECT_EQ(result.status, static_cast<DWORD>(c.status));
+    EXPECT_EQ(result.reply, c.reply) << c.status;
+  }
+}
+
+TEST(WinInet, RelaxedChecksAcceptASelfSignedCertificate) {
+  ScriptedServer server(ScriptedServer::Options{"127.0.0.1", true});
+  server.SetDefault(Reply::Status(200, "1"));
+  PostSpec spec = To(server, "secret=1");
+  spec.secure = true;
+  spec.security_ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  PostResult relaxed = PostWinInet(spec);
+  ASSERT_EQ(relaxed.error, 0u) << relaxed.failed;
+  EXPECT_EQ(relaxed.reply, "1");
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_TRUE(server.Requests()[0].tls);
+  EXPECT_EQ(server.Requests()[0].body, "secret=1");
+
+  // The name and date flags alone do not make an unknown authority acceptable.
+  spec.security_ignore = 0;
+  PostResult strict = PostWinInet(spec);
+  EXPECT_EQ(strict.error, static_cast<DWORD>(ERROR_INTERNET_INVALID_CA));
+  EXPECT_EQ(strict.failed, "HttpSendRequestExA");
+}
+
+TEST(WinInet, NamedProxyFormsAllReachTheProxy) {
+  // A scripted server stands in for the proxy: it sees the absolute-form target.
+  ScriptedServer proxy(ScriptedServer::Options{"127.0.0.2"});
+  proxy.SetDefault(Reply::Status(200, "1"));
+  for (std::string list : {"http=http://" + proxy.HostPort(), proxy.HostPort(),
+                           "https=127.0.0.9:1 http=" + proxy.HostPort()}) {
+    PostSpec spec;
+    spec.host = "127.0.0.1";
+    spec.port = 9;  // nothing listens there; only the proxy is reached
+    spec.access = INTERNET_OPEN_TYPE_PROXY;
+    spec.proxy = list;
+    spec.body = "a=1";
+    PostResult result = PostWinInet(spec);
+    ASSERT_EQ(result.error, 0u) << list << ": " << result.failed;
+    EXPECT_EQ(proxy.Requests().back().target, "http://127.0.0.1:9/post") << list;
+  }
+}
+
+TEST(WinInet, ProxyCredentialsGoOutAfterTheChallenge) {
+  TinyProxy proxy(TinyProxy::Options{"127.0.0.2", "agent", "pa55"});
+  ScriptedServer server;
+  server.SetDefault(Reply::Status(200, "1"));
+  PostSpec spec = To(server, PatternBody(3000));
+  spec.access = INTERNET_OPEN_TYPE_PROXY;
+  spec.proxy = "http=http://" + proxy.HostPort();
+
+  // Without credentials the proxy's 407 is the answer.
+  PostResult refused = PostWinInet(spec);
+  ASSERT_EQ(refused.error, 0u) << refused.failed;
+  EXPECT_EQ(refused.status, 407u);
+  EXPECT_EQ(server.RequestCount(), 0u);
+
+  // With them, the first send meets the challenge and the caller is told to resend.
+  spec.proxy_user = "agent";
+  spec.proxy_password = "pa55";
+  PostResult accepted = PostWinInet(spec);
+  ASSERT_EQ(accepted.error, 0u) << accepted.failed;
+  EXPECT_EQ(accepted.status, 200u);
+  EXPECT_EQ(accepted.sends, 2);
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_EQ(server.Requests()[0].body, spec.body);
+}
+
+TEST(WinInet, SecureRequestsTunnelThroughTheProxy) {
+  TinyProxy proxy(TinyProxy::Options{"127.0.0.2", "agent", "pa55"});
+  ScriptedServer server(ScriptedServer::Options{"127.0.0.1", true});
+  server.SetDefault(Reply::Status(200, "1"));
+  PostSpec spec = To(server, "z=9");
+  spec.secure = true;
+  spec.security_ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  spec.access = INTERNET_OPEN_TYPE_PROXY;
+  spec.proxy = proxy.HostPort();
+  spec.proxy_user = "agent";
+  spec.proxy_password = "pa55";
+  PostResult result = PostWinInet(spec);
+  ASSERT_EQ(result.error, 0u) << result.failed;
+  EXPECT_EQ(result.reply, "1");
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_EQ(server.Requests()[0].target, "/post");  // origin form: inside the tunnel
+  EXPECT_TRUE(server.Requests()[0].tls);
+}
+
+// Sets an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() { unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
+
+TEST(WinInet, PreconfiguredAccessUsesTheEnvironmentAndDirectIgnoresIt) {
+  ScriptedServer proxy(ScriptedServer::Options{"127.0.0.2"});
+  proxy.SetDefault(Reply::Status(200, "via proxy"));
+  ScriptedServer server;
+  server.SetDefault(Reply::Status(200, "direct"));
+  ScopedEnv http_proxy("http_proxy", "http://" + proxy.HostPort());
+
+  PostSpec spec = To(server, "q=1");
+  spec.access = INTERNET_OPEN_TYPE_PRECONFIG;
+  EXPECT_EQ(PostWinInet(spec).reply, "via proxy");
+  spec.access = INTERNET_OPEN_TYPE_DIRECT;
+  EXPECT_EQ(PostWinInet(spec).reply, "direct");
+  {
+    ScopedEnv no_proxy("no_proxy", "127.0.0.1");
+    spec.access = INTERNET_OPEN_TYPE_PRECONFIG;
+    EXPECT_EQ(PostWinInet(spec).reply, "direct");
+  }
+  EXPECT_EQ(proxy.RequestCount(), 1u);
+  EXPECT_EQ(server.RequestCount(), 2u);
+}
+
+TEST(WinInet, RefusesBadHandlesAndRequestLineBytes) {
+  HINTERNET session = InternetOpenA("VemtuTest", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  ASSERT_NE(session, nullptr);
+  HINTERNET connection =
+      InternetConnectA(session, "127.0.0.1", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  ASSERT_NE(connection, nullptr);
+  for (const char* object : {"/a b", "/a\r\nX: y", "/a\tb", "/\x7f"}) {
+    EXPECT_EQ(HttpOpenRequestA(connection, "POST", object, nullptr, nullptr, nullptr, 0, 0),
+              nullptr);
+    EXPECT_EQ(platform::LastError(), ERROR_INTERNET_INVALID_URL);
+  }
+  // A session handle where a connection belongs, a handle never handed out.
+  EXPECT_EQ(HttpOpenRequestA(session, "POST", "/", nullptr, nullptr, nullptr, 0, 0), nullptr);
+  EXPECT_EQ(platform::LastError(), ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+  int not_a_handle = 0;
+  EXPECT_FALSE(InternetCloseHandle(&not_a_handle));
+  EXPECT_EQ(platform::LastError(), ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(InternetCloseHandle(connection));
+  EXPECT_FALSE(InternetCloseHandle(connection));
+  EXPECT_TRUE(InternetCloseHandle(session));
+}
+
+TEST(WinInet, MessageTableCoversItsCodes) {
+  for (DWORD code : {12002u, 12007u, 12029u, 12030u, 12031u, 12032u, 12045u, 12152u}) {
+    const char* text = VemtuInetMessageText(code);
+    ASSERT_NE(text, nullptr) << code;
+    EXPECT_EQ(std::string(text).substr(std::string(text).size() - 2), "\r\n");
+  }
+  EXPECT_EQ(VemtuInetMessageText(12999), nullptr);
+  EXPECT_EQ(VemtuInetMessageText(2), nullptr);
+  // The platform finds it because this program has the library loaded.
+  EXPECT_EQ(platform::ErrorText(12031), "The connection with the server was reset");
+}
+
+}  // namespace
+}  // namespace vemtu::test
