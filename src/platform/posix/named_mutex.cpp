@@ -21,6 +21,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -151,7 +152,7 @@ struct NamedMutex::State {
   std::string segment;
   int fd = -1;
   SharedBlock* block = nullptr;
-  unsigned long held = 0;  // successful waits through this handle not yet released
+  std::atomic<unsigned long> held{0};  // successful waits through this handle not yet released
 };
 
 NamedMutex::~NamedMutex() { Close(); }
@@ -234,7 +235,9 @@ bool NamedMutex::Release() {
     errno = rc;  // EPERM: the caller does not own it
     return false;
   }
-  if (state_->held > 0) --state_->held;
+  unsigned long held = state_->held.load();
+  while (held > 0 && !state_->held.compare_exchange_weak(held, held - 1)) {
+  }
   return true;
 }
 
