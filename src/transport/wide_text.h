@@ -6,8 +6,8 @@
 
 namespace vemtu {
 
-// `text` converted to UTF-16. The system code page of both builds is taken as UTF-8;
-// a byte sequence that is not UTF-8 is converted byte by byte, so that nothing is lost.
+// `text` converted from the system code page to UTF-16. Should the platform's converter
+// refuse, the bytes are taken as UTF-8, or else one character each, so nothing is lost.
 std::u16string ToWide(std::string_view text);
 
 }  // namespace vemtu

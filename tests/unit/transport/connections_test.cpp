@@ -16,6 +16,23 @@ TEST(CZWinHTTPConnect, WithoutAnyLibraryNothingBindsAndOpenFailsWithoutAnError) 
   EXPECT_EQ(connect.ZUnloadWinHttp(), 1);
 }
 
+TEST(CZWinHTTPConnect, BindsTheFallBackLibraryWhenTheFirstIsMissing) {
+  // On Linux the fall-back is the stand-in built without WinHttpCheckPlatform; on
+  // Windows the system's own library.
+  bool linux_stand_ins = test::FileExists(test::EnvOr("VEMTU_BIN", ".") + "/libWinHttpNoCheck.so");
+  CZWinHTTPConnect connect(1000, "NoSuchWinHttp.dll",
+                           linux_stand_ins ? "WinHttpNoCheck.dll" : "WinHttp.dll");
+  ASSERT_EQ(connect.ZLoadWinHttp(), 1);
+  EXPECT_TRUE(connect.IsBound());
+  EXPECT_EQ(connect.ZInternetOpen(u"agent", CZWinHTTPConnect::kAccessNoProxy, nullptr), 1);
+  EXPECT_EQ(connect.ZGetLastError(), 0u);
+  connect.ZReset();
+  // Unbinding while nothing is open; a new bind works again.
+  EXPECT_EQ(connect.ZUnloadWinHttp(), 1);
+  EXPECT_FALSE(connect.IsBound());
+  EXPECT_EQ(connect.ZLoadWinHttp(), 1);
+}
+
 TEST(CZWinHTTPConnect, WriteDataSettingsReplaceOnlyPositiveValuesAndChunksStayWithinTheBuffer) {
   test::TempDir dir;
   std::string ini = dir / "WebPostConfig.INI";

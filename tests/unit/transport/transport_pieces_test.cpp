@@ -143,3 +143,17 @@ TEST(ReplyJudgement, OnlyTheWholeTextOneIsAccepted) {
 
 }  // namespace
 }  // namespace vemtu
+
+#include "transport/wide_text.h"
+
+namespace vemtu {
+namespace {
+
+TEST(ToWide, AsciiTextsBecomeTheSameCharacters) {
+  EXPECT_EQ(ToWide(""), u"");
+  EXPECT_EQ(ToWide("http=http://10.0.0.1:8080"), u"http=http://10.0.0.1:8080");
+  EXPECT_EQ(ToWide("/tfr_X.asp?mmid=1&sid=2"), u"/tfr_X.asp?mmid=1&sid=2");
+}
+
+}  // namespace
+}  // namespace vemtu
