@@ -145,8 +145,8 @@ TEST_F(WinHttp, RequestProxyOptionOverridesTheSession) {
   HINTERNET request = api_->OpenRequest(connection, u"POST", u"/p", nullptr, nullptr, nullptr, 0);
   ASSERT_NE(request, nullptr);
 
-  std::u16string name = u"127.0.0.2:" + std::u16string(
-      std::to_string(proxy.port()).begin(), std::to_string(proxy.port()).end());
+  std::string port = std::to_string(proxy.port());
+  std::u16string name = u"127.0.0.2:" + std::u16string(port.begin(), port.end());
   WINHTTP_PROXY_INFO info{WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.data(), nullptr};
   ASSERT_TRUE(api_->SetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info));
   // A proxy name without a host (an empty proxy address) is refused.
@@ -225,7 +225,7 @@ TEST_F(WinHttp, LargeBodyStreamsWithFlatMemory) {
     ASSERT_TRUE(api_->WriteData(request, chunk.data(), static_cast<DWORD>(chunk.size()), &written));
   }
   ASSERT_TRUE(api_->ReceiveResponse(request, nullptr));
-  long growth_kb = peak() - before_kb;
+  [[maybe_unused]] long growth_kb = peak() - before_kb;
   api_->CloseHandle(request);
   api_->CloseHandle(connection);
   api_->CloseHandle(session);
