@@ -2,6 +2,7 @@
 // temporary file and moved into place, so that a reader never sees half a key.
 #include <windows.h>
 #include <dpapi.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -68,6 +69,31 @@ class FileHandle {
   HANDLE h_;
 };
 
+// The key file's access: the system, administrators and the file's owner, nothing
+// inherited from the folder. Null (default security) when the system cannot build it.
+class OwnerOnlySecurity {
+ public:
+  OwnerOnlySecurity() {
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)", SDDL_REVISION_1, &descriptor_, nullptr)) {
+      attributes_.nLength = sizeof attributes_;
+      attributes_.lpSecurityDescriptor = descriptor_;
+      attributes_.bInheritHandle = FALSE;
+    }
+  }
+  ~OwnerOnlySecurity() {
+    if (descriptor_) LocalFree(descriptor_);
+  }
+  OwnerOnlySecurity(const OwnerOnlySecurity&) = delete;
+  OwnerOnlySecurity& operator=(const OwnerOnlySecurity&) = delete;
+
+  SECURITY_ATTRIBUTES* get() { return descriptor_ ? &attributes_ : nullptr; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
 DATA_BLOB Blob(const void* data, std::size_t size) {
   DATA_BLOB blob;
   blob.pbData = static_cast<BYTE*>(const_cast<void*>(data));
@@ -123,7 +149,8 @@ CipherStatus CreateKeyFile(const std::string& utf8_path) {
   std::wstring temp = path + L".new" + std::to_wstring(GetCurrentProcessId());
   bool written = false;
   {
-    FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    OwnerOnlySecurity security;
+    FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security.get(), CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD done = 0;
     written = file.get() != INVALID_HANDLE_VALUE &&
