@@ -108,6 +108,7 @@ bool ConfigureRun(RunContext& ctx) {
     client.DecryptText(enciphered, ctx.proxy_password);
     CutClearText(ctx.proxy_password);
   }
+  enciphered.clear();  // the enciphered texts are kept only while they are deciphered
   return true;
 }
 
