@@ -217,16 +217,22 @@ size_t Exchange::OnRead(char* buffer, size_t size, size_t count, void* self) {
     // The caller ended the body before handing over all it declared.
     return x.accepted_ < x.settings_.body_length ? CURL_READFUNC_ABORT : 0;
   }
-  // One written chunk at most per call, so that the chunks go out as they were written.
-  const std::string& front = x.queue_.front();
-  std::size_t take = std::min(size * count, front.size() - x.queue_offset_);
-  std::memcpy(buffer, front.data() + x.queue_offset_, take);
-  x.queue_offset_ += take;
-  x.queued_bytes_ -= take;
-  if (x.queue_offset_ == front.size()) {
-    x.queue_.pop_front();
-    x.queue_offset_ = 0;
+  // Whatever is queued, up to curl's buffer: a caller that pauses between writes has
+  // one chunk queued at a time, so its chunks go out one by one as written.
+  std::size_t room = size * count;
+  std::size_t take = 0;
+  while (take < room && !x.queue_.empty()) {
+    const std::string& front = x.queue_.front();
+    std::size_t part = std::min(room - take, front.size() - x.queue_offset_);
+    std::memcpy(buffer + take, front.data() + x.queue_offset_, part);
+    take += part;
+    x.queue_offset_ += part;
+    if (x.queue_offset_ == front.size()) {
+      x.queue_.pop_front();
+      x.queue_offset_ = 0;
+    }
   }
+  x.queued_bytes_ -= take;
   x.Touch();
   x.changed_.notify_all();
   return take;
