@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "transport/body_source.h"
 #include "transport/reply_buffer.h"
+#include "transport/reply_reader.h"
 #include "transport/request_text.h"
 #include "transport/sdk_wininet.h"
 
@@ -80,59 +81,6 @@ struct WebPostJob {
   ReplyBuffer reply;
 };
 
-// Reads the reply into the reply file or the job's buffer. False when a step failed
-// (the error is then recorded unless one was recorded before).
-bool ReadReply(WebPostJob& job, HINTERNET request, char* chunk) {
-  Handles& h = *job.owner;
-  platform::File reply_file;
-  if (!job.reply_file_path.empty()) {
-    platform::SetAttributesNormal(job.reply_file_path);
-    reply_file = platform::File::Open(job.reply_file_path, platform::OpenMode::kReadWriteAlways);
-    if (!reply_file.IsOpen()) {
-      h.RecordFirst(LastCode());
-      return false;
-    }
-  }
-  bool ok = true;
-  for (;;) {
-    if (h.abandoned.load()) {
-      ok = false;
-      break;
-    }
-    DWORD available = 0;
-    if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
-      h.RecordFirst(LastCode());
-      ok = false;
-      break;
-    }
-    std::memset(chunk, 0, kChunkBufferSize);
-    DWORD got = 0;
-    if (!InternetReadFile(request, chunk, kWinInetChunkSize, &got)) {
-      h.RecordFirst(LastCode());
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    if (reply_file.IsOpen()) {
-      if (!reply_file.Write(chunk, got)) {
-        h.RecordFirst(LastCode());
-        ok = false;
-        break;
-      }
-    } else {
-      job.reply.AppendReplyBytes(chunk, got);
-    }
-  }
-  if (reply_file.IsOpen()) {
-    reply_file.Close();
-    if (h.last_error.load() != 0) {
-      platform::SetAttributesNormal(job.reply_file_path);
-      platform::DeleteFileAt(job.reply_file_path);
-    }
-  }
-  return ok;
-}
-
 // Streams the body and reads the reply. Failures are recorded in the owner.
 void WebPostWorker(WebPostJob& job) {
   Handles& h = *job.owner;
@@ -194,7 +142,18 @@ void WebPostWorker(WebPostJob& job) {
     status = 0;
   }
   if (status >= 300) h.RecordFirst(status);
-  ReadReply(job, h.request, chunk.get());
+  ReadReply(
+      job.reply_file_path, job.reply, chunk.get(), kWinInetChunkSize, h.last_error, h.abandoned,
+      [&h] {
+        DWORD available = 0;
+        return InternetQueryDataAvailable(h.request, &available, 0, 0) != FALSE;
+      },
+      [&h](char* buffer, std::size_t size, std::uint32_t& got) {
+        DWORD read = 0;
+        BOOL ok = InternetReadFile(h.request, buffer, static_cast<DWORD>(size), &read);
+        got = read;
+        return ok != FALSE;
+      });
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/library.h"
 #include "transport/body_source.h"
 #include "transport/reply_buffer.h"
+#include "transport/reply_reader.h"
 #include "transport/request_text.h"
 #include "transport/sdk_winhttp.h"
 #include "transport/wide_text.h"
@@ -260,58 +261,6 @@ DWORD Exchange(WebPostJob& job, char* chunk) {
   }
 }
 
-bool ReadReply(WebPostJob& job, char* chunk) {
-  Handles& h = *job.owner;
-  const Api& api = *h.api;
-  platform::File reply_file;
-  if (!job.reply_file_path.empty()) {
-    platform::SetAttributesNormal(job.reply_file_path);
-    reply_file = platform::File::Open(job.reply_file_path, platform::OpenMode::kReadWriteAlways);
-    if (!reply_file.IsOpen()) {
-      h.RecordFirst(LastCode());
-      return false;
-    }
-  }
-  bool ok = true;
-  for (;;) {
-    if (h.abandoned.load()) {
-      ok = false;
-      break;
-    }
-    DWORD available = 0;
-    if (!api.query_data_available(h.request, &available)) {
-      h.RecordFirst(LastCode());
-      ok = false;
-      break;
-    }
-    std::memset(chunk, 0, kChunkBufferSize);
-    DWORD got = 0;
-    if (!api.read_data(h.request, chunk, static_cast<DWORD>(job.chunk_size), &got)) {
-      h.RecordFirst(LastCode());
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    if (reply_file.IsOpen()) {
-      if (!reply_file.Write(chunk, got)) {
-        h.RecordFirst(LastCode());
-        ok = false;
-        break;
-      }
-    } else {
-      job.reply.AppendReplyBytes(chunk, got);
-    }
-  }
-  if (reply_file.IsOpen()) {
-    reply_file.Close();
-    if (h.last_error.load() != 0) {
-      platform::SetAttributesNormal(job.reply_file_path);
-      platform::DeleteFileAt(job.reply_file_path);
-    }
-  }
-  return ok;
-}
-
 void WebPostWorker(WebPostJob& job) {
   Handles& h = *job.owner;
   if (!h.api) return;
@@ -320,7 +269,19 @@ void WebPostWorker(WebPostJob& job) {
   DWORD status = Exchange(job, chunk.get());
   if (status == 0) return;
   if (status >= 300) h.RecordFirst(status);
-  ReadReply(job, chunk.get());
+  const Api& api = *h.api;
+  ReadReply(
+      job.reply_file_path, job.reply, chunk.get(), job.chunk_size, h.last_error, h.abandoned,
+      [&api, &h] {
+        DWORD available = 0;
+        return api.query_data_available(h.request, &available) != FALSE;
+      },
+      [&api, &h](char* buffer, std::size_t size, std::uint32_t& got) {
+        DWORD read = 0;
+        BOOL ok = api.read_data(h.request, buffer, static_cast<DWORD>(size), &read);
+        got = read;
+        return ok != FALSE;
+      });
 }
 
 }  // namespace
