@@ -43,9 +43,8 @@ bool PrepareCipherComponent(const std::string& folder) {
   }
   setenv("VEMTU_CIPHER_KEY", key_file.c_str(), 1);
   setenv("VEMTU_COMPONENT_REGISTRY", (folder + "/components.ini").c_str(), 1);
-  WriteFileBytes(folder + "/components.ini",
-                 "[XMLCipher.clsCipher]\nLibrary=" + EnvOr("VEMTU_BIN", ".") + "/xmlcipher.so\n");
-  return true;
+  // The command registers the library beside it, the one the build made.
+  return RunCipherCommand({"register"}).exit_code == 0;
 }
 
 void HideCipherComponent(const std::string& folder) {
@@ -53,7 +52,7 @@ void HideCipherComponent(const std::string& folder) {
     setenv("WINEDLLOVERRIDES", "xmlcipher=", 1);
   } else {
     setenv("VEMTU_COMPONENT_REGISTRY", (folder + "/components.ini").c_str(), 1);
-    WriteFileBytes(folder + "/components.ini", "; nothing registered\n");
+    RunCipherCommand({"unregister"});
   }
 }
 

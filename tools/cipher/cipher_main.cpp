@@ -3,6 +3,8 @@
 //   vemtu-cipher encrypt [TEXT]   prints the enciphered TEXT
 //   vemtu-cipher decrypt [TEXT]   prints the clear text
 //   vemtu-cipher key-path         prints where the key file is
+//   vemtu-cipher register|unregister [REGISTRY]
+//                                 registers the component beside the command
 // Without TEXT the text is read from standard input (one line ending at its end is
 // dropped). Exit code 0 on success, 1 on failure (reason on standard error), 2 on misuse.
 #include <cstdio>
@@ -13,6 +15,7 @@
 
 #include "cipher_text.h"
 #include "key_store.h"
+#include "registration.h"
 #include "tool_io.h"
 
 namespace {
@@ -20,6 +23,7 @@ namespace {
 int Usage() {
   std::cerr << "usage: vemtu-cipher encrypt|decrypt [TEXT]\n"
                "       vemtu-cipher key-path\n"
+               "       vemtu-cipher register|unregister [REGISTRY]\n"
                "Without TEXT the text is read from standard input.\n";
   return 2;
 }
@@ -41,6 +45,13 @@ int main(int argc, char** argv) {
   if (command == "key-path" && args.size() == 2) {
     std::cout << KeyFilePath() << '\n';
     return 0;
+  }
+  if (command == "register" || command == "unregister") {
+    std::string where;
+    bool done = RegisterComponent(command == "register", args.size() == 3 ? args[2] : "", where);
+    if (!done) std::cerr << "vemtu-cipher: " << command << " failed: " << where << '\n';
+    else std::cout << where << '\n';
+    return done ? 0 : 1;
   }
   bool encrypt = command == "encrypt";
   if (!encrypt && command != "decrypt") return Usage();
