@@ -82,7 +82,7 @@ TEST_F(WinHttp, ProxyChallengeIsAnsweredWithTheProxyCredentials) {
   TinyProxy proxy(TinyProxy::Options{"127.0.0.2", "agent", "pa55"});
   ScriptedServer server;
   server.SetDefault(Reply::Status(200, "1"));
-  PostSpec spec = To(server, PatternBody(20000));
+  PostSpec spec = To(server, PatternBody(1 << 20));
   spec.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
   spec.proxy = proxy.HostPort();
   spec.proxy_user = "agent";
@@ -94,6 +94,21 @@ TEST_F(WinHttp, ProxyChallengeIsAnsweredWithTheProxyCredentials) {
   ASSERT_EQ(server.RequestCount(), 1u);
   EXPECT_EQ(server.Requests()[0].body, spec.body);
 
+}
+
+TEST_F(WinHttp, OpenProxyForwardsTheBodyInOnePass) {
+  TinyProxy proxy;  // no authentication
+  ScriptedServer server;
+  server.SetDefault(Reply::Status(200, "1"));
+  PostSpec spec = To(server, PatternBody(300000));
+  spec.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  spec.proxy = "http=http://" + proxy.HostPort();
+  PostResult result = PostWinHttp(*api_, spec);
+  ASSERT_EQ(result.error, 0u) << result.failed;
+  EXPECT_EQ(result.reply, "1");
+  EXPECT_EQ(result.sends, 1);
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_EQ(server.Requests()[0].body, spec.body);
 }
 
 TEST_F(WinHttp, SecondProxyChallengeInARowEndsTheExchange) {

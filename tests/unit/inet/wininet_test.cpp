@@ -113,7 +113,7 @@ TEST(WinInet, ProxyCredentialsGoOutAfterTheChallenge) {
   TinyProxy proxy(TinyProxy::Options{"127.0.0.2", "agent", "pa55"});
   ScriptedServer server;
   server.SetDefault(Reply::Status(200, "1"));
-  PostSpec spec = To(server, PatternBody(3000));
+  PostSpec spec = To(server, PatternBody(1 << 20));
   spec.access = INTERNET_OPEN_TYPE_PROXY;
   spec.proxy = "http=http://" + proxy.HostPort();
 

@@ -105,11 +105,14 @@ Exchange::Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings
       curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, settings_.method.c_str());
     }
   }
-  // Only the headers the caller asked for: no "Expect: 100-continue" pause, no form
-  // content type, no Accept line.
-  for (const char* line : {"Expect:", "Content-Type:", "Accept:"}) {
+  // Only the headers the caller asked for: no form content type, no Accept line, and
+  // no "Expect: 100-continue" pause unless the settings ask for one.
+  for (const char* line : {"Content-Type:", "Accept:"}) {
     header_list_ = curl_slist_append(header_list_, line);
   }
+  header_list_ = curl_slist_append(
+      header_list_, settings_.expect_continue && settings_.body_length > 0 ? "Expect: 100-continue"
+                                                                          : "Expect:");
   for (const auto& line : settings_.headers) {
     header_list_ = curl_slist_append(header_list_, line.c_str());
   }

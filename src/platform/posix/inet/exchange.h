@@ -48,6 +48,9 @@ struct ExchangeSettings {
   std::uint32_t security_ignore = 0;  // SECURITY_FLAG_IGNORE_* bits that relax TLS checks
   std::uint32_t connect_timeout_ms = 0;  // 0: curl's own default
   std::uint64_t body_length = 0;
+  // Send "Expect: 100-continue" and hold the body until the peer agrees: a proxy that
+  // refuses a request without reading its body can then answer before the body flows.
+  bool expect_continue = false;
 };
 
 class Exchange {

@@ -1,6 +1,7 @@
 #include "proxy_list.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <vector>
 
 namespace vemtu::inet {
@@ -83,6 +84,16 @@ bool Bypassed(const std::string& bypass, const std::string& host) {
     } else if (WildcardMatch(pattern.c_str(), name.c_str())) {
       return true;
     }
+  }
+  return false;
+}
+
+bool EnvironmentNamesProxy(bool secure) {
+  const char* names[] = {secure ? "https_proxy" : "http_proxy", secure ? "HTTPS_PROXY" : nullptr,
+                         "all_proxy", "ALL_PROXY"};
+  for (const char* name : names) {
+    const char* value = name ? std::getenv(name) : nullptr;
+    if (value && *value) return true;
   }
   return false;
 }

@@ -15,4 +15,8 @@ std::string ProxyFor(const std::string& list, bool secure);
 // match the host name ignoring case, with '*' standing for any run of characters.
 bool Bypassed(const std::string& bypass, const std::string& host);
 
+// Whether the environment names a proxy for plain (http_proxy) or secure (https_proxy)
+// targets, or for all (all_proxy); no_proxy is not consulted.
+bool EnvironmentNamesProxy(bool secure);
+
 }  // namespace vemtu::inet
