@@ -33,6 +33,15 @@ bool StartMutexHolder(const std::string& token) {
   return platform::SpawnDetached("\"" + platform::ExecutablePath() + "\"", kHelperFlag + token);
 }
 
+namespace {
+const char kExitingPrefix[] = "exit-";
+}  // namespace
+
+bool StartExitingHelper(const std::string& token) {
+  return platform::SpawnDetached("\"" + platform::ExecutablePath() + "\"",
+                                 kHelperFlag + (kExitingPrefix + token));
+}
+
 bool WaitForHolder(const std::string& token, platform::ProcessId& pid, unsigned timeout_ms) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   std::filesystem::path ready = ReadyFile(token);
@@ -51,7 +60,9 @@ bool WaitForHolder(const std::string& token, platform::ProcessId& pid, unsigned 
   return false;
 }
 
-int RunHelper(const std::string& token) {
+int RunHelper(const std::string& argument) {
+  bool exiting = argument.compare(0, sizeof kExitingPrefix - 1, kExitingPrefix) == 0;
+  std::string token = exiting ? argument.substr(sizeof kExitingPrefix - 1) : argument;
   platform::NamedMutex mutex = platform::NamedMutex::Create(HelperMutexName(token));
   WaitResult result = mutex.Wait(10000);
   bool holds = result == WaitResult::kAcquired || result == WaitResult::kAbandoned;
@@ -65,7 +76,7 @@ int RunHelper(const std::string& token) {
   std::error_code ignored;
   std::filesystem::rename(partial, ready, ignored);
   // Hold the mutex until killed; a helper that is never killed gives up after a while.
-  for (int i = 0; holds && i < 300; ++i) platform::SleepMs(100);
+  for (int i = 0; holds && !exiting && i < 300; ++i) platform::SleepMs(100);
   return holds ? 0 : 1;
 }
 

@@ -18,6 +18,9 @@ std::string HelperMutexName(const std::string& token);
 // Starts the helper that holds the mutex of `token`; false when it cannot be started.
 bool StartMutexHolder(const std::string& token);
 
+// Starts a helper that reports its process id the same way and then ends at once.
+bool StartExitingHelper(const std::string& token);
+
 // Waits until the helper of `token` holds its mutex; false after `timeout_ms` or when
 // the helper could not take it. `pid` receives the helper's process id.
 bool WaitForHolder(const std::string& token, platform::ProcessId& pid, unsigned timeout_ms);

@@ -5,6 +5,8 @@
 #include <string>
 #include <thread>
 
+#include "helper_process.h"
+#include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/library.h"
 #include "platform/paths.h"
@@ -25,6 +27,21 @@ TEST(Process, StartOfAMissingProgramFailsAndHandlesMove) {
   moved = ProcessHandle();
   EXPECT_FALSE(moved.IsOpen());
   RaiseOwnPriority();  // failures are ignored, never fatal
+}
+
+TEST(Process, EndedProcessCannotBeOpened) {
+  // The helper is started and never waited for, as the agent starts its runs: once it
+  // has ended, its id must read as gone even though nobody collected its exit.
+  std::string token = test::NewHelperToken();
+  ASSERT_TRUE(test::StartExitingHelper(token));
+  ProcessId helper = 0;
+  ASSERT_TRUE(test::WaitForHolder(token, helper, 20000));
+  bool gone = false;
+  for (int i = 0; i < 200 && !gone; ++i) {
+    gone = !ProcessHandle::Open(helper).IsOpen();
+    if (!gone) SleepMs(50);
+  }
+  EXPECT_TRUE(gone);
 }
 
 TEST(Errors, LastErrorBelongsToTheThread) {
