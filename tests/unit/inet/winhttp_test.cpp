@@ -100,15 +100,18 @@ TEST_F(WinHttp, OpenProxyForwardsTheBodyInOnePass) {
   TinyProxy proxy;  // no authentication
   ScriptedServer server;
   server.SetDefault(Reply::Status(200, "1"));
-  PostSpec spec = To(server, PatternBody(300000));
-  spec.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  spec.proxy = "http=http://" + proxy.HostPort();
-  PostResult result = PostWinHttp(*api_, spec);
-  ASSERT_EQ(result.error, 0u) << result.failed;
-  EXPECT_EQ(result.reply, "1");
-  EXPECT_EQ(result.sends, 1);
-  ASSERT_EQ(server.RequestCount(), 1u);
-  EXPECT_EQ(server.Requests()[0].body, spec.body);
+  // The large body first asks the proxy to agree (tinyproxy never does; the body
+  // follows after curl's wait).
+  for (std::size_t size : {50000, 300000}) {
+    PostSpec spec = To(server, PatternBody(size));
+    spec.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    spec.proxy = "http=http://" + proxy.HostPort();
+    PostResult result = PostWinHttp(*api_, spec);
+    ASSERT_EQ(result.error, 0u) << result.failed;
+    EXPECT_EQ(result.reply, "1");
+    EXPECT_EQ(result.sends, 1);
+    EXPECT_EQ(server.Requests().back().body, spec.body);
+  }
 }
 
 TEST_F(WinHttp, SecondProxyChallengeInARowEndsTheExchange) {

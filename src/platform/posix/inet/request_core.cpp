@@ -2,7 +2,17 @@
 
 #include <mutex>
 
+#include "proxy_list.h"
+
 namespace vemtu::inet {
+
+bool WantsContinue(const ExchangeSettings& settings, bool secure) {
+  constexpr std::uint64_t kLargeBody = 64 * 1024;
+  bool proxied = settings.proxy_mode == ProxyMode::kNamed ||
+                 (settings.proxy_mode == ProxyMode::kEnvironment && EnvironmentNamesProxy(false));
+  return proxied && !secure && settings.proxy_credentials.scheme == 0 &&
+         settings.body_length > kLargeBody;
+}
 
 void InitCurlOnce() {
   static std::once_flag once;

@@ -22,6 +22,13 @@ struct Timeouts {
   std::uint32_t response_ms = 90000;  // waiting for the reply's head
 };
 
+// Whether a send should hold its body until the peer agrees: a large body going through
+// a proxy that has no credentials yet. Such a proxy may refuse the request and close
+// without reading the body, and a body still flowing then meets a reset that can take
+// the refusal with it. Small bodies are out before the refusal comes; a secure target's
+// proxy refuses the tunnel before any body.
+bool WantsContinue(const ExchangeSettings& settings, bool secure);
+
 // Calls curl_global_init once per process.
 void InitCurlOnce();
 

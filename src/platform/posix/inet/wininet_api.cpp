@@ -164,12 +164,7 @@ ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
   settings.security_ignore = request.security_flags;
   settings.connect_timeout_ms = request.timeouts.connect_ms;
   settings.body_length = total;
-  // Through a proxy that has not been given credentials yet, the first pass may well be
-  // refused; let it refuse before the body flows (a secure target's proxy refuses the
-  // tunnel instead, before any body).
-  bool proxied = settings.proxy_mode == ProxyMode::kNamed ||
-                 (settings.proxy_mode == ProxyMode::kEnvironment && EnvironmentNamesProxy(false));
-  settings.expect_continue = proxied && !request.secure() && settings.proxy_credentials.scheme == 0;
+  settings.expect_continue = WantsContinue(settings, request.secure());
   return settings;
 }
 
