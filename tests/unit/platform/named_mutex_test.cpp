@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "helper_process.h"
 #include "platform/process.h"
@@ -101,6 +103,35 @@ TEST(NamedMutex, KilledHolderInAnotherProcessLeavesItAbandoned) {
   EXPECT_TRUE(mutex.Release());
   EXPECT_EQ(mutex.Wait(0), WaitResult::kAcquired);  // usable again afterwards
   EXPECT_TRUE(mutex.Release());
+}
+
+TEST(NamedMutex, HandlesOpenedAndClosedPerUseStillExcludeEachOther) {
+  // As the log appender uses them: every use creates, waits, releases and closes. The
+  // last handle to close removes the lock and the next one recreates it; no two users
+  // may ever be inside together.
+  const std::string name = UniqueName("churn");
+  std::atomic<int> inside{0};
+  std::atomic<int> overlaps{0};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> users;
+  for (int t = 0; t < 4; ++t) {
+    users.emplace_back([&] {
+      for (int i = 0; i < 150; ++i) {
+        NamedMutex mutex = NamedMutex::Create(name);
+        if (mutex.Wait(10000) != WaitResult::kAcquired) {
+          ++failures;
+          continue;
+        }
+        if (inside.fetch_add(1) != 0) ++overlaps;
+        std::this_thread::yield();
+        inside.fetch_sub(1);
+        if (!mutex.Release()) ++failures;
+      }
+    });
+  }
+  for (std::thread& user : users) user.join();
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(NamedMutex, ClosedHandleFailsEveryCall) {
