@@ -78,6 +78,24 @@ TEST_F(WinHttp, ServerChallengeIsAnsweredWithEmptyBasicCredentials) {
   EXPECT_EQ(refused.reply, "unauthorized");
 }
 
+TEST_F(WinHttp, DigestChallengeIsAnsweredAsWell) {
+  ScriptedServer server;
+  server.SetHandler([](const RecordedRequest& request) {
+    if (request.Header("Authorization").rfind("Digest ", 0) == 0) return Reply::Status(200, "1");
+    Reply challenge = Reply::Status(401, "digest please");
+    challenge.headers.push_back(
+        {"WWW-Authenticate", "Digest realm=\"vemtu\", nonce=\"0a1b2c3d\", qop=\"auth\""});
+    return challenge;
+  });
+  PostResult result = PostWinHttp(*api_, To(server, "body=2"));
+  ASSERT_EQ(result.error, 0u) << result.failed;
+  EXPECT_EQ(result.status, 200u);
+  EXPECT_EQ(result.sends, 2);
+  RecordedRequest last = server.Requests().back();
+  EXPECT_NE(last.Header("Authorization").find("username=\"\""), std::string::npos);
+  EXPECT_EQ(last.body, "body=2");
+}
+
 TEST_F(WinHttp, ProxyChallengeIsAnsweredWithTheProxyCredentials) {
   TinyProxy proxy(TinyProxy::Options{"127.0.0.2", "agent", "pa55"});
   ScriptedServer server;
