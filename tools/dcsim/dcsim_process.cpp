@@ -57,13 +57,27 @@ bool DcsimProcess::Start(const std::string& exe, const std::string& out,
     return false;
   }
   if (pid_ == 0) {
+    // The child's own output goes to a file beside the output folder, read on failure.
+    if (std::FILE* log = std::fopen((out + ".log").c_str(), "wb")) {
+      dup2(fileno(log), 1);
+      dup2(fileno(log), 2);
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
+    std::fprintf(stderr, "cannot run %s\n", argv[0]);
+    std::fflush(stderr);
     _exit(127);
   }
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  auto output = [&out]() {
+    std::ifstream in(out + ".log");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  // Generous: making the key pair can take a while on a loaded machine.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (std::chrono::steady_clock::now() < deadline) {
     std::ifstream in(ports_file);
     std::string line;
@@ -74,12 +88,12 @@ bool DcsimProcess::Start(const std::string& exe, const std::string& out,
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = 0;
-      error = "dcsim ended at start";
+      error = "dcsim ended at start: " + output();
       return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  error = "dcsim did not report its ports";
+  error = "dcsim did not report its ports: " + output();
   Stop();
   return false;
 }

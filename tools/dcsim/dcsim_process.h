@@ -26,8 +26,8 @@ class DcsimProcess {
   DcsimProcess(const DcsimProcess&) = delete;
   DcsimProcess& operator=(const DcsimProcess&) = delete;
 
-  // Starts `exe` with --out `out_folder` and `extra` arguments and waits (at most 10 s)
-  // for its ports.
+  // Starts `exe` with --out `out_folder` and `extra` arguments and waits (at most 60 s)
+  // for its ports. The child's output goes to `out_folder` + ".log".
   bool Start(const std::string& exe, const std::string& out_folder,
              const std::vector<std::string>& extra, std::string& error);
   // Ends the child (SIGTERM, then waits).

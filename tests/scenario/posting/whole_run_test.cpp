@@ -24,7 +24,9 @@ std::string LogLine(const std::string& message, const std::string& d1 = "",
   return "T\t9999\t\t0\t0\t" + message + "\t\t" + d1 + "\t" + d2 + "\t" + d3 + "\t\r\n";
 }
 
-std::string RequestLine(const Received& r) { return r.head.substr(0, r.head.find("\r\n")); }
+// The request line without its protocol version (the WinINet and WinHTTP stand-ins and
+// the system libraries do not all send the same).
+std::string RequestLine(const Received& r) { return r.head.substr(0, r.head.find(" HTTP/")); }
 
 std::string Xml(const std::string& root, const std::string& text) {
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<" + root + ">" + text + "</" + root + ">\r\n";
@@ -75,7 +77,7 @@ TEST_F(PostingRun, EveryRowOfWhatBecomesOfAFile) {
   }
   ASSERT_EQ(accepted.size(), 3u);
   const Received& plain = accepted.at("ABC|plain body");
-  EXPECT_EQ(RequestLine(plain), std::string("POST /dc/tfr_ABC.asp") + kQuery + " HTTP/1.1");
+  EXPECT_EQ(RequestLine(plain), std::string("POST /dc/tfr_ABC.asp") + kQuery);
   EXPECT_FALSE(plain.line.packed);
   const Received& awkward = accepted.at("A B%&\xC3\xA9|awkward name");
   // Blanks are percent-encoded on the request line, "%" and "&" go as named (WinHTTP
@@ -110,8 +112,9 @@ TEST_F(PostingRun, TransferLogOfOnePostedFileByteForByte) {
                 LogLine("MSG: Return text from " + method, "1") +
                 LogLine("MSG: Successfully WebPosted File", path));
   EXPECT_EQ(WithoutTimestamps(ReadFileBytes(RunLog("ATPostLogs"))),
-            std::string(winhttp ? "" : LogLine("ERR: Unable to load Win Http Dll").c_str()) +
-                LogLine("MSG: Started Web Posting") + LogLine("MSG: Finished Web Posting"));
+            LogLine("MSG: Started Web Posting") +
+                (winhttp ? std::string() : LogLine("ERR: Unable to load Win Http Dll")) +
+                LogLine("MSG: Finished Web Posting"));
 }
 
 TEST_F(PostingRun, PatternPassesGoInTheirOrderPrimaryThenSecondary) {
