@@ -46,6 +46,27 @@ TEST(WinInet, StreamsTheBodyInTheChunksWritten) {
   EXPECT_FALSE(got.HasHeader("Transfer-Encoding"));
 }
 
+TEST(WinInet, ObjectNameGoesOnTheRequestLineByteForByte) {
+  struct Case {
+    const char* object;
+    const char* line;
+  } cases[] = {
+      {"/a/../b", "POST /a/../b HTTP/1.0"},
+      {"/x#y?z", "POST /x#y?z HTTP/1.0"},
+      {"/caf\xE9?q=\xC3\xA9", "POST /caf\xE9?q=\xC3\xA9 HTTP/1.0"},
+      {"/p%41th", "POST /p%41th HTTP/1.0"},
+      {"relative", "POST /relative HTTP/1.0"},
+  };
+  ScriptedServer server;
+  for (const Case& c : cases) {
+    PostSpec spec = To(server);
+    spec.object = c.object;
+    PostResult result = PostWinInet(spec);
+    ASSERT_EQ(result.error, 0u) << c.object << ": " << result.failed;
+    EXPECT_EQ(server.Requests().back().request_line, c.line);
+  }
+}
+
 TEST(WinInet, EmptyBodyGoesOutWithLengthZero) {
   ScriptedServer server;
   PostResult result = PostWinInet(To(server));

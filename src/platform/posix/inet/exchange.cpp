@@ -83,6 +83,10 @@ Exchange::Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings
   curl_easy_reset(easy_);
   SetSocketCallbacks(easy_, sockets_, &Exchange::OnOpenSocket, &Exchange::OnCloseSocket);
   curl_easy_setopt(easy_, CURLOPT_URL, settings_.url.c_str());
+  curl_easy_setopt(easy_, CURLOPT_PATH_AS_IS, 1L);
+  if (!settings_.request_target.empty()) {
+    curl_easy_setopt(easy_, CURLOPT_REQUEST_TARGET, settings_.request_target.c_str());
+  }
   curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_text_);
   if (!settings_.user_agent.empty()) {

@@ -37,6 +37,9 @@ struct Credentials {
 
 struct ExchangeSettings {
   std::string url;             // scheme://host:port/object
+  // Sent on the request line exactly as given (no dot-segment or fragment handling);
+  // empty: the path of `url`. Absolute-form requests to a proxy need the URL.
+  std::string request_target;
   std::string method = "POST";
   bool http10 = false;         // request line says HTTP/1.0
   std::vector<std::string> headers;  // extra "Name: value" lines

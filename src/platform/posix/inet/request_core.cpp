@@ -6,6 +6,20 @@
 
 namespace vemtu::inet {
 
+void SetTarget(ExchangeSettings& settings, const std::string& origin, const std::string& object,
+               bool secure) {
+  bool absolute_form =
+      !secure && (settings.proxy_mode == ProxyMode::kNamed ||
+                  (settings.proxy_mode == ProxyMode::kEnvironment && EnvironmentNamesProxy(false)));
+  std::string path;
+  for (char c : object) {
+    if (c == '#') path += "%23";  // in a URL it would start a fragment
+    else path += c;
+  }
+  settings.url = origin + path;
+  settings.request_target = absolute_form ? "" : object;
+}
+
 bool WantsContinue(const ExchangeSettings& settings, bool secure) {
   constexpr std::uint64_t kLargeBody = 64 * 1024;
   bool proxied = settings.proxy_mode == ProxyMode::kNamed ||

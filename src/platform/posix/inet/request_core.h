@@ -22,6 +22,13 @@ struct Timeouts {
   std::uint32_t response_ms = 90000;  // waiting for the reply's head
 };
 
+// Sets the URL and the request target of `settings` (proxy mode already chosen) for
+// `object` on `origin` ("http://host:port"). The object goes on the request line byte
+// for byte, except in the absolute form a plain proxy needs, where curl builds the line
+// from the URL.
+void SetTarget(ExchangeSettings& settings, const std::string& origin, const std::string& object,
+               bool secure);
+
 // Whether a send should hold its body until the peer agrees: a large body going through
 // a proxy that has no credentials yet. Such a proxy may refuse the request and close
 // without reading the body, and a body still flowing then meets a reset that can take

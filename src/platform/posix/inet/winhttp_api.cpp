@@ -157,8 +157,6 @@ ExchangeSettings SettingsFor(const HttpRequest& request, std::uint64_t total) {
                            ? connection.port
                            : (request.secure() ? INTERNET_DEFAULT_HTTPS_PORT
                                                : INTERNET_DEFAULT_HTTP_PORT);
-  settings.url = std::string(request.secure() ? "https://" : "http://") +
-                 UrlHost(connection.host) + ":" + std::to_string(port) + request.object;
   settings.method = request.verb;
   settings.http10 = request.http10;
   settings.headers = request.headers;
@@ -182,6 +180,10 @@ ExchangeSettings SettingsFor(const HttpRequest& request, std::uint64_t total) {
   settings.server_credentials = request.server_credentials;
   settings.security_ignore = request.security_flags;
   settings.connect_timeout_ms = request.timeouts.connect_ms;
+  SetTarget(settings,
+            std::string(request.secure() ? "https://" : "http://") + UrlHost(connection.host) +
+                ":" + std::to_string(port),
+            request.object, request.secure());
   settings.body_length = total;
   settings.expect_continue = WantsContinue(settings, request.secure());
   return settings;

@@ -135,8 +135,6 @@ ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
                            ? connection.port
                            : (request.secure() ? INTERNET_DEFAULT_HTTPS_PORT
                                                : INTERNET_DEFAULT_HTTP_PORT);
-  settings.url = std::string(request.secure() ? "https://" : "http://") +
-                 UrlHost(connection.host) + ":" + std::to_string(port) + request.object;
   settings.method = request.verb;
   settings.http10 = request.http10;
   settings.headers = request.headers;
@@ -163,6 +161,10 @@ ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
   }
   settings.security_ignore = request.security_flags;
   settings.connect_timeout_ms = request.timeouts.connect_ms;
+  SetTarget(settings,
+            std::string(request.secure() ? "https://" : "http://") + UrlHost(connection.host) +
+                ":" + std::to_string(port),
+            request.object, request.secure());
   settings.body_length = total;
   settings.expect_continue = WantsContinue(settings, request.secure());
   return settings;
@@ -250,6 +252,9 @@ HINTERNET WINAPI InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpsz
   }
   InitCurlOnce();
   auto session = std::make_shared<InetSession>();
+  // A minute to connect; an hour without progress while sending or receiving.
+  session->timeouts.send_ms = 3600000;
+  session->timeouts.receive_ms = 3600000;
   session->agent = Text(lpszAgent);
   session->access = dwAccessType;
   if (dwAccessType == INTERNET_OPEN_TYPE_PROXY) {
