@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -169,7 +170,11 @@ Exchange::Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings
   thread_ = std::thread([this] { Run(); });
 }
 
-Exchange::~Exchange() { Join(); }
+Exchange::~Exchange() {
+  int saved_errno = errno;  // the caller's error survives the clean-up
+  Join();
+  errno = saved_errno;
+}
 
 void Exchange::Join() {
   std::lock_guard<std::mutex> lock(join_mutex_);

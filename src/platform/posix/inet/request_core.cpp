@@ -1,5 +1,6 @@
 #include "request_core.h"
 
+#include <cerrno>
 #include <mutex>
 
 #include "proxy_list.h"
@@ -39,6 +40,8 @@ RequestCore::RequestCore() {
 }
 
 RequestCore::~RequestCore() {
+  // A call that drops the last reference reports its own error after this has run.
+  int saved_errno = errno;
   std::shared_ptr<Exchange> last;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -46,6 +49,7 @@ RequestCore::~RequestCore() {
   }
   if (last) last->Join();
   if (easy_) curl_easy_cleanup(easy_);
+  errno = saved_errno;
 }
 
 Failure RequestCore::Send(ExchangeSettings settings) {
