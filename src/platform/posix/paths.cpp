@@ -3,15 +3,23 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace vemtu::platform {
 
 const char kPathSeparator = '/';
 
 std::string ExecutablePath() {
-  char buffer[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
-  return std::string(buffer, static_cast<std::size_t>(n));
+  // readlink does not say whether it cut the path: grow the buffer until it fits.
+  for (std::size_t size = PATH_MAX; size <= 16 * PATH_MAX; size *= 2) {
+    std::vector<char> buffer(size);
+    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0) return {};
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      return std::string(buffer.data(), static_cast<std::size_t>(n));
+    }
+  }
+  return {};
 }
 
 std::string NativePath(std::string_view path) {
