@@ -1,8 +1,8 @@
 // The directory-search matcher with the rules of the Windows listing:
 //   '*'  any run of characters, the empty run included;
 //   '?'  any one character, or nothing once the name has ended ("*.txt?" finds "a.txt");
-//   '.'  a dot, or nothing at the end of the name when only wildcards follow it, so that
-//        "*.*" also finds names without a dot.
+//   '.'  a dot, or nothing at the end of the name when only '*', '?' and '.' follow it,
+//        so that "*.*" also finds names without a dot.
 // Letters are compared without regard to ASCII case.
 #include "platform/dir_search.h"
 
@@ -14,18 +14,12 @@ unsigned char Fold(char c) {
   return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u + 32) : u;
 }
 
-bool IsWildcard(char c) { return c == '*' || c == '?'; }
-
-// True when the rest of the pattern from `p` can match the end of the name.
+// True when the rest of the pattern from `p` can match the end of the name: it holds
+// nothing but '*', '?' and '.'.
 bool MatchesEndOfName(const std::string& pattern, std::size_t p) {
   for (std::size_t i = p; i < pattern.size(); ++i) {
     char c = pattern[i];
-    if (IsWildcard(c)) continue;
-    if (c != '.') return false;
-    for (std::size_t j = i + 1; j < pattern.size(); ++j) {
-      if (!IsWildcard(pattern[j])) return false;
-    }
-    return true;
+    if (c != '*' && c != '?' && c != '.') return false;
   }
   return true;
 }

@@ -36,6 +36,8 @@ TEST(WildcardMatch, FollowsTheListingRules) {
       {"*.*", "plain", true},
       {"*.*", "a.b.c", true},
       {"*.*", ".", true},
+      {"a.*.*", "a", true},
+      {"a.x", "a", false},
       {"*", "anything at all", true},
       {"*", "", true},
       // Letter case is ignored, other bytes compare as they are.
