@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "post_harness.h"
 #include "support/agent_runner.h"
@@ -119,6 +121,29 @@ TEST_F(Faults, AMissingBodyFileSendsNothing) {
     std::remove((dir_ / "Log/tfr_X.log").c_str());
   }
   EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+TEST_F(Faults, AnUnreadableBodyFileSendsNothing) {
+  ScriptedServer server;
+  std::string file = MakeFile("K/X_1.xml", "secret");
+  std::filesystem::permissions(file, std::filesystem::perms::none);
+  if (std::ifstream(file).good()) {
+    std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+    GTEST_SKIP() << "this user reads files without read permission (root)";
+  }
+  // The platform's own code: ERROR_ACCESS_DENIED on Windows, EACCES on Linux.
+  const int kAccessDenied = UnderWine() ? 5 : 13;
+  for (int method : {1, 5}) {
+    Run run;
+    run.method = method;
+    run.port = server.port();
+    EXPECT_EQ(Post(run), 0);
+    ExpectLog({Started(ProcedureName(method)), ErrorLine(kAccessDenied, "ERR\t" + Label(method) + ".ZHTTPWebPost")});
+    std::remove((dir_ / "Log/tfr_X.log").c_str());
+  }
+  EXPECT_EQ(server.RequestCount(), 0u);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+  EXPECT_EQ(ReadFileBytes(file), "secret");
 }
 
 TEST_F(Faults, SelfSignedCertificateIsAcceptedByWinInetAndRefusedByWinHttp) {

@@ -129,3 +129,47 @@ TEST_F(Proxy, TheDefaultProxyComesFromTheEnvironment) {
 
 }  // namespace
 }  // namespace vemtu::test
+
+namespace vemtu::test {
+namespace {
+
+TEST(ProxyChallenges, AProxyThatRefusesTheCredentialsForeverEndsTheAttempt) {
+  if (UnderWine()) GTEST_SKIP() << "wine sends no proxy credentials with a streamed body";
+  ScriptedServer::Options options;
+  options.address = "127.0.0.2";
+  ScriptedServer proxy(options);
+  proxy.SetDefault(Reply::ProxyUnauthorized());
+  TempDir dir;
+  WriteFileBytes(dir / "K/X_1.xml", "body");
+  std::string exe = EnvOr("VEMTU_POST_EXE", EnvOr("VEMTU_BIN", ".") + "/vemtu-post");
+  for (int method : {2, 6}) {
+    SCOPED_TRACE(method);
+    std::size_t before = proxy.RequestCount();
+    RunResult run = RunAgent(exe, {"--method", std::to_string(method), "--host", "127.0.0.1",
+                                   "--port", "9", "--path", "/tfr_X.asp", "--file", dir / "K/X_1.xml",
+                                   "--log", dir / "tfr_X.log", "--proxy-address", "127.0.0.2",
+                                   "--proxy-port", std::to_string(proxy.port()), "--proxy-user", "u",
+                                   "--proxy-password", "wrong", "--timeout", "10000"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(FileExists(dir / "K/X_1.xml"));
+    std::size_t requests = proxy.RequestCount() - before;
+    std::string log = ReadFileBytes(dir / "tfr_X.log");
+    std::remove((dir / "tfr_X.log").c_str());
+    if (method == 2) {
+      // WinHTTP: the challenge, then once more with the credentials, then it ends.
+      EXPECT_EQ(requests, 2u);
+      EXPECT_NE(log.find("\t0\t\t407\t0\tERR\tWinHTTP.ZHTTPWebPost\t"), std::string::npos) << log;
+      EXPECT_EQ(proxy.Requests().back().Header("Proxy-Authorization"), "Basic dTp3cm9uZw==");
+    } else {
+      // WinINet: at most three forced retries after the first request.
+      EXPECT_GE(requests, 1u);
+      EXPECT_LE(requests, 4u);
+      bool ended = log.find("\t0\t\t407\t0\tERR\tWinInet.ZHTTPWebPost\t") != std::string::npos ||
+                   log.find("\t0\t\t12032\t0\tERR\tWinInet.ZHTTPWebPost\t") != std::string::npos;
+      EXPECT_TRUE(ended) << log << "requests: " << requests;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vemtu::test
