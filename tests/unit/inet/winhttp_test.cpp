@@ -12,6 +12,7 @@
 
 #include "inet_clients.h"
 #include "platform/errors.h"
+#include "support/inet_libraries.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
 #include "test_bodies.h"
@@ -274,9 +275,10 @@ TEST_F(WinHttp, LargeBodyStreamsWithFlatMemory) {
 }
 
 TEST(WinHttpLibraries, CopyWithoutThePlatformCheckLoadsAsTheFallBack) {
-  std::filesystem::path bin = EnvOr("VEMTU_BIN", ".");
   TempDir folder;
-  std::filesystem::copy_file(bin / "libWinHttpNoCheck.so", folder.path() / "libWinHttp5.so");
+  WriteFileBytes(folder.path() / "libWinHttp.so", "stale");
+  ASSERT_TRUE(ProvideOnlyWinHttp5(folder.path().string(), EnvOr("VEMTU_BIN", ".")));
+  EXPECT_FALSE(FileExists(folder.path() / "libWinHttp.so"));
   platform::Library fallback = platform::Library::Load((folder.path() / "libWinHttp5.so").string());
   ASSERT_TRUE(fallback.IsLoaded());
   EXPECT_EQ(fallback.Resolve("WinHttpCheckPlatform"), nullptr);
