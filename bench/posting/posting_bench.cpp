@@ -1,0 +1,170 @@
+// The agent as a whole process: a run posting 1,000 files of 2 KB (half of them packed)
+// to the simulator on loopback, beside a plain libcurl loop posting the same file bodies;
+// and a run with nothing to post beside starting `true`.
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dcsim_process.h"
+#include "support/agent_runner.h"
+#include "support/test_files.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using vemtu::test::TempDir;
+using vemtu::test::WriteFileBytes;
+
+constexpr int kFiles = 1000;
+constexpr std::size_t kFileBytes = 2048;
+constexpr const char* kCategory = "ATPostLogs";
+
+// One simulator for the whole program, answering "1" to everything.
+struct Simulator {
+  TempDir dir;
+  dcsim::DcsimProcess process;
+  Simulator() {
+    std::string error;
+    if (!process.Start(std::string(VEMTU_BIN_DIR) + "/dcsim", dir / "received", {}, error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      std::exit(1);
+    }
+  }
+  std::string Url(const std::string& prefix) const {
+    return "http://127.0.0.1:" + std::to_string(process.http_port) + "/dc/tfr_" + prefix +
+           ".asp?mmid=M1&sid=S1&rid=R1&rty=T1";
+  }
+};
+
+Simulator& Sim() {
+  static Simulator simulator;
+  return simulator;
+}
+
+// File `i`: odd numbers are "_Y_" XML files (packed by the agent), even ones plain text.
+std::string FileName(int i) {
+  return "B" + std::to_string(i) + (i % 2 ? "_Y_1.xml" : "_N_1.txt");
+}
+std::string FileBody(int i) {
+  std::string filler(kFileBytes, 'a' + i % 26);
+  if (i % 2 == 0) return filler;
+  std::string head = "<r><v>", tail = "</v></r>";
+  return head + filler.substr(0, kFileBytes - head.size() - tail.size()) + tail;
+}
+
+// An agent folder with the agent installed and an INI pointing at the simulator.
+struct AgentFolder {
+  TempDir dir;
+  std::string exe;
+  AgentFolder() {
+    exe = vemtu::test::InstallAgent(dir / "agent");
+    WriteFileBytes(dir / "agent/KOLTMobile.INI",
+                   "[MACHINE_INFO]\r\nDCRegId=R1\r\nAgentType=T1\r\n[CONTROLLER_INFO]\r\n"
+                   "MemberId=M1\r\nSiteId=S1\r\n[DCConnURL]\r\nControllerPSite=http://127.0.0.1:" +
+                       std::to_string(Sim().process.http_port) + "/dc\r\n");
+    fs::create_directories(dir / "agent/Configuration/WebPost");
+    fs::create_directories(dir / ("agent/" + std::string(kCategory)));
+  }
+  void Fill() const {
+    for (int i = 0; i < kFiles; ++i)
+      WriteFileBytes(dir / ("agent/" + std::string(kCategory) + "/" + FileName(i)), FileBody(i));
+  }
+  // True when no file is left in the category folder (its Error folder aside).
+  bool Empty() const {
+    for (const auto& entry : fs::directory_iterator(dir / ("agent/" + std::string(kCategory))))
+      if (entry.is_regular_file()) return false;
+    return true;
+  }
+};
+
+void BM_AgentPosts1000Files(benchmark::State& state) {
+  AgentFolder folder;
+  for (auto _ : state) {
+    state.PauseTiming();
+    folder.Fill();
+    state.ResumeTiming();
+    vemtu::test::RunResult result = vemtu::test::RunAgent(folder.exe, {kCategory}, 600000);
+    if (result.timed_out || !folder.Empty()) {
+      state.SkipWithError("the run left files behind");
+      break;
+    }
+  }
+  state.counters["files_per_s"] =
+      benchmark::Counter(static_cast<double>(kFiles), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+// A plain loop of libcurl posts of the same bodies; range(0) 1 opens a new connection
+// for every post, as the agent's transport does.
+void BM_CurlLoopPosts1000Files(benchmark::State& state) {
+  std::vector<std::string> bodies, urls;
+  for (int i = 0; i < kFiles; ++i) {
+    bodies.push_back(FileBody(i));
+    urls.push_back(Sim().Url("B" + std::to_string(i)));
+  }
+  std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
+  curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, Discard);
+  curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
+  curl_easy_setopt(curl.get(), CURLOPT_FORBID_REUSE, state.range(0));
+  for (auto _ : state) {
+    for (int i = 0; i < kFiles; ++i) {
+      curl_easy_setopt(curl.get(), CURLOPT_URL, urls[i].c_str());
+      curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, bodies[i].data());
+      curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(bodies[i].size()));
+      if (curl_easy_perform(curl.get()) != CURLE_OK) {
+        state.SkipWithError("post failed");
+        return;
+      }
+    }
+  }
+  state.counters["files_per_s"] =
+      benchmark::Counter(static_cast<double>(kFiles), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_AgentEmptyRun(benchmark::State& state) {
+  AgentFolder folder;
+  for (auto _ : state) vemtu::test::RunAgent(folder.exe, {kCategory}, 60000);
+}
+
+void BM_TrueCommand(benchmark::State& state) {
+  char name[] = "true";
+  char* argv[] = {name, nullptr};
+  for (auto _ : state) {
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "true", nullptr, nullptr, argv, environ) != 0) {
+      state.SkipWithError("cannot start true");
+      break;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
+}
+
+BENCHMARK(BM_AgentPosts1000Files)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_CurlLoopPosts1000Files)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_AgentEmptyRun)->Unit(benchmark::kMillisecond)->Iterations(30)->UseRealTime();
+BENCHMARK(BM_TrueCommand)->Unit(benchmark::kMillisecond)->Iterations(30)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("VEMTU_BIN", VEMTU_BIN_DIR, 0);
+  unsetenv("http_proxy");
+  unsetenv("https_proxy");
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  curl_global_cleanup();
+  return 0;
+}
