@@ -6,17 +6,21 @@
 # every log.
 #   scripts/demo.sh            build in build/demo and run
 #   DEMO_KEEP=1 scripts/demo.sh  keep the sample folder afterwards
+#   DEMO_BIN=build/linux/bin scripts/demo.sh  use programs already built there
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-echo "== Installing what the build needs (Debian packages)"
-bash scripts/deps.sh
-
-echo "== Building the agent and its tools (build/demo)"
-cmake --preset linux -B build/demo -DVEMTU_TESTS=OFF >/dev/null
-cmake --build build/demo -j "$(nproc)"
-bin=$root/build/demo/bin
+if [ -n "${DEMO_BIN:-}" ]; then
+  bin=$(cd "$DEMO_BIN" && pwd)
+else
+  echo "== Installing what the build needs (Debian packages)"
+  bash scripts/deps.sh
+  echo "== Building the agent and its tools (build/demo)"
+  cmake --preset linux -B build/demo -DVEMTU_TESTS=OFF >/dev/null
+  cmake --build build/demo -j "$(nproc)"
+  bin=$root/build/demo/bin
+fi
 
 demo=$(mktemp -d /tmp/vemtu-demo.XXXXXX)
 sim_pid=""
