@@ -174,10 +174,7 @@ void TreeNode::Detach() {
 
   std::uint64_t held = 0;
   ForEachInSubtree(this, [&](TreeNode* n) { held += n->references; });
-  if (held == 0) {
-    ForEachInSubtree(this, [](TreeNode* n) { n->document = nullptr; });
-    return;
-  }
+  if (held == 0) return;  // nothing refers to the subtree: it is gone with the arena
   TreeInfo* own = TreeInfo::Create(document->arena);
   own->root = this;
   own->references = static_cast<std::uint32_t>(held);

@@ -66,7 +66,7 @@ class AttributeSet {
 
 // One element.
 struct TreeNode {
-  TreeInfo* document = nullptr;  // the tree this node belongs to; null once freed
+  TreeInfo* document = nullptr;  // the tree this node belongs to
   NodeText tag;                  // sanitised; written as "nothing" when empty
   AttributeSet* attributes = nullptr;
   NodeText content;              // predefined references already decoded

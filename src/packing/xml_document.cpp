@@ -32,18 +32,22 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-// The charset named by an XML declaration found among the first bytes: "<?xml" anywhere
-// (any case) up to the next ">", spaces removed, lower-cased, then "encoding=" and a
+// The charset named by an XML declaration: "<?xml" anywhere before the first NUL byte
+// (any case) up to the next ">", white space removed, lower-cased, then "encoding=" and a
 // double or, failing that, a single quote. Empty when there is none.
 std::string DeclaredCharset(std::string_view bytes) {
-  std::string lowered = Lower(bytes.substr(0, bytes.find('\0')));
-  std::size_t start = lowered.find("<?xml");
-  if (start == std::string::npos) return {};
-  std::size_t close = lowered.find('>', start + 5);
-  if (close == std::string::npos) return {};
+  bytes = bytes.substr(0, bytes.find('\0'));
+  std::size_t start = 0;
+  for (;; ++start) {
+    start = bytes.find('<', start);
+    if (start == std::string_view::npos) return {};
+    if (EqualsIgnoreCase(bytes.substr(start, 5), "<?xml")) break;
+  }
+  std::size_t close = bytes.find('>', start + 5);
+  if (close == std::string_view::npos) return {};
   std::string inside;
-  for (char c : std::string_view(lowered).substr(start + 5, close - start - 5)) {
-    if (!IsSpace(c)) inside.push_back(c);
+  for (char c : bytes.substr(start + 5, close - start - 5)) {
+    if (!IsSpace(c)) inside.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
   }
   std::size_t at = inside.find("encoding=\"");
   if (at == std::string::npos) at = inside.find("encoding='");
