@@ -34,40 +34,40 @@ int ClosedPort() {
 
 struct FailureCase {
   const char* name;
-  std::function<void(ScriptedServer&, PostSpec&)> arrange;
+  std::function<void(ScriptedServer&, PostPlan&)> arrange;
   DWORD wininet;
   DWORD winhttp;
 };
 
 std::vector<FailureCase> Cases() {
   return {
-      {"refused port", [](ScriptedServer&, PostSpec& spec) { spec.port = ClosedPort(); },
+      {"refused port", [](ScriptedServer&, PostPlan& plan) { plan.port = ClosedPort(); },
        12029, 12029},
       {"unresolvable name",
-       [](ScriptedServer&, PostSpec& spec) { spec.host = "nonexistent.invalid"; }, 12007, 12007},
+       [](ScriptedServer&, PostPlan& plan) { plan.host = "nonexistent.invalid"; }, 12007, 12007},
       {"stalling server",
-       [](ScriptedServer& server, PostSpec& spec) {
+       [](ScriptedServer& server, PostPlan& plan) {
          server.Push(Reply::Of(ReplyKind::kStall));
-         spec.timeout_ms = 400;
+         plan.timeout_ms = 400;
        },
        12002, 12002},
       {"reset mid-body",
-       [](ScriptedServer& server, PostSpec& spec) {
+       [](ScriptedServer& server, PostPlan& plan) {
          Reply reset = Reply::Of(ReplyKind::kResetMidBody);
          reset.reset_after = 1000;
          server.Push(reset);
-         spec.body = PatternBody(2 << 20);
+         plan.body = PatternBody(2 << 20);
        },
        12031, 12030},
       {"garbage reply",
-       [](ScriptedServer& server, PostSpec&) {
+       [](ScriptedServer& server, PostPlan&) {
          Reply garbage = Reply::Of(ReplyKind::kGarbage);
          garbage.body = "this is not HTTP\r\n\r\n";
          server.Push(garbage);
        },
        12152, 12152},
       {"no reply at all",
-       [](ScriptedServer& server, PostSpec&) { server.Push(Reply::Of(ReplyKind::kDrop)); },
+       [](ScriptedServer& server, PostPlan&) { server.Push(Reply::Of(ReplyKind::kDrop)); },
        12152, 12152},
   };
 }
@@ -82,12 +82,12 @@ TEST_P(PostFailure, EndsWithTheLibrarysCode) {
   }
   for (const FailureCase& c : Cases()) {
     ScriptedServer server;
-    PostSpec spec;
-    spec.host = server.address();
-    spec.port = server.port();
-    spec.body = "a=1";
-    c.arrange(server, spec);
-    PostResult result = winhttp ? PostWinHttp(*api, spec) : PostWinInet(spec);
+    PostPlan plan;
+    plan.host = server.address();
+    plan.port = server.port();
+    plan.body = "a=1";
+    c.arrange(server, plan);
+    PostResult result = winhttp ? PostWinHttp(*api, plan) : PostWinInet(plan);
     EXPECT_EQ(result.error, winhttp ? c.winhttp : c.wininet)
         << c.name << " (failed in " << result.failed << ")";
     EXPECT_FALSE(platform::ErrorText(static_cast<int>(result.error)).empty()) << c.name;

@@ -28,22 +28,22 @@ bool Failed(PostResult& result, const char* call) {
 
 namespace {
 
-bool RunWinInet(const PostSpec& spec, HINTERNET request, PostResult& result) {
+bool RunWinInet(const PostPlan& plan, HINTERNET request, PostResult& result) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     INTERNET_BUFFERSA buffers{};
     buffers.dwStructSize = sizeof buffers;
-    buffers.dwBufferTotal = static_cast<DWORD>(spec.body.size());
+    buffers.dwBufferTotal = static_cast<DWORD>(plan.body.size());
     ++result.sends;
     if (!HttpSendRequestExA(request, &buffers, nullptr, HSR_INITIATE, 0)) {
       return Failed(result, "HttpSendRequestExA");
     }
-    for (std::size_t at = 0; at < spec.body.size(); at += spec.chunk) {
-      DWORD size = static_cast<DWORD>(std::min(spec.chunk, spec.body.size() - at));
+    for (std::size_t at = 0; at < plan.body.size(); at += plan.chunk) {
+      DWORD size = static_cast<DWORD>(std::min(plan.chunk, plan.body.size() - at));
       DWORD written = 0;
-      if (!InternetWriteFile(request, spec.body.data() + at, size, &written)) {
+      if (!InternetWriteFile(request, plan.body.data() + at, size, &written)) {
         return Failed(result, "InternetWriteFile");
       }
-      Pause(spec.pause_ms);
+      Pause(plan.pause_ms);
     }
     if (HttpEndRequestA(request, nullptr, 0, 0)) break;
     if (errno != ERROR_INTERNET_FORCE_RETRY || attempt == 3) {
@@ -74,48 +74,48 @@ bool RunWinInet(const PostSpec& spec, HINTERNET request, PostResult& result) {
 
 }  // namespace
 
-PostResult PostWinInet(const PostSpec& spec) {
+PostResult PostWinInet(const PostPlan& plan) {
   PostResult result;
-  HINTERNET session = InternetOpenA("VemtuTest", spec.access,
-                                    spec.proxy.empty() ? nullptr : spec.proxy.c_str(), nullptr, 0);
+  HINTERNET session = InternetOpenA("VemtuTest", plan.access,
+                                    plan.proxy.empty() ? nullptr : plan.proxy.c_str(), nullptr, 0);
   if (!session) {
     Failed(result, "InternetOpenA");
     return result;
   }
-  HINTERNET connection = InternetConnectA(session, spec.host.c_str(),
-                                          static_cast<INTERNET_PORT>(spec.port), nullptr, nullptr,
+  HINTERNET connection = InternetConnectA(session, plan.host.c_str(),
+                                          static_cast<INTERNET_PORT>(plan.port), nullptr, nullptr,
                                           INTERNET_SERVICE_HTTP, 0, 0);
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
-  if (spec.secure) {
+  if (plan.secure) {
     flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
              INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
   }
-  HINTERNET request = connection ? HttpOpenRequestA(connection, "POST", spec.object.c_str(),
+  HINTERNET request = connection ? HttpOpenRequestA(connection, "POST", plan.object.c_str(),
                                                     "HTTP/1.0", nullptr, nullptr, flags, 0)
                                  : nullptr;
   if (!request) {
     Failed(result, connection ? "HttpOpenRequestA" : "InternetConnectA");
   } else {
-    if (spec.secure && spec.security_ignore != 0) {
+    if (plan.secure && plan.security_ignore != 0) {
       DWORD security = 0;
       DWORD length = sizeof security;
       InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &length);
-      security |= spec.security_ignore;
+      security |= plan.security_ignore;
       InternetSetOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
     }
-    if (spec.timeout_ms) {
+    if (plan.timeout_ms) {
       InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT,
-                         const_cast<DWORD*>(&spec.timeout_ms), sizeof(DWORD));
+                         const_cast<DWORD*>(&plan.timeout_ms), sizeof(DWORD));
     }
-    if (!spec.proxy_user.empty()) {
+    if (!plan.proxy_user.empty()) {
       InternetSetOptionA(request, INTERNET_OPTION_PROXY_USERNAME,
-                         const_cast<char*>(spec.proxy_user.c_str()),
-                         static_cast<DWORD>(spec.proxy_user.size() + 1));
+                         const_cast<char*>(plan.proxy_user.c_str()),
+                         static_cast<DWORD>(plan.proxy_user.size() + 1));
       InternetSetOptionA(request, INTERNET_OPTION_PROXY_PASSWORD,
-                         const_cast<char*>(spec.proxy_password.c_str()),
-                         static_cast<DWORD>(spec.proxy_password.size() + 1));
+                         const_cast<char*>(plan.proxy_password.c_str()),
+                         static_cast<DWORD>(plan.proxy_password.size() + 1));
     }
-    RunWinInet(spec, request, result);
+    RunWinInet(plan, request, result);
     InternetCloseHandle(request);
   }
   if (connection) InternetCloseHandle(connection);
@@ -144,10 +144,10 @@ DWORD PickScheme(DWORD offered) {
   return 0;
 }
 
-bool RunWinHttp(const WinHttpBinding& api, const PostSpec& spec, HINTERNET request,
+bool RunWinHttp(const WinHttpBinding& api, const PostPlan& plan, HINTERNET request,
                 PostResult& result) {
-  std::u16string user = inet::ToUtf16(spec.proxy_user);
-  std::u16string password = inet::ToUtf16(spec.proxy_password);
+  std::u16string user = inet::ToUtf16(plan.proxy_user);
+  std::u16string password = inet::ToUtf16(plan.proxy_password);
   DWORD previous = 0;
   DWORD proxy_scheme = 0;
   for (int pass = 0; pass < 8; ++pass) {
@@ -156,16 +156,16 @@ bool RunWinHttp(const WinHttpBinding& api, const PostSpec& spec, HINTERNET reque
       return Failed(result, "WinHttpSetCredentials");
     }
     ++result.sends;
-    if (!api.SendRequest(request, nullptr, 0, nullptr, 0, static_cast<DWORD>(spec.body.size()), 0)) {
+    if (!api.SendRequest(request, nullptr, 0, nullptr, 0, static_cast<DWORD>(plan.body.size()), 0)) {
       return Failed(result, "WinHttpSendRequest");
     }
-    for (std::size_t at = 0; at < spec.body.size(); at += spec.chunk) {
-      DWORD size = static_cast<DWORD>(std::min(spec.chunk, spec.body.size() - at));
+    for (std::size_t at = 0; at < plan.body.size(); at += plan.chunk) {
+      DWORD size = static_cast<DWORD>(std::min(plan.chunk, plan.body.size() - at));
       DWORD written = 0;
-      if (!api.WriteData(request, spec.body.data() + at, size, &written)) {
+      if (!api.WriteData(request, plan.body.data() + at, size, &written)) {
         return Failed(result, "WinHttpWriteData");
       }
-      Pause(spec.pause_ms);
+      Pause(plan.pause_ms);
     }
     if (!api.ReceiveResponse(request, nullptr)) {
       if (errno == ERROR_WINHTTP_RESEND_REQUEST) continue;
@@ -202,7 +202,7 @@ bool RunWinHttp(const WinHttpBinding& api, const PostSpec& spec, HINTERNET reque
     }
     char chunk[5120];
     DWORD got = 0;
-    if (!api.ReadData(request, chunk, static_cast<DWORD>(std::min<std::size_t>(spec.chunk, sizeof chunk)),
+    if (!api.ReadData(request, chunk, static_cast<DWORD>(std::min<std::size_t>(plan.chunk, sizeof chunk)),
                       &got)) {
       return Failed(result, "WinHttpReadData");
     }
@@ -237,37 +237,37 @@ const WinHttpBinding* BindWinHttp() {
   return bound;
 }
 
-PostResult PostWinHttp(const WinHttpBinding& api, const PostSpec& spec) {
+PostResult PostWinHttp(const WinHttpBinding& api, const PostPlan& plan) {
   PostResult result;
-  std::u16string proxy = inet::ToUtf16(spec.proxy);
+  std::u16string proxy = inet::ToUtf16(plan.proxy);
   HINTERNET session =
-      api.Open(u"VemtuTest", spec.access, proxy.empty() ? nullptr : proxy.c_str(),
+      api.Open(u"VemtuTest", plan.access, proxy.empty() ? nullptr : proxy.c_str(),
                proxy.empty() ? nullptr : u"<local>", 0);
   if (!session) {
     Failed(result, "WinHttpOpen");
     return result;
   }
-  if (spec.timeout_ms) {
-    int ms = static_cast<int>(spec.timeout_ms);
+  if (plan.timeout_ms) {
+    int ms = static_cast<int>(plan.timeout_ms);
     api.SetTimeouts(session, ms, ms, ms, ms);
-    DWORD response = spec.timeout_ms;
+    DWORD response = plan.timeout_ms;
     api.SetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response, sizeof response);
   }
-  std::u16string host = inet::ToUtf16(spec.host);
-  std::u16string object = inet::ToUtf16(spec.object);
-  HINTERNET connection = api.Connect(session, host.c_str(), static_cast<INTERNET_PORT>(spec.port), 0);
+  std::u16string host = inet::ToUtf16(plan.host);
+  std::u16string object = inet::ToUtf16(plan.object);
+  HINTERNET connection = api.Connect(session, host.c_str(), static_cast<INTERNET_PORT>(plan.port), 0);
   HINTERNET request = connection ? api.OpenRequest(connection, u"POST", object.c_str(), nullptr,
                                                    nullptr, nullptr,
-                                                   spec.secure ? WINHTTP_FLAG_SECURE : 0)
+                                                   plan.secure ? WINHTTP_FLAG_SECURE : 0)
                                  : nullptr;
   if (!request) {
     Failed(result, connection ? "WinHttpOpenRequest" : "WinHttpConnect");
   } else {
-    if (spec.security_ignore) {
-      DWORD flags = spec.security_ignore;
+    if (plan.security_ignore) {
+      DWORD flags = plan.security_ignore;
       api.SetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
     }
-    RunWinHttp(api, spec, request, result);
+    RunWinHttp(api, plan, request, result);
     api.CloseHandle(request);
   }
   if (connection) api.CloseHandle(connection);

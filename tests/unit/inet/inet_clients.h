@@ -11,7 +11,7 @@
 
 namespace vemtu::test {
 
-struct PostSpec {
+struct PostPlan {
   std::string host = "127.0.0.1";
   int port = 0;
   std::string object = "/post";
@@ -35,7 +35,7 @@ struct PostResult {
   int sends = 0;           // how often the request went out
 };
 
-PostResult PostWinInet(const PostSpec& spec);
+PostResult PostWinInet(const PostPlan& plan);
 
 // The WinHTTP functions resolved by name from a loaded library.
 struct WinHttpBinding {
@@ -58,6 +58,6 @@ struct WinHttpBinding {
 // Loads `name` ("WinHttp.dll" maps to libWinHttp.so beside the test program) and
 // resolves the entry points; nullptr when the library or an entry point is missing.
 const WinHttpBinding* BindWinHttp();
-PostResult PostWinHttp(const WinHttpBinding& api, const PostSpec& spec);
+PostResult PostWinHttp(const WinHttpBinding& api, const PostPlan& plan);
 
 }  // namespace vemtu::test

@@ -29,12 +29,12 @@ class WinHttp : public ::testing::Test {
     api_ = BindWinHttp();
     ASSERT_NE(api_, nullptr) << "libWinHttp.so did not load beside the test program";
   }
-  PostSpec To(const ScriptedServer& server, std::string body = "") {
-    PostSpec spec;
-    spec.host = server.address();
-    spec.port = server.port();
-    spec.body = std::move(body);
-    return spec;
+  PostPlan To(const ScriptedServer& server, std::string body = "") {
+    PostPlan plan;
+    plan.host = server.address();
+    plan.port = server.port();
+    plan.body = std::move(body);
+    return plan;
   }
   const WinHttpBinding* api_ = nullptr;
 };
@@ -42,17 +42,17 @@ class WinHttp : public ::testing::Test {
 TEST_F(WinHttp, WritesGoOutInTheConfiguredChunkSize) {
   ScriptedServer server;
   server.SetDefault(Reply::Status(200, PatternBody(2500)));
-  PostSpec spec = To(server, PatternBody(2500));
-  spec.chunk = 1000;
-  spec.pause_ms = 60;
-  PostResult result = PostWinHttp(*api_, spec);
+  PostPlan plan = To(server, PatternBody(2500));
+  plan.chunk = 1000;
+  plan.pause_ms = 60;
+  PostResult result = PostWinHttp(*api_, plan);
   ASSERT_EQ(result.error, 0u) << result.failed;
   EXPECT_EQ(result.status, 200u);
   EXPECT_EQ(result.reply, PatternBody(2500));
   ASSERT_EQ(server.RequestCount(), 1u);
   RecordedRequest got = server.Requests()[0];
   EXPECT_EQ(got.request_line, "POST /post HTTP/1.1");
-  EXPECT_EQ(got.body, spec.body);
+  EXPECT_EQ(got.body, plan.body);
   EXPECT_EQ(got.chunk_sizes, (std::vector<std::size_t>{1000, 1000, 500}));
 }
 
@@ -101,17 +101,17 @@ TEST_F(WinHttp, ProxyChallengeIsAnsweredWithTheProxyCredentials) {
   TinyProxy proxy(TinyProxy::Options{"127.0.0.2", "agent", "pa55"});
   ScriptedServer server;
   server.SetDefault(Reply::Status(200, "1"));
-  PostSpec spec = To(server, PatternBody(1 << 20));
-  spec.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  spec.proxy = proxy.HostPort();
-  spec.proxy_user = "agent";
-  spec.proxy_password = "pa55";
-  PostResult result = PostWinHttp(*api_, spec);
+  PostPlan plan = To(server, PatternBody(1 << 20));
+  plan.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  plan.proxy = proxy.HostPort();
+  plan.proxy_user = "agent";
+  plan.proxy_password = "pa55";
+  PostResult result = PostWinHttp(*api_, plan);
   ASSERT_EQ(result.error, 0u) << result.failed;
   EXPECT_EQ(result.status, 200u);
   EXPECT_EQ(result.sends, 2);
   ASSERT_EQ(server.RequestCount(), 1u);
-  EXPECT_EQ(server.Requests()[0].body, spec.body);
+  EXPECT_EQ(server.Requests()[0].body, plan.body);
 
 }
 
@@ -122,14 +122,14 @@ TEST_F(WinHttp, OpenProxyForwardsTheBodyInOnePass) {
   // The large body first asks the proxy to agree (tinyproxy never does; the body
   // follows after curl's wait).
   for (std::size_t size : {50000, 300000}) {
-    PostSpec spec = To(server, PatternBody(size));
-    spec.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-    spec.proxy = "http=http://" + proxy.HostPort();
-    PostResult result = PostWinHttp(*api_, spec);
+    PostPlan plan = To(server, PatternBody(size));
+    plan.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    plan.proxy = "http=http://" + proxy.HostPort();
+    PostResult result = PostWinHttp(*api_, plan);
     ASSERT_EQ(result.error, 0u) << result.failed;
     EXPECT_EQ(result.reply, "1");
     EXPECT_EQ(result.sends, 1);
-    EXPECT_EQ(server.Requests().back().body, spec.body);
+    EXPECT_EQ(server.Requests().back().body, plan.body);
   }
 }
 
@@ -137,14 +137,14 @@ TEST_F(WinHttp, SecondProxyChallengeInARowEndsTheExchange) {
   // A proxy that never accepts (tinyproxy answers wrong credentials with 401 instead).
   ScriptedServer proxy(ScriptedServer::Options{"127.0.0.2"});
   proxy.SetDefault(Reply::ProxyUnauthorized());
-  PostSpec spec;
-  spec.port = 9;
-  spec.body = "a=1";
-  spec.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  spec.proxy = "http=http://" + proxy.HostPort();
-  spec.proxy_user = "agent";
-  spec.proxy_password = "wrong";
-  PostResult refused = PostWinHttp(*api_, spec);
+  PostPlan plan;
+  plan.port = 9;
+  plan.body = "a=1";
+  plan.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  plan.proxy = "http=http://" + proxy.HostPort();
+  plan.proxy_user = "agent";
+  plan.proxy_password = "wrong";
+  PostResult refused = PostWinHttp(*api_, plan);
   ASSERT_EQ(refused.error, 0u) << refused.failed;
   EXPECT_EQ(refused.status, 407u);
   EXPECT_EQ(refused.sends, 2);
@@ -158,15 +158,15 @@ TEST_F(WinHttp, SecondProxyChallengeInARowEndsTheExchange) {
 TEST_F(WinHttp, CertificateChecksStayOnUnlessRelaxed) {
   ScriptedServer server(ScriptedServer::Options{"127.0.0.1", true});
   server.SetDefault(Reply::Status(200, "1"));
-  PostSpec spec = To(server, "k=v");
-  spec.secure = true;
-  PostResult strict = PostWinHttp(*api_, spec);
+  PostPlan plan = To(server, "k=v");
+  plan.secure = true;
+  PostResult strict = PostWinHttp(*api_, plan);
   EXPECT_EQ(strict.error, static_cast<DWORD>(ERROR_WINHTTP_SECURE_FAILURE));
   EXPECT_EQ(strict.failed, "WinHttpSendRequest");
   EXPECT_EQ(server.RequestCount(), 0u);
 
-  spec.security_ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-  PostResult relaxed = PostWinHttp(*api_, spec);
+  plan.security_ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  PostResult relaxed = PostWinHttp(*api_, plan);
   ASSERT_EQ(relaxed.error, 0u) << relaxed.failed;
   EXPECT_EQ(relaxed.reply, "1");
 }

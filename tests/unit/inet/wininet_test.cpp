@@ -13,23 +13,23 @@
 namespace vemtu::test {
 namespace {
 
-PostSpec To(const ScriptedServer& server, std::string body = "") {
-  PostSpec spec;
-  spec.host = server.address();
-  spec.port = server.port();
-  spec.body = std::move(body);
-  return spec;
+PostPlan To(const ScriptedServer& server, std::string body = "") {
+  PostPlan plan;
+  plan.host = server.address();
+  plan.port = server.port();
+  plan.body = std::move(body);
+  return plan;
 }
 
 TEST(WinInet, StreamsTheBodyInTheChunksWritten) {
   ScriptedServer server;
   server.SetDefault(Reply::Status(200, "1"));
-  PostSpec spec = To(server, PatternBody(2500));
-  spec.object = "/in/Post.asp?Key=a%20b";
-  spec.chunk = 1000;
-  spec.pause_ms = 60;
+  PostPlan plan = To(server, PatternBody(2500));
+  plan.object = "/in/Post.asp?Key=a%20b";
+  plan.chunk = 1000;
+  plan.pause_ms = 60;
 
-  PostResult result = PostWinInet(spec);
+  PostResult result = PostWinInet(plan);
   ASSERT_EQ(result.error, 0u) << result.failed;
   EXPECT_EQ(result.status, 200u);
   EXPECT_EQ(result.reply, "1");
@@ -37,7 +37,7 @@ TEST(WinInet, StreamsTheBodyInTheChunksWritten) {
   RecordedRequest got = server.Requests()[0];
   EXPECT_EQ(got.request_line, "POST /in/Post.asp?Key=a%20b HTTP/1.0");
   EXPECT_EQ(got.query, "Key=a%20b");
-  EXPECT_EQ(got.body, spec.body);
+  EXPECT_EQ(got.body, plan.body);
   EXPECT_EQ(got.chunk_sizes, (std::vector<std::size_t>{1000, 1000, 500}));
   EXPECT_EQ(got.Header("Content-Length"), "2500");
   EXPECT_EQ(got.Header("User-Agent"), "VemtuTest");
@@ -59,9 +59,9 @@ TEST(WinInet, ObjectNameGoesOnTheRequestLineByteForByte) {
   };
   ScriptedServer server;
   for (const Case& c : cases) {
-    PostSpec spec = To(server);
-    spec.object = c.object;
-    PostResult result = PostWinInet(spec);
+    PostPlan plan = To(server);
+    plan.object = c.object;
+    PostResult result = PostWinInet(plan);
     ASSERT_EQ(result.error, 0u) << c.object << ": " << result.failed;
     EXPECT_EQ(server.Requests().back().request_line, c.line);
   }
@@ -95,10 +95,10 @@ TEST(WinInet, DeliversStatusAndReplyOfEveryAnswer) {
 TEST(WinInet, RelaxedChecksAcceptASelfSignedCertificate) {
   ScriptedServer server(ScriptedServer::Options{"127.0.0.1", true});
   server.SetDefault(Reply::Status(200, "1"));
-  PostSpec spec = To(server, "secret=1");
-  spec.secure = true;
-  spec.security_ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-  PostResult relaxed = PostWinInet(spec);
+  PostPlan plan = To(server, "secret=1");
+  plan.secure = true;
+  plan.security_ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  PostResult relaxed = PostWinInet(plan);
   ASSERT_EQ(relaxed.error, 0u) << relaxed.failed;
   EXPECT_EQ(relaxed.reply, "1");
   ASSERT_EQ(server.RequestCount(), 1u);
@@ -106,8 +106,8 @@ TEST(WinInet, RelaxedChecksAcceptASelfSignedCertificate) {
   EXPECT_EQ(server.Requests()[0].body, "secret=1");
 
   // The name and date flags alone do not make an unknown authority acceptable.
-  spec.security_ignore = 0;
-  PostResult strict = PostWinInet(spec);
+  plan.security_ignore = 0;
+  PostResult strict = PostWinInet(plan);
   EXPECT_EQ(strict.error, static_cast<DWORD>(ERROR_INTERNET_INVALID_CA));
   EXPECT_EQ(strict.failed, "HttpSendRequestExA");
 }
@@ -118,13 +118,13 @@ TEST(WinInet, NamedProxyFormsAllReachTheProxy) {
   proxy.SetDefault(Reply::Status(200, "1"));
   for (std::string list : {"http=http://" + proxy.HostPort(), proxy.HostPort(),
                            "https=127.0.0.9:1 http=" + proxy.HostPort()}) {
-    PostSpec spec;
-    spec.host = "127.0.0.1";
-    spec.port = 9;  // nothing listens there; only the proxy is reached
-    spec.access = INTERNET_OPEN_TYPE_PROXY;
-    spec.proxy = list;
-    spec.body = "a=1";
-    PostResult result = PostWinInet(spec);
+    PostPlan plan;
+    plan.host = "127.0.0.1";
+    plan.port = 9;  // nothing listens there; only the proxy is reached
+    plan.access = INTERNET_OPEN_TYPE_PROXY;
+    plan.proxy = list;
+    plan.body = "a=1";
+    PostResult result = PostWinInet(plan);
     ASSERT_EQ(result.error, 0u) << list << ": " << result.failed;
     EXPECT_EQ(proxy.Requests().back().target, "http://127.0.0.1:9/post") << list;
   }
@@ -134,39 +134,39 @@ TEST(WinInet, ProxyCredentialsGoOutAfterTheChallenge) {
   TinyProxy proxy(TinyProxy::Options{"127.0.0.2", "agent", "pa55"});
   ScriptedServer server;
   server.SetDefault(Reply::Status(200, "1"));
-  PostSpec spec = To(server, PatternBody(1 << 20));
-  spec.access = INTERNET_OPEN_TYPE_PROXY;
-  spec.proxy = "http=http://" + proxy.HostPort();
+  PostPlan plan = To(server, PatternBody(1 << 20));
+  plan.access = INTERNET_OPEN_TYPE_PROXY;
+  plan.proxy = "http=http://" + proxy.HostPort();
 
   // Without credentials the proxy's 407 is the answer.
-  PostResult refused = PostWinInet(spec);
+  PostResult refused = PostWinInet(plan);
   ASSERT_EQ(refused.error, 0u) << refused.failed;
   EXPECT_EQ(refused.status, 407u);
   EXPECT_EQ(server.RequestCount(), 0u);
 
   // With them, the first send meets the challenge and the caller is told to resend.
-  spec.proxy_user = "agent";
-  spec.proxy_password = "pa55";
-  PostResult accepted = PostWinInet(spec);
+  plan.proxy_user = "agent";
+  plan.proxy_password = "pa55";
+  PostResult accepted = PostWinInet(plan);
   ASSERT_EQ(accepted.error, 0u) << accepted.failed;
   EXPECT_EQ(accepted.status, 200u);
   EXPECT_EQ(accepted.sends, 2);
   ASSERT_EQ(server.RequestCount(), 1u);
-  EXPECT_EQ(server.Requests()[0].body, spec.body);
+  EXPECT_EQ(server.Requests()[0].body, plan.body);
 }
 
 TEST(WinInet, SecureRequestsTunnelThroughTheProxy) {
   TinyProxy proxy(TinyProxy::Options{"127.0.0.2", "agent", "pa55"});
   ScriptedServer server(ScriptedServer::Options{"127.0.0.1", true});
   server.SetDefault(Reply::Status(200, "1"));
-  PostSpec spec = To(server, "z=9");
-  spec.secure = true;
-  spec.security_ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-  spec.access = INTERNET_OPEN_TYPE_PROXY;
-  spec.proxy = proxy.HostPort();
-  spec.proxy_user = "agent";
-  spec.proxy_password = "pa55";
-  PostResult result = PostWinInet(spec);
+  PostPlan plan = To(server, "z=9");
+  plan.secure = true;
+  plan.security_ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  plan.access = INTERNET_OPEN_TYPE_PROXY;
+  plan.proxy = proxy.HostPort();
+  plan.proxy_user = "agent";
+  plan.proxy_password = "pa55";
+  PostResult result = PostWinInet(plan);
   ASSERT_EQ(result.error, 0u) << result.failed;
   EXPECT_EQ(result.reply, "1");
   ASSERT_EQ(server.RequestCount(), 1u);
@@ -193,15 +193,15 @@ TEST(WinInet, PreconfiguredAccessUsesTheEnvironmentAndDirectIgnoresIt) {
   server.SetDefault(Reply::Status(200, "direct"));
   ScopedEnv http_proxy("http_proxy", "http://" + proxy.HostPort());
 
-  PostSpec spec = To(server, "q=1");
-  spec.access = INTERNET_OPEN_TYPE_PRECONFIG;
-  EXPECT_EQ(PostWinInet(spec).reply, "via proxy");
-  spec.access = INTERNET_OPEN_TYPE_DIRECT;
-  EXPECT_EQ(PostWinInet(spec).reply, "direct");
+  PostPlan plan = To(server, "q=1");
+  plan.access = INTERNET_OPEN_TYPE_PRECONFIG;
+  EXPECT_EQ(PostWinInet(plan).reply, "via proxy");
+  plan.access = INTERNET_OPEN_TYPE_DIRECT;
+  EXPECT_EQ(PostWinInet(plan).reply, "direct");
   {
     ScopedEnv no_proxy("no_proxy", "127.0.0.1");
-    spec.access = INTERNET_OPEN_TYPE_PRECONFIG;
-    EXPECT_EQ(PostWinInet(spec).reply, "direct");
+    plan.access = INTERNET_OPEN_TYPE_PRECONFIG;
+    EXPECT_EQ(PostWinInet(plan).reply, "direct");
   }
   EXPECT_EQ(proxy.RequestCount(), 1u);
   EXPECT_EQ(server.RequestCount(), 2u);

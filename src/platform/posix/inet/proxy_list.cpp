@@ -58,7 +58,7 @@ bool WildcardMatch(const char* pattern, const char* text) {
 
 std::string ProxyFor(const std::string& list, bool secure) {
   std::string general;
-  std::string specific;
+  std::string chosen;
   for (const std::string& entry : Entries(list)) {
     std::size_t equals = entry.find('=');
     if (equals == std::string::npos) {
@@ -66,11 +66,11 @@ std::string ProxyFor(const std::string& list, bool secure) {
       continue;
     }
     std::string scheme = Lower(entry.substr(0, equals));
-    if (specific.empty() && scheme == (secure ? "https" : "http")) {
-      specific = ProxyUrl(entry.substr(equals + 1));
+    if (chosen.empty() && scheme == (secure ? "https" : "http")) {
+      chosen = ProxyUrl(entry.substr(equals + 1));
     }
   }
-  return specific.empty() ? general : specific;
+  return chosen.empty() ? general : chosen;
 }
 
 bool Bypassed(const std::string& bypass, const std::string& host) {
