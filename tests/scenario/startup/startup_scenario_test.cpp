@@ -161,8 +161,11 @@ TEST_F(StartupScenario, EmptyCommandLineStartsAStatusRun) {
   EXPECT_EQ(Run({}).exit_code, 0);
   EXPECT_EQ(Count(RunLog("AlertTkt"), kStarted), 1u);
   EXPECT_TRUE(WaitFor([&] { return Count(RunLog("Status"), kStarted) == 1; }, 30000));
-  // Let the detached runs finish before the folder goes away.
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // The detached run clears its record as it ends: wait for that before the folder goes.
+  EXPECT_TRUE(WaitFor([&] {
+    return IniValue(ReadFileBytes(CategoryIni("Status")), "StatusPID").empty();
+  }, 30000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
 
 TEST_F(StartupScenario, LiveEarlierRunIsRefusedNineTimesThenEnded) {
