@@ -64,4 +64,16 @@ inline bool ReadDword(const void* buffer, DWORD length, DWORD* value) {
   return true;
 }
 
+// A DWORD answer of a query function: `length` says 4 on success and when the buffer
+// is too small.
+inline BOOL AnswerNumber(DWORD value, LPVOID buffer, LPDWORD length) {
+  if (!buffer || *length < sizeof(DWORD)) {
+    *length = sizeof(DWORD);
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  *static_cast<DWORD*>(buffer) = value;
+  *length = sizeof(DWORD);
+  return Succeed();
+}
+
 }  // namespace vemtu::inet

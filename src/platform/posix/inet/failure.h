@@ -21,6 +21,8 @@ enum class Failure {
   kInvalidUrl,         // the host or object name cannot form a request
   kLoginFailure,       // authentication could not be completed
   kResend,             // the request must be sent again (its body cannot be replayed)
+  kNotSent,            // no send is in progress on the request
+  kBadArgument,        // more body than announced
   kInternal,           // anything else
 };
 

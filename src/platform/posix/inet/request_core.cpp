@@ -7,6 +7,24 @@
 
 namespace vemtu::inet {
 
+void ChooseProxy(ExchangeSettings& settings, std::uint32_t access, const std::string& list,
+                 const std::string& bypass, const std::string& host, bool secure) {
+  switch (access) {
+    case 1:
+      settings.proxy_mode = ProxyMode::kNone;
+      break;
+    case 3:
+      settings.proxy_url = ProxyFor(list, secure);
+      settings.proxy_mode = settings.proxy_url.empty() || Bypassed(bypass, host)
+                                ? ProxyMode::kNone
+                                : ProxyMode::kNamed;
+      break;
+    default:
+      settings.proxy_mode = ProxyMode::kEnvironment;
+      break;
+  }
+}
+
 void SetTarget(ExchangeSettings& settings, const std::string& origin, const std::string& object,
                bool secure) {
   bool absolute_form =
@@ -52,8 +70,10 @@ RequestCore::~RequestCore() {
   errno = saved_errno;
 }
 
-Failure RequestCore::Send(ExchangeSettings settings) {
+Failure RequestCore::Send(ExchangeSettings settings, const char* initial,
+                          std::size_t initial_size) {
   if (!easy_) return Failure::kOutOfMemory;
+  if (initial_size > settings.body_length) return Failure::kBadArgument;
   std::shared_ptr<Exchange> previous;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -62,13 +82,54 @@ Failure RequestCore::Send(ExchangeSettings settings) {
   }
   if (previous) previous->Join();  // the curl handle is idle again
 
+  declared_ = settings.body_length;
+  written_ = 0;
   auto exchange = std::make_shared<Exchange>(easy_, &sockets_, std::move(settings));
   {
     std::lock_guard<std::mutex> lock(mutex_);
     exchange_ = exchange;
     if (cancelled_) exchange->Abort();
   }
-  return exchange->AwaitConnected();
+  Failure failure = exchange->AwaitConnected();
+  if (failure == Failure::kNone && initial_size > 0) failure = Write(initial, initial_size, 0);
+  return failure;
+}
+
+Failure RequestCore::Write(const char* data, std::size_t size, std::uint32_t timeout_ms) {
+  std::shared_ptr<Exchange> exchange = Current();
+  if (!exchange) return Failure::kNotSent;
+  if (written_ + size > declared_) return Failure::kBadArgument;
+  Failure failure = exchange->Write(data, size, timeout_ms);
+  if (failure == Failure::kNone) written_ += size;
+  return failure;
+}
+
+Failure RequestCore::Receive(std::uint32_t timeout_ms) {
+  std::shared_ptr<Exchange> exchange = Current();
+  return exchange ? exchange->AwaitResponse(timeout_ms) : Failure::kNotSent;
+}
+
+Failure RequestCore::Available(std::size_t* count, std::uint32_t timeout_ms) {
+  *count = 0;
+  std::shared_ptr<Exchange> exchange = Current();
+  return exchange ? exchange->Available(count, timeout_ms) : Failure::kNotSent;
+}
+
+Failure RequestCore::Read(char* out, std::size_t size, std::size_t* got,
+                          std::uint32_t timeout_ms) {
+  *got = 0;
+  std::shared_ptr<Exchange> exchange = Current();
+  return exchange ? exchange->Read(out, size, got, timeout_ms) : Failure::kNotSent;
+}
+
+long RequestCore::Status() const {
+  std::shared_ptr<Exchange> exchange = Current();
+  return exchange ? exchange->Status() : 0;
+}
+
+std::string RequestCore::Head() const {
+  std::shared_ptr<Exchange> exchange = Current();
+  return exchange ? exchange->Head() : std::string();
 }
 
 std::shared_ptr<Exchange> RequestCore::Current() const {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <mutex>
 
 #include "exchange.h"
@@ -21,6 +22,12 @@ struct Timeouts {
   std::uint32_t receive_ms = 30000;
   std::uint32_t response_ms = 90000;  // waiting for the reply's head
 };
+
+// Chooses the proxy of `settings` for a target on `host`: `access` 1 means none, 3 the
+// named `list` (unless `bypass` names the host), anything else the environment. The
+// access numbers are the same in both libraries.
+void ChooseProxy(ExchangeSettings& settings, std::uint32_t access, const std::string& list,
+                 const std::string& bypass, const std::string& host, bool secure);
 
 // Sets the URL and the request target of `settings` (proxy mode already chosen) for
 // `object` on `origin` ("http://host:port"). The object goes on the request line byte
@@ -48,10 +55,18 @@ class RequestCore {
 
   bool usable() const { return easy_ != nullptr; }
 
-  // Ends the previous send, starts a new one and waits until it is connected.
-  Failure Send(ExchangeSettings settings);
-  // The current send; nullptr before the first or after cancellation.
-  std::shared_ptr<Exchange> Current() const;
+  // Ends the previous send, starts a new one of `settings.body_length` bytes and waits
+  // until it is connected; the `initial` bytes go out first.
+  Failure Send(ExchangeSettings settings, const char* initial = nullptr,
+               std::size_t initial_size = 0);
+  // The steps of the current send (kNotSent before the first).
+  Failure Write(const char* data, std::size_t size, std::uint32_t timeout_ms);
+  Failure Receive(std::uint32_t timeout_ms);
+  Failure Available(std::size_t* count, std::uint32_t timeout_ms);
+  Failure Read(char* out, std::size_t size, std::size_t* got, std::uint32_t timeout_ms);
+  // The current reply's status and head; 0 and empty before one arrived.
+  long Status() const;
+  std::string Head() const;
   // Closing the handle: ends the current send and refuses new ones. Any thread.
   void Cancel();
 
@@ -61,6 +76,9 @@ class RequestCore {
   mutable std::mutex mutex_;
   bool cancelled_ = false;
   std::shared_ptr<Exchange> exchange_;
+  std::uint64_t declared_ = 0;  // body bytes the current send announced
+  std::uint64_t written_ = 0;   // and handed over so far
+  std::shared_ptr<Exchange> Current() const;
 };
 
 }  // namespace vemtu::inet

@@ -106,6 +106,18 @@ unsigned long CurlScheme(std::uint32_t scheme) {
   }
 }
 
+std::vector<std::string> HeaderLines(const std::string& block) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < block.size()) {
+    std::size_t end = block.find_first_of("\r\n", at);
+    if (end == std::string::npos) end = block.size();
+    if (end > at) lines.push_back(block.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
 std::string UrlHost(const std::string& host) {
   if (host.find(':') != std::string::npos && host.front() != '[') return "[" + host + "]";
   return host;

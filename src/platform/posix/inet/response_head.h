@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vemtu::inet {
 
@@ -18,6 +19,9 @@ std::uint32_t OfferedSchemes(const std::string& head, const std::string& name,
                              std::uint32_t* first);
 // A WINHTTP_AUTH_SCHEME_* bit as a CURLAUTH_* mask; 0 for schemes curl does not speak.
 unsigned long CurlScheme(std::uint32_t scheme);
+
+// "Name: value" lines from a caller's block of extra headers (CR, LF or CRLF between).
+std::vector<std::string> HeaderLines(const std::string& block);
 
 // "host" for a URL: an IPv6 literal goes in brackets.
 std::string UrlHost(const std::string& host);

@@ -38,6 +38,8 @@ constexpr FailureCodes kCodes = {{
     ERROR_WINHTTP_INVALID_URL,              // kInvalidUrl
     ERROR_WINHTTP_LOGIN_FAILURE,            // kLoginFailure
     ERROR_WINHTTP_RESEND_REQUEST,           // kResend
+    ERROR_WINHTTP_INCORRECT_HANDLE_STATE,  // kNotSent
+    ERROR_INVALID_PARAMETER,  // kBadArgument
     ERROR_WINHTTP_INTERNAL_ERROR,           // kInternal
 }};
 
@@ -100,8 +102,6 @@ struct HttpRequest : HttpObject {
   std::optional<ProxySetting> proxy;  // WINHTTP_OPTION_PROXY on the request
   Credentials server_credentials;
   Credentials proxy_credentials;
-  std::uint64_t declared = 0;
-  std::uint64_t written = 0;
   RequestCore core;
 
   void Cancel() override { core.Cancel(); }
@@ -162,20 +162,8 @@ ExchangeSettings SettingsFor(const HttpRequest& request, std::uint64_t total) {
   settings.headers = request.headers;
   settings.user_agent = session.agent;
   const ProxySetting& proxy = request.proxy ? *request.proxy : session.proxy;
-  switch (proxy.access) {
-    case WINHTTP_ACCESS_TYPE_NO_PROXY:
-      settings.proxy_mode = ProxyMode::kNone;
-      break;
-    case WINHTTP_ACCESS_TYPE_NAMED_PROXY:
-      settings.proxy_url = ProxyFor(proxy.proxy, request.secure());
-      settings.proxy_mode = settings.proxy_url.empty() || Bypassed(proxy.bypass, connection.host)
-                                ? ProxyMode::kNone
-                                : ProxyMode::kNamed;
-      break;
-    default:
-      settings.proxy_mode = ProxyMode::kEnvironment;
-      break;
-  }
+  ChooseProxy(settings, proxy.access, proxy.proxy, proxy.bypass, connection.host,
+              request.secure());
   settings.proxy_credentials = request.proxy_credentials;
   settings.server_credentials = request.server_credentials;
   settings.security_ignore = request.security_flags;
@@ -189,18 +177,6 @@ ExchangeSettings SettingsFor(const HttpRequest& request, std::uint64_t total) {
   return settings;
 }
 
-std::vector<std::string> HeaderLines(const std::string& all) {
-  std::vector<std::string> lines;
-  std::size_t at = 0;
-  while (at < all.size()) {
-    std::size_t end = all.find_first_of("\r\n", at);
-    if (end == std::string::npos) end = all.size();
-    if (end > at) lines.push_back(all.substr(at, end - at));
-    at = end + 1;
-  }
-  return lines;
-}
-
 // A wide text answer; lengths count bytes: without the zero on success, with it when
 // the buffer is too small.
 BOOL AnswerWide(const std::string& utf8, LPVOID buffer, LPDWORD length) {
@@ -212,16 +188,6 @@ BOOL AnswerWide(const std::string& utf8, LPVOID buffer, LPDWORD length) {
   }
   std::memcpy(buffer, text.c_str(), needed);
   *length = needed - sizeof(char16_t);
-  return Succeed();
-}
-
-BOOL AnswerNumber(DWORD value, LPVOID buffer, LPDWORD length) {
-  if (!buffer || *length < sizeof(DWORD)) {
-    *length = sizeof(DWORD);
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
-  }
-  std::memcpy(buffer, &value, sizeof value);
-  *length = sizeof(DWORD);
   return Succeed();
 }
 
@@ -464,17 +430,9 @@ BOOL WINAPI WinHttpSendRequest(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dw
       settings.headers.push_back(std::move(line));
     }
   }
-  request->declared = dwTotalLength;
-  request->written = 0;
-  Failure failure = request->core.Send(std::move(settings));
-  if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  if (dwOptionalLength > 0) {
-    failure = request->core.Current()->Write(static_cast<const char*>(lpOptional),
-                                             dwOptionalLength, request->timeouts.send_ms);
-    if (failure != Failure::kNone) return Fail(kCodes[failure]);
-    request->written = dwOptionalLength;
-  }
-  return Succeed();
+  Failure failure = request->core.Send(std::move(settings), static_cast<const char*>(lpOptional),
+                                       dwOptionalLength);
+  return failure == Failure::kNone ? Succeed() : Fail(kCodes[failure]);
 }
 
 BOOL WINAPI WinHttpWriteData(HINTERNET hRequest, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
@@ -485,15 +443,9 @@ BOOL WINAPI WinHttpWriteData(HINTERNET hRequest, LPCVOID lpBuffer, DWORD dwNumbe
     return Fail(ERROR_INVALID_PARAMETER);
   }
   *lpdwNumberOfBytesWritten = 0;
-  auto exchange = request->core.Current();
-  if (!exchange) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
-  if (request->written + dwNumberOfBytesToWrite > request->declared) {
-    return Fail(ERROR_INVALID_PARAMETER);  // more than the length announced
-  }
-  Failure failure = exchange->Write(static_cast<const char*>(lpBuffer), dwNumberOfBytesToWrite,
-                                    request->timeouts.send_ms);
+  Failure failure = request->core.Write(static_cast<const char*>(lpBuffer),
+                                        dwNumberOfBytesToWrite, request->timeouts.send_ms);
   if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  request->written += dwNumberOfBytesToWrite;
   *lpdwNumberOfBytesWritten = dwNumberOfBytesToWrite;
   return Succeed();
 }
@@ -502,9 +454,7 @@ BOOL WINAPI WinHttpReceiveResponse(HINTERNET hRequest, LPVOID lpReserved) {
   auto request = Find<HttpRequest>(hRequest);
   if (!request) return FALSE;
   if (lpReserved) return Fail(ERROR_INVALID_PARAMETER);
-  auto exchange = request->core.Current();
-  if (!exchange) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
-  Failure failure = exchange->AwaitResponse(request->timeouts.response_ms);
+  Failure failure = request->core.Receive(request->timeouts.response_ms);
   if (failure != Failure::kNone) return Fail(kCodes[failure]);
   return Succeed();
 }
@@ -514,15 +464,15 @@ BOOL WINAPI WinHttpQueryHeaders(HINTERNET hRequest, DWORD dwInfoLevel, LPCWSTR p
   auto request = Find<HttpRequest>(hRequest);
   if (!request) return FALSE;
   if (!lpdwBufferLength) return Fail(ERROR_INVALID_PARAMETER);
-  auto exchange = request->core.Current();
-  if (!exchange || exchange->Status() == 0) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
+  long status = request->core.Status();
+  if (status == 0) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
   if (lpdwIndex && *lpdwIndex > 0) return Fail(ERROR_WINHTTP_HEADER_NOT_FOUND);
-  std::string head = exchange->Head();
+  std::string head = request->core.Head();
   std::string value;
   bool found = true;
   switch (dwInfoLevel & 0xFFFF) {
     case WINHTTP_QUERY_STATUS_CODE:
-      value = std::to_string(exchange->Status());
+      value = std::to_string(status);
       break;
     case WINHTTP_QUERY_STATUS_TEXT:
       value = StatusText(head);
@@ -556,13 +506,12 @@ BOOL WINAPI WinHttpQueryAuthSchemes(HINTERNET hRequest, LPDWORD lpdwSupportedSch
   if (!lpdwSupportedSchemes || !lpdwFirstScheme || !pdwAuthTarget) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  auto exchange = request->core.Current();
-  if (!exchange || exchange->Status() == 0) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
-  long status = exchange->Status();
+  long status = request->core.Status();
+  if (status == 0) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
   bool proxy = status == 407;
   std::uint32_t first = 0;
-  std::uint32_t offered =
-      OfferedSchemes(exchange->Head(), proxy ? "Proxy-Authenticate" : "WWW-Authenticate", &first);
+  std::uint32_t offered = OfferedSchemes(request->core.Head(),
+                                         proxy ? "Proxy-Authenticate" : "WWW-Authenticate", &first);
   if ((status != 401 && status != 407) || offered == 0) return Fail(ERROR_INVALID_OPERATION);
   *lpdwSupportedSchemes = offered;
   *lpdwFirstScheme = first;
@@ -573,10 +522,8 @@ BOOL WINAPI WinHttpQueryAuthSchemes(HINTERNET hRequest, LPDWORD lpdwSupportedSch
 BOOL WINAPI WinHttpQueryDataAvailable(HINTERNET hRequest, LPDWORD lpdwNumberOfBytesAvailable) {
   auto request = Find<HttpRequest>(hRequest);
   if (!request) return FALSE;
-  auto exchange = request->core.Current();
-  if (!exchange) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
   std::size_t count = 0;
-  Failure failure = exchange->Available(&count, request->timeouts.receive_ms);
+  Failure failure = request->core.Available(&count, request->timeouts.receive_ms);
   if (failure != Failure::kNone) return Fail(kCodes[failure]);
   if (lpdwNumberOfBytesAvailable) {
     *lpdwNumberOfBytesAvailable = static_cast<DWORD>(std::min<std::size_t>(count, 0xFFFFFFFF));
@@ -592,11 +539,9 @@ BOOL WINAPI WinHttpReadData(HINTERNET hRequest, LPVOID lpBuffer, DWORD dwNumberO
     return Fail(ERROR_INVALID_PARAMETER);
   }
   *lpdwNumberOfBytesRead = 0;
-  auto exchange = request->core.Current();
-  if (!exchange) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
   std::size_t got = 0;
-  Failure failure = exchange->Read(static_cast<char*>(lpBuffer), dwNumberOfBytesToRead, &got,
-                                   request->timeouts.receive_ms);
+  Failure failure = request->core.Read(static_cast<char*>(lpBuffer), dwNumberOfBytesToRead, &got,
+                                       request->timeouts.receive_ms);
   if (failure != Failure::kNone) return Fail(kCodes[failure]);
   *lpdwNumberOfBytesRead = static_cast<DWORD>(got);
   return Succeed();

@@ -33,6 +33,8 @@ constexpr FailureCodes kCodes = {{
     ERROR_INTERNET_INVALID_URL,             // kInvalidUrl
     ERROR_INTERNET_LOGIN_FAILURE,           // kLoginFailure
     ERROR_INTERNET_FORCE_RETRY,             // kResend
+    ERROR_INTERNET_INCORRECT_HANDLE_STATE,  // kNotSent
+    ERROR_INVALID_PARAMETER,  // kBadArgument
     ERROR_INTERNET_INTERNAL_ERROR,          // kInternal
 }};
 
@@ -96,8 +98,6 @@ struct InetRequest : InetObject {
   // (the caller resends when HttpEndRequestA fails with ERROR_INTERNET_FORCE_RETRY).
   unsigned long proxy_scheme = 0;
   unsigned long server_scheme = 0;
-  std::uint64_t declared = 0;
-  std::uint64_t written = 0;
   RequestCore core;
 
   void Cancel() override { core.Cancel(); }
@@ -139,20 +139,8 @@ ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
   settings.http10 = request.http10;
   settings.headers = request.headers;
   settings.user_agent = session.agent;
-  switch (session.access) {
-    case INTERNET_OPEN_TYPE_DIRECT:
-      settings.proxy_mode = ProxyMode::kNone;
-      break;
-    case INTERNET_OPEN_TYPE_PROXY:
-      settings.proxy_url = ProxyFor(session.proxy, request.secure());
-      settings.proxy_mode = settings.proxy_url.empty() || Bypassed(session.bypass, connection.host)
-                                ? ProxyMode::kNone
-                                : ProxyMode::kNamed;
-      break;
-    default:
-      settings.proxy_mode = ProxyMode::kEnvironment;
-      break;
-  }
+  ChooseProxy(settings, session.access, session.proxy, session.bypass, connection.host,
+              request.secure());
   if (request.proxy_scheme != 0) {
     settings.proxy_credentials = {request.proxy_scheme, request.proxy_user, request.proxy_password};
   }
@@ -170,20 +158,6 @@ ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
   return settings;
 }
 
-// Splits "Name: value\r\nName: value" into lines.
-std::vector<std::string> HeaderLines(const char* text, std::size_t length) {
-  std::vector<std::string> lines;
-  std::string all(text, length);
-  std::size_t at = 0;
-  while (at < all.size()) {
-    std::size_t end = all.find_first_of("\r\n", at);
-    if (end == std::string::npos) end = all.size();
-    if (end > at) lines.push_back(all.substr(at, end - at));
-    at = end + 1;
-  }
-  return lines;
-}
-
 // Copies a text answer into a caller's buffer the way the query functions do: the
 // length without the zero on success, the length with it when the buffer is too small.
 BOOL AnswerText(const std::string& text, LPVOID buffer, LPDWORD length) {
@@ -193,16 +167,6 @@ BOOL AnswerText(const std::string& text, LPVOID buffer, LPDWORD length) {
   }
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   *length = static_cast<DWORD>(text.size());
-  return Succeed();
-}
-
-BOOL AnswerNumber(DWORD value, LPVOID buffer, LPDWORD length) {
-  if (!buffer || *length < sizeof(DWORD)) {
-    *length = sizeof(DWORD);
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
-  }
-  std::memcpy(buffer, &value, sizeof value);
-  *length = sizeof(DWORD);
   return Succeed();
 }
 
@@ -391,10 +355,10 @@ BOOL WINAPI HttpSendRequestExA(HINTERNET hRequest, LPINTERNET_BUFFERSA lpBuffers
   if (lpBuffersIn) {
     total = lpBuffersIn->dwBufferTotal;
     if (lpBuffersIn->lpcszHeader) {
-      std::size_t length = lpBuffersIn->dwHeadersLength == 0xFFFFFFFF || lpBuffersIn->dwHeadersLength == 0
-                               ? std::strlen(lpBuffersIn->lpcszHeader)
-                               : lpBuffersIn->dwHeadersLength;
-      extra = HeaderLines(lpBuffersIn->lpcszHeader, length);
+      DWORD length = lpBuffersIn->dwHeadersLength;
+      extra = HeaderLines(length == 0xFFFFFFFF || length == 0
+                              ? std::string(lpBuffersIn->lpcszHeader)
+                              : std::string(lpBuffersIn->lpcszHeader, length));
     }
     if (lpBuffersIn->lpvBuffer && lpBuffersIn->dwBufferLength > 0) {
       initial = static_cast<const char*>(lpBuffersIn->lpvBuffer);
@@ -404,17 +368,8 @@ BOOL WINAPI HttpSendRequestExA(HINTERNET hRequest, LPINTERNET_BUFFERSA lpBuffers
   }
   ExchangeSettings settings = SettingsFor(*request, total);
   settings.headers.insert(settings.headers.end(), extra.begin(), extra.end());
-  request->declared = total;
-  request->written = 0;
-  Failure failure = request->core.Send(std::move(settings));
-  if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  if (initial_size > 0) {
-    auto exchange = request->core.Current();
-    failure = exchange->Write(initial, initial_size, request->timeouts.send_ms);
-    if (failure != Failure::kNone) return Fail(kCodes[failure]);
-    request->written = initial_size;
-  }
-  return Succeed();
+  Failure failure = request->core.Send(std::move(settings), initial, initial_size);
+  return failure == Failure::kNone ? Succeed() : Fail(kCodes[failure]);
 }
 
 BOOL WINAPI InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
@@ -425,15 +380,9 @@ BOOL WINAPI InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberO
     return Fail(ERROR_INVALID_PARAMETER);
   }
   *lpdwNumberOfBytesWritten = 0;
-  auto exchange = request->core.Current();
-  if (!exchange) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-  if (request->written + dwNumberOfBytesToWrite > request->declared) {
-    return Fail(ERROR_INVALID_PARAMETER);  // more than the length announced
-  }
-  Failure failure = exchange->Write(static_cast<const char*>(lpBuffer), dwNumberOfBytesToWrite,
-                                    request->timeouts.send_ms);
+  Failure failure = request->core.Write(static_cast<const char*>(lpBuffer),
+                                        dwNumberOfBytesToWrite, request->timeouts.send_ms);
   if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  request->written += dwNumberOfBytesToWrite;
   *lpdwNumberOfBytesWritten = dwNumberOfBytesToWrite;
   return Succeed();
 }
@@ -441,19 +390,17 @@ BOOL WINAPI InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberO
 BOOL WINAPI HttpEndRequestA(HINTERNET hRequest, LPINTERNET_BUFFERSA, DWORD, DWORD_PTR) {
   auto request = Find<InetRequest>(hRequest);
   if (!request) return FALSE;
-  auto exchange = request->core.Current();
-  if (!exchange) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-  Failure failure = exchange->AwaitResponse(request->timeouts.receive_ms);
+  Failure failure = request->core.Receive(request->timeouts.receive_ms);
   if (failure != Failure::kNone) return Fail(kCodes[failure]);
   // A challenge that credentials set on the handle can answer: the caller sends the
   // request again, and this time they go with it.
-  long status = exchange->Status();
+  long status = request->core.Status();
   if (status == 407 && request->proxy_scheme == 0 && !request->proxy_user.empty()) {
-    request->proxy_scheme = ChosenScheme(exchange->Head(), "Proxy-Authenticate");
+    request->proxy_scheme = ChosenScheme(request->core.Head(), "Proxy-Authenticate");
     if (request->proxy_scheme != 0) return Fail(ERROR_INTERNET_FORCE_RETRY);
   }
   if (status == 401 && request->server_scheme == 0 && !request->user.empty()) {
-    request->server_scheme = ChosenScheme(exchange->Head(), "WWW-Authenticate");
+    request->server_scheme = ChosenScheme(request->core.Head(), "WWW-Authenticate");
     if (request->server_scheme != 0) return Fail(ERROR_INTERNET_FORCE_RETRY);
   }
   return Succeed();
@@ -464,15 +411,15 @@ BOOL WINAPI HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffe
   auto request = Find<InetRequest>(hRequest);
   if (!request) return FALSE;
   if (!lpdwBufferLength) return Fail(ERROR_INVALID_PARAMETER);
-  auto exchange = request->core.Current();
-  if (!exchange || exchange->Status() == 0) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+  long status = request->core.Status();
+  if (status == 0) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
   if (lpdwIndex && *lpdwIndex > 0) return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
-  std::string head = exchange->Head();
+  std::string head = request->core.Head();
   std::string value;
   bool found = true;
   switch (dwInfoLevel & 0xFFFF) {
     case HTTP_QUERY_STATUS_CODE:
-      value = std::to_string(exchange->Status());
+      value = std::to_string(status);
       break;
     case HTTP_QUERY_STATUS_TEXT:
       value = StatusText(head);
@@ -503,10 +450,8 @@ BOOL WINAPI InternetQueryDataAvailable(HINTERNET hFile, LPDWORD lpdwNumberOfByte
                                        DWORD, DWORD_PTR) {
   auto request = Find<InetRequest>(hFile);
   if (!request) return FALSE;
-  auto exchange = request->core.Current();
-  if (!exchange) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
   std::size_t count = 0;
-  Failure failure = exchange->Available(&count, request->timeouts.receive_ms);
+  Failure failure = request->core.Available(&count, request->timeouts.receive_ms);
   if (failure != Failure::kNone) return Fail(kCodes[failure]);
   if (lpdwNumberOfBytesAvailable) {
     *lpdwNumberOfBytesAvailable = static_cast<DWORD>(std::min<std::size_t>(count, 0xFFFFFFFF));
@@ -522,11 +467,9 @@ BOOL WINAPI InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfB
     return Fail(ERROR_INVALID_PARAMETER);
   }
   *lpdwNumberOfBytesRead = 0;
-  auto exchange = request->core.Current();
-  if (!exchange) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
   std::size_t got = 0;
-  Failure failure = exchange->Read(static_cast<char*>(lpBuffer), dwNumberOfBytesToRead, &got,
-                                   request->timeouts.receive_ms);
+  Failure failure = request->core.Read(static_cast<char*>(lpBuffer), dwNumberOfBytesToRead, &got,
+                                       request->timeouts.receive_ms);
   if (failure != Failure::kNone) return Fail(kCodes[failure]);
   *lpdwNumberOfBytesRead = static_cast<DWORD>(got);
   return Succeed();
