@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "api_support.h"
+#include "entry_steps.h"
 #include "proxy_list.h"
 #include "request_core.h"
 #include "response_head.h"
@@ -116,6 +117,11 @@ HandleTable& Handles() {
 template <typename T>
 std::shared_ptr<T> Find(HINTERNET handle) {
   return Lookup<T>(Handles(), handle, ERROR_WINHTTP_INCORRECT_HANDLE_TYPE);
+}
+
+const Library& Api() {
+  static const Library library{Handles(), ERROR_WINHTTP_INCORRECT_HANDLE_TYPE, kCodes};
+  return library;
 }
 
 // WinHTTP's defaults: no resolve limit, 60 s to connect, 30 s per send and receive.
@@ -437,17 +443,8 @@ BOOL WINAPI WinHttpSendRequest(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dw
 
 BOOL WINAPI WinHttpWriteData(HINTERNET hRequest, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
                              LPDWORD lpdwNumberOfBytesWritten) {
-  auto request = Find<HttpRequest>(hRequest);
-  if (!request) return FALSE;
-  if (!lpdwNumberOfBytesWritten || (!lpBuffer && dwNumberOfBytesToWrite > 0)) {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  *lpdwNumberOfBytesWritten = 0;
-  Failure failure = request->core.Write(static_cast<const char*>(lpBuffer),
-                                        dwNumberOfBytesToWrite, request->timeouts.send_ms);
-  if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  *lpdwNumberOfBytesWritten = dwNumberOfBytesToWrite;
-  return Succeed();
+  return WriteStep<HttpRequest>(Api(), hRequest, lpBuffer, dwNumberOfBytesToWrite,
+                                lpdwNumberOfBytesWritten);
 }
 
 BOOL WINAPI WinHttpReceiveResponse(HINTERNET hRequest, LPVOID lpReserved) {
@@ -520,40 +517,16 @@ BOOL WINAPI WinHttpQueryAuthSchemes(HINTERNET hRequest, LPDWORD lpdwSupportedSch
 }
 
 BOOL WINAPI WinHttpQueryDataAvailable(HINTERNET hRequest, LPDWORD lpdwNumberOfBytesAvailable) {
-  auto request = Find<HttpRequest>(hRequest);
-  if (!request) return FALSE;
-  std::size_t count = 0;
-  Failure failure = request->core.Available(&count, request->timeouts.receive_ms);
-  if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  if (lpdwNumberOfBytesAvailable) {
-    *lpdwNumberOfBytesAvailable = static_cast<DWORD>(std::min<std::size_t>(count, 0xFFFFFFFF));
-  }
-  return Succeed();
+  return AvailableStep<HttpRequest>(Api(), hRequest, lpdwNumberOfBytesAvailable);
 }
 
 BOOL WINAPI WinHttpReadData(HINTERNET hRequest, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                             LPDWORD lpdwNumberOfBytesRead) {
-  auto request = Find<HttpRequest>(hRequest);
-  if (!request) return FALSE;
-  if (!lpdwNumberOfBytesRead || (!lpBuffer && dwNumberOfBytesToRead > 0)) {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  *lpdwNumberOfBytesRead = 0;
-  std::size_t got = 0;
-  Failure failure = request->core.Read(static_cast<char*>(lpBuffer), dwNumberOfBytesToRead, &got,
-                                       request->timeouts.receive_ms);
-  if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  *lpdwNumberOfBytesRead = static_cast<DWORD>(got);
-  return Succeed();
+  return ReadStep<HttpRequest>(Api(), hRequest, lpBuffer, dwNumberOfBytesToRead,
+                               lpdwNumberOfBytesRead);
 }
 
-BOOL WINAPI WinHttpCloseHandle(HINTERNET hInternet) {
-  std::shared_ptr<HandleObject> object = Handles().Remove(hInternet);
-  if (!object) return Fail(ERROR_INVALID_HANDLE);
-  object->Cancel();
-  object.reset();
-  return Succeed();
-}
+BOOL WINAPI WinHttpCloseHandle(HINTERNET hInternet) { return CloseStep(Api(), hInternet); }
 
 // ---- URLs ----
 

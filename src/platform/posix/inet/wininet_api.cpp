@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "api_support.h"
+#include "entry_steps.h"
 #include "proxy_list.h"
 #include "request_core.h"
 #include "response_head.h"
@@ -114,6 +115,11 @@ std::string Text(LPCSTR text) { return text ? text : ""; }
 template <typename T>
 std::shared_ptr<T> Find(HINTERNET handle) {
   return Lookup<T>(Handles(), handle, ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+}
+
+const Library& Api() {
+  static const Library library{Handles(), ERROR_INTERNET_INCORRECT_HANDLE_TYPE, kCodes};
+  return library;
 }
 
 // The strongest scheme a challenge offers that curl can answer.
@@ -374,17 +380,8 @@ BOOL WINAPI HttpSendRequestExA(HINTERNET hRequest, LPINTERNET_BUFFERSA lpBuffers
 
 BOOL WINAPI InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
                               LPDWORD lpdwNumberOfBytesWritten) {
-  auto request = Find<InetRequest>(hFile);
-  if (!request) return FALSE;
-  if (!lpdwNumberOfBytesWritten || (!lpBuffer && dwNumberOfBytesToWrite > 0)) {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  *lpdwNumberOfBytesWritten = 0;
-  Failure failure = request->core.Write(static_cast<const char*>(lpBuffer),
-                                        dwNumberOfBytesToWrite, request->timeouts.send_ms);
-  if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  *lpdwNumberOfBytesWritten = dwNumberOfBytesToWrite;
-  return Succeed();
+  return WriteStep<InetRequest>(Api(), hFile, lpBuffer, dwNumberOfBytesToWrite,
+                                lpdwNumberOfBytesWritten);
 }
 
 BOOL WINAPI HttpEndRequestA(HINTERNET hRequest, LPINTERNET_BUFFERSA, DWORD, DWORD_PTR) {
@@ -448,39 +445,15 @@ BOOL WINAPI HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffe
 
 BOOL WINAPI InternetQueryDataAvailable(HINTERNET hFile, LPDWORD lpdwNumberOfBytesAvailable,
                                        DWORD, DWORD_PTR) {
-  auto request = Find<InetRequest>(hFile);
-  if (!request) return FALSE;
-  std::size_t count = 0;
-  Failure failure = request->core.Available(&count, request->timeouts.receive_ms);
-  if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  if (lpdwNumberOfBytesAvailable) {
-    *lpdwNumberOfBytesAvailable = static_cast<DWORD>(std::min<std::size_t>(count, 0xFFFFFFFF));
-  }
-  return Succeed();
+  return AvailableStep<InetRequest>(Api(), hFile, lpdwNumberOfBytesAvailable);
 }
 
 BOOL WINAPI InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                              LPDWORD lpdwNumberOfBytesRead) {
-  auto request = Find<InetRequest>(hFile);
-  if (!request) return FALSE;
-  if (!lpdwNumberOfBytesRead || (!lpBuffer && dwNumberOfBytesToRead > 0)) {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  *lpdwNumberOfBytesRead = 0;
-  std::size_t got = 0;
-  Failure failure = request->core.Read(static_cast<char*>(lpBuffer), dwNumberOfBytesToRead, &got,
-                                       request->timeouts.receive_ms);
-  if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  *lpdwNumberOfBytesRead = static_cast<DWORD>(got);
-  return Succeed();
+  return ReadStep<InetRequest>(Api(), hFile, lpBuffer, dwNumberOfBytesToRead,
+                               lpdwNumberOfBytesRead);
 }
 
-BOOL WINAPI InternetCloseHandle(HINTERNET hInternet) {
-  std::shared_ptr<HandleObject> object = Handles().Remove(hInternet);
-  if (!object) return Fail(ERROR_INVALID_HANDLE);
-  object->Cancel();
-  object.reset();
-  return Succeed();
-}
+BOOL WINAPI InternetCloseHandle(HINTERNET hInternet) { return CloseStep(Api(), hInternet); }
 
 const char* VemtuInetMessageText(unsigned long code) { return FindMessage(kMessages, code); }
