@@ -36,7 +36,8 @@ struct Reply {
   std::size_t reset_after = 0;  // kResetMidBody: body bytes read before the reset
   bool close = false;        // close the connection after this reply
   // Answer as soon as the request headers are read, without reading the body, then
-  // close (as a proxy does that refuses a request before its body).
+  // close (as a proxy does that refuses a request before its body). Plain HTTP reads
+  // and drops the rest of the body before closing, so that the answer arrives whole.
   bool before_body = false;
 
   static Reply Status(int status, std::string body = "");

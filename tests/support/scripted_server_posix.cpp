@@ -11,6 +11,7 @@
 #include <openssl/ssl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -105,6 +106,24 @@ class Connection {
       }
     }
     return true;
+  }
+
+  // Ends the sending side and reads whatever the peer still sends (for at most two
+  // seconds) before the close: a request body that is still arriving must not turn
+  // the close into a reset that could destroy the reply on its way.
+  void Linger() {
+    if (ssl_) return;
+    shutdown(fd_, SHUT_WR);
+    timeval wait{0, 200 * 1000};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    std::vector<char> sink(kReadSize);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < until) {
+      ssize_t got = recv(fd_, sink.data(), sink.size(), 0);
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        break;
+      }
+    }
   }
 
   // Makes the coming close() send a TCP reset instead of an orderly end.
@@ -302,6 +321,7 @@ bool ScriptedServer::State::ServeOne(Connection& connection, bool& reset) {
   if (reply.before_body) {
     Record(request);
     connection.Write(FormatReply(reply, true));
+    connection.Linger();
     return false;
   }
   if (EqualsNoCase(request.Header("Expect"), "100-continue")) {

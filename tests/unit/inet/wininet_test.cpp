@@ -92,6 +92,18 @@ TEST(WinInet, DeliversStatusAndReplyOfEveryAnswer) {
   }
 }
 
+TEST(WinInet, AnAnswerBeforeTheBodyStands) {
+  ScriptedServer server;
+  Reply refuse = Reply::Status(413, "too large");
+  refuse.before_body = true;
+  server.Push(refuse);
+  PostResult result = PostWinInet(To(server, PatternBody(4 << 20)));
+  ASSERT_EQ(result.error, 0u) << result.failed;
+  EXPECT_EQ(result.status, 413u);
+  EXPECT_EQ(result.reply, "too large");
+  EXPECT_EQ(server.Requests()[0].body_size, 0u);
+}
+
 TEST(WinInet, RelaxedChecksAcceptASelfSignedCertificate) {
   ScriptedServer server(ScriptedServer::Options{"127.0.0.1", true});
   server.SetDefault(Reply::Status(200, "1"));
