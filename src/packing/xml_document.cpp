@@ -130,10 +130,12 @@ bool XmlDocument::LoadXmlFile(std::string_view path_text, bool auto_trim) {
         log_.LogData("filename", path);
         return false;
       }
-      bytes.Reserve(static_cast<std::size_t>(size));
+      constexpr std::size_t kReadBlock = 65536;
+      // Room for the whole file and one more read that finds its end.
+      bytes.Reserve(static_cast<std::size_t>(size) + kReadBlock);
       for (;;) {
-        char* at = bytes.Extend(65536);
-        long long got = file.Read(at, 65536);
+        char* at = bytes.Extend(kReadBlock);
+        long long got = file.Read(at, kReadBlock);
         if (got < 0) {
           int error = platform::LastError();
           log_.LogError("Failed to read file");

@@ -93,6 +93,26 @@ TEST(Convert, Iso2022GoesThroughShiftJisAndKorean) {
   EXPECT_EQ(Converted(50225, 65001, kr), korean);
 }
 
+TEST(Convert, MalformedInputBecomesReplacements) {
+  EXPECT_EQ(Converted(65001, 28591, "a\xFFz"), "a?z");
+  EXPECT_EQ(Converted(65000, 65001, "a\xE9"), "a\xEF\xBF\xBD");
+  EXPECT_EQ(Converted(65005, 65001, std::string("\x00\xD8\x00\x00\x41\x00\x00\x00\x42", 9)),
+            "\xEF\xBF\xBD" "A");
+  // ISO-2022-JP: JIS-Roman taken as ASCII, half-width katakana by escape and by shift,
+  // and a set that Shift-JIS cannot carry.
+  EXPECT_EQ(Converted(50221, 65001, "\x1B(Jab\x1B(I\x31\x1B(B"), "ab\xEF\xBD\xB1");
+  EXPECT_EQ(Converted(50222, 65001, "x\x0E\x31\x0Fy"), "x\xEF\xBD\xB1y");
+  EXPECT_EQ(Converted(50220, 65001, "\x1B$(D\x30\x21\x1B(Bz"), "?z");
+}
+
+TEST(Convert, MacArabicCopiesOfAsciiAreFolded) {
+  std::string out;
+  if (!Convert(10004, 65001, "\xA8x\xA9\xBA", out)) {
+    GTEST_SKIP() << "the platform's converter has no Mac Arabic table";
+  }
+  EXPECT_EQ(out, "(x):");
+}
+
 TEST(Convert, SingleByteCodePages) {
   EXPECT_EQ(Converted(28591, 65001, "caf\xE9"), "caf\xC3\xA9");
   EXPECT_EQ(Converted(65001, 1252, "\xE2\x82\xAC"), "\x80");

@@ -66,6 +66,37 @@ TEST(XmlLayout, ExactBytes) {
   for (const LayoutCase& c : cases) EXPECT_EQ(Layout(c.xml), c.expected) << c.what;
 }
 
+TEST(XmlLayout, InstructionsAndAttributeQuirks) {
+  const LayoutCase cases[] = {
+      {"single-quoted pseudo-attributes, any case of xml",
+       "<?XML version='1.0' encoding='x'?><r/>",
+       "<?xml version=\"1.0\" encoding=\"x\" ?>\r\n\r\n<r />\r\n"},
+      {"a pseudo-attribute without value, references in values",
+       "<?xml standalone version=\"&lt;1&gt;\"?><r/>",
+       "<?xml version=\"&lt;1&gt;\" standalone=\"\" ?>\r\n\r\n<r />\r\n"},
+      {"the later declaration wins", "<?xml version=\"1\"?><?xml version=\"2\"?><r/>",
+       "<?xml version=\"2\" ?>\r\n\r\n<r />\r\n"},
+      {"a tab after xml makes a plain instruction",
+       "<?xml\tversion=\"1.0\"?><r/>", "<?xml\tversion=\"1.0\"?>\n\r\n\r\n<r />\r\n"},
+      {"a stylesheet without attributes is not written", "<?xml-stylesheet?><r/>",
+       "\r\n<r />\r\n"},
+      {"nested brackets in a DOCTYPE of any case", "<!doctype r [<!ELEMENT r ANY>]><r/>",
+       "<!doctype r [<!ELEMENT r ANY>]>\n\r\n\r\n<r />\r\n"},
+      {"an instruction without its end takes the rest of the text", "<?pi <r/>",
+       "<load failed>"},
+      {"an unquoted value runs to the next quote", "<a b=c d=\"e\">t</a>",
+       "\r\n<a b=\"c d=\" e=\"\">t</a>\r\n"},
+      {"attribute references decoded once and escaped again", "<a v=\"&amp;lt;&#9;\"/>",
+       "\r\n<a v=\"&amp;lt;&#9;\" />\r\n"},
+      {"what follows the root is ignored", "<a>x</a>junk<?pi?>", "\r\n<a>x</a>\r\n"},
+      {"a decoded reference is not decoded again when more text joins",
+       "<a>&amp;amp;lt;<b/>x</a>", "\r\n<a>&amp;lt; x\r\n    <b />\r\n</a>\r\n"},
+      {"CDATA text is never decoded, also when more text joins",
+       "<a><![CDATA[&lt;]]><b/>x</a>", "\r\n<a><![CDATA[&lt; x]]>\r\n    <b />\r\n</a>\r\n"},
+  };
+  for (const LayoutCase& c : cases) EXPECT_EQ(Layout(c.xml), c.expected) << c.what;
+}
+
 TEST(XmlLayout, LeadingWhiteSpaceKeptWithoutTrim) {
   EXPECT_EQ(Layout("<a> x <b/> y </a>", false), "\r\n<a> x   y \r\n    <b />\r\n</a>\r\n");
 }
@@ -200,6 +231,22 @@ TEST(XmlFile, ShortTextEndingInXmlIsAPath) {
   XmlDocument document;
   ASSERT_TRUE(document.LoadXml(" " + (dir / "doc.XML") + " ", true));
   EXPECT_EQ(document.root()->tag.view(), "fromfile");
+}
+
+TEST(XmlFile, SaveConvertsToTheDeclaredCharsetOrKeepsUtf8) {
+  test::TempDir dir;
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXml("<?xml version=\"1.0\" encoding=\"shift_jis\"?>"
+                               "<r>\xE6\x97\xA5</r>", true));
+  ASSERT_TRUE(document.SaveXml((dir / "sjis.xml").c_str()));
+  EXPECT_EQ(test::ReadFileBytes(dir / "sjis.xml"),
+            "<?xml version=\"1.0\" encoding=\"shift_jis\" ?>\r\n\r\n<r>\x93\xFA</r>\r\n");
+
+  XmlDocument unknown;
+  ASSERT_TRUE(unknown.LoadXml("<?xml encoding=\"x-none\"?><r>\xE6\x97\xA5</r>", true));
+  ASSERT_TRUE(unknown.SaveXml((dir / "unknown.xml").c_str()));
+  EXPECT_EQ(test::ReadFileBytes(dir / "unknown.xml"),
+            "<?xml encoding=\"x-none\" ?>\r\n\r\n<r>\xE6\x97\xA5</r>\r\n");
 }
 
 TEST(XmlFile, SaveFailures) {

@@ -1,0 +1,153 @@
+// The tree's own rules: attribute sets, name sanitising, detaching subtrees, and the
+// buffers and arena that hold them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "packing/buffers.h"
+#include "packing/node_arena.h"
+#include "packing/tree_node.h"
+#include "packing/xml_document.h"
+
+namespace vemtu::packing {
+namespace {
+
+std::string Pairs(const AttributeSet* set) {
+  std::string out;
+  if (set) set->ForEach([&](std::string_view n, std::string_view v) {
+    out.append(n).append("=").append(v).append(";");
+  });
+  return out;
+}
+
+TEST(AttributeSet, AppendsLooksUpFirstAndRemovesAll) {
+  XmlDocument document;
+  TreeNode* node = document.root();
+  node->AddAttribute("a", "1");
+  node->AddAttribute("b", "");
+  node->AddAttribute("a", "2");
+  node->AddAttribute("A", "3");
+  EXPECT_EQ(Pairs(node->attributes), "a=1;b=;a=2;A=3;");
+  std::string_view value;
+  ASSERT_TRUE(node->attributes->Lookup("a", &value));
+  EXPECT_EQ(value, "1");
+  EXPECT_TRUE(node->attributes->Lookup("b", &value));
+  EXPECT_EQ(value, "");
+  EXPECT_FALSE(node->attributes->Lookup("c", &value));
+  node->attributes->Remove("a");
+  EXPECT_EQ(Pairs(node->attributes), "b=;A=3;");
+  node->AddAttribute("c", "4");
+  EXPECT_EQ(Pairs(node->attributes), "b=;A=3;c=4;");
+  EXPECT_EQ(node->attributes->Count(), 3u);
+}
+
+TEST(AttributeSet, NamesAreSanitised) {
+  struct Case {
+    const char* given;
+    const char* stored;
+  } cases[] = {
+      {"plain", "plain"},   {"1st", "A1st"},    {"-x", "A-x"},         {".x", "A.x"},
+      {"x1-._:!", "x1-._:!"}, {"a b\tc", "abc"}, {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+      {"@#$%", ""},         {"_1", "_1"},       {"9", "A9"},
+  };
+  for (const Case& c : cases) {
+    XmlDocument document;
+    document.root()->AddAttribute(c.given, "v");
+    EXPECT_EQ(Pairs(document.root()->attributes), std::string(c.stored) + "=v;") << c.given;
+  }
+  XmlDocument document;
+  document.root()->SetTag("<a b>c/\x01\x7F\x80");
+  EXPECT_EQ(document.root()->tag.view(), "abc\x80");
+}
+
+TEST(TreeNode, DetachedSubtreeKeepsHeldReferences) {
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXml("<r><a><held/></a><b/></r>", true));
+  TreeNode* root = document.root();
+  TreeNode* a = root->first_child;
+  TreeNode* held = a->first_child;
+  TreeNode* b = a->next;
+  TreeInfo* tree = root->document;
+
+  ++held->references;  // a handle on a node deep in the first child
+  a->Detach();
+  EXPECT_EQ(root->first_child, b);
+  EXPECT_EQ(b->previous, nullptr);
+  EXPECT_TRUE(root->has_children);
+  ASSERT_NE(a->document, tree);
+  EXPECT_EQ(a->document->root, a);
+  EXPECT_EQ(a->document->references, 1u);
+  EXPECT_EQ(held->document, a->document);
+  TreeInfo* own = a->document;
+  --held->references;
+  own->DropReference();  // the last handle goes: the subtree's tree goes with it
+
+  b->Detach();
+  EXPECT_EQ(root->first_child, nullptr);
+  EXPECT_EQ(root->last_child, nullptr);
+  StringBuffer out;
+  document.Serialize(out);
+  EXPECT_EQ(out.view(), "\r\n<r></r>\r\n");  // the emptied children list still opens the element
+}
+
+TEST(TreeNode, SubtreeWalkNeedsNoStack) {
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXml("<a><b><c/><d/></b><e><f><g/></f></e></a>", true));
+  std::string order;
+  ForEachInSubtree(document.root(), [&](TreeNode* n) { order.append(n->tag.view()); });
+  EXPECT_EQ(order, "abcdefg");
+  order.clear();
+  ForEachInSubtree(document.root()->first_child, [&](TreeNode* n) { order.append(n->tag.view()); });
+  EXPECT_EQ(order, "bcd");
+}
+
+TEST(Buffers, GrowKeepNulAndStopAtTheLimit) {
+  StringBuffer s;
+  EXPECT_STREQ(s.c_str(), "");
+  for (int i = 0; i < 1000; ++i) s.Append("abc");
+  EXPECT_EQ(s.size(), 3000u);
+  EXPECT_EQ(s.c_str()[3000], '\0');
+  s.Truncate(2);
+  EXPECT_STREQ(s.c_str(), "ab");
+  EXPECT_TRUE(s.EndsWith('b'));
+  EXPECT_THROW(s.Extend(kBufferLimit), std::bad_alloc);
+  EXPECT_EQ(s.view(), "ab");
+  StringBuffer moved = std::move(s);
+  EXPECT_EQ(moved.view(), "ab");
+  EXPECT_TRUE(s.empty());
+}
+
+TEST(NodeArena, AlignsSeparatesLargeBlocksAndAdopts) {
+  NodeArena arena;
+  char* small = arena.AllocateText(3);
+  void* aligned = arena.Allocate(24, 8);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(aligned) % 8, 0u);
+  char* large = arena.AllocateText(1 << 20);  // a block of its own
+  large[(1 << 20) - 1] = 'x';
+  char* after = arena.AllocateText(3);
+  // The large block went behind the current one: small allocations go on where they were.
+  EXPECT_GT(after, small);
+  EXPECT_LT(after - small, 64);
+  NodeArena other;
+  std::memset(other.AllocateText(100), 'y', 100);
+  std::size_t held = arena.BytesHeld() + other.BytesHeld();
+  arena.Adopt(other);
+  EXPECT_EQ(arena.BytesHeld(), held);
+  EXPECT_EQ(other.BytesHeld(), 0u);
+  EXPECT_NE(other.AllocateText(10), nullptr);  // the emptied arena starts afresh
+}
+
+TEST(LogBase, RecordIsBounded) {
+  std::string xml = "<a>";
+  for (int i = 0; i < 2000; ++i) xml += "<b></b <";
+  XmlDocument document;
+  ASSERT_TRUE(document.LoadXml(xml, true));
+  EXPECT_LE(document.log().entries().size(), LogBase::kMaxEntries);
+  EXPECT_TRUE(document.log().Contains("Error in closing tag"));
+}
+
+}  // namespace
+}  // namespace vemtu::packing
