@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cerrno>
 #include <filesystem>
@@ -44,7 +45,7 @@ TEST_F(WinHttp, WritesGoOutInTheConfiguredChunkSize) {
   server.SetDefault(Reply::Status(200, PatternBody(2500)));
   PostPlan plan = To(server, PatternBody(2500));
   plan.chunk = 1000;
-  plan.pause_ms = 60;
+  plan.pause_ms = 100;
   PostResult result = PostWinHttp(*api_, plan);
   ASSERT_EQ(result.error, 0u) << result.failed;
   EXPECT_EQ(result.status, 200u);
@@ -216,11 +217,14 @@ TEST_F(WinHttp, ClosingTheHandleEndsAWaitingCall) {
 
   int error = 0;
   BOOL received = TRUE;
+  std::atomic<bool> calling{false};
   std::thread waiter([&] {
+    calling = true;
     received = api_->ReceiveResponse(request, nullptr);
     error = errno;
   });
   ASSERT_TRUE(server.WaitForRequests(1, 5000));
+  while (!calling) std::this_thread::yield();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the waiter is inside the call
   auto closed_at = std::chrono::steady_clock::now();
   EXPECT_TRUE(api_->CloseHandle(request));

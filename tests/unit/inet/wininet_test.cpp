@@ -27,7 +27,7 @@ TEST(WinInet, StreamsTheBodyInTheChunksWritten) {
   PostPlan plan = To(server, PatternBody(2500));
   plan.object = "/in/Post.asp?Key=a%20b";
   plan.chunk = 1000;
-  plan.pause_ms = 60;
+  plan.pause_ms = 100;
 
   PostResult result = PostWinInet(plan);
   ASSERT_EQ(result.error, 0u) << result.failed;
