@@ -19,6 +19,9 @@
 #include "transport/send_procedures.h"
 #include "transport/winhttp_connect.h"
 
+// The Linux stand-in's declarations, for the bare-calls floor.
+#include <wininet.h>
+
 namespace {
 
 using vemtu::test::Reply;
@@ -135,32 +138,38 @@ bool CurlPost(const std::string& url, const std::string& path, long long length)
 
 enum class Peer { kWinHttp, kWinInet, kCurl };
 
+// Posts the small file once through `peer`; true when the reply was "1".
+bool PostSmallOnce(Bench& b, Peer peer, const std::string& file, const std::string& url) {
+  vemtu::test::WriteFileBytes(file, b.small);
+  switch (peer) {
+    case Peer::kWinHttp:
+      return vemtu::SendWinHTTPPOST(b.ctx, b.winhttp, "127.0.0.1", "/tfr_K.asp?mmid=1&sid=2&rid=3&rty=4",
+                                    "HTTP", file, nullptr, nullptr, b.server.port()) == 1;
+    case Peer::kWinInet:
+      return vemtu::SendPOST(b.ctx, "127.0.0.1", "/tfr_K.asp?mmid=1&sid=2&rid=3&rty=4", "HTTP", file,
+                             nullptr, nullptr, b.server.port(), 30000) == 1;
+    case Peer::kCurl:
+      return CurlPost(url, file, static_cast<long long>(b.small.size()));
+  }
+  return false;
+}
+
 void PostSmallFiles(benchmark::State& state, Peer peer) {
   Bench& b = Shared();
   b.server.SetDefault(Reply::Status(200, "1"));
   std::string file = b.dir / "K_1.xml";
   std::string url = b.server.BaseUrl() + "/tfr_K.asp?mmid=1&sid=2&rid=3&rty=4";
   std::size_t failures = 0;
+  std::size_t connections_before = b.server.ConnectionCount();
   for (auto _ : state) {
-    vemtu::test::WriteFileBytes(file, b.small);
-    int ok = 0;
-    switch (peer) {
-      case Peer::kWinHttp:
-        ok = vemtu::SendWinHTTPPOST(b.ctx, b.winhttp, "127.0.0.1", "/tfr_K.asp?mmid=1&sid=2&rid=3&rty=4",
-                                    "HTTP", file, nullptr, nullptr, b.server.port());
-        break;
-      case Peer::kWinInet:
-        ok = vemtu::SendPOST(b.ctx, "127.0.0.1", "/tfr_K.asp?mmid=1&sid=2&rid=3&rty=4", "HTTP", file,
-                             nullptr, nullptr, b.server.port(), 30000);
-        break;
-      case Peer::kCurl:
-        ok = CurlPost(url, file, static_cast<long long>(b.small.size()));
-        break;
-    }
+    bool ok = PostSmallOnce(b, peer, file, url);
     if (!ok) ++failures;
   }
   std::remove(b.ctx.transfer_log_path.c_str());
   state.counters["failures"] = static_cast<double>(failures);
+  state.counters["connections_per_post"] =
+      static_cast<double>(b.server.ConnectionCount() - connections_before) /
+      static_cast<double>(state.iterations());
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(state.iterations() * static_cast<long long>(kSmallBody));
 }
@@ -171,6 +180,70 @@ void BM_Small_Curl(benchmark::State& s) { PostSmallFiles(s, Peer::kCurl); }
 BENCHMARK(BM_Small_Curl)->Iterations(2000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Small_SendWinHTTPPOST)->Iterations(2000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Small_SendPOST)->Iterations(2000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// The three peers in turn, file after file, so that all of them meet the same load on a
+// shared machine; the counters give each procedure's rate as a share of curl's.
+void BM_Small_SideBySide(benchmark::State& state) {
+  Bench& b = Shared();
+  b.server.SetDefault(Reply::Status(200, "1"));
+  std::string file = b.dir / "K_1.xml";
+  std::string url = b.server.BaseUrl() + "/tfr_K.asp?mmid=1&sid=2&rid=3&rty=4";
+  using Clock = std::chrono::steady_clock;
+  Clock::duration spent[3] = {};
+  std::size_t failures = 0;
+  for (auto _ : state) {
+    for (Peer peer : {Peer::kCurl, Peer::kWinHttp, Peer::kWinInet}) {
+      auto start = Clock::now();
+      if (!PostSmallOnce(b, peer, file, url)) ++failures;
+      spent[static_cast<int>(peer)] += Clock::now() - start;
+    }
+  }
+  std::remove(b.ctx.transfer_log_path.c_str());
+  auto rate = [&](Peer peer) {
+    double seconds = std::chrono::duration<double>(spent[static_cast<int>(peer)]).count();
+    return static_cast<double>(state.iterations()) / seconds;
+  };
+  state.counters["curl_per_s"] = rate(Peer::kCurl);
+  state.counters["winhttp_per_s"] = rate(Peer::kWinHttp);
+  state.counters["wininet_per_s"] = rate(Peer::kWinInet);
+  state.counters["winhttp_vs_curl"] = rate(Peer::kWinHttp) / rate(Peer::kCurl);
+  state.counters["wininet_vs_curl"] = rate(Peer::kWinInet) / rate(Peer::kCurl);
+  state.counters["failures"] = static_cast<double>(failures);
+}
+BENCHMARK(BM_Small_SideBySide)->Iterations(2000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// The floor under SendPOST: the same exchange as bare library calls on this thread,
+// without worker threads, transfer log entries or a body file.
+void BM_Small_WinInetCallsOnly(benchmark::State& state) {
+  Bench& b = Shared();
+  b.server.SetDefault(Reply::Status(200, "1"));
+  char reply[4096];
+  for (auto _ : state) {
+    HINTERNET session = InternetOpenA("bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET connection = InternetConnectA(session, "127.0.0.1", static_cast<INTERNET_PORT>(b.server.port()),
+                                            nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request = HttpOpenRequestA(connection, "POST", "/tfr_K.asp", "HTTP/1.0", nullptr,
+                                         nullptr, 0x84400000, 0);
+    INTERNET_BUFFERSA buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    buffers.dwBufferTotal = static_cast<DWORD>(kSmallBody);
+    HttpSendRequestExA(request, &buffers, nullptr, HSR_INITIATE, 0);
+    DWORD count = 0;
+    InternetWriteFile(request, b.small.data(), static_cast<DWORD>(kSmallBody), &count);
+    HttpEndRequestA(request, nullptr, 0, 0);
+    do {
+      DWORD available = 0;
+      InternetQueryDataAvailable(request, &available, 0, 0);
+      count = 0;
+      if (!InternetReadFile(request, reply, sizeof reply, &count)) break;
+    } while (count > 0);
+    InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+    InternetCloseHandle(session);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_Small_WinInetCallsOnly)->Iterations(2000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // --- one file of 200 MB (the reply "0" keeps it for the next round) ---
 
