@@ -1,6 +1,7 @@
 // Bodies and small helpers shared by the stand-in tests.
 #pragma once
 
+#include <cstdlib>
 #include <string>
 
 namespace vemtu::test {
@@ -11,5 +12,17 @@ inline std::string PatternBody(std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
   return body;
 }
+
+// Sets an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() { unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
 
 }  // namespace vemtu::test

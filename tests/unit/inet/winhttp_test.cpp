@@ -202,6 +202,20 @@ TEST_F(WinHttp, RequestProxyOptionOverridesTheSession) {
   api_->CloseHandle(session);
 }
 
+TEST_F(WinHttp, DefaultProxyComesFromTheEnvironment) {
+  ScriptedServer proxy(ScriptedServer::Options{"127.0.0.2"});
+  proxy.SetDefault(Reply::Status(200, "via proxy"));
+  ScriptedServer server;
+  server.SetDefault(Reply::Status(200, "direct"));
+  ScopedEnv http_proxy("http_proxy", "http://" + proxy.HostPort());
+  PostPlan plan = To(server, "q=1");
+  plan.access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+  EXPECT_EQ(PostWinHttp(*api_, plan).reply, "via proxy");
+  plan.access = WINHTTP_ACCESS_TYPE_NO_PROXY;
+  EXPECT_EQ(PostWinHttp(*api_, plan).reply, "direct");
+  EXPECT_EQ(proxy.Requests().at(0).target, "http://" + server.HostPort() + "/post");
+}
+
 // A call waiting on a silent server returns as soon as another thread closes its
 // handle; nothing the waiting call uses is freed under it.
 TEST_F(WinHttp, ClosingTheHandleEndsAWaitingCall) {

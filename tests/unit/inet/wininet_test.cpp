@@ -186,17 +186,6 @@ TEST(WinInet, SecureRequestsTunnelThroughTheProxy) {
   EXPECT_TRUE(server.Requests()[0].tls);
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() { unsetenv(name_); }
-
- private:
-  const char* name_;
-};
 
 TEST(WinInet, PreconfiguredAccessUsesTheEnvironmentAndDirectIgnoresIt) {
   ScriptedServer proxy(ScriptedServer::Options{"127.0.0.2"});
