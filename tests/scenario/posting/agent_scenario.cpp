@@ -32,13 +32,14 @@ std::string AgentScenario::BaseUrl(const std::string& path) const {
 }
 
 void AgentScenario::WriteAgentIni(const std::string& primary, const std::string& secondary,
-                                  const std::string& proxy_ip, const std::string& proxy_port) {
+                                  const std::string& proxy_ip, const std::string& proxy_port,
+                                  const std::string& proxy_user, const std::string& proxy_password) {
   WriteFileBytes(agent_ + "/KOLTMobile.INI",
                  "[MACHINE_INFO]\r\nDCRegId=R1\r\nAgentType=T1\r\n"
                  "[CONTROLLER_INFO]\r\nMemberId=M1\r\nSiteId=S1\r\n"
                  "[DCConnURL]\r\nControllerPSite=" + primary + "\r\nControllerSSite=" + secondary +
                      "\r\n[ProxySettings]\r\nProxyIP=" + proxy_ip + "\r\nProxyPort=" + proxy_port +
-                     "\r\nProxyUserName=\r\nProxyPassword=\r\n");
+                     "\r\nProxyUserName=" + proxy_user + "\r\nProxyPassword=" + proxy_password + "\r\n");
 }
 
 void AgentScenario::WriteConfigFile(const std::string& name, const std::string& text) {

@@ -32,7 +32,8 @@ class AgentScenario : public ::testing::Test {
 
   // The agent INI with identity M1/S1/R1/T1 and the given sites and proxy.
   void WriteAgentIni(const std::string& primary, const std::string& secondary = "",
-                     const std::string& proxy_ip = "", const std::string& proxy_port = "");
+                     const std::string& proxy_ip = "", const std::string& proxy_port = "",
+                     const std::string& proxy_user = "", const std::string& proxy_password = "");
   void WriteConfigFile(const std::string& name, const std::string& text);
 
   std::string Folder(const std::string& category) const;
