@@ -74,8 +74,8 @@ struct TlsCertificate {
   std::string private_key_pem;
 };
 
-// A self-signed certificate for `common_name`, also valid for 127.0.0.1, 127.0.0.2 and
-// localhost. Made fresh on each call; nothing trusts it.
+// A self-signed certificate for `common_name`, also valid for 127.0.0.1 to 127.0.0.5 and
+// localhost. Made fresh on each call; nothing trusts it. (The TLS servers share one.)
 TlsCertificate MakeSelfSignedCertificate(const std::string& common_name = "127.0.0.1");
 
 class ScriptedServer {

@@ -480,7 +480,8 @@ ScriptedServer::ScriptedServer(Options options) : state_(std::make_shared<State>
   State& s = *state_;
   s.options = std::move(options);
   if (s.options.tls) {
-    TlsCertificate certificate = MakeSelfSignedCertificate(s.options.address);
+    // One certificate serves every TLS server of the process (an RSA key takes a while).
+    static const TlsCertificate certificate = MakeSelfSignedCertificate();
     s.tls = SSL_CTX_new(TLS_server_method());
     BIO* cert_bio = BIO_new_mem_buf(certificate.certificate_pem.data(),
                                     static_cast<int>(certificate.certificate_pem.size()));

@@ -1,8 +1,10 @@
-// A self-signed certificate made at test time with the OpenSSL API (P-256 key, valid
-// from an hour ago for a day, names for the loopback addresses and localhost).
+// A self-signed certificate made at test time with the OpenSSL API (RSA 2048 key, which
+// every TLS stack takes, wine's included; valid from an hour ago for a day; names for
+// the loopback addresses and localhost).
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -42,7 +44,7 @@ void AddExtension(X509* cert, int nid, const std::string& value) {
 }  // namespace
 
 TlsCertificate MakeSelfSignedCertificate(const std::string& common_name) {
-  KeyPtr key(EVP_EC_gen("P-256"));
+  KeyPtr key(EVP_RSA_gen(2048));
   CertPtr cert(X509_new());
   if (!key || !cert) throw std::runtime_error("certificate: out of memory");
 
@@ -56,7 +58,8 @@ TlsCertificate MakeSelfSignedCertificate(const std::string& common_name) {
                              reinterpret_cast<const unsigned char*>(common_name.c_str()), -1, -1, 0);
   X509_set_issuer_name(cert.get(), name);
   AddExtension(cert.get(), NID_subject_alt_name,
-               "IP:127.0.0.1,IP:127.0.0.2,DNS:localhost");
+               "IP:127.0.0.1,IP:127.0.0.2,IP:127.0.0.3,IP:127.0.0.4,IP:127.0.0.5,"
+               "DNS:localhost");
   AddExtension(cert.get(), NID_basic_constraints, "critical,CA:FALSE");
   if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
     throw std::runtime_error("certificate: signing failed");
