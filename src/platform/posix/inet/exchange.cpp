@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 
 #include "windows_types.h"
 
@@ -167,7 +168,13 @@ Exchange::Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings
                      static_cast<long>(settings_.connect_timeout_ms));
   }
 
-  thread_ = std::thread([this] { Run(); });
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    // No thread for the transfer: the send ends at once as out of resources.
+    finished_ = true;
+    result_ = CURLE_OUT_OF_MEMORY;
+  }
 }
 
 Exchange::~Exchange() {
