@@ -23,6 +23,18 @@ inline std::nullptr_t FailNull(DWORD code) {
   return nullptr;
 }
 
+// Runs an entry point's body; an exception (an allocation that failed) becomes a
+// failure with ERROR_NOT_ENOUGH_MEMORY instead of crossing the C interface.
+template <typename Result, typename Body>
+Result Guarded(Result failed, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    errno = ERROR_NOT_ENOUGH_MEMORY;
+    return failed;
+  }
+}
+
 inline BOOL Succeed() {
   errno = 0;
   return TRUE;

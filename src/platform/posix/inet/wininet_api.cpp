@@ -212,246 +212,268 @@ using namespace vemtu::inet;
 
 HINTERNET WINAPI InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpszProxy,
                                LPCSTR lpszProxyBypass, DWORD) {
-  if (dwAccessType != INTERNET_OPEN_TYPE_PRECONFIG && dwAccessType != INTERNET_OPEN_TYPE_DIRECT &&
-      dwAccessType != INTERNET_OPEN_TYPE_PROXY &&
-      dwAccessType != INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY) {
-    return FailNull(ERROR_INVALID_PARAMETER);
-  }
-  if (dwAccessType == INTERNET_OPEN_TYPE_PROXY && Text(lpszProxy).empty()) {
-    return FailNull(ERROR_INVALID_PARAMETER);
-  }
-  InitCurlOnce();
-  auto session = std::make_shared<InetSession>();
-  // A minute to connect; an hour without progress while sending or receiving.
-  session->timeouts.send_ms = 3600000;
-  session->timeouts.receive_ms = 3600000;
-  session->agent = Text(lpszAgent);
-  session->access = dwAccessType;
-  if (dwAccessType == INTERNET_OPEN_TYPE_PROXY) {
-    session->proxy = Text(lpszProxy);
-    session->bypass = Text(lpszProxyBypass);
-  }
-  HINTERNET handle = Handles().Add(session);
-  errno = 0;
-  return handle;
+  return Guarded<HINTERNET>(nullptr, [&]() -> HINTERNET {
+    if (dwAccessType != INTERNET_OPEN_TYPE_PRECONFIG && dwAccessType != INTERNET_OPEN_TYPE_DIRECT &&
+        dwAccessType != INTERNET_OPEN_TYPE_PROXY &&
+        dwAccessType != INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY) {
+      return FailNull(ERROR_INVALID_PARAMETER);
+    }
+    if (dwAccessType == INTERNET_OPEN_TYPE_PROXY && Text(lpszProxy).empty()) {
+      return FailNull(ERROR_INVALID_PARAMETER);
+    }
+    InitCurlOnce();
+    auto session = std::make_shared<InetSession>();
+    // A minute to connect; an hour without progress while sending or receiving.
+    session->timeouts.send_ms = 3600000;
+    session->timeouts.receive_ms = 3600000;
+    session->agent = Text(lpszAgent);
+    session->access = dwAccessType;
+    if (dwAccessType == INTERNET_OPEN_TYPE_PROXY) {
+      session->proxy = Text(lpszProxy);
+      session->bypass = Text(lpszProxyBypass);
+    }
+    HINTERNET handle = Handles().Add(session);
+    errno = 0;
+    return handle;
+  });
 }
 
 HINTERNET WINAPI InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName,
                                   INTERNET_PORT nServerPort, LPCSTR lpszUserName,
                                   LPCSTR lpszPassword, DWORD dwService, DWORD, DWORD_PTR) {
-  auto session = Find<InetSession>(hInternet);
-  if (!session) return nullptr;
-  if (dwService != INTERNET_SERVICE_HTTP || Text(lpszServerName).empty()) {
-    return FailNull(ERROR_INVALID_PARAMETER);
-  }
-  auto connection = std::make_shared<InetConnection>();
-  static_cast<InetObject&>(*connection) = static_cast<const InetObject&>(*session);
-  connection->session = session;
-  connection->host = lpszServerName;
-  connection->port = nServerPort;
-  if (lpszUserName && *lpszUserName) connection->user = lpszUserName;
-  if (lpszPassword && *lpszPassword) connection->password = lpszPassword;
-  HINTERNET handle = Handles().Add(connection);
-  errno = 0;
-  return handle;
+  return Guarded<HINTERNET>(nullptr, [&]() -> HINTERNET {
+    auto session = Find<InetSession>(hInternet);
+    if (!session) return nullptr;
+    if (dwService != INTERNET_SERVICE_HTTP || Text(lpszServerName).empty()) {
+      return FailNull(ERROR_INVALID_PARAMETER);
+    }
+    auto connection = std::make_shared<InetConnection>();
+    static_cast<InetObject&>(*connection) = static_cast<const InetObject&>(*session);
+    connection->session = session;
+    connection->host = lpszServerName;
+    connection->port = nServerPort;
+    if (lpszUserName && *lpszUserName) connection->user = lpszUserName;
+    if (lpszPassword && *lpszPassword) connection->password = lpszPassword;
+    HINTERNET handle = Handles().Add(connection);
+    errno = 0;
+    return handle;
+  });
 }
 
 HINTERNET WINAPI HttpOpenRequestA(HINTERNET hConnect, LPCSTR lpszVerb, LPCSTR lpszObjectName,
                                   LPCSTR lpszVersion, LPCSTR lpszReferrer,
                                   LPCSTR* lplpszAcceptTypes, DWORD dwFlags, DWORD_PTR) {
-  auto connection = Find<InetConnection>(hConnect);
-  if (!connection) return nullptr;
-  std::string object = Text(lpszObjectName);
-  if (object.empty() || object.front() != '/') object.insert(0, "/");
-  // A space or a control byte would break the request line; callers encode them.
-  if (!ValidObjectName(object)) return FailNull(ERROR_INTERNET_INVALID_URL);
+  return Guarded<HINTERNET>(nullptr, [&]() -> HINTERNET {
+    auto connection = Find<InetConnection>(hConnect);
+    if (!connection) return nullptr;
+    std::string object = Text(lpszObjectName);
+    if (object.empty() || object.front() != '/') object.insert(0, "/");
+    // A space or a control byte would break the request line; callers encode them.
+    if (!ValidObjectName(object)) return FailNull(ERROR_INTERNET_INVALID_URL);
 
-  auto request = std::make_shared<InetRequest>();
-  if (!request->core.usable()) return FailNull(ERROR_NOT_ENOUGH_MEMORY);
-  static_cast<InetObject&>(*request) = static_cast<const InetObject&>(*connection);
-  request->connection = connection;
-  request->verb = lpszVerb && *lpszVerb ? lpszVerb : "GET";
-  request->object = object;
-  request->http10 = Text(lpszVersion) == "HTTP/1.0";
-  request->flags = dwFlags;
-  request->security_flags =
-      dwFlags & (INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID);
-  if (lpszReferrer && *lpszReferrer) request->headers.push_back(std::string("Referer: ") + lpszReferrer);
-  if (lplpszAcceptTypes && *lplpszAcceptTypes) {
-    std::string accept;
-    for (LPCSTR* type = lplpszAcceptTypes; *type; ++type) {
-      accept += (accept.empty() ? "" : ", ") + std::string(*type);
+    auto request = std::make_shared<InetRequest>();
+    if (!request->core.usable()) return FailNull(ERROR_NOT_ENOUGH_MEMORY);
+    static_cast<InetObject&>(*request) = static_cast<const InetObject&>(*connection);
+    request->connection = connection;
+    request->verb = lpszVerb && *lpszVerb ? lpszVerb : "GET";
+    request->object = object;
+    request->http10 = Text(lpszVersion) == "HTTP/1.0";
+    request->flags = dwFlags;
+    request->security_flags =
+        dwFlags & (INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID);
+    if (lpszReferrer && *lpszReferrer) request->headers.push_back(std::string("Referer: ") + lpszReferrer);
+    if (lplpszAcceptTypes && *lplpszAcceptTypes) {
+      std::string accept;
+      for (LPCSTR* type = lplpszAcceptTypes; *type; ++type) {
+        accept += (accept.empty() ? "" : ", ") + std::string(*type);
+      }
+      request->headers.push_back("Accept: " + accept);
     }
-    request->headers.push_back("Accept: " + accept);
-  }
-  HINTERNET handle = Handles().Add(request);
-  errno = 0;
-  return handle;
+    HINTERNET handle = Handles().Add(request);
+    errno = 0;
+    return handle;
+  });
 }
 
 // ---- Options ----
 
 BOOL WINAPI InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
                                DWORD dwBufferLength) {
-  auto object = Find<InetObject>(hInternet);
-  if (!object) return FALSE;
-  if (!lpBuffer) return Fail(ERROR_INVALID_PARAMETER);
-  if (std::uint32_t* field = TimeoutField(object->timeouts, dwOption)) {
-    DWORD value = 0;
-    if (!ReadDword(lpBuffer, dwBufferLength, &value)) return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH);
-    *field = value == 0xFFFFFFFF ? 0 : value;
-    return Succeed();
-  }
-  if (std::string* field = TextField(*object, dwOption)) {
-    *field = OptionText(lpBuffer, dwBufferLength);
-    return Succeed();
-  }
-  if (dwOption == INTERNET_OPTION_SECURITY_FLAGS) {
-    auto request = std::dynamic_pointer_cast<InetRequest>(object);
-    if (!request) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-    DWORD value = 0;
-    if (!ReadDword(lpBuffer, dwBufferLength, &value)) return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH);
-    request->security_flags = value;
-    return Succeed();
-  }
-  if (dwOption == INTERNET_OPTION_USER_AGENT) {
-    auto session = std::dynamic_pointer_cast<InetSession>(object);
-    if (!session) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-    session->agent = OptionText(lpBuffer, dwBufferLength);
-    return Succeed();
-  }
-  return Fail(ERROR_INTERNET_INVALID_OPTION);
+  return Guarded<BOOL>(FALSE, [&]() -> BOOL {
+    auto object = Find<InetObject>(hInternet);
+    if (!object) return FALSE;
+    if (!lpBuffer) return Fail(ERROR_INVALID_PARAMETER);
+    if (std::uint32_t* field = TimeoutField(object->timeouts, dwOption)) {
+      DWORD value = 0;
+      if (!ReadDword(lpBuffer, dwBufferLength, &value)) return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH);
+      *field = value == 0xFFFFFFFF ? 0 : value;
+      return Succeed();
+    }
+    if (std::string* field = TextField(*object, dwOption)) {
+      *field = OptionText(lpBuffer, dwBufferLength);
+      return Succeed();
+    }
+    if (dwOption == INTERNET_OPTION_SECURITY_FLAGS) {
+      auto request = std::dynamic_pointer_cast<InetRequest>(object);
+      if (!request) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+      DWORD value = 0;
+      if (!ReadDword(lpBuffer, dwBufferLength, &value)) return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH);
+      request->security_flags = value;
+      return Succeed();
+    }
+    if (dwOption == INTERNET_OPTION_USER_AGENT) {
+      auto session = std::dynamic_pointer_cast<InetSession>(object);
+      if (!session) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+      session->agent = OptionText(lpBuffer, dwBufferLength);
+      return Succeed();
+    }
+    return Fail(ERROR_INTERNET_INVALID_OPTION);
+  });
 }
 
 BOOL WINAPI InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
                                  LPDWORD lpdwBufferLength) {
-  auto object = Find<InetObject>(hInternet);
-  if (!object) return FALSE;
-  if (!lpdwBufferLength) return Fail(ERROR_INVALID_PARAMETER);
-  if (std::uint32_t* field = TimeoutField(object->timeouts, dwOption)) {
-    return AnswerNumber(*field == 0 ? 0xFFFFFFFF : *field, lpBuffer, lpdwBufferLength);
-  }
-  if (std::string* field = TextField(*object, dwOption)) {
-    return AnswerText(*field, lpBuffer, lpdwBufferLength);
-  }
-  if (dwOption == INTERNET_OPTION_SECURITY_FLAGS) {
-    auto request = std::dynamic_pointer_cast<InetRequest>(object);
-    if (!request) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-    DWORD value = request->security_flags | (request->secure() ? SECURITY_FLAG_SECURE : 0);
-    return AnswerNumber(value, lpBuffer, lpdwBufferLength);
-  }
-  if (dwOption == INTERNET_OPTION_USER_AGENT) {
-    auto session = std::dynamic_pointer_cast<InetSession>(object);
-    if (!session) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-    return AnswerText(session->agent, lpBuffer, lpdwBufferLength);
-  }
-  return Fail(ERROR_INTERNET_INVALID_OPTION);
+  return Guarded<BOOL>(FALSE, [&]() -> BOOL {
+    auto object = Find<InetObject>(hInternet);
+    if (!object) return FALSE;
+    if (!lpdwBufferLength) return Fail(ERROR_INVALID_PARAMETER);
+    if (std::uint32_t* field = TimeoutField(object->timeouts, dwOption)) {
+      return AnswerNumber(*field == 0 ? 0xFFFFFFFF : *field, lpBuffer, lpdwBufferLength);
+    }
+    if (std::string* field = TextField(*object, dwOption)) {
+      return AnswerText(*field, lpBuffer, lpdwBufferLength);
+    }
+    if (dwOption == INTERNET_OPTION_SECURITY_FLAGS) {
+      auto request = std::dynamic_pointer_cast<InetRequest>(object);
+      if (!request) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+      DWORD value = request->security_flags | (request->secure() ? SECURITY_FLAG_SECURE : 0);
+      return AnswerNumber(value, lpBuffer, lpdwBufferLength);
+    }
+    if (dwOption == INTERNET_OPTION_USER_AGENT) {
+      auto session = std::dynamic_pointer_cast<InetSession>(object);
+      if (!session) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+      return AnswerText(session->agent, lpBuffer, lpdwBufferLength);
+    }
+    return Fail(ERROR_INTERNET_INVALID_OPTION);
+  });
 }
 
 // ---- Sending and receiving ----
 
 BOOL WINAPI HttpSendRequestExA(HINTERNET hRequest, LPINTERNET_BUFFERSA lpBuffersIn,
                                LPINTERNET_BUFFERSA, DWORD, DWORD_PTR) {
-  auto request = Find<InetRequest>(hRequest);
-  if (!request) return FALSE;
-  std::uint64_t total = 0;
-  std::vector<std::string> extra;
-  const char* initial = nullptr;
-  DWORD initial_size = 0;
-  if (lpBuffersIn) {
-    total = lpBuffersIn->dwBufferTotal;
-    if (lpBuffersIn->lpcszHeader) {
-      DWORD length = lpBuffersIn->dwHeadersLength;
-      extra = HeaderLines(length == 0xFFFFFFFF || length == 0
-                              ? std::string(lpBuffersIn->lpcszHeader)
-                              : std::string(lpBuffersIn->lpcszHeader, length));
+  return Guarded<BOOL>(FALSE, [&]() -> BOOL {
+    auto request = Find<InetRequest>(hRequest);
+    if (!request) return FALSE;
+    std::uint64_t total = 0;
+    std::vector<std::string> extra;
+    const char* initial = nullptr;
+    DWORD initial_size = 0;
+    if (lpBuffersIn) {
+      total = lpBuffersIn->dwBufferTotal;
+      if (lpBuffersIn->lpcszHeader) {
+        DWORD length = lpBuffersIn->dwHeadersLength;
+        extra = HeaderLines(length == 0xFFFFFFFF || length == 0
+                                ? std::string(lpBuffersIn->lpcszHeader)
+                                : std::string(lpBuffersIn->lpcszHeader, length));
+      }
+      if (lpBuffersIn->lpvBuffer && lpBuffersIn->dwBufferLength > 0) {
+        initial = static_cast<const char*>(lpBuffersIn->lpvBuffer);
+        initial_size = lpBuffersIn->dwBufferLength;
+        if (total < initial_size) total = initial_size;
+      }
     }
-    if (lpBuffersIn->lpvBuffer && lpBuffersIn->dwBufferLength > 0) {
-      initial = static_cast<const char*>(lpBuffersIn->lpvBuffer);
-      initial_size = lpBuffersIn->dwBufferLength;
-      if (total < initial_size) total = initial_size;
-    }
-  }
-  ExchangeSettings settings = SettingsFor(*request, total);
-  settings.headers.insert(settings.headers.end(), extra.begin(), extra.end());
-  Failure failure = request->core.Send(std::move(settings), initial, initial_size);
-  return failure == Failure::kNone ? Succeed() : Fail(kCodes[failure]);
+    ExchangeSettings settings = SettingsFor(*request, total);
+    settings.headers.insert(settings.headers.end(), extra.begin(), extra.end());
+    Failure failure = request->core.Send(std::move(settings), initial, initial_size);
+    return failure == Failure::kNone ? Succeed() : Fail(kCodes[failure]);
+  });
 }
 
 BOOL WINAPI InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
                               LPDWORD lpdwNumberOfBytesWritten) {
-  return WriteStep<InetRequest>(Api(), hFile, lpBuffer, dwNumberOfBytesToWrite,
-                                lpdwNumberOfBytesWritten);
+  return Guarded<BOOL>(FALSE, [&]() -> BOOL {
+    return WriteStep<InetRequest>(Api(), hFile, lpBuffer, dwNumberOfBytesToWrite,
+                                  lpdwNumberOfBytesWritten);
+  });
 }
 
 BOOL WINAPI HttpEndRequestA(HINTERNET hRequest, LPINTERNET_BUFFERSA, DWORD, DWORD_PTR) {
-  auto request = Find<InetRequest>(hRequest);
-  if (!request) return FALSE;
-  Failure failure = request->core.Receive(request->timeouts.receive_ms);
-  if (failure != Failure::kNone) return Fail(kCodes[failure]);
-  // A challenge that credentials set on the handle can answer: the caller sends the
-  // request again, and this time they go with it.
-  long status = request->core.Status();
-  if (status == 407 && request->proxy_scheme == 0 && !request->proxy_user.empty()) {
-    request->proxy_scheme = ChosenScheme(request->core.Head(), "Proxy-Authenticate");
-    if (request->proxy_scheme != 0) return Fail(ERROR_INTERNET_FORCE_RETRY);
-  }
-  if (status == 401 && request->server_scheme == 0 && !request->user.empty()) {
-    request->server_scheme = ChosenScheme(request->core.Head(), "WWW-Authenticate");
-    if (request->server_scheme != 0) return Fail(ERROR_INTERNET_FORCE_RETRY);
-  }
-  return Succeed();
+  return Guarded<BOOL>(FALSE, [&]() -> BOOL {
+    auto request = Find<InetRequest>(hRequest);
+    if (!request) return FALSE;
+    Failure failure = request->core.Receive(request->timeouts.receive_ms);
+    if (failure != Failure::kNone) return Fail(kCodes[failure]);
+    // A challenge that credentials set on the handle can answer: the caller sends the
+    // request again, and this time they go with it.
+    long status = request->core.Status();
+    if (status == 407 && request->proxy_scheme == 0 && !request->proxy_user.empty()) {
+      request->proxy_scheme = ChosenScheme(request->core.Head(), "Proxy-Authenticate");
+      if (request->proxy_scheme != 0) return Fail(ERROR_INTERNET_FORCE_RETRY);
+    }
+    if (status == 401 && request->server_scheme == 0 && !request->user.empty()) {
+      request->server_scheme = ChosenScheme(request->core.Head(), "WWW-Authenticate");
+      if (request->server_scheme != 0) return Fail(ERROR_INTERNET_FORCE_RETRY);
+    }
+    return Succeed();
+  });
 }
 
 BOOL WINAPI HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
                            LPDWORD lpdwBufferLength, LPDWORD lpdwIndex) {
-  auto request = Find<InetRequest>(hRequest);
-  if (!request) return FALSE;
-  if (!lpdwBufferLength) return Fail(ERROR_INVALID_PARAMETER);
-  long status = request->core.Status();
-  if (status == 0) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-  if (lpdwIndex && *lpdwIndex > 0) return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
-  std::string head = request->core.Head();
-  std::string value;
-  bool found = true;
-  switch (dwInfoLevel & 0xFFFF) {
-    case HTTP_QUERY_STATUS_CODE:
-      value = std::to_string(status);
-      break;
-    case HTTP_QUERY_STATUS_TEXT:
-      value = StatusText(head);
-      break;
-    case HTTP_QUERY_RAW_HEADERS_CRLF:
-      value = head;
-      break;
-    case HTTP_QUERY_CONTENT_LENGTH:
-      value = HeaderValue(head, "Content-Length", &found);
-      break;
-    case HTTP_QUERY_CUSTOM:
-      if (!lpBuffer) return Fail(ERROR_INVALID_PARAMETER);
-      value = HeaderValue(head, static_cast<const char*>(lpBuffer), &found);
-      break;
-    default:
-      return Fail(ERROR_HTTP_INVALID_QUERY_REQUEST);
-  }
-  if (!found) return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
-  if (lpdwIndex) *lpdwIndex = 1;
-  if (dwInfoLevel & HTTP_QUERY_FLAG_NUMBER) {
-    return AnswerNumber(static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 10)), lpBuffer,
-                        lpdwBufferLength);
-  }
-  return AnswerText(value, lpBuffer, lpdwBufferLength);
+  return Guarded<BOOL>(FALSE, [&]() -> BOOL {
+    auto request = Find<InetRequest>(hRequest);
+    if (!request) return FALSE;
+    if (!lpdwBufferLength) return Fail(ERROR_INVALID_PARAMETER);
+    long status = request->core.Status();
+    if (status == 0) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    if (lpdwIndex && *lpdwIndex > 0) return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+    std::string head = request->core.Head();
+    std::string value;
+    bool found = true;
+    switch (dwInfoLevel & 0xFFFF) {
+      case HTTP_QUERY_STATUS_CODE:
+        value = std::to_string(status);
+        break;
+      case HTTP_QUERY_STATUS_TEXT:
+        value = StatusText(head);
+        break;
+      case HTTP_QUERY_RAW_HEADERS_CRLF:
+        value = head;
+        break;
+      case HTTP_QUERY_CONTENT_LENGTH:
+        value = HeaderValue(head, "Content-Length", &found);
+        break;
+      case HTTP_QUERY_CUSTOM:
+        if (!lpBuffer) return Fail(ERROR_INVALID_PARAMETER);
+        value = HeaderValue(head, static_cast<const char*>(lpBuffer), &found);
+        break;
+      default:
+        return Fail(ERROR_HTTP_INVALID_QUERY_REQUEST);
+    }
+    if (!found) return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+    if (lpdwIndex) *lpdwIndex = 1;
+    if (dwInfoLevel & HTTP_QUERY_FLAG_NUMBER) {
+      return AnswerNumber(static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 10)), lpBuffer,
+                          lpdwBufferLength);
+    }
+    return AnswerText(value, lpBuffer, lpdwBufferLength);
+  });
 }
 
 BOOL WINAPI InternetQueryDataAvailable(HINTERNET hFile, LPDWORD lpdwNumberOfBytesAvailable,
                                        DWORD, DWORD_PTR) {
-  return AvailableStep<InetRequest>(Api(), hFile, lpdwNumberOfBytesAvailable);
+  return Guarded<BOOL>(FALSE, [&]() -> BOOL {
+    return AvailableStep<InetRequest>(Api(), hFile, lpdwNumberOfBytesAvailable);
+  });
 }
 
 BOOL WINAPI InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                              LPDWORD lpdwNumberOfBytesRead) {
-  return ReadStep<InetRequest>(Api(), hFile, lpBuffer, dwNumberOfBytesToRead,
-                               lpdwNumberOfBytesRead);
+  return Guarded<BOOL>(FALSE, [&]() -> BOOL {
+    return ReadStep<InetRequest>(Api(), hFile, lpBuffer, dwNumberOfBytesToRead,
+                                 lpdwNumberOfBytesRead);
+  });
 }
 
 BOOL WINAPI InternetCloseHandle(HINTERNET hInternet) { return CloseStep(Api(), hInternet); }
