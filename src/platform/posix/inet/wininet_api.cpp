@@ -223,9 +223,11 @@ HINTERNET WINAPI InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpsz
     }
     InitCurlOnce();
     auto session = std::make_shared<InetSession>();
-    // A minute to connect; an hour without progress while sending or receiving.
-    session->timeouts.send_ms = 3600000;
-    session->timeouts.receive_ms = 3600000;
+    // The system's defaults: a minute to connect, 30 s without progress while sending
+    // or receiving.
+    session->timeouts.connect_ms = 60000;
+    session->timeouts.send_ms = 30000;
+    session->timeouts.receive_ms = 30000;
     session->agent = Text(lpszAgent);
     session->access = dwAccessType;
     if (dwAccessType == INTERNET_OPEN_TYPE_PROXY) {
