@@ -287,7 +287,7 @@ size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
   if (StartsWith(line, "HTTP/")) {
     x.head_in_progress_ = line + "\r\n";
     std::size_t space = line.find(' ');
-    x.status_in_progress_ = space == std::string::npos ? 0 : std::atol(line.c_str() + space + 1);
+    x.status_in_progress_ = space == std::string::npos ? 0 : std::strtol(line.c_str() + space + 1, nullptr, 10);
   } else if (line.empty()) {
     // The end of a head: informational heads (1xx) and trailers are not the reply.
     if (x.status_in_progress_ >= 200) {
