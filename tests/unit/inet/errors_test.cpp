@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <memory>
 
 #include "inet_clients.h"
@@ -92,6 +95,47 @@ TEST_P(PostFailure, EndsWithTheLibrarysCode) {
         << c.name << " (failed in " << result.failed << ")";
     EXPECT_FALSE(platform::ErrorText(static_cast<int>(result.error)).empty()) << c.name;
   }
+}
+
+// Every post, failed or not, gives back its sockets and its transfer thread.
+TEST_P(PostFailure, LeavesNoDescriptorsOrThreadsBehind) {
+  bool winhttp = GetParam();
+  const WinHttpBinding* api = winhttp ? BindWinHttp() : nullptr;
+  if (winhttp) {
+    ASSERT_NE(api, nullptr);
+  }
+  auto count = [](const char* folder) {
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++entries;
+    return entries;
+  };
+  ScriptedServer server;
+  server.SetDefault(Reply::Status(200, "1"));
+  PostPlan plan;
+  plan.port = server.port();
+  plan.body = PatternBody(5000);
+  auto post = [&] { return winhttp ? PostWinHttp(*api, plan) : PostWinInet(plan); };
+  ASSERT_EQ(post().error, 0u);
+  std::size_t fds = count("/proc/self/fd");
+  std::size_t threads = count("/proc/self/task");
+  // The server's connection threads and sockets end a moment after each post.
+  auto settled = [&] {
+    for (int wait = 0; wait < 100; ++wait) {
+      if (count("/proc/self/fd") == fds && count("/proc/self/task") == threads) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  };
+  ASSERT_TRUE(settled());
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(post().error, 0u);
+  EXPECT_TRUE(settled()) << count("/proc/self/fd") << " descriptors (" << fds << " before), "
+                         << count("/proc/self/task") << " threads (" << threads << " before)";
+  server.Stop();  // from here on every post fails to connect
+  fds = count("/proc/self/fd");
+  threads = count("/proc/self/task");
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(post().error, 12029u);
+  EXPECT_EQ(count("/proc/self/fd"), fds);
+  EXPECT_EQ(count("/proc/self/task"), threads);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLibraries, PostFailure, ::testing::Values(false, true),
