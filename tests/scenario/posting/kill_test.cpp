@@ -82,6 +82,9 @@ TEST_F(KilledRun, EveryFileIsAcknowledgedOrStillPresent) {
       ASSERT_TRUE(acknowledged.count(n) || present.count(n)) << "file " << n << " lost in round " << round;
     }
   }
+  // How much the killed runs got done, for the record.
+  RecordProperty("files", next_);
+  RecordProperty("acknowledged_by_killed_runs", static_cast<int>(Acknowledged().size()));
   ASSERT_FALSE(Run(kCategory, 300000).timed_out);
   std::set<int> acknowledged = Acknowledged();
   for (int n = 0; n < next_; ++n) EXPECT_TRUE(acknowledged.count(n)) << "file " << n;

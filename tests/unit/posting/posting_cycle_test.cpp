@@ -83,7 +83,8 @@ TEST_F(AlertPassesTest, PriorityNamesFollowTheirRoutingEntries) {
   std::snprintf(both.url1, sizeof both.url1, "http://u1");
   std::snprintf(both.url2, sizeof both.url2, "http://u2");
   routing.InsertRoutingEntry(both);
-  for (const char* name : {"own", "both", "none", "", std::string(93, 'x').c_str()})
+  for (const std::string& name : {std::string("own"), std::string("both"), std::string("none"),
+                                  std::string(), std::string(93, 'x')})
     routing.PushPriorityName(name);
   for (const char* name : {"tfr_OWN_1.txt", "tfr_BOTH_1.txt", "tfr_NONE_1.txt"})
     WriteFileBytes(Category(name), "p");
