@@ -118,10 +118,11 @@ TEST_P(PostFailure, LeavesNoDescriptorsOrThreadsBehind) {
   ASSERT_EQ(post().error, 0u);
   std::size_t fds = count("/proc/self/fd");
   std::size_t threads = count("/proc/self/task");
-  // The server's connection threads and sockets end a moment after each post.
+  // The server's connection threads and sockets end a moment after each post (and
+  // what earlier tests left may still be ending: counts may only fall).
   auto settled = [&] {
     for (int wait = 0; wait < 100; ++wait) {
-      if (count("/proc/self/fd") == fds && count("/proc/self/task") == threads) return true;
+      if (count("/proc/self/fd") <= fds && count("/proc/self/task") <= threads) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
@@ -134,8 +135,8 @@ TEST_P(PostFailure, LeavesNoDescriptorsOrThreadsBehind) {
   fds = count("/proc/self/fd");
   threads = count("/proc/self/task");
   for (int i = 0; i < 30; ++i) EXPECT_EQ(post().error, 12029u);
-  EXPECT_EQ(count("/proc/self/fd"), fds);
-  EXPECT_EQ(count("/proc/self/task"), threads);
+  EXPECT_LE(count("/proc/self/fd"), fds);
+  EXPECT_LE(count("/proc/self/task"), threads);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLibraries, PostFailure, ::testing::Values(false, true),
