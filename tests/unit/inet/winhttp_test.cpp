@@ -216,6 +216,21 @@ TEST_F(WinHttp, DefaultProxyComesFromTheEnvironment) {
   EXPECT_EQ(proxy.Requests().at(0).target, "http://" + server.HostPort() + "/post");
 }
 
+TEST_F(WinHttp, DefaultProxyTunnelsSecureTargets) {
+  TinyProxy proxy;
+  ScriptedServer server(ScriptedServer::Options{"127.0.0.1", true});
+  server.SetDefault(Reply::Status(200, "1"));
+  ScopedEnv https_proxy("https_proxy", "http://" + proxy.HostPort());
+  PostPlan plan = To(server, "s=1");
+  plan.secure = true;
+  plan.security_ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  plan.access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+  PostResult result = PostWinHttp(*api_, plan);
+  ASSERT_EQ(result.error, 0u) << result.failed;
+  EXPECT_EQ(result.reply, "1");
+  EXPECT_NE(proxy.LogText().find("CONNECT"), std::string::npos) << proxy.LogText();
+}
+
 // A call waiting on a silent server returns as soon as another thread closes its
 // handle; nothing the waiting call uses is freed under it.
 TEST_F(WinHttp, ClosingTheHandleEndsAWaitingCall) {
