@@ -1,158 +1,165 @@
 // Named mutexes across processes: a robust, process-shared, recursive pthread mutex in a
-// shared-memory segment named after the mutex.
+// shared-memory segment named after the mutex (see named_mutex_segment.h).
 //
-// The segment behaves like the Windows object it stands for:
-// - it lives while handles to it are open: every handle keeps a shared flock on it; the
-//   one that finds no other holder (re)initialises the mutex on opening and removes the
-//   segment on closing, so a lock whose last user died starts afresh;
+// The lock behaves like the Windows object it stands for:
 // - a holder that dies, even by SIGKILL, releases it, and the next waiter is told the
-//   lock was abandoned (EOWNERDEAD);
+//   lock was abandoned (EOWNERDEAD), as long as some live process still has a handle
+//   open; a lock whose last handles went with its dead holder starts afresh;
 // - the owning thread may take it again and must release it as often; a thread that does
 //   not own it cannot release it (EPERM).
-// Set-up and tear-down of one segment are serialised by a lock on its first byte.
+//
+// The log appender creates, waits for, releases and closes a mutex for every line, so a
+// handle must be cheap. Each process therefore keeps the segments it has mapped in one
+// table: opening a name already in it is a look-up, and closing the last handle leaves
+// the mapping in place (the segment stays while any process maps it). That table plays
+// the part of the kernel's object table, which is process-wide by nature; it is guarded
+// by its own mutex, as handles are opened and closed on any thread. Mappings without
+// handles are kept for the most recently used names only, and given back at exit.
 #include "platform/named_mutex.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <pthread.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
+#include <cstdlib>
+#include <list>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/posix/named_mutex_segment.h"
 
 namespace vemtu::platform {
 namespace {
 
-constexpr std::uint32_t kReady = 0x56544d58;  // set once the mutex is initialised
-constexpr unsigned long kInfinite = 0xFFFFFFFFUL;
+using named_mutex_detail::SharedBlock;
 
-struct SharedBlock {
-  pthread_mutex_t mutex;
-  std::uint32_t ready;
+constexpr unsigned long kInfinite = 0xFFFFFFFFUL;
+// Mappings kept without handles: enough for the logs of a run and its locks.
+constexpr std::size_t kIdleMappings = 32;
+
+// One mapped segment of this process.
+struct Mapping {
+  std::string segment;
+  named_mutex_detail::Segment shared;
+  unsigned handles = 0;  // open handles of this process
+  int slot = -1;         // presence slot while handles > 0 (-1: counted as unlisted)
+  int slot_hint = 0;     // the slot to try first next time
+  bool idle = false;
+  std::list<Mapping*>::iterator idle_position;
 };
 
-// The segment name: a readable tail of the mutex name and a 64-bit FNV-1a hash of the
-// whole name, so that long names (log paths) that differ anywhere map to distinct locks.
-std::string SegmentName(const std::string& name) {
-  std::uint64_t hash = 14695981039346656037ULL;
-  for (unsigned char c : name) {
-    hash ^= c;
-    hash *= 1099511628211ULL;
+class MappingTable {
+ public:
+  static MappingTable& Instance() {
+    // Never destroyed: handles may still be closed while static objects are torn down.
+    static MappingTable* table = Create();
+    return *table;
   }
-  constexpr std::size_t kReadable = 40;
-  std::size_t from = name.size() > kReadable ? name.size() - kReadable : 0;
-  std::string result = "/vemtu-";
-  for (std::size_t i = from; i < name.size(); ++i) {
-    char c = name[i];
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                 (c >= '0' && c <= '9') || c == '_' || c == '.';
-    result += plain ? c : '-';
-  }
-  char hex[24];
-  std::snprintf(hex, sizeof hex, "-%016llx", static_cast<unsigned long long>(hash));
-  return result + hex;
-}
 
-// Takes (or drops) the set-up lock of the segment open on `fd`. Open-file-description
-// locks, so that two handles in one process exclude each other too.
-bool SetupLock(int fd, bool take) {
-  struct flock range = {};
-  range.l_type = take ? F_WRLCK : F_UNLCK;
-  range.l_whence = SEEK_SET;
-  range.l_start = 0;
-  range.l_len = 1;
-  while (fcntl(fd, take ? F_OFD_SETLKW : F_OFD_SETLK, &range) != 0) {
-    if (errno != EINTR) return false;
-  }
-  return true;
-}
-
-// True when `fd` still is the segment that `segment` names (a last user may have removed
-// it between our open and our set-up lock).
-bool StillNamed(int fd, const std::string& segment) {
-  int again = shm_open(segment.c_str(), O_RDWR | O_CLOEXEC, 0);
-  if (again < 0) return false;
-  struct stat a, b;
-  bool same = fstat(fd, &a) == 0 && fstat(again, &b) == 0 && a.st_ino == b.st_ino &&
-              a.st_dev == b.st_dev;
-  close(again);
-  return same;
-}
-
-bool InitMutex(pthread_mutex_t* mutex) {
-  pthread_mutexattr_t attr;
-  if (pthread_mutexattr_init(&attr) != 0) return false;
-  bool ok = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
-            pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
-            pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE) == 0 &&
-            pthread_mutex_init(mutex, &attr) == 0;
-  pthread_mutexattr_destroy(&attr);
-  return ok;
-}
-
-// Opens the segment, attaches to it and registers as one of its users. Returns the
-// mapped block, or nullptr with errno set; `fd` receives the open segment.
-SharedBlock* Attach(const std::string& segment, int& fd, bool& created) {
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    fd = shm_open(segment.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
-    if (!SetupLock(fd, true)) break;
-    if (!StillNamed(fd, segment)) {
-      close(fd);  // removed under us by its last user: open the new one
-      continue;
+  // The mapping of `segment` with one more handle; nullptr (errno set) when it cannot
+  // be mapped. `existed` tells whether another handle to it is open anywhere.
+  Mapping* Open(const std::string& segment, bool& existed) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Mapping* mapping;
+    auto found = mappings_.find(segment);
+    if (found != mappings_.end()) {
+      mapping = found->second.get();
+    } else {
+      auto fresh = std::make_unique<Mapping>();
+      fresh->segment = segment;
+      if (!named_mutex_detail::AttachSegment(segment, fresh->shared)) return nullptr;
+      mapping = fresh.get();
+      mappings_.emplace(segment, std::move(fresh));
     }
-    created = flock(fd, LOCK_EX | LOCK_NB) == 0;  // no other handle is open
-    void* map = MAP_FAILED;
-    struct stat st;
-    if (created) {
-      if (ftruncate(fd, sizeof(SharedBlock)) == 0) {
-        map = mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    existed = mapping->handles > 0;
+    if (mapping->handles++ == 0) {
+      if (mapping->idle) {
+        idle_.erase(mapping->idle_position);
+        mapping->idle = false;
       }
-    } else if (fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(SharedBlock))) {
-      map = mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    } else {
-      errno = EINVAL;
+      SharedBlock& block = *mapping->shared.block;
+      const std::uint64_t self = Identity();
+      mapping->slot = named_mutex_detail::RegisterPresence(block, self, mapping->slot_hint);
+      if (mapping->slot >= 0) mapping->slot_hint = mapping->slot;
+      // A holder that died, with nobody left who had it open, leaves no abandoned lock
+      // behind: the lock starts afresh, as a newly created one would. Looking costs one
+      // load; only a dead holder's lock costs more.
+      if (named_mutex_detail::HolderDied(block) &&
+          !named_mutex_detail::OtherProcessPresent(block, self)) {
+        named_mutex_detail::StartAfresh(block);
+      }
+      existed = !mapping->shared.created && named_mutex_detail::OtherSlotTaken(block, self);
+      mapping->shared.created = false;
     }
-    if (map == MAP_FAILED) break;
-    auto* block = static_cast<SharedBlock*>(map);
-    bool usable;
-    if (created) {
-      block->ready = 0;
-      usable = InitMutex(&block->mutex);
-      if (usable) block->ready = kReady;
-    } else {
-      usable = block->ready == kReady;
-    }
-    // Downgrading from exclusive cannot block: other openers only try exclusive while
-    // holding the set-up lock, which is ours.
-    if (!usable || flock(fd, LOCK_SH) != 0) {
-      int saved = usable ? errno : EINVAL;
-      munmap(map, sizeof(SharedBlock));
-      close(fd);
-      errno = saved;
-      return nullptr;
-    }
-    SetupLock(fd, false);
-    return block;
+    return mapping;
   }
-  int saved = errno;
-  if (fd >= 0) close(fd);
-  errno = saved ? saved : EAGAIN;
-  return nullptr;
-}
+
+  // Drops one handle of `mapping`; the mapping itself stays for a later Open.
+  void Close(Mapping* mapping) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (--mapping->handles > 0) return;
+    named_mutex_detail::ClearPresence(*mapping->shared.block, Identity(), mapping->slot);
+    mapping->slot = -1;
+    idle_.push_front(mapping);
+    mapping->idle_position = idle_.begin();
+    mapping->idle = true;
+    while (idle_.size() > kIdleMappings) DetachLocked(idle_.back());
+  }
+
+ private:
+  MappingTable() : owner_(getpid()) {}
+
+  static MappingTable* Create() {
+    auto* table = new MappingTable();
+    // A child made by fork has another identity, and must not find the table locked by
+    // a thread that does not exist in it.
+    pthread_atfork([] { Instance().mutex_.lock(); }, [] { Instance().mutex_.unlock(); },
+                   [] {
+                     MappingTable& self = Instance();
+                     self.identity_ = 0;
+                     self.mutex_.unlock();
+                   });
+    std::atexit([] { Instance().DetachIdle(); });
+    return table;
+  }
+
+  std::uint64_t Identity() {
+    if (identity_ == 0) identity_ = named_mutex_detail::CurrentProcessIdentity();
+    return identity_;
+  }
+
+  // At exit: the mappings without handles are given back, and segments that no other
+  // process maps are removed. Only the process that made the table does this; a forked
+  // child shares its parent's open segments.
+  void DetachIdle() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (getpid() != owner_) return;
+    while (!idle_.empty()) DetachLocked(idle_.back());
+  }
+
+  void DetachLocked(Mapping* mapping) {
+    idle_.erase(mapping->idle_position);
+    named_mutex_detail::DetachSegment(mapping->segment, mapping->shared);
+    mappings_.erase(mapping->segment);
+  }
+
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::unique_ptr<Mapping>> mappings_;
+  std::list<Mapping*> idle_;  // mappings without handles, most recently used first
+  std::uint64_t identity_ = 0;
+  const pid_t owner_;
+};
 
 }  // namespace
 
 struct NamedMutex::State {
-  std::string segment;
-  int fd = -1;
-  SharedBlock* block = nullptr;
+  Mapping* mapping = nullptr;
   std::atomic<unsigned long> held{0};  // successful waits through this handle not yet released
+
+  pthread_mutex_t* mutex() const { return &mapping->shared.block->mutex; }
 };
 
 NamedMutex::~NamedMutex() { Close(); }
@@ -173,12 +180,12 @@ NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
 NamedMutex NamedMutex::Create(const std::string& name) {
   NamedMutex result;
   auto state = std::make_unique<State>();
-  state->segment = SegmentName(name);
-  bool created = false;
-  state->block = Attach(state->segment, state->fd, created);
-  if (!state->block) return result;
+  bool existed = false;
+  state->mapping =
+      MappingTable::Instance().Open(named_mutex_detail::SegmentName(name), existed);
+  if (!state->mapping) return result;
   result.state_ = state.release();
-  errno = created ? 0 : EEXIST;  // as Windows reports an existing mutex
+  errno = existed ? EEXIST : 0;  // as Windows reports an existing mutex
   return result;
 }
 
@@ -189,7 +196,7 @@ WaitResult NamedMutex::Wait(unsigned long timeout_ms) {
     errno = EBADF;
     return WaitResult::kFailed;
   }
-  pthread_mutex_t* mutex = &state_->block->mutex;
+  pthread_mutex_t* mutex = state_->mutex();
   int rc;
   if (timeout_ms == 0) {
     rc = pthread_mutex_trylock(mutex);
@@ -230,7 +237,7 @@ bool NamedMutex::Release() {
     errno = EBADF;
     return false;
   }
-  int rc = pthread_mutex_unlock(&state_->block->mutex);
+  int rc = pthread_mutex_unlock(state_->mutex());
   if (rc != 0) {
     errno = rc;  // EPERM: the caller does not own it
     return false;
@@ -244,18 +251,12 @@ bool NamedMutex::Release() {
 void NamedMutex::Close() {
   if (!state_) return;
   int saved = errno;
-  // A handle closed while its thread still holds the lock releases it: the mapping goes
-  // away, and with it any way for the system to tell waiters of the holder's death.
-  while (state_->held > 0 && pthread_mutex_unlock(&state_->block->mutex) == 0) {
+  // A handle closed while its thread still holds the lock releases it, as the handle
+  // was the holder's only way to it.
+  while (state_->held > 0 && pthread_mutex_unlock(state_->mutex()) == 0) {
     --state_->held;
   }
-  if (SetupLock(state_->fd, true)) {
-    // Our shared lock turns exclusive only when no other handle is open: the last user
-    // removes the segment. (A refused upgrade drops our lock, which closing does anyway.)
-    if (flock(state_->fd, LOCK_EX | LOCK_NB) == 0) shm_unlink(state_->segment.c_str());
-  }
-  munmap(state_->block, sizeof(SharedBlock));
-  close(state_->fd);  // drops the set-up lock and the flock
+  MappingTable::Instance().Close(state_->mapping);
   delete state_;
   state_ = nullptr;
   errno = saved;

@@ -1,0 +1,72 @@
+// The shared part of a named mutex on Linux: a segment in shared memory named after the
+// mutex, holding a robust, process-shared, recursive pthread mutex and the list of the
+// processes that have handles open to it.
+//
+// Segment lifetime: every process that maps the segment keeps a shared flock on it; the
+// process that finds no other (the flock can be made exclusive) initialises the block,
+// and the last one to unmap it removes it. Set-up and tear-down of one segment are
+// serialised by an open-file-description lock on its first byte.
+//
+// Handles: a process keeps its identity (process id and start time) in one slot of the
+// block while it has at least one handle open. That costs no system call, and it lets a
+// process that opens a lock whose holder died, and that no live process has open any
+// more, start it afresh instead of reporting it abandoned.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace vemtu::platform::named_mutex_detail {
+
+constexpr int kPresenceSlots = 32;
+
+struct SharedBlock {
+  pthread_mutex_t mutex;
+  std::uint32_t ready;
+  // Handles of processes that found every slot taken: while not 0, a dead holder's lock
+  // is never started afresh (such a handle may belong to a live process).
+  std::atomic<std::uint32_t> unlisted;
+  // Identities of the processes with open handles; 0 marks a free slot.
+  std::atomic<std::uint64_t> present[kPresenceSlots];
+};
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free &&
+                  std::atomic<std::uint32_t>::is_always_lock_free,
+              "shared-memory counters must not need a lock");
+
+// The segment name: a readable tail of the mutex name and a 64-bit hash of the whole
+// name, so that long names (log paths) that differ anywhere map to distinct locks.
+std::string SegmentName(const std::string& name);
+
+struct Segment {
+  int fd = -1;
+  SharedBlock* block = nullptr;
+  bool created = false;  // no other process had it mapped: the block was initialised
+};
+
+// Opens or creates the segment and maps it; false with errno set when it cannot.
+bool AttachSegment(const std::string& name, Segment& segment);
+// Unmaps and closes it; the last process to do so removes it.
+void DetachSegment(const std::string& name, Segment& segment);
+
+// The calling process as stored in a slot: never 0. Reads /proc, so callers keep it.
+std::uint64_t CurrentProcessIdentity();
+
+// Takes a slot for `self` (trying `hint` first); the slot, or -1 when counted as unlisted.
+int RegisterPresence(SharedBlock& block, std::uint64_t self, int hint);
+void ClearPresence(SharedBlock& block, std::uint64_t self, int slot);
+// True when a live process other than `self` has a handle open (or may have).
+bool OtherProcessPresent(SharedBlock& block, std::uint64_t self);
+// True when any slot other than `self`'s is taken, dead processes included: no /proc.
+bool OtherSlotTaken(const SharedBlock& block, std::uint64_t self);
+
+// True when the last holder died holding the mutex and nobody has taken it since: the
+// kernel marks the mutex word so when it ends the dead thread's hold. One memory load.
+bool HolderDied(const SharedBlock& block);
+// Takes and hands back a mutex left by a dead holder, so the next waiter gets it as a
+// normal lock. Goes through the mutex itself, so it never breaks mutual exclusion.
+void StartAfresh(SharedBlock& block);
+
+}  // namespace vemtu::platform::named_mutex_detail
