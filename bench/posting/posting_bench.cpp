@@ -94,6 +94,7 @@ void BM_AgentPosts1000Files(benchmark::State& state) {
     state.ResumeTiming();
     vemtu::test::RunResult result = vemtu::test::RunAgent(folder.exe, {kCategory}, 600000);
     if (result.timed_out || !folder.Empty()) {
+      std::fprintf(stderr, "%s\n", vemtu::test::ReadFileBytes(folder.dir / ("agent/ApplicationLog/WebPost/WebPostExe/WebPost" + std::string(kCategory) + ".log")).c_str());
       state.SkipWithError("the run left files behind");
       break;
     }
