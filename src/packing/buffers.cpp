@@ -61,6 +61,15 @@ void ByteStore::AppendRepeated(char byte, std::size_t count) {
   size_ += count;
 }
 
+void ByteStore::Erase(std::size_t count) {
+  if (count >= size_) {
+    size_ = 0;
+    return;
+  }
+  std::memmove(data_, data_ + count, size_ - count);
+  size_ -= count;
+}
+
 char* ByteStore::Extend(std::size_t count) {
   if (count > kBufferLimit - size_) throw std::bad_alloc();
   if (size_ + count >= capacity_) Grow(size_ + count);

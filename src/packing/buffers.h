@@ -40,6 +40,8 @@ class ByteStore {
   char* Extend(std::size_t count);
   void Commit(std::size_t count) { size_ += count; }
   void Clear() { size_ = 0; }
+  // Removes the first `count` bytes.
+  void Erase(std::size_t count);
   // Keeps the first `size` bytes.
   void Truncate(std::size_t size) {
     if (size < size_) size_ = size;

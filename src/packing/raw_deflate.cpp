@@ -8,14 +8,14 @@ namespace vemtu::packing {
 namespace {
 
 // A z_stream set up for one direction, ended by the destructor.
-class Stream {
+class ZStream {
  public:
-  explicit Stream(bool deflating) : deflating_(deflating) {
+  explicit ZStream(bool deflating) : deflating_(deflating) {
     ok_ = deflating ? deflateInit2(&z_, kDeflateLevel, Z_DEFLATED, kDeflateWindowBits,
                                    kDeflateMemoryLevel, Z_DEFAULT_STRATEGY) == Z_OK
                     : inflateInit2(&z_, kDeflateWindowBits) == Z_OK;
   }
-  ~Stream() {
+  ~ZStream() {
     if (!ok_) return;
     if (deflating_) {
       deflateEnd(&z_);
@@ -23,8 +23,8 @@ class Stream {
       inflateEnd(&z_);
     }
   }
-  Stream(const Stream&) = delete;
-  Stream& operator=(const Stream&) = delete;
+  ZStream(const ZStream&) = delete;
+  ZStream& operator=(const ZStream&) = delete;
   bool ok() const { return ok_; }
   z_stream& z() { return z_; }
 
@@ -36,34 +36,50 @@ class Stream {
 
 }  // namespace
 
+struct RawDeflater::Stream {
+  Stream() : z(true) {}
+  ZStream z;
+};
+
+RawDeflater::RawDeflater(DataBuffer& out) : stream_(std::make_unique<Stream>()), out_(out) {
+  failed_ = !stream_->z.ok();
+}
+
+RawDeflater::~RawDeflater() = default;
+
+bool RawDeflater::Run(std::string_view data, bool finish) {
+  if (failed_) return false;
+  z_stream& z = stream_->z.z();
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  int status;
+  do {
+    char* block = out_.Extend(kDeflateOutputBlock);
+    z.next_out = reinterpret_cast<Bytef*>(block);
+    z.avail_out = static_cast<uInt>(kDeflateOutputBlock);
+    status = deflate(&z, finish ? Z_FINISH : Z_NO_FLUSH);
+    if (status == Z_STREAM_ERROR) {
+      failed_ = true;
+      return false;
+    }
+    out_.Commit(kDeflateOutputBlock - z.avail_out);
+  } while (z.avail_out == 0 || (finish && status != Z_STREAM_END));
+  if (finish && status != Z_STREAM_END) failed_ = true;
+  return !failed_;
+}
+
 bool DeflateRaw(std::string_view data, DataBuffer& out) {
-  Stream stream(true);
-  if (!stream.ok()) return false;
-  z_stream& z = stream.z();
-  std::size_t offset = 0;
-  for (;;) {
-    std::size_t read = std::min(kDeflateReadSize, data.size() - offset);
-    bool last = offset + read == data.size();
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + offset));
-    z.avail_in = static_cast<uInt>(read);
-    offset += read;
-    int flush = last ? Z_FINISH : Z_NO_FLUSH;
-    int status;
-    do {
-      char* block = out.Extend(kDeflateOutputBlock);
-      z.next_out = reinterpret_cast<Bytef*>(block);
-      z.avail_out = static_cast<uInt>(kDeflateOutputBlock);
-      status = deflate(&z, flush);
-      if (status == Z_STREAM_ERROR) return false;
-      out.Commit(kDeflateOutputBlock - z.avail_out);
-    } while (z.avail_out == 0 || (last && status != Z_STREAM_END));
-    if (last) return status == Z_STREAM_END;
+  RawDeflater deflater(out);
+  while (data.size() > kDeflateReadSize) {
+    if (!deflater.Feed(data.substr(0, kDeflateReadSize))) return false;
+    data.remove_prefix(kDeflateReadSize);
   }
+  return deflater.Finish(data);
 }
 
 bool InflateRaw(std::string_view data, std::string& out, std::size_t limit) {
   out.clear();
-  Stream stream(false);
+  ZStream stream(false);
   if (!stream.ok()) return false;
   z_stream& z = stream.z();
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));

@@ -1,6 +1,7 @@
 // DEFLATE without any wrapping (no zlib or gzip header, no trailer), as zlib makes it.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,28 @@ constexpr int kDeflateWindowBits = -15;  // window of 32768 bytes; negative: no 
 constexpr int kDeflateMemoryLevel = 8;
 constexpr std::size_t kDeflateReadSize = 60000;
 constexpr std::size_t kDeflateOutputBlock = 25000;
+
+// A raw deflate stream at level 6, memory level 8, default strategy, fed piece by piece;
+// its output is taken in blocks of at most 25000 bytes and appended to `out`.
+class RawDeflater {
+ public:
+  explicit RawDeflater(DataBuffer& out);
+  ~RawDeflater();
+  RawDeflater(const RawDeflater&) = delete;
+  RawDeflater& operator=(const RawDeflater&) = delete;
+
+  // Compresses one read without flushing. False once the compressor has failed.
+  bool Feed(std::string_view data) { return Run(data, false); }
+  // Compresses the last read with the finish flag and ends the stream.
+  bool Finish(std::string_view data) { return Run(data, true); }
+
+ private:
+  bool Run(std::string_view data, bool finish);
+  struct Stream;
+  std::unique_ptr<Stream> stream_;
+  DataBuffer& out_;
+  bool failed_ = false;
+};
 
 // Compresses `data` at level 6 with memory level 8 and the default strategy, fed in reads
 // of at most 60000 bytes (the finish flag with the last) and taken out in blocks of at

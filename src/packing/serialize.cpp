@@ -183,29 +183,35 @@ void AppendEscapedAttribute(std::string_view value, StringBuffer& out) {
 }
 
 void SerializeNode(const TreeNode& top, StringBuffer& out, int child_index, int depth,
-                   bool omit_declaration) {
+                   bool omit_declaration, SerialDrain* drain) {
+  const std::size_t threshold = drain ? drain->Threshold() : static_cast<std::size_t>(-1);
+  auto hand_on = [&] {
+    if (out.size() > threshold) drain->Drain(out);
+  };
   const TreeNode* node = &top;
   bool first = child_index == 0;
   bool omit = omit_declaration;
   for (;;) {
     // Going down: open the node and, when it has children, its first child next.
-    if (OpenElement(*node, out, first, depth, omit) && node->first_child) {
+    bool open = OpenElement(*node, out, first, depth, omit);
+    hand_on();
+    if (open && node->first_child) {
       node = node->first_child;
       first = true;
       omit = false;
       ++depth;
       continue;
     }
-    if (node->content.empty() && !node->has_children) {
-      // written whole as " />"
-    } else {
+    if (open) {
       CloseElement(*node, out, depth);
+      hand_on();
     }
     // Going up: close each parent whose last child is done, until a next sibling.
     while (node != &top && !node->next) {
       node = node->parent;
       --depth;
       CloseElement(*node, out, depth);
+      hand_on();
     }
     if (node == &top) return;
     node = node->next;

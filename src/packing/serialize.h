@@ -7,11 +7,22 @@
 
 namespace vemtu::packing {
 
-// Appends the serialisation of `node` and its subtree to `out`. For a tree's root the
-// declaration (unless `omit_declaration`), the stylesheet instructions and the prolog
-// text come first. Walks the tree without recursion.
+// Takes a serialisation in pieces as it is written, so that it need not be held whole.
+class SerialDrain {
+ public:
+  virtual ~SerialDrain() = default;
+  // Called whenever `out` holds more than Threshold() bytes; takes bytes from the front
+  // of `out` and leaves at least the last one there (the layout looks back at it).
+  virtual void Drain(StringBuffer& out) = 0;
+  virtual std::size_t Threshold() const = 0;
+};
+
+// Appends the serialisation of `node` and its subtree to `out`, handing it on to `drain`
+// in pieces when one is given. For a tree's root the declaration (unless
+// `omit_declaration`), the stylesheet instructions and the prolog text come first.
+// Walks the tree without recursion.
 void SerializeNode(const TreeNode& node, StringBuffer& out, int child_index, int depth,
-                   bool omit_declaration);
+                   bool omit_declaration, SerialDrain* drain = nullptr);
 
 // The escaping of element text and of attribute values.
 void AppendEscapedText(std::string_view text, StringBuffer& out);

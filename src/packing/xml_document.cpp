@@ -58,6 +58,26 @@ std::string DeclaredCharset(std::string_view bytes) {
   return std::string(rest.substr(0, end));
 }
 
+// Feeds a serialisation to the compressor in reads of exactly kDeflateReadSize bytes
+// while it is written; the rest goes with the finish flag.
+class DeflateDrain : public SerialDrain {
+ public:
+  explicit DeflateDrain(DataBuffer& out) : deflater_(out) {}
+  std::size_t Threshold() const override { return kDeflateReadSize; }
+  void Drain(StringBuffer& out) override {
+    std::size_t fed = 0;
+    while (out.size() - fed > kDeflateReadSize) {
+      deflater_.Feed(out.view().substr(fed, kDeflateReadSize));
+      fed += kDeflateReadSize;
+    }
+    out.Erase(fed);
+  }
+  bool Finish(const StringBuffer& rest) { return deflater_.Finish(rest.view()); }
+
+ private:
+  RawDeflater deflater_;
+};
+
 bool IsWideUnicode(unsigned code_page) {
   return code_page == kCodePageUtf16Le || code_page == kCodePageUtf16Be ||
          code_page == kCodePageUtf32Le || code_page == kCodePageUtf32Be;
@@ -323,13 +343,15 @@ bool XmlDocument::ZipTree() {
   if (!root_) return false;
   try {
     LogContext context(log_, "ZipTree");
+    // The serialisation goes to the compressor as it is written, in the same reads of
+    // 60000 bytes as from a whole buffer, so it is never held whole: one deflated entry
+    // of the serialised bytes is the payload, nothing else of an archive.
     DataBuffer compressed;
     {
-      StringBuffer serialized;
-      Serialize(serialized);
-      // The packed payload is one deflated entry of the serialised bytes, nothing else of
-      // an archive.
-      if (!DeflateRaw(serialized.view(), compressed)) {
+      DeflateDrain drain(compressed);
+      StringBuffer pending;
+      packing::SerializeNode(*root_, pending, 0, 0, false, &drain);
+      if (!drain.Finish(pending)) {
         log_.LogError("Failed to compress the document");
         return false;
       }
