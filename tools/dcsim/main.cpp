@@ -34,6 +34,17 @@ const char kUsage[] =
     "Rules: default | prefix=NAME | request=N, then reply=TEXT status=CODE page=TEXT\n"
     "       delay=MS drop times=N (escapes in texts: \\s \\t \\r \\n \\\\ \\xHH).\n";
 
+// A port number 0 to 65535 (0: any free port); exits with a message otherwise.
+int PortValue(const std::string& option, const std::string& text) {
+  char* end = nullptr;
+  long port = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || port < 0 || port > 65535) {
+    std::fprintf(stderr, "dcsim: %s needs a port number, not '%s'\n", option.c_str(), text.c_str());
+    std::exit(2);
+  }
+  return static_cast<int>(port);
+}
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "dcsim: %s\n", message.c_str());
   return 2;
@@ -56,9 +67,9 @@ int main(int argc, char** argv) {
     };
     if (arg == "--out") out = value();
     else if (arg == "--bind") options.bind_address = value();
-    else if (arg == "--http-port") options.http_port = std::atoi(value().c_str());
-    else if (arg == "--https-port") options.https_port = std::atoi(value().c_str());
-    else if (arg == "--proxy-port") options.proxy_port = std::atoi(value().c_str());
+    else if (arg == "--http-port") options.http_port = PortValue(arg, value());
+    else if (arg == "--https-port") options.https_port = PortValue(arg, value());
+    else if (arg == "--proxy-port") options.proxy_port = PortValue(arg, value());
     else if (arg == "--proxy-user") options.proxy_user = value();
     else if (arg == "--proxy-password") options.proxy_password = value();
     else if (arg == "--expect-query") options.expected_query = value();
