@@ -51,9 +51,7 @@ Simulator& Sim() {
 }
 
 // File `i`: odd numbers are "_Y_" XML files (packed by the agent), even ones plain text.
-std::string FileName(int i) {
-  return "B" + std::to_string(i) + (i % 2 ? "_Y_1.xml" : "_N_1.txt");
-}
+std::string FileName(int i) { return "B" + std::to_string(i) + (i % 2 ? "_Y_1.xml" : "_N_1.txt"); }
 std::string FileBody(int i) {
   std::string filler(kFileBytes, 'a' + i % 26);
   if (i % 2 == 0) return filler;
@@ -94,13 +92,17 @@ void BM_AgentPosts1000Files(benchmark::State& state) {
     state.ResumeTiming();
     vemtu::test::RunResult result = vemtu::test::RunAgent(folder.exe, {kCategory}, 600000);
     if (result.timed_out || !folder.Empty()) {
-      std::fprintf(stderr, "%s\n", vemtu::test::ReadFileBytes(folder.dir / ("agent/ApplicationLog/WebPost/WebPostExe/WebPost" + std::string(kCategory) + ".log")).c_str());
+      std::fprintf(stderr, "%s\n",
+                   vemtu::test::ReadFileBytes(folder.dir /
+                                              ("agent/ApplicationLog/WebPost/WebPostExe/WebPost" +
+                                               std::string(kCategory) + ".log"))
+                       .c_str());
       state.SkipWithError("the run left files behind");
       break;
     }
   }
-  state.counters["files_per_s"] =
-      benchmark::Counter(static_cast<double>(kFiles), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["files_per_s"] = benchmark::Counter(static_cast<double>(kFiles),
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
@@ -128,8 +130,8 @@ void BM_CurlLoopPosts1000Files(benchmark::State& state) {
       }
     }
   }
-  state.counters["files_per_s"] =
-      benchmark::Counter(static_cast<double>(kFiles), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["files_per_s"] = benchmark::Counter(static_cast<double>(kFiles),
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_AgentEmptyRun(benchmark::State& state) {
@@ -152,7 +154,12 @@ void BM_TrueCommand(benchmark::State& state) {
 }
 
 BENCHMARK(BM_AgentPosts1000Files)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_CurlLoopPosts1000Files)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_CurlLoopPosts1000Files)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 BENCHMARK(BM_AgentEmptyRun)->Unit(benchmark::kMillisecond)->Iterations(30)->UseRealTime();
 BENCHMARK(BM_TrueCommand)->Unit(benchmark::kMillisecond)->Iterations(30)->UseRealTime();
 

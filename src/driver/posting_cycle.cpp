@@ -45,8 +45,7 @@ constexpr std::size_t kListingFailureLimit = 3;
 void Post(PostingSession& session, const RoutingTable& routing, const std::string& pattern,
           const std::string& url, int pack_flag) {
   if (url.empty()) return;
-  PostMatchingFiles(session, routing, session.ctx.category_folder.str(), pattern, url,
-                    pack_flag);
+  PostMatchingFiles(session, routing, session.ctx.category_folder.str(), pattern, url, pack_flag);
 }
 
 void PriorityPass(PostingSession& session, RoutingTable& routing) {
@@ -137,8 +136,7 @@ void RunPostingCycle(RunContext& ctx, RoutingTable& routing) {
   winhttp.ZReadWriteDataSettings(ctx.config_ini_path.str());
   DeleteMatchingFiles(ctx.category_folder.str(), platform::NativePath("\\*.zip"));
 
-  PostingSession session(ctx, ctx.winhttp_available ? &winhttp : nullptr,
-                         StandardSendMethods());
+  PostingSession session(ctx, ctx.winhttp_available ? &winhttp : nullptr, StandardSendMethods());
   RunCategoryWork(session, routing);
 
   EndRunRecord(ctx);

@@ -6,8 +6,8 @@
 
 namespace vemtu {
 
-bool DispatchPost(PostingSession& session, const SendTarget& target,
-                  const std::string& report_path, bool pack_mode) {
+bool DispatchPost(PostingSession& session, const SendTarget& target, const std::string& report_path,
+                  bool pack_mode) {
   RunContext& ctx = session.ctx;
   const std::string log = ctx.transfer_log_path.str();
   for (const SendMethod& method : session.methods) {

@@ -25,10 +25,10 @@ struct PostingSession;
 
 // One row of the cascade.
 struct SendMethod {
-  int number;           // 1 to 7, the cascade order
-  const char* name;     // the send procedure it calls
+  int number;                                                       // 1 to 7, the cascade order
+  const char* name;                                                 // the send procedure it calls
   std::function<int(PostingSession&, const SendTarget&)> function;  // 1: accepted
-  bool needs_winhttp;   // skipped when WinHTTP could not be bound
+  bool needs_winhttp;  // skipped when WinHTTP could not be bound
 };
 
 constexpr std::size_t kSendMethodCount = 7;
@@ -47,16 +47,16 @@ struct PostingSession {
       : ctx(run), winhttp(connection), methods(std::move(table)) {}
 
   RunContext& ctx;
-  CZWinHTTPConnect* winhttp;      // may be null when WinHTTP is not available
+  CZWinHTTPConnect* winhttp;  // may be null when WinHTTP is not available
   SendMethodTable methods;
-  int last_post_method = 0;       // LastPostMethod: 0 none known, else 1 to 7
+  int last_post_method = 0;               // LastPostMethod: 0 none known, else 1 to 7
   unsigned long failure_pause_ms = 1000;  // pause after a file no method posted
 };
 
 // Tries the methods in order as the cascade rules say, writing one outcome entry per
 // attempted method to the current transfer log. In pack mode the source file
 // (`report_path`) is deleted after the success. True when a method succeeded.
-bool DispatchPost(PostingSession& session, const SendTarget& target,
-                  const std::string& report_path, bool pack_mode);
+bool DispatchPost(PostingSession& session, const SendTarget& target, const std::string& report_path,
+                  bool pack_mode);
 
 }  // namespace vemtu

@@ -56,9 +56,9 @@ bool ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::str
 }
 
 enum class PackOutcome {
-  kPacked,      // the packed copy is ready at the packed path
-  kFailed,      // packing failed: the source went to the Error folder
-  kEndOfCall,   // Status mode: the file could not be read; the call ends here
+  kPacked,     // the packed copy is ready at the packed path
+  kFailed,     // packing failed: the source went to the Error folder
+  kEndOfCall,  // Status mode: the file could not be read; the call ends here
 };
 
 PackOutcome Pack(const RunContext& ctx, bool status_mode, const std::string& folder,

@@ -42,12 +42,10 @@ bool SplitUrl(std::string_view url, UrlParts& parts) {
   return true;
 }
 
-std::string_view NamePrefix(std::string_view name) {
-  return name.substr(0, name.find('_'));
-}
+std::string_view NamePrefix(std::string_view name) { return name.substr(0, name.find('_')); }
 
-bool BuildRequestPath(const RunContext& ctx, std::string_view base_path,
-                      std::string_view prefix, PathText& request_path) {
+bool BuildRequestPath(const RunContext& ctx, std::string_view base_path, std::string_view prefix,
+                      PathText& request_path) {
   std::string path;
   if (!base_path.empty()) {
     path += base_path;
@@ -72,9 +70,8 @@ std::string PackedPath(std::string_view file_path) {
   std::size_t name_start = file_path.rfind(platform::kPathSeparator);
   name_start = name_start == std::string_view::npos ? 0 : name_start + 1;
   std::size_t dot = file_path.rfind('.');
-  std::string packed(file_path.substr(0, dot != std::string_view::npos && dot >= name_start
-                                             ? dot
-                                             : file_path.size()));
+  std::string packed(file_path.substr(
+      0, dot != std::string_view::npos && dot >= name_start ? dot : file_path.size()));
   std::string_view extension = file_path.substr(packed.size());
   if (EqualsIgnoreCase(extension, ".zip")) packed = file_path;
   packed += ".zip";
@@ -82,7 +79,8 @@ std::string PackedPath(std::string_view file_path) {
 }
 
 std::string TransferLogPath(const RunContext& ctx, std::string_view prefix) {
-  std::string path = ctx.exe_dir.str() + platform::NativePath("\\ApplicationLog\\WebPost\\WebPostExe\\tfr_");
+  std::string path =
+      ctx.exe_dir.str() + platform::NativePath("\\ApplicationLog\\WebPost\\WebPostExe\\tfr_");
   path += prefix;
   path += ".log";
   return Fits(path.size()) ? path : std::string();

@@ -34,8 +34,8 @@ std::string_view NamePrefix(std::string_view name);
 
 // base path + "/" (when not empty) + "tfr_" + prefix + ".asp?mmid=..&sid=..&rid=..&rty=..",
 // the values as read from the agent INI. False when it would not fit in 359 characters.
-bool BuildRequestPath(const RunContext& ctx, std::string_view base_path,
-                      std::string_view prefix, PathText& request_path);
+bool BuildRequestPath(const RunContext& ctx, std::string_view base_path, std::string_view prefix,
+                      PathText& request_path);
 
 // The file path with its extension (from the last "." of the file name) replaced by
 // ".zip"; a name without "." gets ".zip" appended, so the copy always stays beside its

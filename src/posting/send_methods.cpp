@@ -19,16 +19,16 @@ SendMethodTable StandardSendMethods() {
       {1, "SendWinHTTPPOST",
        [](PostingSession& s, const SendTarget& t) {
          return WithWinHttp(s, [&](CZWinHTTPConnect& w) {
-           return SendWinHTTPPOST(s.ctx, w, t.host, t.request_path, t.scheme, t.file_path,
-                                  nullptr, nullptr, t.port);
+           return SendWinHTTPPOST(s.ctx, w, t.host, t.request_path, t.scheme, t.file_path, nullptr,
+                                  nullptr, t.port);
          });
        },
        true},
       {2, "SendProxyWinHTTPPOST",
        [](PostingSession& s, const SendTarget& t) {
          return WithWinHttp(s, [&](CZWinHTTPConnect& w) {
-           return SendProxyWinHTTPPOST(s.ctx, w, t.host, t.request_path, t.scheme,
-                                       t.file_path, nullptr, nullptr, t.port, 0);
+           return SendProxyWinHTTPPOST(s.ctx, w, t.host, t.request_path, t.scheme, t.file_path,
+                                       nullptr, nullptr, t.port, 0);
          });
        },
        true},
@@ -43,15 +43,15 @@ SendMethodTable StandardSendMethods() {
       {4, "SendProxyWinHTTPPOST",
        [](PostingSession& s, const SendTarget& t) {
          return WithWinHttp(s, [&](CZWinHTTPConnect& w) {
-           return SendProxyWinHTTPPOST(s.ctx, w, t.host, t.request_path, t.scheme,
-                                       t.file_path, nullptr, nullptr, t.port, 1);
+           return SendProxyWinHTTPPOST(s.ctx, w, t.host, t.request_path, t.scheme, t.file_path,
+                                       nullptr, nullptr, t.port, 1);
          });
        },
        true},
       {5, "SendPOST",
        [](PostingSession& s, const SendTarget& t) {
-         return SendPOST(s.ctx, t.host, t.request_path, t.scheme, t.file_path, nullptr,
-                         nullptr, t.port);
+         return SendPOST(s.ctx, t.host, t.request_path, t.scheme, t.file_path, nullptr, nullptr,
+                         t.port);
        },
        false},
       {6, "SendProxyPOST",
@@ -62,8 +62,8 @@ SendMethodTable StandardSendMethods() {
        false},
       {7, "SendDefaultProxyPOST",
        [](PostingSession& s, const SendTarget& t) {
-         return SendDefaultProxyPOST(s.ctx, t.host, t.request_path, t.scheme, t.file_path,
-                                     nullptr, nullptr, t.port);
+         return SendDefaultProxyPOST(s.ctx, t.host, t.request_path, t.scheme, t.file_path, nullptr,
+                                     nullptr, t.port);
        },
        false},
   }};

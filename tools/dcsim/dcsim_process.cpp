@@ -81,9 +81,8 @@ bool DcsimProcess::Start(const std::string& exe, const std::string& out,
   while (std::chrono::steady_clock::now() < deadline) {
     std::ifstream in(ports_file);
     std::string line;
-    if (std::getline(in, line) &&
-        std::sscanf(line.c_str(), "http=%d https=%d proxy=%d", &http_port, &https_port,
-                    &proxy_port) == 3)
+    if (std::getline(in, line) && std::sscanf(line.c_str(), "http=%d https=%d proxy=%d", &http_port,
+                                              &https_port, &proxy_port) == 3)
       return true;
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {

@@ -65,19 +65,32 @@ int main(int argc, char** argv) {
       }
       return argv[++i];
     };
-    if (arg == "--out") out = value();
-    else if (arg == "--bind") options.bind_address = value();
-    else if (arg == "--http-port") options.http_port = PortValue(arg, value());
-    else if (arg == "--https-port") options.https_port = PortValue(arg, value());
-    else if (arg == "--proxy-port") options.proxy_port = PortValue(arg, value());
-    else if (arg == "--proxy-user") options.proxy_user = value();
-    else if (arg == "--proxy-password") options.proxy_password = value();
-    else if (arg == "--expect-query") options.expected_query = value();
-    else if (arg == "--script") options.script_file = value();
-    else if (arg == "--cert") options.cert_file = value();
-    else if (arg == "--key") options.key_file = value();
-    else if (arg == "--cert-out") options.cert_out = value();
-    else if (arg == "--ports-file") ports_file = value();
+    if (arg == "--out")
+      out = value();
+    else if (arg == "--bind")
+      options.bind_address = value();
+    else if (arg == "--http-port")
+      options.http_port = PortValue(arg, value());
+    else if (arg == "--https-port")
+      options.https_port = PortValue(arg, value());
+    else if (arg == "--proxy-port")
+      options.proxy_port = PortValue(arg, value());
+    else if (arg == "--proxy-user")
+      options.proxy_user = value();
+    else if (arg == "--proxy-password")
+      options.proxy_password = value();
+    else if (arg == "--expect-query")
+      options.expected_query = value();
+    else if (arg == "--script")
+      options.script_file = value();
+    else if (arg == "--cert")
+      options.cert_file = value();
+    else if (arg == "--key")
+      options.key_file = value();
+    else if (arg == "--cert-out")
+      options.cert_out = value();
+    else if (arg == "--ports-file")
+      ports_file = value();
     else if (arg == "--rule") {
       if (!script.AddFixed(value(), error)) return Fail(error);
     } else if (arg == "--help" || arg == "-h") {

@@ -86,14 +86,23 @@ bool DecodeBase64(const std::string& text, std::string& bytes) {
   int bits = 0, padding = 0;
   for (unsigned char c : text) {
     int v;
-    if (c >= 'A' && c <= 'Z') v = c - 'A';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') v = c - '0' + 52;
-    else if (c == '+') v = 62;
-    else if (c == '/') v = 63;
-    else if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
-    else if (c == '=') { ++padding; continue; }
-    else return false;
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+')
+      v = 62;
+    else if (c == '/')
+      v = 63;
+    else if (c == '\r' || c == '\n' || c == ' ' || c == '\t')
+      continue;
+    else if (c == '=') {
+      ++padding;
+      continue;
+    } else
+      return false;
     if (padding) return false;  // data after padding
     buffer = (buffer << 6) | static_cast<unsigned>(v);
     bits += 6;

@@ -44,10 +44,18 @@ std::string Unescape(const std::string& text) {
     }
     char c = text[++i];
     switch (c) {
-      case 's': out += ' '; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case 'n': out += '\n'; break;
+      case 's':
+        out += ' ';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 'n':
+        out += '\n';
+        break;
       case 'x':
         if (i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
           out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
@@ -56,7 +64,9 @@ std::string Unescape(const std::string& text) {
           out += "\\x";
         }
         break;
-      default: out += c; break;
+      default:
+        out += c;
+        break;
     }
   }
   return out;
@@ -67,10 +77,18 @@ std::string Escape(const std::string& text) {
   std::string out;
   for (unsigned char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           out += "\\x";
@@ -178,9 +196,12 @@ Reply ReplyScript::Choose(unsigned long number, const std::string& prefix) {
   auto matches = [&](const Rule& r, Rule::Selector kind) {
     if (r.selector != kind || r.times == 0) return false;
     switch (kind) {
-      case Rule::Selector::kRequest: return r.number == number;
-      case Rule::Selector::kPrefix: return SameIgnoringCase(r.prefix, prefix);
-      case Rule::Selector::kDefault: return true;
+      case Rule::Selector::kRequest:
+        return r.number == number;
+      case Rule::Selector::kPrefix:
+        return SameIgnoringCase(r.prefix, prefix);
+      case Rule::Selector::kDefault:
+        return true;
     }
     return false;
   };

@@ -24,9 +24,8 @@ static void WriteWhole(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-void RequestStore::Record(unsigned long number, const Received& request,
-                          const std::string& prefix, int status, const std::string& reply,
-                          bool dropped) {
+void RequestStore::Record(unsigned long number, const Received& request, const std::string& prefix,
+                          int status, const std::string& reply, bool dropped) {
   char stem[32];
   std::snprintf(stem, sizeof stem, "%06lu", number);
   std::string base = folder_ + "/" + stem;

@@ -13,7 +13,7 @@
 namespace dcsim {
 
 struct Received {
-  std::string via;     // "http", "https", "proxy" (absolute form) or "tunnel" (CONNECT)
+  std::string via;  // "http", "https", "proxy" (absolute form) or "tunnel" (CONNECT)
   std::string head;
   std::string method;
   std::string target;  // origin form: path and query
@@ -28,8 +28,8 @@ class RequestStore {
   unsigned long Next();
   // Writes the request's files and its index line before the reply is sent, so that a
   // reply the client saw always has its record.
-  void Record(unsigned long number, const Received& request, const std::string& prefix,
-              int status, const std::string& reply, bool dropped);
+  void Record(unsigned long number, const Received& request, const std::string& prefix, int status,
+              const std::string& reply, bool dropped);
 
  private:
   std::string folder_;

@@ -208,17 +208,28 @@ class Reader {
 
 const char* ReasonPhrase(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 407: return "Proxy Authentication Required";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 407:
+      return "Proxy Authentication Required";
+    case 500:
+      return "Internal Server Error";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
   }
 }
 
@@ -328,8 +339,10 @@ struct Server::Impl {
           // Read the body first: a client still sending it would otherwise meet a reset.
           // A client waiting for "100 Continue" gets the refusal at once and a closed line.
           std::string ignored;
-          if (expect_continue) keep_alive = false;
-          else if (!reader.ReadBody(request, ignored)) return;
+          if (expect_continue)
+            keep_alive = false;
+          else if (!reader.ReadBody(request, ignored))
+            return;
         }
         if (!stream.WriteAll(ResponseHead(407, kPage.size(), keep_alive, challenge) + kPage) ||
             !keep_alive)
@@ -370,7 +383,8 @@ struct Server::Impl {
       store.Record(number, received, check.prefix, reply.status, reply.body, reply.drop);
       if (reply.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delay_ms));
       if (reply.drop) return;
-      if (!stream.WriteAll(ResponseHead(reply.status, reply.body.size(), keep_alive) + reply.body) ||
+      if (!stream.WriteAll(ResponseHead(reply.status, reply.body.size(), keep_alive) +
+                           reply.body) ||
           !keep_alive)
         return;
     }
@@ -379,7 +393,9 @@ struct Server::Impl {
   void Connection(int fd, PortKind kind) {
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    struct timeval idle {60, 0};
+    struct timeval idle {
+      60, 0
+    };
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
     if (kind == PortKind::kHttps) {
       TlsStream stream(tls, fd);

@@ -12,16 +12,16 @@ namespace dcsim {
 
 struct ServerOptions {
   std::string bind_address = "127.0.0.1";
-  int http_port = 0;     // 0: any free port
+  int http_port = 0;  // 0: any free port
   int https_port = 0;
   int proxy_port = 0;
-  std::string proxy_user;      // empty: the proxy asks for no credentials
+  std::string proxy_user;  // empty: the proxy asks for no credentials
   std::string proxy_password;
   std::string expected_query;  // empty: any query with the four keys in order
   std::string cert_file;       // PEM; both empty: a self-signed certificate is made
   std::string key_file;
-  std::string cert_out;        // where to write the certificate in use (PEM), if set
-  std::string script_file;     // reread whenever it changes
+  std::string cert_out;     // where to write the certificate in use (PEM), if set
+  std::string script_file;  // reread whenever it changes
 };
 
 struct Ports {

@@ -17,9 +17,7 @@ void AgentScenario::SetUp() {
   fs::create_directories(agent_ + "/Configuration/WebPost");
 }
 
-void AgentScenario::TearDown() {
-  sim_.Stop();
-}
+void AgentScenario::TearDown() { sim_.Stop(); }
 
 void AgentScenario::StartDcsim(const std::vector<std::string>& extra) {
   std::string error;
@@ -33,20 +31,25 @@ std::string AgentScenario::BaseUrl(const std::string& path) const {
 
 void AgentScenario::WriteAgentIni(const std::string& primary, const std::string& secondary,
                                   const std::string& proxy_ip, const std::string& proxy_port,
-                                  const std::string& proxy_user, const std::string& proxy_password) {
+                                  const std::string& proxy_user,
+                                  const std::string& proxy_password) {
   WriteFileBytes(agent_ + "/KOLTMobile.INI",
                  "[MACHINE_INFO]\r\nDCRegId=R1\r\nAgentType=T1\r\n"
                  "[CONTROLLER_INFO]\r\nMemberId=M1\r\nSiteId=S1\r\n"
-                 "[DCConnURL]\r\nControllerPSite=" + primary + "\r\nControllerSSite=" + secondary +
+                 "[DCConnURL]\r\nControllerPSite=" +
+                     primary + "\r\nControllerSSite=" + secondary +
                      "\r\n[ProxySettings]\r\nProxyIP=" + proxy_ip + "\r\nProxyPort=" + proxy_port +
-                     "\r\nProxyUserName=" + proxy_user + "\r\nProxyPassword=" + proxy_password + "\r\n");
+                     "\r\nProxyUserName=" + proxy_user + "\r\nProxyPassword=" + proxy_password +
+                     "\r\n");
 }
 
 void AgentScenario::WriteConfigFile(const std::string& name, const std::string& text) {
   WriteFileBytes(agent_ + "/Configuration/WebPost/" + name, text);
 }
 
-std::string AgentScenario::Folder(const std::string& category) const { return agent_ + "/" + category; }
+std::string AgentScenario::Folder(const std::string& category) const {
+  return agent_ + "/" + category;
+}
 std::string AgentScenario::File(const std::string& category, const std::string& name) const {
   return Folder(category) + "/" + name;
 }
@@ -68,7 +71,8 @@ std::string AgentScenario::RunLog(const std::string& category) const {
   return agent_ + "/ApplicationLog/WebPost/WebPostExe/WebPost" + category + ".log";
 }
 
-std::string AgentScenario::CategoryIniValue(const std::string& category, const std::string& key) const {
+std::string AgentScenario::CategoryIniValue(const std::string& category,
+                                            const std::string& key) const {
   return platform::GetProfileText(agent_ + "/Configuration/WebPost/Vemtu" + category + ".INI",
                                   "WebPostCycles", category + key, "<missing>", 99);
 }

@@ -79,7 +79,8 @@ TEST_F(KilledRun, EveryFileIsAcknowledgedOrStillPresent) {
     ASSERT_FALSE(WaitAgent(pid, 10000).timed_out);
     std::set<int> acknowledged = Acknowledged(), present = StillPresent();
     for (int n = 0; n < next_; ++n) {
-      ASSERT_TRUE(acknowledged.count(n) || present.count(n)) << "file " << n << " lost in round " << round;
+      ASSERT_TRUE(acknowledged.count(n) || present.count(n))
+          << "file " << n << " lost in round " << round;
     }
   }
   // How much the killed runs got done, for the record.

@@ -35,8 +35,10 @@ TEST(DcsimTarget, AcceptsTheFourKeysInOrderAndNamesThePrefix) {
       EXPECT_EQ(check.prefix, c.prefix) << c.target;
     }
   }
-  EXPECT_EQ(CheckTarget("/tfr_A.asp?mmid=M&sid=S&rid=R&rty=T", "mmid=M&sid=S&rid=R&rty=T").status, 200);
-  EXPECT_EQ(CheckTarget("/tfr_A.asp?mmid=M&sid=S&rid=R&rty=X", "mmid=M&sid=S&rid=R&rty=T").status, 400);
+  EXPECT_EQ(CheckTarget("/tfr_A.asp?mmid=M&sid=S&rid=R&rty=T", "mmid=M&sid=S&rid=R&rty=T").status,
+            200);
+  EXPECT_EQ(CheckTarget("/tfr_A.asp?mmid=M&sid=S&rid=R&rty=X", "mmid=M&sid=S&rid=R&rty=T").status,
+            400);
 }
 
 TEST(DcsimTarget, AbsoluteFormBecomesOriginForm) {
@@ -82,7 +84,8 @@ std::string Base64Lines(const std::string& bytes) {
 }
 
 TEST(DcsimUnpack, RestoresTheInnerTextOfAPackedDocument) {
-  std::string inner = "\r\n<PSTAT>\r\n    <regid>R1</regid>\r\n    <data><![CDATA[x]]></data>\r\n</PSTAT>\r\n";
+  std::string inner =
+      "\r\n<PSTAT>\r\n    <regid>R1</regid>\r\n    <data><![CDATA[x]]></data>\r\n</PSTAT>\r\n";
   for (int repeat : {1, 40}) {
     std::string text;
     for (int i = 0; i < repeat; ++i) text += inner;
@@ -103,8 +106,8 @@ TEST(DcsimUnpack, PlainAndDamagedBodiesAreNotPacked) {
       "<a>plain</a>",
       "<a><![CDATA[not base64 at all!]]></a>",
       "<a><![CDATA[" + good.substr(0, good.size() / 2) + "]]></a>",  // stream cut short
-      "<a><![CDATA[" + good,                                          // no end of section
-      "<a><![CDATA[eJzLSM3JyVcozy/KSQEAGgQEXQ==]]></a>",               // zlib-wrapped
+      "<a><![CDATA[" + good,                                         // no end of section
+      "<a><![CDATA[eJzLSM3JyVcozy/KSQEAGgQEXQ==]]></a>",             // zlib-wrapped
   };
   for (const auto& body : bodies) EXPECT_FALSE(UnpackDocument(body, unpacked)) << body;
 }
@@ -113,7 +116,8 @@ TEST(DcsimRules, ParseSelectorsAndSettings) {
   Rule rule;
   bool is_rule = false;
   std::string error;
-  ASSERT_TRUE(ParseRule("prefix=ABC status=500 page=<b>down</b>\\s! delay=20 times=2", rule, is_rule, error));
+  ASSERT_TRUE(ParseRule("prefix=ABC status=500 page=<b>down</b>\\s! delay=20 times=2", rule,
+                        is_rule, error));
   EXPECT_TRUE(is_rule);
   EXPECT_EQ(rule.selector, Rule::Selector::kPrefix);
   EXPECT_EQ(rule.prefix, "ABC");
@@ -137,7 +141,8 @@ TEST(DcsimRules, ParseSelectorsAndSettings) {
 TEST(DcsimRules, RequestRuleWinsOverPrefixWhichWinsOverDefault) {
   ReplyScript script;
   std::string error;
-  ASSERT_TRUE(script.Load("default reply=D\nprefix=abc reply=P times=1\nrequest=2 reply=N\n", error));
+  ASSERT_TRUE(
+      script.Load("default reply=D\nprefix=abc reply=P times=1\nrequest=2 reply=N\n", error));
   EXPECT_EQ(script.Choose(1, "ABC").body, "P");  // prefix compared without case
   EXPECT_EQ(script.Choose(2, "ABC").body, "N");
   EXPECT_EQ(script.Choose(3, "ABC").body, "D");  // the prefix rule was used up

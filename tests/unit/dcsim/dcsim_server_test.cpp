@@ -54,7 +54,8 @@ class DcsimServer : public ::testing::Test {
  protected:
   void Start(const std::vector<std::string>& extra) {
     std::string error;
-    ASSERT_TRUE(sim_.Start(vemtu::test::EnvOr("VEMTU_BIN", ".") + "/dcsim", dir_ / "out", extra, error))
+    ASSERT_TRUE(
+        sim_.Start(vemtu::test::EnvOr("VEMTU_BIN", ".") + "/dcsim", dir_ / "out", extra, error))
         << error;
   }
   std::string Http(const std::string& page) {
@@ -83,12 +84,16 @@ TEST_F(DcsimServer, StoresEachRequestAndAnswersOneByDefault) {
   EXPECT_EQ(index[1].body_bytes, big.size());
   EXPECT_EQ(ReadFileBytes(dir_ / "out/000001.body"), "first");
   EXPECT_EQ(ReadFileBytes(dir_ / "out/000002.body"), big);
-  EXPECT_EQ(ReadFileBytes(dir_ / "out/000001.head").rfind("POST /dc/tfr_ABC.asp?mmid=M&sid=S&rid=R&rty=T HTTP/1.1\r\n", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(dir_ / "out/000001.head")
+                .rfind("POST /dc/tfr_ABC.asp?mmid=M&sid=S&rid=R&rty=T HTTP/1.1\r\n", 0),
+            0u);
 }
 
 TEST_F(DcsimServer, RepliesFollowTheRulesAndTheScriptFileAsItChanges) {
   std::string script = dir_ / "rules.txt";
-  WriteFileBytes(script, "prefix=ZERO reply=0\nprefix=PAGE status=404 page=gone\nrequest=3 reply=hello\\sthere\n");
+  WriteFileBytes(
+      script,
+      "prefix=ZERO reply=0\nprefix=PAGE status=404 page=gone\nrequest=3 reply=hello\\sthere\n");
   Start({"--script", script, "--rule", "prefix=SLOW delay=300", "--rule", "prefix=DROP drop"});
   EXPECT_EQ(Post(Http("/tfr_ZERO.asp"), "a").body, "0");
   Answer page = Post(Http("/tfr_PAGE.asp"), "a");
@@ -130,8 +135,9 @@ TEST_F(DcsimServer, ProxyDemandsCredentialsAndReachesAHostThatDoesNotResolve) {
 TEST_F(DcsimServer, ExpectedQueryIsCheckedByteForByte) {
   Start({"--expect-query", "mmid=M&sid=S&rid=R&rty=T"});
   EXPECT_EQ(Post(Http("/tfr_A.asp"), "x").body, "1");
-  Answer other = Post("http://127.0.0.1:" + std::to_string(sim_.http_port) +
-                          "/tfr_A.asp?mmid=M&sid=S&rid=R&rty=U", "x");
+  Answer other = Post(
+      "http://127.0.0.1:" + std::to_string(sim_.http_port) + "/tfr_A.asp?mmid=M&sid=S&rid=R&rty=U",
+      "x");
   EXPECT_EQ(other.status, 400);
 }
 

@@ -71,8 +71,8 @@ TEST_F(DispatchPostTest, SuccessResetsTheWatchdogCounterAndLogsOnce) {
   results = {{1, 1}};
   EXPECT_TRUE(PostOne());
   EXPECT_EQ(SentNumbers(), (std::vector<int>{1}));
-  EXPECT_EQ(platform::GetProfileText(ctx.category_ini_path.str(), "WebPostCycles",
-                                     "AlertTktCycle", "", 99),
+  EXPECT_EQ(platform::GetProfileText(ctx.category_ini_path.str(), "WebPostCycles", "AlertTktCycle",
+                                     "", 99),
             "0");
   EXPECT_EQ(WithoutTimestamps(ReadFileBytes(TransferLog("P"))),
             LogLine("MSG: Successfully WebPosted File", Category("P_1.xml")));

@@ -131,7 +131,8 @@ TEST_F(PostMatchingFilesTest, AlertTktPacksOnlyTheYNamesWhenTheFlagIsOff) {
   Run(0);
   ASSERT_EQ(sends.size(), 3u);
   for (const auto& s : sends) {
-    bool packed = s.file_path.size() > 4 && s.file_path.compare(s.file_path.size() - 4, 4, ".zip") == 0;
+    bool packed =
+        s.file_path.size() > 4 && s.file_path.compare(s.file_path.size() - 4, 4, ".zip") == 0;
     bool y = s.file_path.find("_N_") == std::string::npos;
     EXPECT_EQ(packed, y) << s.file_path;
     if (packed) {

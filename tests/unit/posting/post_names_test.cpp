@@ -75,7 +75,8 @@ TEST(PostNames, PrefixPackedPathLogAndDisplay) {
 
   RunContext ctx;
   ctx.exe_dir = "E";
-  EXPECT_EQ(TransferLogPath(ctx, ""), platform::NativePath("E\\ApplicationLog\\WebPost\\WebPostExe\\tfr_.log"));
+  EXPECT_EQ(TransferLogPath(ctx, ""),
+            platform::NativePath("E\\ApplicationLog\\WebPost\\WebPostExe\\tfr_.log"));
   EXPECT_EQ(TransferLogPath(ctx, std::string(400, 'p')), "");
   EXPECT_EQ(DisplayUrl("http://h/dc", "P"), "http://h/dc/tfr_P.asp");
   EXPECT_EQ(DisplayUrl(std::string(400, 'u'), "P").size(), 359u);

@@ -24,7 +24,8 @@ std::vector<std::string> Offers(const std::string& log) {
 
 class PassesTest : public ::testing::Test, public PostingFixture {
  protected:
-  explicit PassesTest(const std::string& category) : PostingFixture(category), session(ctx, nullptr, FakeMethods()) {
+  explicit PassesTest(const std::string& category)
+      : PostingFixture(category), session(ctx, nullptr, FakeMethods()) {
     session.failure_pause_ms = 0;
     ctx.primary_site_url = "http://p";
     ctx.secondary_site_url = "http://s";
@@ -48,7 +49,8 @@ TEST_F(AlertPassesTest, EveryPatternGoesToThePrimaryThenTheSecondarySiteStepBySt
   RunCategoryWork(session, routing);
   std::vector<std::string> expected;
   auto add = [&](const char* site, std::initializer_list<const char*> names) {
-    for (const char* name : names) expected.push_back(std::string("http://") + site + "/tfr_A.asp " + name);
+    for (const char* name : names)
+      expected.push_back(std::string("http://") + site + "/tfr_A.asp " + name);
   };
   for (const char* site : {"p", "s"}) add(site, {"A_N_1.txt", "A_N_2.xml"});  // step 1
   for (const char* site : {"p", "s"}) add(site, {"A_Y_3.txt", "A_Y_4.xml"});  // step 2

@@ -59,20 +59,23 @@ class PostingFixture {
   SendMethodTable FakeMethods() {
     SendMethodTable table;
     for (int n = 1; n <= 7; ++n) {
-      table[static_cast<std::size_t>(n - 1)] = SendMethod{
-          n, "fake",
-          [this, n](PostingSession&, const SendTarget& target) {
-            sends.push_back({n, target.file_path, ReadFileBytes(target.file_path), target.request_path});
-            int result = results.count(n) ? results[n] : 0;
-            if (result == 1) std::filesystem::remove(target.file_path);
-            return result;
-          },
-          n <= 4};
+      table[static_cast<std::size_t>(n - 1)] =
+          SendMethod{n, "fake",
+                     [this, n](PostingSession&, const SendTarget& target) {
+                       sends.push_back({n, target.file_path, ReadFileBytes(target.file_path),
+                                        target.request_path});
+                       int result = results.count(n) ? results[n] : 0;
+                       if (result == 1) std::filesystem::remove(target.file_path);
+                       return result;
+                     },
+                     n <= 4};
     }
     return table;
   }
 
-  std::string Category(const std::string& name) const { return Join(ctx.category_folder.str(), name); }
+  std::string Category(const std::string& name) const {
+    return Join(ctx.category_folder.str(), name);
+  }
   std::string Error(const std::string& name) const { return Join(ctx.error_folder.str(), name); }
   std::string TransferLog(const std::string& prefix) const {
     return Join(Join(Join(Join(ctx.exe_dir.str(), "ApplicationLog"), "WebPost"), "WebPostExe"),
