@@ -14,7 +14,8 @@
 // the mapping in place (the segment stays while any process maps it). That table plays
 // the part of the kernel's object table, which is process-wide by nature; it is guarded
 // by its own mutex, as handles are opened and closed on any thread. Mappings without
-// handles are kept for the most recently used names only, and given back at exit.
+// handles are kept for the most recently used names only, and given back at exit; the
+// first lock a process opens removes the segments that killed processes left behind.
 #include "platform/named_mutex.h"
 
 #include <errno.h>
@@ -37,8 +38,10 @@ namespace {
 using named_mutex_detail::SharedBlock;
 
 constexpr unsigned long kInfinite = 0xFFFFFFFFUL;
-// Mappings kept without handles: enough for the logs of a run and its locks.
-constexpr std::size_t kIdleMappings = 32;
+// Mappings kept without handles: enough for a run's log, the transfer log in use and
+// its locks. A killed process leaves its kept segments behind until the next process
+// sweeps them, so this stays small.
+constexpr std::size_t kIdleMappings = 8;
 
 // One mapped segment of this process.
 struct Mapping {
@@ -123,6 +126,9 @@ class MappingTable {
                      self.mutex_.unlock();
                    });
     std::atexit([] { Instance().DetachIdle(); });
+    // Processes killed with locks kept (a stuck run ended by its successor) never
+    // removed their segments: this process's first lock sweeps them.
+    named_mutex_detail::RemoveUnusedSegments();
     return table;
   }
 

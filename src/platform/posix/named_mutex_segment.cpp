@@ -2,6 +2,7 @@
 // that record which processes have handles open.
 #include "platform/posix/named_mutex_segment.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/futex.h>
@@ -18,8 +19,7 @@
 namespace vemtu::platform::named_mutex_detail {
 namespace {
 
-// Set once the block is initialised; it names the layout, so that a build with another
-// layout refuses the segment instead of misreading it.
+// Set once the block is initialised.
 constexpr std::uint32_t kReady = 0x56544d32;
 
 // A process identity: the start time (clock ticks since boot) above the process id.
@@ -27,15 +27,23 @@ constexpr std::uint32_t kReady = 0x56544d32;
 constexpr int kPidBits = 23;
 constexpr std::uint64_t kPidMask = (std::uint64_t{1} << kPidBits) - 1;
 
-// Takes (or drops) the set-up lock of the segment open on `fd`. Open-file-description
-// locks, so that two attaches in one process exclude each other too.
-bool SetupLock(int fd, bool take) {
+// Shared-memory segments appear here (glibc's shm_open puts them there); every name
+// starts with kPrefix.
+constexpr char kSegmentFolder[] = "/dev/shm";
+// The layout's number is part of the name: builds with another layout of the block
+// never meet in one segment.
+constexpr char kPrefix[] = "/vemtu2-";
+
+// Takes (or drops) the set-up lock of the segment open on `fd`, waiting for it unless
+// `try_only`. Open-file-description locks, so that two attaches in one process exclude
+// each other too.
+bool SetupLock(int fd, bool take, bool try_only = false) {
   struct flock range = {};
   range.l_type = take ? F_WRLCK : F_UNLCK;
   range.l_whence = SEEK_SET;
   range.l_start = 0;
   range.l_len = 1;
-  while (fcntl(fd, take ? F_OFD_SETLKW : F_OFD_SETLK, &range) != 0) {
+  while (fcntl(fd, take && !try_only ? F_OFD_SETLKW : F_OFD_SETLK, &range) != 0) {
     if (errno != EINTR) return false;
   }
   return true;
@@ -144,7 +152,6 @@ std::string SegmentName(const std::string& name) {
     hash *= 1099511628211ULL;
   }
   constexpr std::size_t kReadable = 40;
-  constexpr char kPrefix[] = "/vemtu-";
   const std::size_t from = name.size() > kReadable ? name.size() - kReadable : 0;
   char result[sizeof kPrefix + kReadable + 20];
   std::size_t n = sizeof kPrefix - 1;
@@ -218,6 +225,25 @@ void DetachSegment(const std::string& name, Segment& segment) {
   munmap(segment.block, sizeof(SharedBlock));
   close(segment.fd);  // drops the set-up lock and the flock
   segment = Segment();
+}
+
+void RemoveUnusedSegments() {
+  DIR* folder = opendir(kSegmentFolder);
+  if (!folder) return;
+  const std::size_t prefix_length = sizeof kPrefix - 2;  // without '/' and the end
+  while (const dirent* entry = readdir(folder)) {
+    if (std::strncmp(entry->d_name, kPrefix + 1, prefix_length) != 0) continue;
+    const std::string name = std::string("/") + entry->d_name;
+    int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0) continue;
+    // As the last user's detach does: nobody maps it when its flock can be exclusive.
+    // A segment in set-up by someone else is left alone.
+    if (SetupLock(fd, true, true) && StillNamed(fd, name) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      shm_unlink(name.c_str());
+    }
+    close(fd);
+  }
+  closedir(folder);
 }
 
 std::uint64_t CurrentProcessIdentity() {

@@ -51,6 +51,10 @@ bool AttachSegment(const std::string& name, Segment& segment);
 // Unmaps and closes it; the last process to do so removes it.
 void DetachSegment(const std::string& name, Segment& segment);
 
+// Removes the segments of this layout that no process maps any more: left behind by
+// processes that were killed (their last detach never ran).
+void RemoveUnusedSegments();
+
 // The calling process as stored in a slot: never 0. Reads /proc, so callers keep it.
 std::uint64_t CurrentProcessIdentity();
 

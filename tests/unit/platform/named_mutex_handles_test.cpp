@@ -255,6 +255,33 @@ TEST(NamedMutexHandles, SegmentsOfUnusedLocksAreRemoved) {
     EXPECT_NE(access(other.c_str(), F_OK), 0) << other;
   }
 }
+
+// A killed process never removes what it kept; a later process sweeps such segments,
+// and must leave alone every segment a live process still maps.
+TEST(NamedMutexHandles, SweepRemovesSegmentsOfKilledProcessesOnly) {
+  auto exists = [](const std::string& name) {
+    return access(("/dev/shm" + named_mutex_detail::SegmentName(name)).c_str(), F_OK) == 0;
+  };
+  // Every process sweeps when it opens its first lock: the one killed comes last.
+  const std::string ours = "vemtu-mutex-test-swept-" + test::NewHelperToken();
+  NamedMutex open_here = NamedMutex::Create(ours);
+  ASSERT_EQ(open_here.Wait(0), WaitResult::kAcquired);
+  Holder alive;
+  ASSERT_TRUE(alive.Start());
+  Holder killed;
+  ASSERT_TRUE(killed.Start());
+  ASSERT_TRUE(killed.Kill());
+  ASSERT_TRUE(exists(killed.name()));
+
+  named_mutex_detail::RemoveUnusedSegments();
+  EXPECT_FALSE(exists(killed.name()));
+  EXPECT_TRUE(exists(alive.name()));
+  EXPECT_TRUE(exists(ours));
+  EXPECT_EQ(ProbeFromOtherThread(ours), WaitResult::kTimedOut);
+  EXPECT_EQ(ProbeFromOtherThread(alive.name()), WaitResult::kTimedOut);
+  EXPECT_TRUE(open_here.Release());
+  ASSERT_TRUE(alive.Kill());
+}
 #endif
 
 }  // namespace
