@@ -1,0 +1,85 @@
+// vemtu-pack and vemtu-unpack as support engineers run them: the native tools, and the
+// Windows tools under wine. The packing library in this process is the reference.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "packing/content_coding.h"
+#include "packing/raw_deflate.h"
+#include "packing/tree_zipping.h"
+#include "support/agent_runner.h"
+#include "support/test_files.h"
+
+namespace vemtu::test {
+namespace {
+
+std::string ToolPath(const std::string& name) {
+  if (UnderWine()) return EnvOr("VEMTU_WINDOWS_BIN", ".") + "/" + name + ".exe";
+  return EnvOr("VEMTU_BIN", ".") + "/" + name;
+}
+
+// Runs a tool with `args`, its standard output sent to `output` when given.
+int RunTool(const std::string& name, const std::vector<std::string>& args,
+            const std::string& output = "/dev/null") {
+  std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" >\"$OUT\" 2>/dev/null", "sh"};
+  std::string wrapper = EnvOr("VEMTU_AGENT_WRAPPER", "");
+  if (!wrapper.empty()) argv.push_back(wrapper);
+  argv.push_back(ToolPath(name));
+  argv.insert(argv.end(), args.begin(), args.end());
+  setenv("OUT", output.c_str(), 1);
+  return RunProgram(argv, 120000);
+}
+
+// The inner text of a packed document, decoded here without the tools.
+std::string InnerText(const std::string& packed) {
+  std::size_t open = packed.find("<![CDATA[");
+  std::size_t close = packed.find("]]>", open);
+  if (open == std::string::npos || close == std::string::npos) return "<not packed>";
+  std::string compressed, inner;
+  if (!packing::ContentCoding::DecodeBase64(packed.substr(open + 9, close - open - 9), compressed))
+    return "<not base64>";
+  if (!packing::InflateRaw(compressed, inner)) return "<not deflate>";
+  return inner;
+}
+
+const char kResult[] =
+    "<?xml version=\"1.0\"?>\r\n<Result id=\"7\"><Item name=\"a &amp; b\">text</Item>"
+    "<Item/><![CDATA[raw < data]]></Result>\r\n";
+
+TEST(PackTools, PackAndUnpackAgreeWithTheLibraryByteForByte) {
+  TempDir dir;
+  WriteFileBytes(dir / "ABC_Y_1.xml", kResult);
+  ASSERT_EQ(packing::PackXmlFile(dir / "ABC_Y_1.xml", dir / "library.zip"), 1);
+  ASSERT_EQ(RunTool("vemtu-pack", {dir / "ABC_Y_1.xml", dir / "tool.zip"}), 0);
+  std::string by_library = ReadFileBytes(dir / "library.zip");
+  EXPECT_EQ(ReadFileBytes(dir / "tool.zip"), by_library);
+
+  ASSERT_EQ(RunTool("vemtu-unpack", {dir / "tool.zip"}, dir / "inner.txt"), 0);
+  EXPECT_EQ(ReadFileBytes(dir / "inner.txt"), InnerText(by_library));
+  EXPECT_NE(InnerText(by_library).find("<Item name=\"a &amp; b\">"), std::string::npos);
+}
+
+TEST(PackTools, TextModeHandsTheBytesToTheStringPacker) {
+  TempDir dir;
+  const std::string envelope = "<PSTAT><regid>R1</regid><data><![CDATA[x]]></data></PSTAT>";
+  WriteFileBytes(dir / "envelope.txt", envelope);
+  ASSERT_EQ(packing::PackXmlString(envelope, dir / "library.zip"), 1);
+  ASSERT_EQ(RunTool("vemtu-pack", {"--text", dir / "envelope.txt", dir / "tool.zip"}), 0);
+  EXPECT_EQ(ReadFileBytes(dir / "tool.zip"), ReadFileBytes(dir / "library.zip"));
+}
+
+TEST(PackTools, FailuresExitOneAndLeaveNoOutput) {
+  TempDir dir;
+  EXPECT_EQ(RunTool("vemtu-pack", {dir / "missing.xml", dir / "out.zip"}), 1);
+  EXPECT_FALSE(FileExists(dir / "out.zip"));
+
+  WriteFileBytes(dir / "plain.xml", kResult);
+  EXPECT_EQ(RunTool("vemtu-unpack", {dir / "plain.xml"}), 1);
+  WriteFileBytes(dir / "garbled.zip", "<R><![CDATA[%%%not base64%%%]]></R>");
+  EXPECT_EQ(RunTool("vemtu-unpack", {dir / "garbled.zip"}), 1);
+  EXPECT_EQ(RunTool("vemtu-unpack", {dir / "missing.zip"}), 1);
+}
+
+}  // namespace
+}  // namespace vemtu::test
