@@ -21,16 +21,18 @@ namespace {
 
 // Opens the log for appending (read and write, others may read, created when missing).
 platform::File OpenLog(const std::string& path) {
-  platform::SetAttributesNormal(path);
   return platform::File::Open(path, platform::OpenMode::kReadWriteAlways);
 }
 
 // Steps 4 to 8 of an append, with the lock held: false when the text could not be put.
 bool AppendLocked(const std::string& path, std::string_view text) {
   if (!platform::SetAttributesNormal(path)) {
-    // The file is missing: make sure its folder exists.
+    // The file is missing: make sure its folder exists. Someone may have made the file
+    // meanwhile, so its attributes are reset once more; a file that was there already
+    // had them reset a moment ago and needs nothing more.
     std::size_t cut = path.rfind(platform::kPathSeparator);
     if (cut != std::string::npos && cut > 0) CreateDirectoryPath(path.substr(0, cut));
+    platform::SetAttributesNormal(path);
   }
   platform::File file = OpenLog(path);
   if (!file.IsOpen()) return false;

@@ -66,8 +66,10 @@ File File::Open(const std::string& path, OpenMode mode) {
     fd = ::open(path.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return File();
+  // Opening a folder for writing fails in the kernel (EISDIR); only a read-only open
+  // needs the check.
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (mode == OpenMode::kReadExisting && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     // A folder is not a file that can be opened (Windows refuses it as well).
     ::close(fd);
     errno = EISDIR;
