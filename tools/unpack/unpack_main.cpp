@@ -30,13 +30,12 @@ int main(int argc, char** argv) {
   std::string document((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 
   // The root holds "<![CDATA[", the payload and "]]>", then its end tag and nothing else.
-  std::size_t open = document.find("<![CDATA[");
+  // The prolog before the root (instructions, a DOCTYPE) may carry "<![CDATA[" as plain
+  // text, so the payload is the last section: base64 holds no "<".
+  std::size_t open = document.rfind("<![CDATA[");
   if (open == std::string::npos) return Fail(path, "not a packed document (no CDATA payload)");
   std::size_t close = document.find("]]>", open);
   if (close == std::string::npos) return Fail(path, "not a packed document (payload not closed)");
-  if (document.find("<![CDATA[", close) != std::string::npos) {
-    return Fail(path, "not a packed document (more than one CDATA section)");
-  }
   std::string payload = document.substr(open + 9, close - open - 9);
   std::string compressed;
   if (payload.empty() || !vemtu::packing::ContentCoding::DecodeBase64(payload, compressed)) {

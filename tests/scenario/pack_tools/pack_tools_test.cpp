@@ -33,7 +33,7 @@ int RunTool(const std::string& name, const std::vector<std::string>& args,
 
 // The inner text of a packed document, decoded here without the tools.
 std::string InnerText(const std::string& packed) {
-  std::size_t open = packed.find("<![CDATA[");
+  std::size_t open = packed.rfind("<![CDATA[");  // the last section: the prolog may hold one
   std::size_t close = packed.find("]]>", open);
   if (open == std::string::npos || close == std::string::npos) return "<not packed>";
   std::string compressed, inner;
@@ -58,6 +58,20 @@ TEST(PackTools, PackAndUnpackAgreeWithTheLibraryByteForByte) {
   ASSERT_EQ(RunTool("vemtu-unpack", {dir / "tool.zip"}, dir / "inner.txt"), 0);
   EXPECT_EQ(ReadFileBytes(dir / "inner.txt"), InnerText(by_library));
   EXPECT_NE(InnerText(by_library).find("<Item name=\"a &amp; b\">"), std::string::npos);
+}
+
+TEST(PackTools, UnpackFindsThePayloadAfterAPrologThatMentionsCdata) {
+  TempDir dir;
+  // The instruction and the DOCTYPE are kept as prolog text, in front of the payload.
+  WriteFileBytes(dir / "prolog.xml",
+                 "<?note <![CDATA[ is only text here ?><!DOCTYPE r [<!ENTITY e \"]]>\">]>"
+                 "<r><c>one</c><c>two</c></r>");
+  ASSERT_EQ(RunTool("vemtu-pack", {dir / "prolog.xml", dir / "prolog.zip"}), 0);
+  ASSERT_EQ(RunTool("vemtu-unpack", {dir / "prolog.zip"}, dir / "inner.txt"), 0);
+  std::string inner = ReadFileBytes(dir / "inner.txt");
+  EXPECT_EQ(inner, InnerText(ReadFileBytes(dir / "prolog.zip")));
+  EXPECT_EQ(inner.substr(0, 39), "<?note <![CDATA[ is only text here ?>\n<");
+  EXPECT_NE(inner.find("<c>two</c>"), std::string::npos);
 }
 
 TEST(PackTools, TextModeHandsTheBytesToTheStringPacker) {
