@@ -16,8 +16,10 @@ namespace vemtu {
 
 // `wait_for_data()` and `read(chunk, size, got)` return false on failure (with the
 // platform's last error set). A failure is recorded in `last_error` unless an error is
-// recorded there already; a reply file is deleted when the exchange ends with an error.
-// Stops early when `abandoned` is set. Returns true when the reply was read whole.
+// recorded there already. A reply read to its end stays in the reply file, even the page
+// of an HTTP error status; a reply file left open by a failure (or by `abandoned`, which
+// stops the loop early) is deleted when an error is recorded. Returns true when the
+// reply was read whole.
 template <typename WaitForData, typename Read>
 bool ReadReply(const std::string& reply_file_path, ReplyBuffer& buffer, char* chunk,
                std::size_t chunk_size, std::atomic<std::uint32_t>& last_error,
@@ -48,6 +50,7 @@ bool ReadReply(const std::string& reply_file_path, ReplyBuffer& buffer, char* ch
       break;
     }
     if (got == 0) {
+      reply_file.Close();
       whole = true;
       break;
     }
