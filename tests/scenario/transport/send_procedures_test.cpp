@@ -128,6 +128,48 @@ TEST_F(SendProcedures, NoReplyTextIsAnErrorAndTheLastMethodRenamesTheFile) {
   EXPECT_TRUE(FileExists(Native("K/X_1.xml1")));
 }
 
+TEST_F(SendProcedures, AFailedEarlyStepWritesOneEntryNamedAfterItAndKeepsTheFile) {
+  struct Case {
+    int method;
+    bool unbound;        // WinHTTP cannot be bound: the open step fails with no error
+    const char* host;    // an empty host name fails the connect step
+    bool with_proxy;     // a proxy address is configured
+    LogLine error;
+  } cases[] = {
+      // The proxy text is given to (and logged for) the configured-proxy method only.
+      {1, true, "127.0.0.1", true, ErrorLine(0, "WinHTTP.ZInternetOpen", "ERR", "")},
+      {2, true, "127.0.0.1", true,
+       ErrorLine(0, "WinHTTP.ZInternetOpen", "ERR", "http=http://127.0.0.2:3128")},
+      {2, true, "127.0.0.1", false, ErrorLine(0, "WinHTTP.ZInternetOpen", "ERR", "")},
+      {3, true, "127.0.0.1", true, ErrorLine(0, "WinHTTP.ZInternetOpen", "ERR", "")},
+      // WinINet's connect step reports under the open step's name, with the host.
+      {5, false, "", false, ErrorLine(87, "WinInet.ZInternetOpen", "ERR", "")},
+      {6, false, "", true, ErrorLine(87, "WinInet.ZInternetOpen", "ERR", "")},
+      {7, false, "", false, ErrorLine(87, "WinInet.ZInternetOpen", "ERR", "")},
+      {1, false, "", false, ErrorLine(87, "WinHTTP.ZInternetConnect", "ERR", "")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ProcedureName(c.method) + " host '" + c.host + "'");
+    if (UnderWine() && IsWinHttpMethod(c.method) && !c.unbound) continue;  // wine connects later
+    std::string file = MakeFile("K/X_1.xml", "body");
+    Run run = RunFor(c.method);
+    run.host = c.host;
+    if (c.unbound) {
+      run.options = {{"winhttp-library", "NoSuchWinHttp.dll"},
+                     {"winhttp-fallback", "NoSuchWinHttp5.dll"}};
+    }
+    if (c.with_proxy) {
+      run.options["proxy-address"] = "127.0.0.2";
+      run.options["proxy-port"] = "3128";
+    }
+    EXPECT_EQ(Post(run), 0);
+    EXPECT_TRUE(FileExists(file));  // a transport error never renames
+    ExpectLog({Started(ProcedureName(c.method)), c.error});
+    std::remove((dir_ / "Log/tfr_X.log").c_str());
+  }
+  EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
 TEST_F(SendProcedures, AnHttpErrorStatusFailsWithTheStatusAndThePage) {
   struct Case {
     int method, status;
