@@ -315,11 +315,12 @@ bool XmlDocument::WriteFile(std::string path, std::string_view bytes) {
     if (c == '/') c = '\\';
   }
   path = platform::NativePath(path);
-  platform::File file = platform::File::Open(path, platform::OpenMode::kWriteTruncate);
+  // Nobody else may open the file while it is written, so no reader sees it half done.
+  platform::File file = platform::File::Open(path, platform::OpenMode::kWriteTruncateUnshared);
   const char* failure = "Failed to write complete file (7)";
   if (!file.IsOpen() && platform::SetAttributesNormal(path)) {
     // An existing read-only file: its attribute is cleared and the creation tried again.
-    file = platform::File::Open(path, platform::OpenMode::kWriteTruncate);
+    file = platform::File::Open(path, platform::OpenMode::kWriteTruncateUnshared);
     failure = "Failed to write complete file (6)";
   }
   if (!file.IsOpen()) {

@@ -27,6 +27,7 @@ enum class OpenMode {
   kReadWriteExisting,     // read and write; others may read; must exist
   kReadWriteAlways,       // read and write; others may read; created when missing
   kWriteTruncate,         // write; others may read; created or emptied
+  kWriteTruncateUnshared, // write; no sharing while open; created or emptied
 };
 
 // An open file; move-only, closed by its destructor.

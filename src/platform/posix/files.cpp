@@ -59,7 +59,8 @@ File File::Open(const std::string& path, OpenMode mode) {
     case OpenMode::kReadExisting: flags |= O_RDONLY; break;
     case OpenMode::kReadWriteExisting: flags |= O_RDWR; break;
     case OpenMode::kReadWriteAlways: flags |= O_RDWR | O_CREAT; break;
-    case OpenMode::kWriteTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case OpenMode::kWriteTruncate:
+    case OpenMode::kWriteTruncateUnshared: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
   }
   int fd;
   do {

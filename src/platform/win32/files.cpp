@@ -65,11 +65,13 @@ File File::Open(const std::string& path, OpenMode mode) {
       disposition = OPEN_ALWAYS;
       break;
     case OpenMode::kWriteTruncate:
+    case OpenMode::kWriteTruncateUnshared:
       access = GENERIC_WRITE;
       disposition = CREATE_ALWAYS;
       break;
   }
-  HANDLE handle = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+  DWORD share = mode == OpenMode::kWriteTruncateUnshared ? 0 : FILE_SHARE_READ;
+  HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   return File(reinterpret_cast<std::intptr_t>(handle));
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -31,6 +32,26 @@ TEST(FileSharing, AnOpenFileCannotBeOpenedForWritingTwice) {
   File second = File::Open(path, OpenMode::kReadWriteAlways);
   EXPECT_FALSE(second.IsOpen());
   EXPECT_EQ(LastError(), 32);  // sharing violation
+}
+
+TEST(FileSharing, AnUnsharedWriteKeepsEveryReaderOut) {
+  if (!OnWindows()) GTEST_SKIP() << "Linux has no share modes";
+  test::TempDir dir;
+  std::string path = dir / "packed.zip";
+  // The C library's readers share writing, so only the writer's share mode decides.
+  {
+    File shared = File::Open(path, OpenMode::kWriteTruncate);
+    ASSERT_TRUE(shared.IsOpen());
+    ASSERT_TRUE(shared.Write("abc", 3));
+    std::ifstream reader(path, std::ios::binary);
+    EXPECT_TRUE(reader.is_open());
+  }
+  File unshared = File::Open(path, OpenMode::kWriteTruncateUnshared);
+  ASSERT_TRUE(unshared.IsOpen());
+  EXPECT_EQ(unshared.Size(), 0);
+  std::ifstream reader(path, std::ios::binary);
+  EXPECT_FALSE(reader.is_open());
+  EXPECT_FALSE(File::Open(path, OpenMode::kReadExisting).IsOpen());
 }
 
 TEST(FileSize, SizesBeyondFourGigabytesKeepTheHighHalf) {
