@@ -68,6 +68,9 @@ PreviousRun CheckPreviousRun(RunContext& ctx, AgentProcesses& processes) {
   long long pid = LeadingNumber(ReadRunRecordKey(ctx, kPidSuffix));
   if (pid <= 0) return PreviousRun::kGone;
   const auto process_id = static_cast<platform::ProcessId>(pid);
+  // The system has given the recorded id to this very process, so the run that left it
+  // is gone; taken for alive, it would refuse this run and, on the tenth attempt, end it.
+  if (process_id == platform::CurrentProcessId()) return PreviousRun::kGone;
   if (!processes.IsRunning(process_id)) return PreviousRun::kGone;
 
   long long cycle = LeadingNumber(ReadRunRecordKey(ctx, kCycleSuffix));

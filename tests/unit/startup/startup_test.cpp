@@ -192,6 +192,20 @@ TEST_F(PreviousRunTest, NoUsablePidMeansTheEarlierRunIsGone) {
   EXPECT_NE(ctx.instance_lock, nullptr);
 }
 
+TEST_F(PreviousRunTest, ARecordedIdNowOwnedByThisProcessMeansTheEarlierRunIsGone) {
+  // The id outlived its run (a crash, a reboot) and is now this process's own: this run
+  // neither refuses itself nor, at the tenth attempt, ends itself.
+  for (const char* cycle : {"3", "9"}) {
+    Record(std::to_string(platform::CurrentProcessId()), cycle);
+    EXPECT_EQ(CheckPreviousRun(ctx, processes), PreviousRun::kGone) << cycle;
+    EXPECT_EQ(Cycle(), cycle);  // the counter is not touched
+  }
+  EXPECT_EQ(processes.terminated, 0);
+  EXPECT_EQ(processes.last_pid, 0u);
+  EXPECT_NE(ctx.instance_lock, nullptr);
+  EXPECT_FALSE(test::FileExists(ctx.run_log_path.str()));
+}
+
 TEST_F(PreviousRunTest, AttemptsOneToNineAreRefusedAndTheTenthEndsTheEarlierRun) {
   Record("4242abc", "-5");  // leading digits count; a negative counter counts as 0
   for (int attempt = 1; attempt <= 9; ++attempt) {
