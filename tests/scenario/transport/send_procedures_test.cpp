@@ -43,6 +43,7 @@ TEST_F(SendProcedures, ReplyOneDeletesTheFileAfterTheExactBodyArrived) {
     EXPECT_EQ(got.path, "/tfr_X.asp");
     EXPECT_EQ(got.query, "mmid=1&sid=2&rid=3&rty=4");
     EXPECT_EQ(got.body, body);
+    EXPECT_EQ(got.Header("User-Agent"), "Microsoft Internet Explorer");
     if (!IsWinHttpMethod(method)) {
       EXPECT_EQ(got.version, "HTTP/1.0");
     }
