@@ -189,6 +189,31 @@ TEST_F(SendProcedures, AnHttpErrorStatusFailsWithTheStatusAndThePage) {
   }
 }
 
+TEST_F(SendProcedures, TheSchemeWordIsReadIgnoringCase) {
+  ScriptedServer::Options options;
+  options.tls = true;
+  ScriptedServer secure(options);
+  secure.SetDefault(Reply::Status(200, "1"));
+  server_.SetDefault(Reply::Status(200, "1"));
+  struct Case {
+    int method;
+    const char* scheme;
+    bool tls;
+  } cases[] = {{1, "http", false}, {5, "http", false}, {5, "Http", false}, {5, "https", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ProcedureName(c.method) + " " + c.scheme);
+    std::string file = MakeFile("K/X_1.xml", "body");
+    Run run = RunFor(c.method);
+    run.scheme = c.scheme;
+    if (c.tls) run.port = secure.port();
+    EXPECT_EQ(Post(run), 1);
+    EXPECT_FALSE(FileExists(file));
+  }
+  EXPECT_EQ(server_.RequestCount(), 3u);
+  ASSERT_EQ(secure.RequestCount(), 1u);
+  EXPECT_TRUE(secure.Requests()[0].tls);
+}
+
 TEST_F(SendProcedures, ControlBytesInThePathArePercentEncoded) {
   for (int method : {1, 5}) {
     server_.Push(Reply::Status(200, "1"));
