@@ -1,6 +1,7 @@
 // Loading, the fixed serialised layout and saving of XML documents.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "packing/xml_document.h"
@@ -263,6 +264,16 @@ TEST(XmlFile, SaveFailures) {
     EXPECT_FALSE(document.SaveXml(c.path));
     EXPECT_TRUE(document.log().Contains(c.text)) << c.text;
   }
+  // An existing read-only file loses that attribute and is written after all.
+  std::string read_only = dir / "read_only.xml";
+  test::WriteFileBytes(read_only, "old");
+  namespace fs = std::filesystem;
+  fs::permissions(read_only, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  XmlDocument saved;
+  EXPECT_TRUE(saved.SaveXml(read_only.c_str()));
+  EXPECT_EQ(test::ReadFileBytes(read_only),
+            "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<unnamed />\r\n");
+
   XmlDocument document;
   std::string missing_folder = dir / "no/such/folder/out.xml";
   EXPECT_FALSE(document.SaveXml(missing_folder.c_str()));
