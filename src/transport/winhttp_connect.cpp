@@ -70,6 +70,9 @@ struct CZWinHTTPConnect::Api {
   decltype(&::WinHttpReadData) read_data = nullptr;
   decltype(&::WinHttpCrackUrl) crack_url = nullptr;
   decltype(&::WinHttpSetOption) set_option = nullptr;
+  // Every entry point was found. A library that lacks some still opens sessions when it
+  // has WinHttpOpen, but an exchange needs the later entries and fails without them.
+  bool complete = false;
 
   // Resolves the entry points in order; false at the first that is missing (those
   // found before it stay set).
@@ -264,6 +267,10 @@ DWORD Exchange(WebPostJob& job, char* chunk) {
 void WebPostWorker(WebPostJob& job) {
   Handles& h = *job.owner;
   if (!h.api) return;
+  if (!h.api->complete) {
+    h.Record(kErrorProcNotFound);
+    return;
+  }
   std::unique_ptr<char[]> chunk(new (std::nothrow) char[kChunkBufferSize]());
   if (!chunk) return;
   DWORD status = Exchange(job, chunk.get());
@@ -338,7 +345,8 @@ int CZWinHTTPConnect::ZLoadWinHttp() {
         return 0;
       }
     }
-    bool complete = api->Resolve();
+    api->complete = api->Resolve();
+    bool complete = api->complete;
     api_ = std::move(api);
     return complete ? 1 : 0;
   } catch (...) {

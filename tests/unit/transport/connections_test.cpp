@@ -33,6 +33,25 @@ TEST(CZWinHTTPConnect, BindsTheFallBackLibraryWhenTheFirstIsMissing) {
   EXPECT_EQ(connect.ZLoadWinHttp(), 1);
 }
 
+TEST(CZWinHTTPConnect, AnIncompleteBindingFailsTheExchangeInsteadOfCallingAMissingEntry) {
+  // The library has WinHttpOpen, WinHttpConnect and WinHttpOpenRequest only: the binding
+  // reports failure, the steps up to the request open still run, and the exchange, which
+  // needs the entries that are missing, fails with "procedure not found".
+  CZWinHTTPConnect connect(5000, "WinHttpPartial.dll", "NoSuchWinHttp5.dll");
+  EXPECT_EQ(connect.ZLoadWinHttp(), 0);
+  ASSERT_EQ(connect.ZInternetOpen(u"agent", CZWinHTTPConnect::kAccessNoProxy, nullptr), 1);
+  ASSERT_EQ(connect.ZInternetConnect(u"127.0.0.1", 80, u"HTTP"), 1);
+  ASSERT_EQ(connect.ZHTTPOpenRequest(u"/tfr_X.asp", u"POST"), 1);
+  std::string reply;
+  int length = 0;
+  EXPECT_EQ(connect.ZHTTPWebPost(nullptr, nullptr, "body", 4, nullptr, nullptr, &reply, &length,
+                                 false),
+            0);
+  EXPECT_EQ(connect.ZGetLastError(), 127u);
+  EXPECT_EQ(reply, "");
+  connect.ZReset();  // closes nothing: the library has no WinHttpCloseHandle
+}
+
 TEST(CZWinHTTPConnect, WriteDataSettingsReplaceOnlyPositiveValuesAndChunksStayWithinTheBuffer) {
   test::TempDir dir;
   std::string ini = dir / "WebPostConfig.INI";
