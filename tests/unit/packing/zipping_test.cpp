@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <string>
 
 #include "packing/content_coding.h"
@@ -41,6 +42,33 @@ Packed Unpack(const std::string& document) {
   EXPECT_TRUE(ContentCoding::DecodeBase64(p.payload, compressed));
   EXPECT_TRUE(InflateRaw(compressed, p.inner));
   return p;
+}
+
+// The agreed stream, made here with zlib directly: raw deflate (window bits -15), level 6,
+// memory level 8, default strategy, fed in reads of 60000 bytes, the last one finishing.
+std::string AgreedDeflate(const std::string& text) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out;
+  char block[25000];
+  std::size_t at = 0;
+  int status = Z_OK;
+  do {
+    std::size_t take = std::min<std::size_t>(60000, text.size() - at);
+    bool last = at + take == text.size();
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data() + at));
+    z.avail_in = static_cast<uInt>(take);
+    at += take;
+    do {
+      z.next_out = reinterpret_cast<Bytef*>(block);
+      z.avail_out = sizeof block;
+      status = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+      out.append(block, sizeof block - z.avail_out);
+    } while (z.avail_out == 0 || (last && status != Z_STREAM_END));
+  } while (at < text.size());
+  EXPECT_EQ(status, Z_STREAM_END);
+  deflateEnd(&z);
+  return out;
 }
 
 std::string SerializedText(std::string_view xml) {
@@ -158,6 +186,8 @@ TEST(ZipTree, LargeDocumentSpansManyReads) {
   DataBuffer whole;
   ASSERT_TRUE(DeflateRaw(p.inner, whole));
   EXPECT_EQ(streamed, whole.view());
+  // Level, window, memory level and strategy are the agreed ones.
+  EXPECT_TRUE(streamed == AgreedDeflate(p.inner)) << "compressed bytes differ";
 }
 
 TEST(ZipTree, PackingTwicePacksThePackedDocument) {
