@@ -167,7 +167,14 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     SendTarget target{parts.host.c_str(), request_path.c_str(), parts.scheme.c_str(),
                       file_path.c_str(), parts.port};
     bool posted = DispatchPost(session, target, source_path, pack);
-    if (pack) DeleteWithAttributes(packed_path);
+    if (pack) {
+      // The last method gives a refused file its next retry name, and a fresh packed
+      // copy "X.zip" can only become "X.zip1". Left there, that copy would escape the
+      // next run's "*.zip" clean-up and be posted again, packed a second time, by the
+      // final "*.*" pass; the source stays, so nothing is lost by removing it.
+      DeleteWithAttributes(packed_path);
+      DeleteWithAttributes(packed_path + "1");
+    }
     if (!posted && session.failure_pause_ms) platform::SleepMs(session.failure_pause_ms);
   }
 }

@@ -164,6 +164,24 @@ TEST_F(PostMatchingFilesTest, AFailedPackedPostKeepsTheSourceAndNoCopy) {
   EXPECT_FALSE(FileExists(Category("ABC_Y_1.zip")));
 }
 
+TEST_F(PostMatchingFilesTest, ARefusedPackedCopyLeavesNoRetryNamedCopyBehind) {
+  SendMethodTable table = FakeMethods();
+  table[6].function = [this](PostingSession&, const SendTarget& target) {
+    sends.push_back({7, target.file_path, ReadFileBytes(target.file_path), target.request_path});
+    std::filesystem::rename(target.file_path, std::string(target.file_path) + "1");
+    return 0;  // the server answered "0": the copy got its retry name
+  };
+  PostingSession refusing(ctx, nullptr, table);
+  refusing.failure_pause_ms = 0;
+  WriteFileBytes(Category("ABC_Y_1.xml"), "<a>1</a>");
+  PostMatchingFiles(refusing, routing, ctx.category_folder.str(),
+                    std::string(1, platform::kPathSeparator) + "*.*", "http://h/dc", 1);
+  EXPECT_EQ(SentNumbers(), (std::vector<int>{5, 6, 7}));
+  EXPECT_TRUE(FileExists(Category("ABC_Y_1.xml")));
+  EXPECT_FALSE(FileExists(Category("ABC_Y_1.zip")));
+  EXPECT_FALSE(FileExists(Category("ABC_Y_1.zip1")));
+}
+
 class StatusPostingTest : public PostMatchingFilesTest {
  protected:
   StatusPostingTest() : PostMatchingFilesTest("Status") {}
