@@ -208,7 +208,13 @@ void Exchange::Run() {
   reset_by_peer_ = std::strstr(error_text_, "reset by peer") != nullptr;
   if (code == CURLE_OK && status_ == 0) status_ = status;
   Touch();
-  changed_.notify_all();
+  NotifyAll();
+}
+
+void Exchange::NotifyAll() {
+  transfer_wake_.notify_all();
+  room_freed_.notify_all();
+  progress_.notify_all();
 }
 
 void Exchange::Abort() {
@@ -216,11 +222,11 @@ void Exchange::Abort() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (aborted_ || finished_) {
       aborted_ = true;
-      changed_.notify_all();
+      NotifyAll();
       return;
     }
     aborted_ = true;
-    changed_.notify_all();
+    NotifyAll();
   }
   sockets_->ShutdownAll();
 }
@@ -230,7 +236,7 @@ void Exchange::Abort() {
 size_t Exchange::OnRead(char* buffer, size_t size, size_t count, void* self) {
   auto& x = *static_cast<Exchange*>(self);
   std::unique_lock<std::mutex> lock(x.mutex_);
-  x.changed_.wait(lock, [&] { return x.aborted_ || !x.queue_.empty() || x.body_closed_; });
+  x.transfer_wake_.wait(lock, [&] { return x.aborted_ || !x.queue_.empty() || x.body_closed_; });
   if (x.aborted_) return CURL_READFUNC_ABORT;
   if (x.queue_.empty()) {
     // The caller ended the body before handing over all it declared.
@@ -253,27 +259,34 @@ size_t Exchange::OnRead(char* buffer, size_t size, size_t count, void* self) {
   }
   x.queued_bytes_ -= take;
   x.Touch();
-  x.changed_.notify_all();
+  x.room_freed_.notify_all();  // no syscall unless a writer waits
   return take;
 }
 
 size_t Exchange::OnWrite(char* data, size_t size, size_t count, void* self) {
   auto& x = *static_cast<Exchange*>(self);
   std::size_t bytes = size * count;
+  // Whether these bytes complete a reply of announced length: curl then ends the
+  // transfer at once, and the reader is woken by that end instead of twice.
+  curl_off_t announced = -1;
+  curl_easy_getinfo(x.easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
   std::unique_lock<std::mutex> lock(x.mutex_);
   x.body_started_ = true;
   x.Touch();
-  x.changed_.notify_all();
-  x.changed_.wait(lock, [&] {
-    return x.aborted_ || x.reply_.size() - x.reply_offset_ < kReplyLimit;
-  });
+  auto has_room = [&] { return x.aborted_ || x.reply_.size() - x.reply_offset_ < kReplyLimit; };
+  if (!has_room()) {
+    x.progress_.notify_all();
+    x.transfer_wake_.wait(lock, has_room);
+  }
   if (x.aborted_) return 0;
   if (x.reply_offset_ > 0 && x.reply_offset_ * 2 >= x.reply_.size()) {
     x.reply_.erase(0, x.reply_offset_);
     x.reply_offset_ = 0;
   }
   x.reply_.append(data, bytes);
-  x.changed_.notify_all();
+  x.reply_received_ += bytes;
+  bool complete = announced >= 0 && x.reply_received_ == static_cast<std::uint64_t>(announced);
+  if (!complete) x.progress_.notify_all();
   return bytes;
 }
 
@@ -285,6 +298,7 @@ size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
   std::lock_guard<std::mutex> lock(x.mutex_);
   x.Touch();
   if (StartsWith(line, "HTTP/")) {
+    x.reply_received_ = 0;
     x.head_in_progress_ = line + "\r\n";
     std::size_t space = line.find(' ');
     x.status_in_progress_ = space == std::string::npos ? 0 : std::strtol(line.c_str() + space + 1, nullptr, 10);
@@ -296,7 +310,7 @@ size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
     }
     x.head_in_progress_.clear();
     x.status_in_progress_ = 0;
-    x.changed_.notify_all();
+    // No wake-up: every wait for the reply waits for its body or for the end.
   } else {
     x.head_in_progress_ += line + "\r\n";
   }
@@ -308,7 +322,7 @@ int Exchange::OnPrereq(void* self, char*, char*, int, int) {
   std::lock_guard<std::mutex> lock(x.mutex_);
   x.connected_ = true;
   x.Touch();
-  x.changed_.notify_all();
+  x.progress_.notify_all();
   return CURL_PREREQFUNC_OK;
 }
 
@@ -341,18 +355,19 @@ CURLcode Exchange::OnSslContext(CURL*, void* ssl_ctx, void* self) {
 // ---- The caller's side ----
 
 template <typename Ready>
-Exchange::Wait Exchange::WaitFor(std::unique_lock<std::mutex>& lock, std::uint32_t timeout_ms,
+Exchange::Wait Exchange::WaitFor(std::unique_lock<std::mutex>& lock,
+                                 std::condition_variable& wake, std::uint32_t timeout_ms,
                                  Ready ready) {
   while (true) {
     if (aborted_) return Wait::kAborted;
     if (ready()) return Wait::kReady;
     if (timeout_ms == 0) {
-      changed_.wait(lock);
+      wake.wait(lock);
       continue;
     }
     auto deadline = last_activity_ + std::chrono::milliseconds(timeout_ms);
     if (std::chrono::steady_clock::now() >= deadline) return Wait::kTimedOut;
-    changed_.wait_until(lock, deadline);
+    wake.wait_until(lock, deadline);
   }
 }
 
@@ -437,7 +452,7 @@ Failure Exchange::EndFailure() const {
 
 Failure Exchange::AwaitConnected() {
   std::unique_lock<std::mutex> lock(mutex_);
-  Wait wait = WaitFor(lock, 0, [&] { return connected_ || finished_; });
+  Wait wait = WaitFor(lock, progress_, 0, [&] { return connected_ || finished_; });
   if (wait != Wait::kReady) return Interrupted(lock, wait);
   if (finished_ && !ResponseReady()) return EndFailure();
   return Failure::kNone;
@@ -445,7 +460,7 @@ Failure Exchange::AwaitConnected() {
 
 Failure Exchange::Write(const char* data, std::size_t size, std::uint32_t timeout_ms) {
   std::unique_lock<std::mutex> lock(mutex_);
-  Wait wait = WaitFor(lock, timeout_ms, [&] {
+  Wait wait = WaitFor(lock, room_freed_, timeout_ms, [&] {
     return finished_ || queued_bytes_ == 0 || queued_bytes_ + size <= kQueueLimit;
   });
   if (wait != Wait::kReady) return Interrupted(lock, wait);
@@ -458,7 +473,7 @@ Failure Exchange::Write(const char* data, std::size_t size, std::uint32_t timeou
     queue_.emplace_back(data, size);
     queued_bytes_ += size;
     accepted_ += size;
-    changed_.notify_all();
+    transfer_wake_.notify_all();
   }
   return Failure::kNone;
 }
@@ -466,8 +481,8 @@ Failure Exchange::Write(const char* data, std::size_t size, std::uint32_t timeou
 Failure Exchange::AwaitResponse(std::uint32_t timeout_ms) {
   std::unique_lock<std::mutex> lock(mutex_);
   body_closed_ = true;
-  changed_.notify_all();
-  Wait wait = WaitFor(lock, timeout_ms, [&] { return body_started_ || finished_; });
+  transfer_wake_.notify_all();
+  Wait wait = WaitFor(lock, progress_, timeout_ms, [&] { return body_started_ || finished_; });
   if (wait != Wait::kReady) return Interrupted(lock, wait);
   if (body_started_ || ResponseReady()) return Failure::kNone;
   return EndFailure();
@@ -475,7 +490,7 @@ Failure Exchange::AwaitResponse(std::uint32_t timeout_ms) {
 
 Failure Exchange::Available(std::size_t* count, std::uint32_t timeout_ms) {
   std::unique_lock<std::mutex> lock(mutex_);
-  Wait wait = WaitFor(lock, timeout_ms,
+  Wait wait = WaitFor(lock, progress_, timeout_ms,
                       [&] { return finished_ || reply_.size() > reply_offset_; });
   *count = 0;
   if (wait != Wait::kReady) return Interrupted(lock, wait);
@@ -488,7 +503,7 @@ Failure Exchange::Read(char* out, std::size_t size, std::size_t* got,
                        std::uint32_t timeout_ms) {
   std::unique_lock<std::mutex> lock(mutex_);
   *got = 0;
-  Wait wait = WaitFor(lock, timeout_ms,
+  Wait wait = WaitFor(lock, progress_, timeout_ms,
                       [&] { return finished_ || reply_.size() > reply_offset_ || size == 0; });
   if (wait != Wait::kReady) return Interrupted(lock, wait);
   std::size_t ready = reply_.size() - reply_offset_;
@@ -496,7 +511,7 @@ Failure Exchange::Read(char* out, std::size_t size, std::size_t* got,
     *got = std::min(ready, size);
     std::memcpy(out, reply_.data() + reply_offset_, *got);
     reply_offset_ += *got;
-    changed_.notify_all();
+    transfer_wake_.notify_all();  // no syscall unless the transfer waits for room
     return Failure::kNone;
   }
   if (result_ == CURLE_OK || ResponseReady()) return Failure::kNone;

@@ -97,7 +97,9 @@ class Exchange {
   void Run();
   // Waits until `ready()` holds; a time-out counts from the last progress of the transfer.
   template <typename Ready>
-  Wait WaitFor(std::unique_lock<std::mutex>& lock, std::uint32_t timeout_ms, Ready ready);
+  Wait WaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
+               std::uint32_t timeout_ms, Ready ready);
+  void NotifyAll();
   // The reply stands if it was complete, or if a final head arrived before the
   // connection failed (a server or proxy that answers before reading the whole body).
   bool ResponseReady() const;
@@ -121,7 +123,11 @@ class Exchange {
   curl_slist* header_list_ = nullptr;
 
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
+  // Each side waits on its own condition and is woken only by what it waits for: on a
+  // busy machine every needless wake-up costs a turn of the scheduler within the post.
+  std::condition_variable transfer_wake_;  // the transfer: body bytes, reply room, the end
+  std::condition_variable room_freed_;     // a writer: room in the body queue
+  std::condition_variable progress_;       // the other calls: connection, reply, the end
   bool aborted_ = false;
   bool timed_out_ = false;     // a caller's wait ran out and ended the transfer
   bool connected_ = false;
@@ -147,6 +153,7 @@ class Exchange {
   bool body_started_ = false;
   std::string reply_;
   std::size_t reply_offset_ = 0;
+  std::uint64_t reply_received_ = 0;  // body bytes of the final reply so far
 
   std::mutex join_mutex_;
   std::thread thread_;
