@@ -17,8 +17,28 @@ namespace {
 
 using MessageTextFn = const char* (*)(unsigned long);
 
+// Windows system error numbers that the shared layers and the inet stand-ins report
+// themselves. Their numbers are errno values too (87 is EUSERS), but no call of this
+// program can fail with those errno meanings, so the Windows meaning is the one to show.
+struct WindowsText {
+  int code;
+  const char* text;
+};
+constexpr WindowsText kWindowsTexts[] = {
+    {6, "The handle is invalid."},
+    {8, "Not enough memory resources are available to process this command."},
+    {87, "The parameter is incorrect."},
+    {122, "The data area passed to a system call is too small."},
+    {127, "The specified procedure could not be found."},
+    {223, "The file size exceeds the limit allowed and cannot be saved."},
+    {4317, "The operation identifier is not valid."},
+};
+
 // The system's text for `code`, empty when it has none ("Unknown error N").
 std::string SystemText(int code) {
+  for (const WindowsText& known : kWindowsTexts) {
+    if (known.code == code) return known.text;
+  }
   char buffer[256];
   const char* text = strerror_r(code, buffer, sizeof buffer);  // GNU variant
   if (!text) return {};
