@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -49,6 +50,33 @@ TEST(Worker, OverrunningStepTimesOutAndStaysOwned) {
     SleepMs(800);
     EXPECT_FALSE(finished->load()) << "the late worker was not ended";
   }
+}
+
+// A worker still busy with an overrun step is never handed the next one, and steps of
+// two callers at once each get a worker of their own: both steps below only end once
+// the other is running too.
+TEST(Worker, BusyWorkersAreNotHandedFurtherSteps) {
+  Step overrun = std::make_shared<std::function<void()>>([] { SleepMs(3000); });
+  ASSERT_EQ(RunOnWorker(overrun, 20), WorkerOutcome::kTimedOut);
+  auto ran = std::make_shared<std::atomic<int>>(0);
+  Step quick = std::make_shared<std::function<void()>>([ran] { ++*ran; });
+  EXPECT_EQ(RunOnWorker(quick, 300), WorkerOutcome::kFinished) << "waited for the busy worker";
+  EXPECT_EQ(ran->load(), 1);
+
+  auto running = std::make_shared<std::atomic<int>>(0);
+  auto met = std::make_shared<std::atomic<int>>(0);
+  auto meet = [running, met] {
+    ++*running;
+    for (int i = 0; i < 200 && running->load() < 2; ++i) SleepMs(5);
+    if (running->load() == 2) ++*met;
+  };
+  WorkerOutcome first = WorkerOutcome::kFailed;
+  std::thread other([&] { first = RunOnWorker(std::make_shared<std::function<void()>>(meet), 2000); });
+  WorkerOutcome second = RunOnWorker(std::make_shared<std::function<void()>>(meet), 2000);
+  other.join();
+  EXPECT_EQ(first, WorkerOutcome::kFinished);
+  EXPECT_EQ(second, WorkerOutcome::kFinished);
+  EXPECT_EQ(met->load(), 2) << "the two steps did not run side by side";
 }
 
 }  // namespace
