@@ -35,13 +35,18 @@ class WorkerPool {
  public:
   // Hands `task` to an idle worker, or starts a new one; false when no thread could start.
   bool Run(std::function<void()> task) {
+    bool handed = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (idle_ > tasks_.size()) {
         tasks_.push_back(std::move(task));
-        task_ready_.notify_one();
-        return true;
+        handed = true;
       }
+    }
+    if (handed) {
+      // Woken after the mutex is free: a worker woken under it would only wait for it.
+      task_ready_.notify_one();
+      return true;
     }
     try {
       std::thread([this, first = std::move(task)]() mutable { Serve(std::move(first)); })
@@ -94,9 +99,11 @@ WorkerOutcome RunOnWorker(std::shared_ptr<std::function<void()>> step,
         // The step reports its own outcome; a fault escaping it must not end the process.
       }
       step.reset();  // the caller sees the step released once it is told "finished"
-      std::lock_guard<std::mutex> lock(completion->mutex);
-      completion->done = true;
-      completion->done_changed.notify_all();
+      {
+        std::lock_guard<std::mutex> lock(completion->mutex);
+        completion->done = true;
+      }
+      completion->done_changed.notify_all();  // shared: alive even if the caller is gone
     });
   } catch (const std::bad_alloc&) {
     return WorkerOutcome::kFailed;

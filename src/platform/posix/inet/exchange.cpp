@@ -201,13 +201,17 @@ void Exchange::Run() {
   curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify);
   long status = 0;
   curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
-  std::lock_guard<std::mutex> lock(mutex_);
-  finished_ = true;
-  result_ = code;
-  verify_result_ = verify;
-  reset_by_peer_ = std::strstr(error_text_, "reset by peer") != nullptr;
-  if (code == CURLE_OK && status_ == 0) status_ = status;
-  Touch();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+    result_ = code;
+    verify_result_ = verify;
+    reset_by_peer_ = std::strstr(error_text_, "reset by peer") != nullptr;
+    if (code == CURLE_OK && status_ == 0) status_ = status;
+    Touch();
+  }
+  // Woken after the mutex is free, so that a waiter does not wake only to wait for it.
+  // Join waits for this thread: the object outlives the call.
   NotifyAll();
 }
 
@@ -286,6 +290,7 @@ size_t Exchange::OnWrite(char* data, size_t size, size_t count, void* self) {
   x.reply_.append(data, bytes);
   x.reply_received_ += bytes;
   bool complete = announced >= 0 && x.reply_received_ == static_cast<std::uint64_t>(announced);
+  lock.unlock();
   if (!complete) x.progress_.notify_all();
   return bytes;
 }
@@ -319,9 +324,11 @@ size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
 
 int Exchange::OnPrereq(void* self, char*, char*, int, int) {
   auto& x = *static_cast<Exchange*>(self);
-  std::lock_guard<std::mutex> lock(x.mutex_);
-  x.connected_ = true;
-  x.Touch();
+  {
+    std::lock_guard<std::mutex> lock(x.mutex_);
+    x.connected_ = true;
+    x.Touch();
+  }
   x.progress_.notify_all();
   return CURL_PREREQFUNC_OK;
 }
@@ -473,6 +480,7 @@ Failure Exchange::Write(const char* data, std::size_t size, std::uint32_t timeou
     queue_.emplace_back(data, size);
     queued_bytes_ += size;
     accepted_ += size;
+    lock.unlock();
     transfer_wake_.notify_all();
   }
   return Failure::kNone;
