@@ -271,8 +271,9 @@ TEST(NamedMutexHandles, SweepRemovesSegmentsOfKilledProcessesOnly) {
   Holder killed;
   ASSERT_TRUE(killed.Start());
   ASSERT_TRUE(killed.Kill());
-  ASSERT_TRUE(exists(killed.name()));
-
+  // Another process of the test run may open its first lock meanwhile and sweep the
+  // killed holder's segment before we do; either way it must be gone after a sweep,
+  // and the segments still in use must survive every sweep.
   named_mutex_detail::RemoveUnusedSegments();
   EXPECT_FALSE(exists(killed.name()));
   EXPECT_TRUE(exists(alive.name()));
