@@ -12,7 +12,9 @@ enum class WorkerOutcome {
   kFailed,     // no worker could be started
 };
 
-// Runs `step` on a new thread and waits at most `timeout_ms` for it. The step is
+// Runs `step` on a worker thread of its own (Windows starts one per step; Linux may reuse
+// an idle one, never one still busy with an abandoned step) and waits at most
+// `timeout_ms` for it. The step is
 // shared-owned: a worker abandoned after a time-out keeps what it uses alive until it
 // finishes, so nothing is freed under it.
 WorkerOutcome RunOnWorker(std::shared_ptr<std::function<void()>> step,
