@@ -13,6 +13,7 @@
 #include "transport/reply_reader.h"
 #include "transport/request_text.h"
 #include "transport/sdk_wininet.h"
+#include "transport/web_post_job.h"
 
 namespace vemtu {
 
@@ -40,15 +41,10 @@ const char* OrEmpty(const char* text) { return text ? text : ""; }
 // Handles shared between the connection and its workers
 // ---------------------------------------------------------------------------
 
-struct CZHTTPConnect::Handles {
+struct CZHTTPConnect::Handles : ExchangeState {
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
   HINTERNET request = nullptr;
-  std::atomic<std::uint32_t> last_error{0};
-  // Set when the waiting side gave up on the worker: a worker left running stops at its
-  // next chunk instead of going on with a request nobody waits for.
-  std::atomic<bool> abandoned{false};
-
   Handles() = default;
   Handles(const Handles&) = delete;
   Handles& operator=(const Handles&) = delete;
@@ -58,28 +54,12 @@ struct CZHTTPConnect::Handles {
     if (connection) InternetCloseHandle(connection);
     if (session) InternetCloseHandle(session);
   }
-  void Record(std::uint32_t code) { last_error.store(code); }
-  // Records `code` unless an error is recorded already.
-  void RecordFirst(std::uint32_t code) {
-    std::uint32_t none = 0;
-    last_error.compare_exchange_strong(none, code);
-  }
 };
 
 namespace {
 
 using Handles = CZHTTPConnect::Handles;
-
-// What the POST worker needs; shared so that a worker left behind still owns it.
-struct WebPostJob {
-  std::shared_ptr<Handles> owner;
-  std::string body_file_path;
-  std::string reply_file_path;
-  std::vector<char> body_text;
-  std::string prefix;
-  std::string suffix;
-  ReplyBuffer reply;
-};
+using WebPostJob = WebPostJobBase<Handles>;
 
 // Streams the body and reads the reply. Failures are recorded in the owner.
 void WebPostWorker(WebPostJob& job) {
@@ -320,17 +300,7 @@ int CZHTTPConnect::ZHTTPWebPost(const char* body_file_path, const char* reply_fi
     RecordLastError(0);
     auto job = std::make_shared<WebPostJob>();
     job->owner = handles_;
-    job->body_file_path = OrEmpty(body_file_path);
-    job->reply_file_path = OrEmpty(reply_file_path);
-    if (body_length > 0) {
-      job->body_text.assign(static_cast<std::size_t>(body_length), '\0');
-      if (body_text) {
-        std::size_t n = strnlen(body_text, static_cast<std::size_t>(body_length));
-        std::memcpy(job->body_text.data(), body_text, n);
-      }
-    }
-    if (prefix) job->prefix = prefix;
-    if (suffix) job->suffix = suffix;
+    job->SetBody(body_file_path, reply_file_path, body_text, body_length, prefix, suffix);
     bool ran = RunStep([job] {
       try {
         WebPostWorker(*job);

@@ -17,6 +17,7 @@
 #include "transport/request_text.h"
 #include "transport/sdk_winhttp.h"
 #include "transport/wide_text.h"
+#include "transport/web_post_job.h"
 
 namespace vemtu {
 
@@ -46,7 +47,6 @@ std::u16string Capped(const char16_t* text) {
 
 bool Empty(const char16_t* text) { return text == nullptr || *text == 0; }
 
-const char* OrEmpty(const char* text) { return text ? text : ""; }
 
 }  // namespace
 
@@ -100,17 +100,12 @@ struct CZWinHTTPConnect::Api {
   }
 };
 
-struct CZWinHTTPConnect::Handles {
+struct CZWinHTTPConnect::Handles : ExchangeState {
   // Keeps the library loaded for as long as a handle from it is open.
   std::shared_ptr<const Api> api;
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
   HINTERNET request = nullptr;
-  std::atomic<std::uint32_t> last_error{0};
-  // Set when the waiting side gave up on the worker: a worker left running stops at its
-  // next pass instead of going on with a request nobody waits for.
-  std::atomic<bool> abandoned{false};
-
   explicit Handles(std::shared_ptr<const Api> bound) : api(std::move(bound)) {}
   Handles(const Handles&) = delete;
   Handles& operator=(const Handles&) = delete;
@@ -120,11 +115,6 @@ struct CZWinHTTPConnect::Handles {
     if (connection) api->close_handle(connection);
     if (session) api->close_handle(session);
   }
-  void Record(std::uint32_t code) { last_error.store(code); }
-  void RecordFirst(std::uint32_t code) {
-    std::uint32_t none = 0;
-    last_error.compare_exchange_strong(none, code);
-  }
 };
 
 namespace {
@@ -132,14 +122,7 @@ namespace {
 using Api = CZWinHTTPConnect::Api;
 using Handles = CZWinHTTPConnect::Handles;
 
-struct WebPostJob {
-  std::shared_ptr<Handles> owner;
-  std::string body_file_path;
-  std::string reply_file_path;
-  std::vector<char> body_text;
-  std::string prefix;
-  std::string suffix;
-  ReplyBuffer reply;
+struct WebPostJob : WebPostJobBase<Handles> {
   bool proxy_option = false;
   std::u16string request_proxy;  // "address:port"
   std::u16string proxy_user_name;
@@ -490,17 +473,7 @@ int CZWinHTTPConnect::ZHTTPWebPost(const char* body_file_path, const char* reply
     RecordLastError(0);
     auto job = std::make_shared<WebPostJob>();
     job->owner = handles_;
-    job->body_file_path = OrEmpty(body_file_path);
-    job->reply_file_path = OrEmpty(reply_file_path);
-    if (body_length > 0) {
-      job->body_text.assign(static_cast<std::size_t>(body_length), '\0');
-      if (body_text) {
-        std::size_t n = strnlen(body_text, static_cast<std::size_t>(body_length));
-        std::memcpy(job->body_text.data(), body_text, n);
-      }
-    }
-    if (prefix) job->prefix = prefix;
-    if (suffix) job->suffix = suffix;
+    job->SetBody(body_file_path, reply_file_path, body_text, body_length, prefix, suffix);
     job->proxy_option = proxy_option;
     job->request_proxy = request_proxy_;
     job->proxy_user_name = proxy_user_name_;
