@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   zlib1g-dev libcurl4-openssl-dev libssl-dev openssl
   libgtest-dev googletest libbenchmark-dev libcpp-httplib-dev libpugixml-dev
-  tinyproxy curl
+  tinyproxy curl iproute2 util-linux
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   libz-mingw-w64-dev
   wine64 wine
