@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Reads the JSON files of one bench.sh round and prints one table: measure, ratio, goal.
+
+Every ratio compares the agent with its peer measured in the same round, so the load of
+a shared machine falls on both sides alike."""
+import json
+import sys
+from pathlib import Path
+
+
+def load(folder, name):
+    path = Path(folder) / f"{name}.json"
+    if not path.exists():
+        return {}
+    runs = json.loads(path.read_text()).get("benchmarks", [])
+    return {run["name"]: run for run in runs if run.get("run_type", "iteration") == "iteration"}
+
+
+def field(runs, name, key):
+    run = runs.get(name)
+    return None if run is None or run.get("error_occurred") else run.get(key)
+
+
+def ratio(top, bottom):
+    return None if top is None or not bottom else top / bottom
+
+
+def main(folder):
+    log = load(folder, "log_writer")
+    transport = load(folder, "transport")
+    packing = load(folder, "packing")
+    posting = load(folder, "posting")
+    wine = load(folder, "posting_wine")
+    memory = json.loads((Path(folder) / "packing_memory.json").read_text()) \
+        if (Path(folder) / "packing_memory.json").exists() else {}
+
+    side = "BM_Small_SideBySide/iterations:2000/real_time"
+    large = "BM_Large_{}/iterations:3/real_time"
+    agent = "BM_AgentPosts1000Files/iterations:3/real_time"
+    curl_new = "BM_CurlLoopPosts1000Files/1/iterations:3/real_time"
+    rows = [
+        ("whole run, 1,000 files vs curl loop", ratio(field(posting, agent, "files_per_s"),
+                                                      field(posting, curl_new, "files_per_s")), ">= 0.5"),
+        ("SendPOST, 2 KB posts vs curl", field(transport, side, "wininet_vs_curl"), ">= 0.8"),
+        ("SendWinHTTPPOST, 2 KB posts vs curl", field(transport, side, "winhttp_vs_curl"), ">= 0.8"),
+        ("SendPOST, 200 MB body vs curl", ratio(field(transport, large.format("SendPOST"), "bytes_per_second"),
+                                                field(transport, large.format("Curl"), "bytes_per_second")), ">= 0.8"),
+        ("SendWinHTTPPOST, 200 MB body vs curl",
+         ratio(field(transport, large.format("SendWinHTTPPOST"), "bytes_per_second"),
+               field(transport, large.format("Curl"), "bytes_per_second")), ">= 0.8"),
+        ("SendPOST, 200 MB body, memory growth MB",
+         (field(transport, large.format("SendPOST"), "rss_growth_KB") or 0) / 1024 or None, "< 2"),
+        ("SendWinHTTPPOST, 200 MB body, memory growth MB",
+         (field(transport, large.format("SendWinHTTPPOST"), "rss_growth_KB") or 0) / 1024 or None, "< 2"),
+        ("PackXmlFile vs raw DEFLATE of its text",
+         ratio(field(packing, "BM_PackXmlFile", "bytes_per_second"),
+               field(packing, "BM_RawDeflateOfSerializedText", "bytes_per_second")), ">= 0.8"),
+        ("peak memory packing a 300 MB file, x file size",
+         ratio(memory.get("peak_bytes"), memory.get("file_bytes")), "<= 2"),
+        ("WriteLogEntry vs bare open-append-close",
+         ratio(field(log, "BM_WriteLogEntry", "items_per_second"),
+               field(log, "BM_BareOpenAppendClose", "items_per_second")), ">= 0.7"),
+        ("Windows build under wine, files/s vs curl loop (information)",
+         ratio(field(wine, agent, "files_per_s"), field(wine, curl_new, "files_per_s")), "-"),
+    ]
+    print(f"{'measure':<62} {'ratio':>8}  goal")
+    for name, value, goal in rows:
+        shown = "n/a" if value is None else f"{value:.2f}"
+        print(f"{name:<62} {shown:>8}  {goal}")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1] if len(sys.argv) > 1 else ".")
