@@ -4,6 +4,7 @@
 
 #include "common/fixed_text.h"
 #include "log/log_writer.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
@@ -29,10 +30,9 @@ void RaisePriorityAndPrivilege() {
 }
 
 // The refusal of a run: the instance lock is closed and forgotten, one line is logged.
-PreviousRun Refuse(RunContext& ctx, PreviousRun outcome, const char* message) {
+void Refuse(RunContext& ctx, const char* message) {
   ctx.instance_lock.reset();
   LogRunMessage(ctx, message);
-  return outcome;
 }
 
 }  // namespace
@@ -81,15 +81,36 @@ PreviousRun CheckPreviousRun(RunContext& ctx, AgentProcesses& processes) {
   if (cycle >= kWatchdogLimit) {
     // Stuck for ten attempts in a row: end it. The counter is reset when this run
     // records itself.
-    if (!processes.Terminate(process_id)) {
-      return Refuse(ctx, PreviousRun::kNotEnded, "MSG: Unable to terminate previous process");
+    return processes.Terminate(process_id) ? PreviousRun::kGone : PreviousRun::kNotEnded;
+  }
+  // Alive at the second look: refused; ended between the two looks: this run starts.
+  return processes.IsRunning(process_id) ? PreviousRun::kStillRunning : PreviousRun::kGone;
+}
+
+PreviousRun ClaimCategory(RunContext& ctx, AgentProcesses& processes) {
+  PreviousRun outcome;
+  {
+    // One hold from the check to the record: a run starting at the same moment either
+    // finds this run recorded or has recorded itself before this check reads.
+    InstanceLockHold hold(ctx);
+    outcome = CheckPreviousRun(ctx, processes);
+    if (outcome == PreviousRun::kGone) {
+      LogRunMessage(ctx, "MSG: Started Web Posting");
+      WriteRunRecordKey(ctx, kCycleSuffix, "0");
+      WriteRunRecordKey(ctx, kPidSuffix, std::to_string(platform::CurrentProcessId()));
     }
-    return PreviousRun::kGone;
   }
-  if (processes.IsRunning(process_id)) {
-    return Refuse(ctx, PreviousRun::kStillRunning, "MSG: Previous process is still running");
+  switch (outcome) {
+    case PreviousRun::kGone:
+      break;
+    case PreviousRun::kStillRunning:
+      Refuse(ctx, "MSG: Previous process is still running");
+      break;
+    case PreviousRun::kNotEnded:
+      Refuse(ctx, "MSG: Unable to terminate previous process");
+      break;
   }
-  return PreviousRun::kGone;  // it ended between the two looks
+  return outcome;
 }
 
 bool StartRun(RunContext& ctx, RoutingTable& routing, std::string_view command_tail) {
@@ -105,6 +126,12 @@ bool StartRun(RunContext& ctx, RoutingTable& routing, std::string_view command_t
     }
     if (LoadRoutingTable(routing, category->name, paths.config_dir) ==
         RoutingLoad::kLockNotCreated) {
+      // The run ends; it says why, so that a lock it may not open (made by a run under
+      // another user, say) does not end every later run unseen.
+      const int error = platform::LastError();
+      BuildCategoryPaths(ctx, paths, category->name);
+      WriteLogEntry(ctx.run_log_path.str(), kEventProgress, error, "MSG: Unable to create mutex",
+                    PostDatabaseLockName(category->name).c_str());
       return false;
     }
     // The Status run starts now, beside this one, before the instance lock is taken.
@@ -117,17 +144,14 @@ bool StartRun(RunContext& ctx, RoutingTable& routing, std::string_view command_t
   auto lock = std::make_unique<platform::NamedMutex>(
       platform::NamedMutex::Create(InstanceLockName(category->name)));
   if (!lock->IsValid()) {
-    LogRunMessage(ctx, "MSG: Unable to create mutex");
+    WriteLogEntry(ctx.run_log_path.str(), kEventProgress, platform::LastError(),
+                  "MSG: Unable to create mutex", InstanceLockName(category->name).c_str());
     return false;
   }
   ctx.instance_lock = std::move(lock);
 
   SystemAgentProcesses processes;
-  if (CheckPreviousRun(ctx, processes) != PreviousRun::kGone) return false;
-
-  LogRunMessage(ctx, "MSG: Started Web Posting");
-  WriteRunRecordKey(ctx, kCycleSuffix, "0");
-  WriteRunRecordKey(ctx, kPidSuffix, std::to_string(platform::CurrentProcessId()));
+  if (ClaimCategory(ctx, processes) != PreviousRun::kGone) return false;
 
   // Single folder-creation calls: the parent of the category folder is ExeDir.
   platform::CreateFolder(ctx.category_folder.str());

@@ -41,8 +41,12 @@ enum class PreviousRun {
 
 // The previous-run check against the category INI: the recorded process id, the
 // watchdog counter, and on the tenth consecutive attempt the end of the earlier run.
-// A refusal closes the instance lock and logs its message.
 PreviousRun CheckPreviousRun(RunContext& ctx, AgentProcesses& processes);
+
+// The check and, when it lets this run start, "MSG: Started Web Posting" and the run's
+// record (counter "0", then this process's id), all under one hold of the instance lock.
+// A refusal then closes the instance lock and logs its message.
+PreviousRun ClaimCategory(RunContext& ctx, AgentProcesses& processes);
 
 // The whole start-up sequence for `command_tail`. True when the run goes on to the
 // configuration; false when it has ended (silently or with its one log line).

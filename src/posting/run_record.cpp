@@ -6,23 +6,6 @@ namespace vemtu {
 
 namespace {
 
-// Holds the instance lock for the scope of one access. The wait's outcome is ignored on
-// purpose: after a time-out the access happens all the same and the release fails.
-class InstanceLockHold {
- public:
-  explicit InstanceLockHold(RunContext& ctx) : lock_(ctx.instance_lock.get()) {
-    if (lock_) lock_->Wait(kInstanceLockWaitMs);
-  }
-  ~InstanceLockHold() {
-    if (lock_) lock_->Release();
-  }
-  InstanceLockHold(const InstanceLockHold&) = delete;
-  InstanceLockHold& operator=(const InstanceLockHold&) = delete;
-
- private:
-  InterProcessLock* lock_;
-};
-
 std::string KeyName(const RunContext& ctx, const char* suffix) {
   return ctx.category.str() + (suffix ? suffix : "");
 }

@@ -15,6 +15,25 @@ constexpr const char* kCycleSuffix = "Cycle";
 constexpr unsigned long kInstanceLockWaitMs = 30000;
 constexpr std::size_t kRunRecordMaxChars = 99;
 
+// Holds the instance lock for a scope: one access, or a group of accesses that must
+// not interleave with another run's. The wait's outcome is ignored on purpose: after a
+// time-out the access happens all the same and the release fails. The lock is
+// recursive, so the single accesses inside a group take it once more.
+class InstanceLockHold {
+ public:
+  explicit InstanceLockHold(RunContext& ctx) : lock_(ctx.instance_lock.get()) {
+    if (lock_) lock_->Wait(kInstanceLockWaitMs);
+  }
+  ~InstanceLockHold() {
+    if (lock_) lock_->Release();
+  }
+  InstanceLockHold(const InstanceLockHold&) = delete;
+  InstanceLockHold& operator=(const InstanceLockHold&) = delete;
+
+ private:
+  InterProcessLock* lock_;
+};
+
 // The value of key category + `suffix`; empty when missing; at most 99 characters.
 std::string ReadRunRecordKey(RunContext& ctx, const char* suffix);
 

@@ -137,22 +137,28 @@ class FakeProcesses : public AgentProcesses {
   }
 };
 
-// Counts the lock's use: every single INI access must be one wait and one release.
+// Counts the lock's use: every single INI access must be one wait and one release, and
+// `holds` counts the outermost ones (the lock is recursive).
 class CountingLock : public InterProcessLock {
  public:
-  explicit CountingLock(int& waits, int& releases) : waits_(waits), releases_(releases) {}
+  CountingLock(int& waits, int& releases, int& holds)
+      : waits_(waits), releases_(releases), holds_(holds) {}
   WaitResult Wait(unsigned long) override {
     ++waits_;
+    if (depth_++ == 0) ++holds_;
     return WaitResult::kTimedOut;  // the access happens anyway
   }
   bool Release() override {
     ++releases_;
+    --depth_;
     return false;
   }
 
  private:
   int& waits_;
   int& releases_;
+  int& holds_;
+  int depth_ = 0;
 };
 
 class PreviousRunTest : public ::testing::Test {
@@ -161,7 +167,7 @@ class PreviousRunTest : public ::testing::Test {
     ctx.category = "Status";
     ctx.category_ini_path = dir.path().string() + Native("\\VemtuStatus.INI");
     ctx.run_log_path = dir.path().string() + Native("\\WebPostStatus.log");
-    ctx.instance_lock = std::make_unique<CountingLock>(waits, releases);
+    ctx.instance_lock = std::make_unique<CountingLock>(waits, releases, holds);
   }
   void Record(const std::string& pid, const std::string& cycle) {
     platform::WriteProfileText(ctx.category_ini_path.str(), "WebPostCycles", "StatusPID", pid);
@@ -179,7 +185,7 @@ class PreviousRunTest : public ::testing::Test {
   TempDir dir;
   RunContext ctx;
   FakeProcesses processes;
-  int waits = 0, releases = 0;
+  int waits = 0, releases = 0, holds = 0;
 };
 
 TEST_F(PreviousRunTest, NoUsablePidMeansTheEarlierRunIsGone) {
@@ -209,21 +215,23 @@ TEST_F(PreviousRunTest, ARecordedIdNowOwnedByThisProcessMeansTheEarlierRunIsGone
 TEST_F(PreviousRunTest, AttemptsOneToNineAreRefusedAndTheTenthEndsTheEarlierRun) {
   Record("4242abc", "-5");  // leading digits count; a negative counter counts as 0
   for (int attempt = 1; attempt <= 9; ++attempt) {
-    ctx.instance_lock = std::make_unique<CountingLock>(waits, releases);
-    EXPECT_EQ(CheckPreviousRun(ctx, processes), PreviousRun::kStillRunning) << attempt;
+    ctx.instance_lock = std::make_unique<CountingLock>(waits, releases, holds);
+    EXPECT_EQ(ClaimCategory(ctx, processes), PreviousRun::kStillRunning) << attempt;
     EXPECT_EQ(Cycle(), std::to_string(attempt));
     EXPECT_EQ(ctx.instance_lock, nullptr);  // closed and forgotten
   }
   EXPECT_EQ(processes.last_pid, 4242u);
-  ctx.instance_lock = std::make_unique<CountingLock>(waits, releases);
-  EXPECT_EQ(CheckPreviousRun(ctx, processes), PreviousRun::kGone);
+  ctx.instance_lock = std::make_unique<CountingLock>(waits, releases, holds);
+  EXPECT_EQ(ClaimCategory(ctx, processes), PreviousRun::kGone);
   EXPECT_EQ(processes.terminated, 1);
-  EXPECT_EQ(Cycle(), "10");  // reset only when the new run records itself
   EXPECT_NE(ctx.instance_lock, nullptr);
-
-  // Each attempt: read PID, read Cycle, write Cycle, each under its own hold.
-  EXPECT_EQ(waits, 30);
-  EXPECT_EQ(releases, 30);
+  // Refused: read PID, read Cycle, write Cycle; started: those and two writes. Each
+  // access is a wait and a release of its own, all inside one hold per attempt.
+  EXPECT_EQ(holds, 10);
+  EXPECT_EQ(waits, 9 * 4 + 6);
+  EXPECT_EQ(releases, waits);
+  EXPECT_EQ(Cycle(), "0");
+  EXPECT_EQ(ReadRunRecordKey(ctx, "PID"), std::to_string(platform::CurrentProcessId()));
   std::string log = Log();
   std::size_t refusals = 0;
   for (std::size_t at = 0; (at = log.find("MSG: Previous process is still running", at)) !=
@@ -232,15 +240,18 @@ TEST_F(PreviousRunTest, AttemptsOneToNineAreRefusedAndTheTenthEndsTheEarlierRun)
     ++refusals;
   }
   EXPECT_EQ(refusals, 9u);
+  EXPECT_NE(log.find("\tMSG: Started Web Posting\t"), std::string::npos);
 }
 
 TEST_F(PreviousRunTest, AFailedTerminationRefusesTheRun) {
   Record("77", "9");
   processes.can_terminate = false;
-  EXPECT_EQ(CheckPreviousRun(ctx, processes), PreviousRun::kNotEnded);
+  EXPECT_EQ(ClaimCategory(ctx, processes), PreviousRun::kNotEnded);
   EXPECT_EQ(Cycle(), "10");
   EXPECT_EQ(ctx.instance_lock, nullptr);
+  EXPECT_EQ(holds, 1);
   EXPECT_NE(Log().find("\tMSG: Unable to terminate previous process\t"), std::string::npos);
+  EXPECT_EQ(Log().find("Started"), std::string::npos);
 }
 
 TEST_F(PreviousRunTest, AnEarlierRunEndingBetweenTheTwoLooksLetsThisOneStart) {
