@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -31,6 +32,13 @@ bool IsZombie(pid_t pid) {
   // "pid (command) S ...": the state follows the last ')', as the command may hold one.
   const char* close = std::strrchr(buffer, ')');
   return close && close[1] == ' ' && close[2] == 'Z';
+}
+
+// True when both paths lead to one file.
+bool SameFile(const char* a, const std::string& b) {
+  struct stat first, second;
+  return stat(a, &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 }  // namespace
@@ -89,8 +97,17 @@ bool ProcessHandle::ImagePath(std::string& path, std::size_t max_chars) const {
   std::vector<char> buffer(PATH_MAX + 1);
   ssize_t n = readlink(link, buffer.data(), buffer.size() - 1);
   if (n <= 0) return false;
-  std::size_t size = static_cast<std::size_t>(n);
-  path.assign(buffer.data(), size < max_chars ? size : max_chars);
+  std::string image(buffer.data(), static_cast<std::size_t>(n));
+  // The kernel marks an image whose file was removed or replaced (an update of the
+  // program) with " (deleted)"; the process still runs the program it started with, so
+  // the mark is dropped. A file really named so still names the running image.
+  static const std::string kDeleted = " (deleted)";
+  if (image.size() > kDeleted.size() &&
+      image.compare(image.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0 &&
+      !SameFile(link, image)) {
+    image.resize(image.size() - kDeleted.size());
+  }
+  path.assign(image, 0, max_chars);
   return true;
 }
 
