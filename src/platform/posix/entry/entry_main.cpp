@@ -1,14 +1,8 @@
-// Linux entry point: rebuilds the command-line text after the program name from the
-// arguments (joined by one blank) and hands it to the agent.
-#include <string>
-
+// Linux entry point: hands the agent the command-line text a Windows program would see
+// after its name for these arguments.
 #include "driver/agent.h"
+#include "platform/posix/entry/command_tail.h"
 
 int main(int argc, char** argv) {
-  std::string tail;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) tail += ' ';
-    tail += argv[i];
-  }
-  return vemtu::RunAgent(tail.c_str());
+  return vemtu::RunAgent(vemtu::platform::CommandTail(argc, argv).c_str());
 }
