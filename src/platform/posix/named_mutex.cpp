@@ -30,6 +30,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/paths.h"
 #include "platform/posix/named_mutex_segment.h"
 
 namespace vemtu::platform {
@@ -73,7 +74,7 @@ class MappingTable {
     } else {
       auto fresh = std::make_unique<Mapping>();
       fresh->segment = segment;
-      if (!named_mutex_detail::AttachSegment(segment, fresh->shared)) return nullptr;
+      if (!named_mutex_detail::AttachSegment(segment, rights_, fresh->shared)) return nullptr;
       mapping = fresh.get();
       mappings_.emplace(segment, std::move(fresh));
     }
@@ -113,7 +114,14 @@ class MappingTable {
   }
 
  private:
-  MappingTable() : owner_(getpid()) {}
+  MappingTable()
+      : owner_(getpid()), rights_(named_mutex_detail::RightsForFolder(ExecutableFolder())) {}
+
+  static std::string ExecutableFolder() {
+    std::string exe = ExecutablePath();
+    std::size_t cut = exe.rfind('/');
+    return cut == std::string::npos ? std::string() : exe.substr(0, cut == 0 ? 1 : cut);
+  }
 
   static MappingTable* Create() {
     auto* table = new MappingTable();
@@ -157,6 +165,8 @@ class MappingTable {
   std::list<Mapping*> idle_;  // mappings without handles, most recently used first
   std::uint64_t identity_ = 0;
   const pid_t owner_;
+  // Who may use this process's segments: fixed by the executable's folder.
+  const named_mutex_detail::SegmentRights rights_;
 };
 
 }  // namespace

@@ -61,6 +61,26 @@ bool StillNamed(int fd, const std::string& name) {
   return same;
 }
 
+// Gives a segment that nobody else maps the agent's rights (only its owner, or root, may).
+void ApplyRights(int fd, const SegmentRights& rights) {
+  // Root hands the segment to the folder's owner, who could not open it otherwise.
+  if (geteuid() == 0) fchown(fd, rights.owner, rights.group);
+  else if (rights.mode & 0060) fchown(fd, static_cast<uid_t>(-1), rights.group);
+  fchmod(fd, rights.mode);  // as asked, whatever the umask took away at creation
+}
+
+// True when only the users of `rights` can reach the segment's memory.
+bool RightsAllowed(int fd, const SegmentRights& rights) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
+  const bool everyone = (rights.mode & 0006) != 0;
+  const bool owner_trusted =
+      everyone || st.st_uid == 0 || st.st_uid == geteuid() || st.st_uid == rights.owner;
+  const bool no_more_rights = (st.st_mode & 0777 & ~rights.mode) == 0;
+  const bool group_trusted = everyone || (st.st_mode & 0070) == 0 || st.st_gid == rights.group;
+  return owner_trusted && no_more_rights && group_trusted;
+}
+
 bool InitMutex(pthread_mutex_t* mutex) {
   pthread_mutexattr_t attr;
   if (pthread_mutexattr_init(&attr) != 0) return false;
@@ -168,10 +188,25 @@ std::string SegmentName(const std::string& name) {
   return std::string(result, n);
 }
 
-bool AttachSegment(const std::string& name, Segment& segment) {
+SegmentRights RightsForFolder(const std::string& folder) {
+  SegmentRights rights;
+  struct stat st;
+  if (folder.empty() || stat(folder.c_str(), &st) != 0) {
+    rights.owner = geteuid();
+    rights.group = getegid();
+    return rights;
+  }
+  rights.owner = st.st_uid;
+  rights.group = st.st_gid;
+  if (st.st_mode & S_IWGRP) rights.mode |= 0060;
+  if (st.st_mode & S_IWOTH) rights.mode |= 0006;
+  return rights;
+}
+
+bool AttachSegment(const std::string& name, const SegmentRights& rights, Segment& segment) {
   int fd = -1;
   for (int attempt = 0; attempt < 16; ++attempt) {
-    fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, rights.mode);
     if (fd < 0) return false;
     if (!SetupLock(fd, true)) break;
     if (!StillNamed(fd, name)) {
@@ -180,6 +215,11 @@ bool AttachSegment(const std::string& name, Segment& segment) {
       continue;
     }
     bool created = flock(fd, LOCK_EX | LOCK_NB) == 0;  // no other process maps it
+    if (created) ApplyRights(fd, rights);
+    if (!RightsAllowed(fd, rights)) {
+      errno = EACCES;
+      break;
+    }
     void* map = MAP_FAILED;
     struct stat st;
     if (created) {

@@ -7,6 +7,13 @@
 // and the last one to unmap it removes it. Set-up and tear-down of one segment are
 // serialised by an open-file-description lock on its first byte.
 //
+// Rights: a segment is for the users who may run the agent from its folder, that is who
+// may write that folder (and can therefore already change what the agent loads): the
+// folder's owner, its group when the group may write it, everyone when everyone may.
+// The process that initialises a segment gives it exactly those rights; a segment with
+// more rights, or owned by someone else, is refused, as its memory (the mutex and the
+// list pointers the C library keeps in it) would be open to another user.
+//
 // Handles: a process keeps its identity (process id and start time) in one slot of the
 // block while it has at least one handle open. That costs no system call, and it lets a
 // process that opens a lock whose holder died, and that no live process has open any
@@ -14,6 +21,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
@@ -40,14 +48,24 @@ static_assert(std::atomic<std::uint64_t>::is_always_lock_free &&
 // name, so that long names (log paths) that differ anywhere map to distinct locks.
 std::string SegmentName(const std::string& name);
 
+struct SegmentRights {
+  mode_t mode = 0600;  // 0600, with 0060 and 0006 when the group or everyone may write
+  uid_t owner = 0;     // the folder's owner
+  gid_t group = 0;     // the folder's group
+};
+
+// The rights for the agent in `folder`; 0600 for this user when the folder cannot be read.
+SegmentRights RightsForFolder(const std::string& folder);
+
 struct Segment {
   int fd = -1;
   SharedBlock* block = nullptr;
   bool created = false;  // no other process had it mapped: the block was initialised
 };
 
-// Opens or creates the segment and maps it; false with errno set when it cannot.
-bool AttachSegment(const std::string& name, Segment& segment);
+// Opens or creates the segment and maps it; false with errno set when it cannot (EACCES
+// for a segment that another user could change).
+bool AttachSegment(const std::string& name, const SegmentRights& rights, Segment& segment);
 // Unmaps and closes it; the last process to do so removes it.
 void DetachSegment(const std::string& name, Segment& segment);
 
