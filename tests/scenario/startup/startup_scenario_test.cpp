@@ -1,141 +1,26 @@
 // Runs the built agent in a fresh folder: category selection, the run log and the
 // run's record, the single-instance check against live earlier runs, and the log's
 // locking and size limit seen from whole processes.
-#include <signal.h>
 #include <sys/wait.h>
 
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <filesystem>
-#include <functional>
 #include <regex>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "support/agent_runner.h"
-#include "support/test_files.h"
+#include "startup_scenario.h"
 
-namespace vemtu {
+namespace vemtu::startup_test {
 namespace {
-
-namespace fs = std::filesystem;
-using test::FileExists;
-using test::ReadFileBytes;
-using test::TempDir;
-using test::WriteFileBytes;
-
-constexpr const char* kStarted = "MSG: Started Web Posting";
-constexpr const char* kStillRunning = "MSG: Previous process is still running";
-
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
-// The value of `key` in an INI text (keys as the agent writes them); "<none>" if absent.
-std::string IniValue(const std::string& text, const std::string& key) {
-  std::size_t at = text.find("\n" + key + "=");
-  if (at == std::string::npos) return "<none>";
-  std::size_t start = at + key.size() + 2;
-  return text.substr(start, text.find_first_of("\r\n", start) - start);
-}
-
-bool WaitFor(const std::function<bool()>& condition, int timeout_ms) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-// A long-lived program standing in for an earlier run, killed when the test ends.
-class Sleeper {
- public:
-  // Copies the sleeper into `folder` as `file_name` and starts it.
-  Sleeper(const fs::path& folder, const std::string& file_name) {
-    std::string bin = test::UnderWine() ? test::EnvOr("VEMTU_WINDOWS_BIN", "")
-                                        : test::EnvOr("VEMTU_BIN", ".");
-    fs::path built = fs::path(bin) / (test::UnderWine() ? "startup_sleeper.exe" : "startup_sleeper");
-    fs::create_directories(folder);
-    fs::copy_file(built, folder / file_name, fs::copy_options::overwrite_existing);
-    fs::path pid_file = folder / "sleeper.pid";
-    // Under wine the Linux path is reached through drive Z:.
-    std::string pid_arg = (test::UnderWine() ? "Z:" : "") + pid_file.string();
-    unix_pid_ = test::StartAgent((folder / file_name).string(), {pid_arg, "120"});
-    if (WaitFor([&] { return FileExists(pid_file); }, 30000)) {
-      pid_ = std::stoul(ReadFileBytes(pid_file));
-    }
-  }
-  ~Sleeper() {
-    if (Alive()) {
-      kill(unix_pid_, SIGKILL);
-      waitpid(unix_pid_, nullptr, 0);
-    }
-  }
-  // The process id the agent sees (under wine: the Windows one).
-  unsigned long pid() const { return pid_; }
-  bool Alive() {
-    if (reaped_) return false;
-    int status = 0;
-    if (waitpid(unix_pid_, &status, WNOHANG) == unix_pid_) reaped_ = true;
-    return !reaped_;
-  }
-  bool EndsWithin(int timeout_ms) {
-    return WaitFor([this] { return !Alive(); }, timeout_ms);
-  }
-
- private:
-  int unix_pid_ = -1;
-  unsigned long pid_ = 0;
-  bool reaped_ = false;
-};
-
-class StartupScenario : public ::testing::Test {
- protected:
-  void SetUp() override { exe = test::InstallAgent(dir.path().string()); }
-
-  test::RunResult Run(const std::vector<std::string>& args) { return test::RunAgent(exe, args); }
-  std::string RunLog(const std::string& category) {
-    return ReadFileBytes(dir.path() / "ApplicationLog" / "WebPost" / "WebPostExe" /
-                         ("WebPost" + category + ".log"));
-  }
-  fs::path RunLogPath(const std::string& category) {
-    return dir.path() / "ApplicationLog" / "WebPost" / "WebPostExe" / ("WebPost" + category + ".log");
-  }
-  fs::path CategoryIni(const std::string& category) {
-    return dir.path() / "Configuration" / "WebPost" / ("Vemtu" + category + ".INI");
-  }
-  void RecordEarlierRun(const std::string& category, unsigned long pid, int cycle) {
-    WriteFileBytes(CategoryIni(category), "[WebPostCycles]\r\n" + category + "PID=" +
-                                              std::to_string(pid) + "\r\n" + category +
-                                              "Cycle=" + std::to_string(cycle) + "\r\n");
-  }
-  std::set<std::string> Listing() {
-    std::set<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
-      names.insert(fs::relative(entry.path(), dir.path()).string());
-    }
-    return names;
-  }
-
-  TempDir dir;
-  std::string exe;
-};
 
 TEST_F(StartupScenario, TextThatIsNoCategoryWritesNothing) {
   const std::set<std::string> before = Listing();
   const std::vector<std::vector<std::string>> cases = {
-      {"junk"}, {"Status", "Status"}, {"Status "}, {"AlertTkt"}};
+      {"junk"}, {"Status", "Status"}, {"Status "}, {"AlertTkt"},
+      // Empty arguments are quoted on the command line: text, not nothing.
+      {""}, {"", ""}, {"Status", ""}, {"\"Status\""}};
   for (const auto& args : cases) {
     test::RunResult result = Run(args);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(Listing(), before) << args[0];
+    EXPECT_EQ(Listing(), before) << "\"" << args[0] << "\" of " << args.size();
   }
 }
 
@@ -153,8 +38,29 @@ TEST_F(StartupScenario, LowerCaseStatusKeepsItsLetterCase) {
   std::string ini = ReadFileBytes(CategoryIni("status"));
   EXPECT_NE(IniValue(ini, "statusPID"), "<none>") << ini;
   EXPECT_EQ(IniValue(ini, "statusCycle"), "0") << ini;
-  EXPECT_TRUE(fs::is_directory(dir.path() / "status" / "Error"));
   EXPECT_TRUE(fs::is_directory(dir.path() / "Configuration" / "WebPost"));
+}
+
+TEST_F(StartupScenario, LowerCaseStatusPostsWithoutTheStatusEnvelope) {
+  test::ScriptedServer server;
+  server.SetDefault(test::Reply::Status(200, "1"));
+  WriteAgentIni(server.BaseUrl());
+  WriteFileBytes(dir.path() / "Status" / "ST_1.txt", "plain");
+  EXPECT_EQ(Run({"status"}).exit_code, 0);
+  std::string log = RunLog("status");
+  EXPECT_EQ(Count(log, kStarted), 1u) << log;
+  if (test::UnderWine()) {
+    // The folder "status" is the folder "Status" on a Windows volume, but the Status
+    // mode needs the name as written: the plain file is set aside unposted.
+    EXPECT_TRUE(FileExists(dir.path() / "Status" / "Error" / "ST_1.txt"));
+    EXPECT_FALSE(FileExists(dir.path() / "Status" / "ST_1.txt"));
+  } else {
+    // On Linux "status" is a folder of its own, made empty; "Status" is not looked at.
+    EXPECT_TRUE(fs::is_directory(dir.path() / "status" / "Error"));
+    EXPECT_TRUE(fs::is_empty(dir.path() / "status" / "Error"));
+    EXPECT_EQ(ReadFileBytes(dir.path() / "Status" / "ST_1.txt"), "plain");
+  }
+  EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 TEST_F(StartupScenario, EmptyCommandLineStartsAStatusRun) {
@@ -191,15 +97,85 @@ TEST_F(StartupScenario, LiveEarlierRunIsRefusedNineTimesThenEnded) {
   EXPECT_NE(IniValue(ini, "ConfigurationPID"), std::to_string(earlier.pid()));
 }
 
+TEST_F(StartupScenario, StartsReleasedAtOnceLetExactlyOneRunPost) {
+  // The run that starts posts to a server that never answers, so it stays alive while
+  // the others check. A holder of the instance lock queues all starts on it and then
+  // lets them go at once.
+  test::ScriptedServer server;
+  server.SetDefault(test::Reply::Of(test::ReplyKind::kStall));
+  WriteAgentIni(server.BaseUrl());
+  constexpr int kStarts = 8;
+  const int rounds = test::UnderWine() ? 3 : 6;
+  const int hold_ms = test::UnderWine() ? 3000 : 1000;
+  for (int round = 0; round < rounds; ++round) {
+    WriteFileBytes(dir.path() / "ATPostLogs" / ("A" + std::to_string(round) + "_1.txt"), "a");
+    Sleeper holder(dir.path() / "holder", test::UnderWine() ? "holder.exe" : "holder",
+                   "RHOVAN_KOLT_MUTEXATPostLogs", hold_ms);
+    ASSERT_NE(holder.pid(), 0u);
+    std::vector<int> pids;
+    for (int i = 0; i < kStarts; ++i) pids.push_back(test::StartAgent(exe, {"ATPostLogs"}));
+
+    auto decided = [&] {
+      std::string log = RunLog("ATPostLogs");
+      return Count(log, kStarted) + Count(log, kStillRunning);
+    };
+    EXPECT_TRUE(WaitFor([&] { return decided() >= std::size_t(kStarts) * (round + 1); }, 60000));
+    const std::size_t started = Count(RunLog("ATPostLogs"), kStarted) - round;
+    // The run that started posts (and stays, as nothing answers); the refused ones end.
+    if (started == 1) {
+      EXPECT_TRUE(WaitFor([&] { return server.RequestCount() == std::size_t(round + 1); }, 30000));
+    }
+    std::set<int> running(pids.begin(), pids.end());
+    WaitFor([&] {
+      for (auto it = running.begin(); it != running.end();) {
+        it = waitpid(*it, nullptr, WNOHANG) == *it ? running.erase(it) : std::next(it);
+      }
+      return running.size() <= started;
+    }, 30000);
+    for (int pid : running) test::WaitAgent(pid, 0);  // kills it
+
+    ASSERT_EQ(started, 1u) << "round " << round;
+    EXPECT_EQ(running.size(), 1u) << "round " << round;
+    EXPECT_EQ(Count(RunLog("ATPostLogs"), kStillRunning), std::size_t(kStarts - 1) * (round + 1));
+    EXPECT_EQ(server.RequestCount(), std::size_t(round + 1));
+  }
+}
+
 TEST_F(StartupScenario, RecordedPidOfAnotherProgramIsNeverEnded) {
-  Sleeper other(dir.path() / "other", test::UnderWine() ? "sleeper.exe" : "sleeper");
-  ASSERT_NE(other.pid(), 0u);
-  RecordEarlierRun("Configuration", other.pid(), 9);
+  // Under wine a program's name needs its ".exe"; natively a name that only looks like
+  // the mark of a replaced program is another program too.
+  std::vector<std::string> names = {test::UnderWine() ? "sleeper.exe" : "sleeper"};
+  if (!test::UnderWine()) names.push_back("Vemtu.EXE (deleted)");
+  for (const std::string& name : names) {
+    Sleeper other(dir.path() / "other", name);
+    ASSERT_NE(other.pid(), 0u);
+    RecordEarlierRun("Configuration", other.pid(), 9);
+
+    EXPECT_EQ(Run({"Configuration"}).exit_code, 0);
+    EXPECT_EQ(IniValue(ReadFileBytes(CategoryIni("Configuration")), "ConfigurationCycle"), "0")
+        << name;
+    EXPECT_TRUE(other.Alive()) << name;
+  }
+  EXPECT_EQ(Count(RunLog("Configuration"), kStarted), names.size());
+}
+
+TEST_F(StartupScenario, AnEarlierRunWhoseProgramWasReplacedIsStillRecognised) {
+  Sleeper earlier(dir.path() / "earlier", "Vemtu.EXE");
+  ASSERT_NE(earlier.pid(), 0u);
+  // An update puts a new file in place under the same name while the old run goes on.
+  fs::path program = dir.path() / "earlier" / "Vemtu.EXE";
+  fs::copy_file(program, dir.path() / "earlier" / "Vemtu.new");
+  fs::rename(dir.path() / "earlier" / "Vemtu.new", program);
+  RecordEarlierRun("Configuration", earlier.pid(), 0);
 
   EXPECT_EQ(Run({"Configuration"}).exit_code, 0);
+  EXPECT_EQ(Count(RunLog("Configuration"), kStillRunning), 1u);
+  EXPECT_EQ(Count(RunLog("Configuration"), kStarted), 0u);
+  // The tenth attempt can end it.
+  RecordEarlierRun("Configuration", earlier.pid(), 9);
+  EXPECT_EQ(Run({"Configuration"}).exit_code, 0);
+  EXPECT_TRUE(earlier.EndsWithin(10000));
   EXPECT_EQ(Count(RunLog("Configuration"), kStarted), 1u);
-  EXPECT_EQ(IniValue(ReadFileBytes(CategoryIni("Configuration")), "ConfigurationCycle"), "0");
-  EXPECT_TRUE(other.Alive());
 }
 
 TEST_F(StartupScenario, ConcurrentRunsLeaveOnlyWholeLogLines) {
@@ -245,4 +221,4 @@ TEST_F(StartupScenario, RunLogRestartsOnlyPastTheSizeLimit) {
 }
 
 }  // namespace
-}  // namespace vemtu
+}  // namespace vemtu::startup_test
