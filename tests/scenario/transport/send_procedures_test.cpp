@@ -2,6 +2,8 @@
 // server receives, the transfer log byte for byte, the file's fate.
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "post_harness.h"
 #include "support/agent_runner.h"
 #include "support/scripted_server.h"
@@ -151,7 +153,11 @@ TEST_F(SendProcedures, AFailedEarlyStepWritesOneEntryNamedAfterItAndKeepsTheFile
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(ProcedureName(c.method) + " host '" + c.host + "'");
-    if (UnderWine() && IsWinHttpMethod(c.method) && !c.unbound) continue;  // wine connects later
+    if (UnderWine() && IsWinHttpMethod(c.method) && !c.unbound) {
+      std::cout << "[ SKIPPED  ] WinHTTP empty-host row: wine's WinHTTP accepts an empty host "
+                   "at the connect step and fails only when sending\n";
+      continue;
+    }
     std::string file = MakeFile("K/X_1.xml", "body");
     Run run = RunFor(c.method);
     run.host = c.host;
