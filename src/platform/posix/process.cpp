@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 extern char** environ;
@@ -101,7 +102,7 @@ bool ProcessHandle::ImagePath(std::string& path, std::size_t max_chars) const {
   // The kernel marks an image whose file was removed or replaced (an update of the
   // program) with " (deleted)"; the process still runs the program it started with, so
   // the mark is dropped. A file really named so still names the running image.
-  static const std::string kDeleted = " (deleted)";
+  constexpr std::string_view kDeleted = " (deleted)";
   if (image.size() > kDeleted.size() &&
       image.compare(image.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0 &&
       !SameFile(link, image)) {
