@@ -41,7 +41,7 @@ TEST_F(StartupScenario, LowerCaseStatusKeepsItsLetterCase) {
   EXPECT_TRUE(fs::is_directory(dir.path() / "Configuration" / "WebPost"));
 }
 
-TEST_F(StartupScenario, LowerCaseStatusPostsWithoutTheStatusEnvelope) {
+TEST_F(StartupScenario, LowerCaseStatusLeavesTheStatusModeOff) {
   test::ScriptedServer server;
   server.SetDefault(test::Reply::Status(200, "1"));
   WriteAgentIni(server.BaseUrl());
