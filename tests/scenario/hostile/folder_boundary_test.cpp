@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -269,16 +271,14 @@ TEST_F(FolderBoundary, AFileChangedWhileItIsPostedIsNotDeleted) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   ASSERT_FALSE(ReceivedRequests().empty());
-  if (UnderWine()) {
-    // The body is open with read sharing only: a Windows writer is refused.
-    const std::string windows_path = AgentPath(path);
-    int code = RunProgram({EnvOr("VEMTU_SOURCE", ".") + "/scripts/wine-run.sh", "cmd", "/c",
-                           "echo more>>" + windows_path},
-                          kRunTimeoutMs);
-    EXPECT_NE(code, 0);
-  } else {
-    WriteFileBytes(path, "first part;second part");
-  }
+  // A writer outside the agent appends while the reply is awaited. Windows opens the
+  // body with read sharing only, so there the writer is refused (32).
+  const std::string bin =
+      UnderWine() ? EnvOr("VEMTU_WINDOWS_BIN", "") : EnvOr("VEMTU_BIN", ".");
+  const int appended = RunAgent(bin + (UnderWine() ? "/hostile_appender.exe" : "/hostile_appender"),
+                                {AgentPath(path), "second part"}, kRunTimeoutMs)
+                           .exit_code;
+  EXPECT_EQ(appended, UnderWine() ? 32 : 0);
   RunResult result = WaitAgent(pid, kRunTimeoutMs);
   ASSERT_FALSE(result.timed_out);
 
@@ -295,6 +295,48 @@ TEST_F(FolderBoundary, AFileChangedWhileItIsPostedIsNotDeleted) {
     for (const auto& r : received) posted_whole |= r.body == "first part;second part";
     EXPECT_TRUE(posted_whole ? !FileExists(path)
                              : ReadFileBytes(path) == "first part;second part");
+  }
+}
+
+TEST_F(FolderBoundary, ConcurrentRunsNeitherTearNorLoseTransferLogLines) {
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  // Three runs at once (AlertTkt starts Status beside itself), all posting files of one
+  // prefix, so all append to one transfer log.
+  constexpr int kFilesPerRun = 100;
+  std::vector<std::string> plain;
+  for (const std::string k : {"AlertTkt", "ATPostLogs", "Status"}) {
+    for (int i = 0; i < kFilesPerRun; ++i) {
+      std::string text = "SAME-" + k + "-" + std::to_string(i) + "-" + std::string(300, 'x');
+      WriteFileBytes(File(k, "SAME_N_" + std::to_string(i) + ".txt"), text);
+      if (k != "Status") plain.push_back(text);  // Status files are posted packed
+    }
+  }
+  const int alert = StartAgent(exe_, {});
+  const int logs = StartAgent(exe_, {"ATPostLogs"});
+  EXPECT_FALSE(WaitAgent(alert, kRunTimeoutMs).timed_out);
+  EXPECT_FALSE(WaitAgent(logs, kRunTimeoutMs).timed_out);
+  ASSERT_TRUE(WaitFinished({"AlertTkt", "ATPostLogs", "Status"}, kRunTimeoutMs));
+
+  const std::string log = ReadFileBytes(TransferLog("SAME"));
+  auto count = [&log](const std::string& text) {
+    std::size_t n = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("MSG: Web Post Data"), 3u * kFilesPerRun);
+  EXPECT_EQ(count("MSG: Successfully WebPosted File"), 3u * kFilesPerRun);
+  for (const std::string& text : plain) EXPECT_EQ(count("\r\n" + text + "\r\n"), 1u) << text;
+  // Every entry is a line of its own with its ten fields: none torn, none run together.
+  static const std::regex stamp(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d [AP]M\t)");
+  std::size_t from = 0;
+  for (std::size_t end; (end = log.find("\r\n", from)) != std::string::npos; from = end + 2) {
+    const std::string line = log.substr(from, end - from);
+    if (line.rfind("SAME-", 0) == 0) continue;  // a copied file
+    std::smatch found;
+    if (!std::regex_search(line, found, stamp)) continue;  // bytes of a packed copy
+    EXPECT_EQ(found.position(0), 0) << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 10) << line;
   }
 }
 
