@@ -15,10 +15,6 @@ bool SetAttributesNormal(const std::string& path);
 // Creates one folder (not its parents). False when it exists already or cannot be made.
 bool CreateFolder(const std::string& path);
 
-// Moves (renames) a file, replacing an existing file of the new name. Fails when the
-// folder of `to` is a link.
-bool MoveReplace(const std::string& from, const std::string& to);
-
 enum class MoveOutcome {
   kMoved,    // the file has its new name
   kExists,   // a file of the new name exists; nothing was changed

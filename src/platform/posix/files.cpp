@@ -107,13 +107,6 @@ bool SetAttributesNormal(const std::string& path) {
 
 bool CreateFolder(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
 
-bool MoveReplace(const std::string& from, const std::string& to) {
-  SplitPath target = Split(to);
-  Descriptor folder(OpenParent(target.folder));
-  if (folder.get() < 0) return false;
-  return renameat(AT_FDCWD, from.c_str(), folder.get(), target.name.c_str()) == 0;
-}
-
 MoveOutcome MoveNoReplace(const std::string& from, const std::string& to) {
   SplitPath target = Split(to);
   Descriptor folder(OpenParent(target.folder));

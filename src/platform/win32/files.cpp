@@ -79,11 +79,6 @@ bool CreateFolder(const std::string& path) {
   return CreateDirectoryA(path.c_str(), nullptr) != 0;
 }
 
-bool MoveReplace(const std::string& from, const std::string& to) {
-  if (!FolderIsPlain(to)) return false;
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
 MoveOutcome MoveNoReplace(const std::string& from, const std::string& to) {
   if (!FolderIsPlain(to)) return MoveOutcome::kFailed;
   if (MoveFileExA(from.c_str(), to.c_str(), 0)) return MoveOutcome::kMoved;
