@@ -41,12 +41,13 @@ void DeleteWithAttributes(const std::string& path) {
 bool ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::string& envelope) {
   platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
   if (!file.IsOpen()) return false;
-  long long current = file.Size();
+  long long current = file.SizeAtOpen();
+  if (current < 0) return false;
   std::uint64_t expected = current > 0 ? static_cast<std::uint64_t>(current) : listed_size;
   envelope.reserve(envelope.size() + expected + kEnvelopeRoom);
   // Bounded by the size at the open: bytes a writer adds meanwhile change the file's
   // identity, so the file is kept for the next run instead of deleted after the post.
-  std::uint64_t left = current >= 0 ? static_cast<std::uint64_t>(current) : 0;
+  auto left = static_cast<std::uint64_t>(current);
   char block[65536];
   while (left > 0) {
     std::size_t want = left < sizeof block ? static_cast<std::size_t>(left) : sizeof block;

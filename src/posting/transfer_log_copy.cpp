@@ -14,7 +14,7 @@ void CopyDataToTransferLog(const std::string& file_path, const std::string& tran
   platform::File source = platform::File::Open(file_path, platform::OpenMode::kReadExisting);
   if (!source.IsOpen()) return;
   // The copy ends at the size the file had when opened, however it grows meanwhile.
-  long long size = source.Size();
+  long long size = source.SizeAtOpen();
   if (size < 0) return;
   WriteLogEntry(transfer_log_path, kEventProgress, 0, "MSG: Web Post Data");
   WithLogLock(transfer_log_path, [&] {
