@@ -15,54 +15,16 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/posix/no_follow.h"
+
 namespace vemtu::platform {
 
+using posix_detail::Descriptor;
+using posix_detail::OpenRetrying;
+using posix_detail::Split;
+using posix_detail::SplitPath;
+
 namespace {
-
-// An open descriptor, closed by the destructor.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-int OpenRetrying(int dir, const char* name, int flags) {
-  int fd;
-  do {
-    fd = ::openat(dir, name, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
-// The folder part of `path` ("." when it has none) and its last component.
-struct SplitPath {
-  std::string folder;
-  std::string name;
-};
-
-SplitPath Split(const std::string& path) {
-  std::size_t cut = path.rfind('/');
-  if (cut == std::string::npos) return {".", path};
-  return {cut == 0 ? "/" : path.substr(0, cut), path.substr(cut + 1)};
-}
-
-// Opens the folder that holds `path` without following a link in its last component.
-int OpenParent(const std::string& folder) {
-  return OpenRetrying(AT_FDCWD, folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
 
 FileIdentity IdentityOf(const struct stat& st) {
   FileIdentity id;
@@ -109,7 +71,7 @@ bool CreateFolder(const std::string& path) { return mkdir(path.c_str(), 0777) ==
 
 MoveOutcome MoveNoReplace(const std::string& from, const std::string& to) {
   SplitPath target = Split(to);
-  Descriptor folder(OpenParent(target.folder));
+  Descriptor folder(posix_detail::OpenFolderNoFollow(target.folder));
   if (folder.get() < 0) return MoveOutcome::kFailed;
   if (renameat2(AT_FDCWD, from.c_str(), folder.get(), target.name.c_str(), RENAME_NOREPLACE) ==
       0) {
@@ -188,11 +150,8 @@ File File::Open(const std::string& path, OpenMode mode) {
     case OpenMode::kWriteTruncateUnshared: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
     case OpenMode::kAppendAlways: flags |= O_WRONLY | O_APPEND | O_CREAT; break;
   }
-  SplitPath split = Split(path);
-  Descriptor folder(Writes(mode) ? OpenParent(split.folder) : AT_FDCWD);
-  if (Writes(mode) && folder.get() < 0) return File();
-  Descriptor fd(OpenRetrying(folder.get(), Writes(mode) ? split.name.c_str() : path.c_str(),
-                             flags));
+  Descriptor fd(Writes(mode) ? posix_detail::OpenInPlainFolder(path, flags)
+                            : OpenRetrying(AT_FDCWD, path.c_str(), flags));
   if (fd.get() < 0) return File();
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return File();

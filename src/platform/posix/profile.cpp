@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "common/fixed_text.h"
+#include "platform/posix/no_follow.h"
 
 namespace vemtu::platform {
 namespace {
@@ -44,11 +45,11 @@ std::string_view Trim(std::string_view text) {
 class LockedFile {
  public:
   LockedFile(const std::string& path, bool write) {
-    // Never through a link, and never waiting on a FIFO: only a regular file is kept.
+    // Never through a link (nor, to write, in a folder that is one), and never waiting
+    // on a FIFO: only a regular file is kept.
     int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (write ? O_RDWR | O_CREAT : O_RDONLY);
-    do {
-      fd_ = ::open(path.c_str(), flags, 0666);
-    } while (fd_ < 0 && errno == EINTR);
+    fd_ = write ? posix_detail::OpenInPlainFolder(path, flags)
+                : posix_detail::OpenRetrying(AT_FDCWD, path.c_str(), flags);
     if (fd_ < 0) return;
     struct stat st;
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {

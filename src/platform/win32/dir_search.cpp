@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/reparse.h"
+
 namespace vemtu::platform {
 
 struct DirSearch::State {
@@ -40,8 +42,7 @@ bool FolderIsReparsePoint(const std::string& search, std::string::size_type name
   if (name_at < 2) return false;
   std::string folder = search.substr(0, name_at - 1);
   if (folder.back() == ':') return false;  // a drive root
-  DWORD attributes = GetFileAttributesA(folder.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  return win32_detail::IsReparsePoint(GetFileAttributesA(folder.c_str()));
 }
 
 // An empty folder or no match is the end of the listing, not a failure.

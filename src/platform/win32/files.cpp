@@ -11,7 +11,12 @@
 
 #include <algorithm>
 
+#include "platform/win32/reparse.h"
+
 namespace vemtu::platform {
+
+using win32_detail::FolderIsPlain;
+using win32_detail::IsReparsePoint;
 
 namespace {
 
@@ -21,30 +26,6 @@ HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 constexpr std::size_t kMaxChunk = 0x40000000;
 
 constexpr DWORD kNoSuchFile = ERROR_FILE_NOT_FOUND;
-
-bool IsReparsePoint(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// The folder part of `path`; empty when it has none or is a drive root.
-std::string FolderOf(const std::string& path) {
-  std::string::size_type cut = path.find_last_of("\\/");
-  if (cut == std::string::npos || cut == 0) return {};
-  std::string folder = path.substr(0, cut);
-  if (folder.back() == ':') return {};
-  return folder;
-}
-
-// False (with an error set) when the folder that holds `path` is a reparse point.
-bool FolderIsPlain(const std::string& path) {
-  std::string folder = FolderOf(path);
-  if (folder.empty()) return true;
-  if (IsReparsePoint(GetFileAttributesA(folder.c_str()))) {
-    ::SetLastError(ERROR_CANT_ACCESS_FILE);
-    return false;
-  }
-  return true;
-}
 
 FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
   FileIdentity id;

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "platform/win32/reparse.h"
+
 // winbase.h maps GetProfileInt to the win.ini function of that name.
 #undef GetProfileInt
 
@@ -58,6 +60,7 @@ int GetProfileInt(const std::string& file, const std::string& section,
 
 bool WriteProfileText(const std::string& file, const std::string& section,
                       const std::string& key, const std::string& value) {
+  if (!win32_detail::FolderIsPlain(file)) return false;
   if (!MissingOrPlainFile(file)) {
     ::SetLastError(ERROR_ACCESS_DENIED);
     return false;

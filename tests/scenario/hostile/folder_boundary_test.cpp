@@ -101,8 +101,8 @@ TEST_F(FolderBoundary, LinkedFoldersAreNeitherListedNorWrittenInto) {
   StartDcsim();
   WriteAgentIni(BaseUrl());
   const std::string k = "AlertTkt";
-  // A linked folder named like a leftover packed copy, a linked Error folder and a linked
-  // log folder, each pointing outside.
+  // A linked folder named like a leftover packed copy, a linked Error folder, a linked
+  // log folder and a linked configuration folder, each pointing outside.
   WriteFileBytes(outside_ + "/zips/keep.zip", "not a leftover");
   WriteFileBytes(outside_ + "/zips/IN_N_1.txt", "outside result");
   fs::create_directories(outside_ + "/errors");
@@ -111,6 +111,9 @@ TEST_F(FolderBoundary, LinkedFoldersAreNeitherListedNorWrittenInto) {
   Link(outside_ + "/zips", Folder(k) + "/SUB_N_2.txt");
   Link(outside_ + "/errors", Folder(k) + "/Error");
   Link(outside_ + "/logs", agent_ + "/ApplicationLog/WebPost/WebPostExe");
+  fs::create_directories(outside_ + "/config");
+  fs::remove_all(agent_ + "/Configuration/WebPost");
+  Link(outside_ + "/config", agent_ + "/Configuration/WebPost");
   Plant(k, "NOPREFIX.txt", "no prefix: would go to Error");
   Plant(k, "EMPTY_N_3.txt", "");
   Plant(k, "GOOD_N_4.txt", "good");

@@ -106,6 +106,8 @@ TEST(NoLinkFollowed, ProfilesAreNeitherReadNorWrittenThroughALink) {
   WriteFileBytes(f.outside_file, "[s]\r\nk=outside\r\n");
   EXPECT_EQ(GetProfileText(f.file_link, "s", "k", "default", 99), "default");
   EXPECT_FALSE(WriteProfileText(f.file_link, "s", "k", "changed"));
+  EXPECT_FALSE(WriteProfileText(f.folder_link + "/new.INI", "s", "k", "made"));
+  EXPECT_TRUE(fs::is_empty(f.outside_folder));
   EXPECT_EQ(ReadFileBytes(f.outside_file), "[s]\r\nk=outside\r\n");
 }
 
