@@ -1,5 +1,10 @@
-// Log lines per second: WriteLogEntry (lock, open, size check, seek, write, close per
-// line) beside a bare open-append-close of the same line, in the same run.
+// Log lines per second: WriteLogEntry (lock, open in append mode, size check, write,
+// close per line) beside a bare open-append-close of the same line, in the same run:
+// once through the platform's file (with its link and special-file checks) and once
+// through the system calls alone.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -39,6 +44,20 @@ void BM_BareOpenAppendClose(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_BareOpenAppendClose);
+
+void BM_SystemOpenAppendClose(benchmark::State& state) {
+  vemtu::test::TempDir dir;
+  const std::string log = dir.path().string() + "/system.log";
+  const std::string line = vemtu::FormatLogLine(vemtu::FormatLogTimestamp(),
+                                                vemtu::kEventProgress, 0, kMessage, "", "", "", "");
+  for (auto _ : state) {
+    int fd = open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    benchmark::DoNotOptimize(write(fd, line.data(), line.size()));
+    close(fd);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SystemOpenAppendClose);
 
 // The share of the lock in a line: create or open, wait, release, close.
 void BM_LogLockCycle(benchmark::State& state) {

@@ -94,7 +94,8 @@ void DeleteMatching(const std::string& folder, const std::string& pattern, int d
       continue;
     }
     failures = 0;
-    if (entry.name == "." || entry.name == "..") continue;
+    // A link is never followed into, nor removed: it may name something outside.
+    if (entry.name == "." || entry.name == ".." || entry.is_link) continue;
     const std::string path = folder + platform::kPathSeparator + entry.name;
     if (path.size() > kPathCapacity - 1) continue;
     if (entry.is_directory) {

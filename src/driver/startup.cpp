@@ -115,7 +115,11 @@ PreviousRun ClaimCategory(RunContext& ctx, AgentProcesses& processes) {
 
 bool StartRun(RunContext& ctx, RoutingTable& routing, std::string_view command_tail) {
   RaisePriorityAndPrivilege();
-  const StartupPaths paths = BuildExecutablePaths(ctx, platform::ExecutablePath());
+  const std::string exe_path = platform::ExecutablePath();
+  // Cut to fit, the path would name another folder (the parent) as the agent's own: a
+  // path that does not fit ends the run before anything is touched.
+  if (exe_path.empty() || exe_path.size() > kExePathMaxChars) return false;
+  const StartupPaths paths = BuildExecutablePaths(ctx, exe_path);
 
   const std::optional<Category> category = SelectCategory(command_tail);
   if (!category) return false;  // no category: nothing is written at all

@@ -19,35 +19,36 @@ std::string LogLockName(std::string_view path) {
 
 namespace {
 
-// Opens the log for appending (read and write, others may read, created when missing).
+// Opens the log in append mode (others may read, created when missing): every write
+// lands at the end as one piece, whoever else appends.
 platform::File OpenLog(const std::string& path) {
-  return platform::File::Open(path, platform::OpenMode::kReadWriteAlways);
+  return platform::File::Open(path, platform::OpenMode::kAppendAlways);
 }
 
-// Steps 4 to 8 of an append, with the lock held: false when the text could not be put.
-bool AppendLocked(const std::string& path, std::string_view text) {
+// Opens the log; only when that is refused are its attributes reset (a read-only file)
+// or its folder made (a missing one), and the open tried once more.
+platform::File OpenLogResetting(const std::string& path) {
+  platform::File file = OpenLog(path);
+  if (file.IsOpen()) return file;
   if (!platform::SetAttributesNormal(path)) {
-    // The file is missing: make sure its folder exists. Someone may have made the file
-    // meanwhile, so its attributes are reset once more; a file that was there already
-    // had them reset a moment ago and needs nothing more.
     std::size_t cut = path.rfind(platform::kPathSeparator);
     if (cut != std::string::npos && cut > 0) CreateDirectoryPath(path.substr(0, cut));
-    platform::SetAttributesNormal(path);
   }
-  platform::File file = OpenLog(path);
-  if (!file.IsOpen()) return false;
+  return OpenLog(path);
+}
 
-  long long size = file.Size();
-  if (size > kLogSizeLimit) {
+// The append itself, with the lock held: false when the text could not be put.
+bool AppendLocked(const std::string& path, std::string_view text) {
+  platform::File file = OpenLogResetting(path);
+  if (!file.IsOpen()) return false;
+  if (file.SizeAtOpen() > kLogSizeLimit) {
     // Too large: nothing of the old content survives; the text starts a new file.
     file.Close();
     platform::SetAttributesNormal(path);
     platform::DeleteFileAt(path);
     file = OpenLog(path);
     if (!file.IsOpen()) return false;
-    size = 0;
   }
-  if (size != 0) file.SeekToEnd();
   file.Write(text.data(), text.size());  // a partial write is not detected
   file.Close();
   return true;
@@ -55,26 +56,30 @@ bool AppendLocked(const std::string& path, std::string_view text) {
 
 }  // namespace
 
-bool AppendLogText(const std::string& path, std::string_view text) {
+bool WithLogLock(const std::string& path, const std::function<bool()>& work) {
   if (path.empty()) return false;
   platform::NamedMutex lock = platform::NamedMutex::Create(LogLockName(path));
   if (!lock.IsValid()) return false;
 
   if (lock.Wait(kLogLockWaitMs) != WaitResult::kAcquired) {
-    // Timed out, abandoned by a holder that died, or failed: the text is lost.
+    // Timed out, abandoned by a holder that died, or failed: the work is not done.
     lock.Release();
     lock.Close();
     return false;
   }
-  bool written = false;
+  bool done = false;
   try {
-    written = AppendLocked(path, text);
+    done = work();
   } catch (...) {
-    written = false;  // the file is closed by its destructor
+    done = false;  // files are closed by their destructors
   }
   lock.Release();
   lock.Close();
-  return written;
+  return done;
+}
+
+bool AppendLogText(const std::string& path, std::string_view text) {
+  return WithLogLock(path, [&] { return AppendLocked(path, text); });
 }
 
 }  // namespace vemtu

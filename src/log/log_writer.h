@@ -2,6 +2,7 @@
 // with a run log or a transfer log as the target.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,11 @@ std::string FormatLogLine(std::string_view timestamp, int event_code, int error_
 // Appends `text` to the file under the file's named lock (five-minute wait), creating
 // the folder when the file is missing and restarting a file larger than 2,097,152 bytes.
 bool AppendLogText(const std::string& path, std::string_view text);
+
+// Runs `work` while holding the named lock of the log file `path`, the lock every line
+// written to it takes (same wait). False when the lock could not be had; otherwise what
+// `work` returns.
+bool WithLogLock(const std::string& path, const std::function<bool()>& work);
 
 // The name of the lock that guards the log file `path`: the path with every separator
 // and ":" replaced by "-", so it keeps the path's length.

@@ -311,10 +311,7 @@ bool XmlDocument::SaveXml(const char* path) {
 }
 
 bool XmlDocument::WriteFile(std::string path, std::string_view bytes) {
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  path = platform::NativePath(path);
+  path = platform::OwnSeparators(std::move(path));
   // Nobody else may open the file while it is written, so no reader sees it half done.
   platform::File file = platform::File::Open(path, platform::OpenMode::kWriteTruncateUnshared);
   const char* failure = "Failed to write complete file (7)";

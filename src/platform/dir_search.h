@@ -9,9 +9,12 @@
 
 namespace vemtu::platform {
 
+// A name found on disk is bytes: on Linux a '\' in it is an ordinary character.
 struct DirEntry {
   std::string name;          // file name only, no folder
-  bool is_directory = false;
+  bool is_directory = false; // a folder that is not a link
+  bool is_link = false;      // a link (Windows: a reparse point), whatever it points to;
+                             // never followed, so neither a folder nor a file here
   std::uint64_t size = 0;    // both halves of the size as the listing reports it
 };
 
@@ -22,7 +25,8 @@ enum class SearchStep {
 };
 
 // One search over "folder + pattern", e.g. "/x/AlertTkt/*_N_*.txt?" (the pattern is
-// everything after the last separator). Move-only; the destructor closes the search.
+// everything after the last separator). A folder that is itself a link is not listed
+// (the search fails). Move-only; the destructor closes the search.
 class DirSearch {
  public:
   DirSearch();

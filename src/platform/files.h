@@ -1,4 +1,6 @@
-// Files and folders.
+// Files and folders, seen without following links: a link (Windows: a reparse point)
+// is never opened, listed through, written through or moved into; a file that is not a
+// regular disk file (a FIFO, a device) opens as a missing file would.
 #pragma once
 
 #include <cstdint>
@@ -7,20 +9,57 @@
 namespace vemtu::platform {
 
 // Sets a file's attributes to normal (clears read-only and the like). False when the
-// file does not exist or cannot be changed: the usual test for a missing file.
+// file does not exist, is a link, or cannot be changed: the usual test for a missing file.
 bool SetAttributesNormal(const std::string& path);
 
 // Creates one folder (not its parents). False when it exists already or cannot be made.
 bool CreateFolder(const std::string& path);
 
-// Moves (renames) a file, replacing an existing file of the new name.
-bool MoveReplace(const std::string& from, const std::string& to);
+enum class MoveOutcome {
+  kMoved,    // the file has its new name
+  kExists,   // a file of the new name exists; nothing was changed
+  kFailed,   // the move failed for another reason (see LastError)
+};
 
-// Deletes a file.
+// Moves (renames) a file without ever replacing one of the new name. Fails when the
+// folder of `to` is a link.
+MoveOutcome MoveNoReplace(const std::string& from, const std::string& to);
+
+// Moves `from` to `planned`, or, when a file of that name exists, to the first free name
+// of the form planned + "." + N (N = 1, 2, ...), so that no file is ever replaced. Names
+// longer than `max_chars` are not tried. Returns the name used; empty when the file
+// could not be moved.
+std::string MoveToFreeName(const std::string& from, const std::string& planned,
+                           std::size_t max_chars);
+
+// Deletes a file (a link itself, never what it points to).
 bool DeleteFileAt(const std::string& path);
 
-// True when the path names an existing folder.
+// True when the path names an existing folder that is not a link.
 bool IsFolder(const std::string& path);
+
+// What tells one file from another and from its earlier self: a file replaced, grown,
+// or rewritten since has another identity.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;  // inode number (Windows: file index)
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // modification time, at the finest unit the system keeps
+  bool valid = false;         // false: no regular file was found
+
+  bool operator==(const FileIdentity& other) const {
+    return valid && other.valid && device == other.device && index == other.index &&
+           size == other.size && modified == other.modified;
+  }
+};
+
+// The identity of the regular file `path` names (not following a link); not valid when
+// it names anything else or nothing.
+FileIdentity IdentityAt(const std::string& path);
+
+// Deletes `path` only when it is still the file `expected` describes. False (and the file
+// kept) when it changed, was replaced, or cannot be deleted.
+bool DeleteIfUnchanged(const std::string& path, const FileIdentity& expected);
 
 enum class OpenMode {
   kReadExisting,          // read; others may read; must exist
@@ -28,6 +67,8 @@ enum class OpenMode {
   kReadWriteAlways,       // read and write; others may read; created when missing
   kWriteTruncate,         // write; others may read; created or emptied
   kWriteTruncateUnshared, // write; no sharing while open; created or emptied
+  kAppendAlways,          // append only (every write lands at the end, as one piece);
+                          // others may read; created when missing
 };
 
 // An open file; move-only, closed by its destructor.
@@ -40,7 +81,9 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // Opens `path`; check IsOpen(), and LastError() for the reason of a failure.
+  // Opens `path`; check IsOpen(), and LastError() for the reason of a failure. Only a
+  // regular file opens, never through a link (nor, for the writing modes, in a folder
+  // that is a link), and never waiting for a writer or device (a FIFO fails at once).
   static File Open(const std::string& path, OpenMode mode);
 
   bool IsOpen() const;
@@ -52,11 +95,17 @@ class File {
   bool SeekTo(std::uint64_t offset);
   // Current size in bytes, or -1 when it cannot be read.
   long long Size() const;
+  // The size the file had when it was opened (read with the open's own checks, so it
+  // costs nothing more).
+  long long SizeAtOpen() const { return size_at_open_; }
+  // The identity of the open file (not valid when it cannot be read).
+  FileIdentity Identity() const;
   void Close();
 
  private:
-  explicit File(std::intptr_t handle) : handle_(handle) {}
+  File(std::intptr_t handle, long long size) : handle_(handle), size_at_open_(size) {}
   std::intptr_t handle_ = -1;
+  long long size_at_open_ = -1;
 };
 
 }  // namespace vemtu::platform

@@ -16,6 +16,11 @@ std::string ExecutablePath();
 // "\ApplicationLog\WebPost\WebPostExe" can be written once for both platforms.
 std::string NativePath(std::string_view path);
 
+// A path handed in by a caller with either separator, spelled with the platform's own:
+// '/' becomes '\' on Windows; on Linux the path is unchanged, since a '\' there is an
+// ordinary byte of a file name (a name found on disk may hold one).
+std::string OwnSeparators(std::string path);
+
 // Makes `folder` the process's current folder.
 bool SetCurrentFolder(const std::string& folder);
 

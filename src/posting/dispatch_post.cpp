@@ -7,7 +7,7 @@
 namespace vemtu {
 
 bool DispatchPost(PostingSession& session, const SendTarget& target, const std::string& report_path,
-                  bool pack_mode) {
+                  bool pack_mode, const platform::FileIdentity* report_identity) {
   RunContext& ctx = session.ctx;
   const std::string log = ctx.transfer_log_path.str();
   for (const SendMethod& method : session.methods) {
@@ -25,7 +25,11 @@ bool DispatchPost(PostingSession& session, const SendTarget& target, const std::
       session.last_post_method = method.number;
       if (pack_mode) {
         platform::SetAttributesNormal(report_path);
-        platform::DeleteFileAt(report_path);
+        if (report_identity) {
+          platform::DeleteIfUnchanged(report_path, *report_identity);
+        } else {
+          platform::DeleteFileAt(report_path);
+        }
       }
       WriteLogEntry(log, kEventProgress, 0, "MSG: Successfully WebPosted File",
                     report_path.c_str());

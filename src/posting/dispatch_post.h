@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/run_context.h"
+#include "platform/files.h"
 
 namespace vemtu {
 
@@ -55,8 +56,10 @@ struct PostingSession {
 
 // Tries the methods in order as the cascade rules say, writing one outcome entry per
 // attempted method to the current transfer log. In pack mode the source file
-// (`report_path`) is deleted after the success. True when a method succeeded.
+// (`report_path`) is deleted after the success, when given `report_identity` only if it
+// is still that file (a file changed since it was packed stays for the next run). True
+// when a method succeeded.
 bool DispatchPost(PostingSession& session, const SendTarget& target, const std::string& report_path,
-                  bool pack_mode);
+                  bool pack_mode, const platform::FileIdentity* report_identity = nullptr);
 
 }  // namespace vemtu

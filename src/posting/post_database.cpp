@@ -4,13 +4,27 @@
 
 namespace vemtu {
 
+namespace {
+
+// 100,000 records: about 79 MB.
+constexpr std::size_t kPostDatabaseMaxRecords = 100000;
+
+}  // namespace
+
 void ReadPostDatabase(RoutingTable& table, const std::string& path) {
   platform::SetAttributesNormal(path);
   platform::File file = platform::File::Open(path, platform::OpenMode::kReadWriteExisting);
   if (!file.IsOpen()) return;
   unsigned char record[kRoutingRecordSize];
   long long got = 0;
+  std::size_t records = 0;
   do {
+    // A file past any real database's size is read no further: the read ends as at the
+    // end of the file.
+    if (++records > kPostDatabaseMaxRecords) {
+      table.InsertRoutingEntry(RoutingEntryFromRecord(record, 0));
+      break;
+    }
     // A short read leaves the rest of the record zero; the end-of-file read (or a
     // failed one) inserts the all-zero entry and ends the loop.
     got = file.Read(record, sizeof record);

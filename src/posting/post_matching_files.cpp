@@ -36,23 +36,28 @@ void DeleteWithAttributes(const std::string& path) {
   platform::DeleteFileAt(path);
 }
 
-// Reads the whole Status file behind the envelope head. The file is read to its current
-// end, so a file that grew after it was listed is posted whole rather than cut at the
-// listed size (its source is deleted after the post). False when it cannot be opened or
-// read.
+// Reads the whole Status file behind the envelope head, as large as it is when opened (not
+// as listed). False when it cannot be opened or read.
 bool ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::string& envelope) {
   platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
   if (!file.IsOpen()) return false;
-  long long current = file.Size();
+  long long current = file.SizeAtOpen();
+  if (current < 0) return false;
   std::uint64_t expected = current > 0 ? static_cast<std::uint64_t>(current) : listed_size;
   envelope.reserve(envelope.size() + expected + kEnvelopeRoom);
+  // Bounded by the size at the open: bytes a writer adds meanwhile change the file's
+  // identity, so the file is kept for the next run instead of deleted after the post.
+  auto left = static_cast<std::uint64_t>(current);
   char block[65536];
-  while (true) {
-    long long got = file.Read(block, sizeof block);
+  while (left > 0) {
+    std::size_t want = left < sizeof block ? static_cast<std::size_t>(left) : sizeof block;
+    long long got = file.Read(block, want);
     if (got < 0) return false;
     if (got == 0) return true;
     envelope.append(block, static_cast<std::size_t>(got));
+    left -= static_cast<std::uint64_t>(got);
   }
+  return true;
 }
 
 enum class PackOutcome {
@@ -94,7 +99,7 @@ void MoveToErrorFolder(const RunContext& ctx, const std::string& folder, const s
   std::string to = ctx.error_folder.str() + platform::kPathSeparator + name;
   if (from.size() > kPathCapacity - 1 || to.size() > kPathCapacity - 1) return;
   platform::SetAttributesNormal(from);
-  platform::MoveReplace(from, to);
+  platform::MoveToFreeName(from, to, kPathCapacity - 1);
 }
 
 void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
@@ -118,6 +123,13 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     }
     failures_in_a_row = 0;
     if (entry.is_directory || entry.name == "." || entry.name == "..") continue;
+    if (entry.is_link) {
+      // Never followed: neither posted, nor moved, nor deleted.
+      const std::string link_path = folder + platform::kPathSeparator + entry.name;
+      WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, "ERR: File is a link, left alone",
+                    link_path.c_str());
+      continue;
+    }
 
     const bool pack = WantsPacking(pack_flag, ctx.category.view(), entry.name);
     if (entry.name.find('_') == std::string::npos) {
@@ -154,6 +166,8 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File", display_url.c_str(),
                   file_path.c_str());
     const std::string source_path = file_path;
+    // The source as it is before anything reads it: deleted after the post only if so.
+    const platform::FileIdentity source_identity = platform::IdentityAt(source_path);
     if (pack) {
       PackOutcome outcome =
           Pack(ctx, status_mode, folder, entry, prefix, source_path, packed_path, log);
@@ -166,7 +180,7 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     CopyDataToTransferLog(file_path, log);
     SendTarget target{parts.host.c_str(), request_path.c_str(), parts.scheme.c_str(),
                       file_path.c_str(), parts.port};
-    bool posted = DispatchPost(session, target, source_path, pack);
+    bool posted = DispatchPost(session, target, source_path, pack, &source_identity);
     if (pack) {
       // The last method gives a refused file its next retry name, and a fresh packed
       // copy "X.zip" can only become "X.zip1". Left there, that copy would escape the

@@ -17,8 +17,9 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
                        const std::string& folder, const std::string& pattern,
                        const std::string& url, int pack_flag);
 
-// Moves `folder`/`name` into the Error folder, replacing a file of that name there.
-// A failed move is not reported; a destination past 359 characters leaves the file.
+// Moves `folder`/`name` into the Error folder. A file of that name there is never
+// replaced: the name takes the first free "." + number suffix. A failed move is not
+// reported; a destination past 359 characters leaves the file.
 void MoveToErrorFolder(const RunContext& ctx, const std::string& folder, const std::string& name);
 
 }  // namespace vemtu

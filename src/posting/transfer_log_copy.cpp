@@ -13,19 +13,24 @@ void CopyDataToTransferLog(const std::string& file_path, const std::string& tran
   std::vector<char> buffer(kBufferSize);
   platform::File source = platform::File::Open(file_path, platform::OpenMode::kReadExisting);
   if (!source.IsOpen()) return;
+  // The copy ends at the size the file had when opened, however it grows meanwhile.
+  long long size = source.SizeAtOpen();
+  if (size < 0) return;
   WriteLogEntry(transfer_log_path, kEventProgress, 0, "MSG: Web Post Data");
-  platform::File log =
-      platform::File::Open(transfer_log_path, platform::OpenMode::kReadWriteExisting);
-  if (!log.IsOpen() || !log.SeekToEnd()) return;
-  while (true) {
-    long long got = source.Read(buffer.data(), kReadSize);
-    if (got < 0) return;
-    if (got > 0 && !log.Write(buffer.data(), static_cast<std::size_t>(got))) return;
-    if (got < static_cast<long long>(kReadSize)) {
-      log.Write("\r\n", 2);
-      return;
+  WithLogLock(transfer_log_path, [&] {
+    platform::File log =
+        platform::File::Open(transfer_log_path, platform::OpenMode::kAppendAlways);
+    if (!log.IsOpen()) return false;
+    auto left = static_cast<unsigned long long>(size);
+    while (true) {
+      std::size_t want = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
+      long long got = want > 0 ? source.Read(buffer.data(), want) : 0;
+      if (got < 0) return false;
+      if (got > 0 && !log.Write(buffer.data(), static_cast<std::size_t>(got))) return false;
+      left -= static_cast<unsigned long long>(got);
+      if (got < static_cast<long long>(kReadSize)) return log.Write("\r\n", 2);
     }
-  }
+  });
 }
 
 }  // namespace vemtu

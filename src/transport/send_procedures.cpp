@@ -152,7 +152,8 @@ void RetryRename(const RunContext& ctx, const std::string& file_path) {
                                    kPathCapacity - 1);
   if (target.empty()) return;
   platform::SetAttributesNormal(file_path);
-  platform::MoveReplace(file_path, target);
+  // An older file of the target name stays: this one takes the next free name.
+  platform::MoveToFreeName(file_path, target, kPathCapacity - 1);
 }
 
 int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& connection,
@@ -188,6 +189,8 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
     error_entry(lib + ".ZSetProxyUserPassword", "ERR", nullptr, nullptr);
     return 0;
   }
+  // The body as it is before it is sent: deleted after the acceptance only if unchanged.
+  const platform::FileIdentity sent = platform::IdentityAt(request.file_path);
   std::string reply;
   if (!connection.WebPost(request, request_proxy, reply)) {
     error_entry("ERR\t" + lib + ".ZHTTPWebPost", nullptr, nullptr, reply.c_str());
@@ -202,7 +205,8 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
   WriteLogEntry(log, kEventProgress, 0, message.c_str(), reply.c_str());
   if (IsAcceptedReply(reply)) {
     platform::SetAttributesNormal(request.file_path);
-    platform::DeleteFileAt(request.file_path);
+    // A file that changed or was replaced while it was posted stays for the next run.
+    platform::DeleteIfUnchanged(request.file_path, sent);
     return 1;
   }
   if (procedure.retry_rename && IsRefusedReply(reply)) RetryRename(ctx, request.file_path);

@@ -1,11 +1,13 @@
 // Directory search: readdir over the folder, each name tested with WildcardMatch, the
-// size and kind of each match read with fstatat (following links, as a listing would).
+// size and kind of each match read with fstatat without following a link. The folder is
+// opened without following a link either.
 #include "platform/dir_search.h"
 
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vemtu::platform {
 
@@ -35,15 +37,16 @@ SearchStep NextMatch(DIR* dir, const std::string& pattern, DirEntry& entry) {
     if (!WildcardMatch(pattern, name)) continue;
     entry.name = std::move(name);
     entry.is_directory = false;
+    entry.is_link = false;
     entry.size = 0;
     struct stat st;
-    int fd = dirfd(dir);
-    if (fstatat(fd, d->d_name, &st, 0) == 0 ||
-        fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (fstatat(dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      entry.is_link = S_ISLNK(st.st_mode);
       entry.is_directory = S_ISDIR(st.st_mode);
-      if (!entry.is_directory) entry.size = static_cast<std::uint64_t>(st.st_size);
-    } else if (d->d_type == DT_DIR) {
-      entry.is_directory = true;
+      if (S_ISREG(st.st_mode)) entry.size = static_cast<std::uint64_t>(st.st_size);
+    } else {
+      entry.is_link = d->d_type == DT_LNK;
+      entry.is_directory = d->d_type == DT_DIR;
     }
     return SearchStep::kEntry;
   }
@@ -64,8 +67,18 @@ SearchStep DirSearch::First(const std::string& folder_and_pattern, DirEntry& ent
     errno = ENOENT;
     return SearchStep::kFailed;
   }
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return SearchStep::kFailed;
+  int fd;
+  do {
+    fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return SearchStep::kFailed;
+  DIR* dir = fdopendir(fd);
+  if (!dir) {
+    int error = errno;
+    close(fd);
+    errno = error;
+    return SearchStep::kFailed;
+  }
   state_ = std::make_unique<State>();
   state_->dir = dir;
   state_->pattern = std::move(pattern);

@@ -30,6 +30,8 @@ std::string NativePath(std::string_view path) {
   return result;
 }
 
+std::string OwnSeparators(std::string path) { return path; }
+
 bool SetCurrentFolder(const std::string& folder) { return chdir(folder.c_str()) == 0; }
 
 }  // namespace vemtu::platform

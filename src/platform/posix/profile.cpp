@@ -20,12 +20,16 @@
 #include <string_view>
 
 #include "common/fixed_text.h"
+#include "platform/posix/no_follow.h"
 
 namespace vemtu::platform {
 namespace {
 
 // Files above this size are not profiles: reads give the default, writes fail.
 constexpr std::size_t kMaxProfileBytes = 32u << 20;
+// How long a profile's lock is waited for: kLockTries pauses of kLockPauseUs.
+constexpr int kLockTries = 500;
+constexpr useconds_t kLockPauseUs = 10000;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -41,18 +45,22 @@ std::string_view Trim(std::string_view text) {
 class LockedFile {
  public:
   LockedFile(const std::string& path, bool write) {
-    int flags = O_CLOEXEC | (write ? O_RDWR | O_CREAT : O_RDONLY);
-    do {
-      fd_ = ::open(path.c_str(), flags, 0666);
-    } while (fd_ < 0 && errno == EINTR);
+    // Never through a link (nor, to write, in a folder that is one), and never waiting
+    // on a FIFO: only a regular file is kept.
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (write ? O_RDWR | O_CREAT : O_RDONLY);
+    fd_ = write ? posix_detail::OpenInPlainFolder(path, flags)
+                : posix_detail::OpenRetrying(AT_FDCWD, path.c_str(), flags);
     if (fd_ < 0) return;
     struct stat st;
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
       Fail(EACCES);
       return;
     }
-    while (flock(fd_, write ? LOCK_EX : LOCK_SH) != 0) {
-      if (errno != EINTR) return;  // no lock support here: go on without it
+    // Our own holders keep the lock for one read or rewrite; a lock held longer than
+    // that is someone else's, and the file is used without it rather than waited for.
+    for (int tries = 0; flock(fd_, (write ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0; ++tries) {
+      if ((errno != EWOULDBLOCK && errno != EINTR) || tries >= kLockTries) return;
+      usleep(kLockPauseUs);
     }
   }
   ~LockedFile() {

@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/reparse.h"
+
 namespace vemtu::platform {
 
 struct DirSearch::State {
@@ -29,8 +31,18 @@ namespace {
 
 void Fill(const WIN32_FIND_DATAA& data, DirEntry& entry) {
   entry.name = data.cFileName;
-  entry.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  entry.is_link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  entry.is_directory = !entry.is_link && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.size = entry.is_link ? 0 : (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                       data.nFileSizeLow;
+}
+
+// True when the folder part of a search (the text before `name_at`) is a reparse point.
+bool FolderIsReparsePoint(const std::string& search, std::string::size_type name_at) {
+  if (name_at < 2) return false;
+  std::string folder = search.substr(0, name_at - 1);
+  if (folder.back() == ':') return false;  // a drive root
+  return win32_detail::IsReparsePoint(GetFileAttributesA(folder.c_str()));
 }
 
 // An empty folder or no match is the end of the listing, not a failure.
@@ -67,6 +79,10 @@ SearchStep DirSearch::First(const std::string& folder_and_pattern, DirEntry& ent
     }
   }
 
+  if (FolderIsReparsePoint(search, name_at)) {
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return SearchStep::kFailed;
+  }
   WIN32_FIND_DATAA data{};
   state_->find = FindFirstFileA(search.c_str(), &data);
   if (state_->find == INVALID_HANDLE_VALUE) return Failure();

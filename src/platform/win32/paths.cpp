@@ -23,6 +23,13 @@ std::string ExecutablePath() {
 
 std::string NativePath(std::string_view path) { return std::string(path); }
 
+std::string OwnSeparators(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
 bool SetCurrentFolder(const std::string& folder) {
   return SetCurrentDirectoryA(folder.c_str()) != 0;
 }

@@ -56,7 +56,8 @@ TEST_F(PostingRun, EveryRowOfWhatBecomesOfAFile) {
   std::filesystem::create_directories(File(k, "DIR_N_6.txt"));
   ASSERT_FALSE(Run(k).timed_out);
 
-  EXPECT_EQ(ReadFileBytes(ErrorFile(k, "report.txt")), "no prefix");
+  EXPECT_EQ(ReadFileBytes(ErrorFile(k, "report.txt")), "older");  // never replaced
+  EXPECT_EQ(ReadFileBytes(ErrorFile(k, "report.txt.1")), "no prefix");
   EXPECT_TRUE(FileExists(File(k, "IGN_N_1.txt")));
   EXPECT_TRUE(FileExists(ErrorFile(k, "DEL_N_1.txt")));
   EXPECT_TRUE(FileExists(File(k, "BOTH_N_1.txt")));

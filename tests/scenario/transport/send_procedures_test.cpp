@@ -111,7 +111,9 @@ TEST_F(SendProcedures, LastMethodMovesARefusedFileAlongTheRetryNamesIntoTheError
   run.file = current;
   EXPECT_EQ(Post(run), 0);
   EXPECT_FALSE(FileExists(Native(current)));
-  EXPECT_EQ(ReadFileBytes(Native("K/Error/X_1.xml")), "first");
+  // The older copy in the Error folder stays; the file takes the next free name.
+  EXPECT_EQ(ReadFileBytes(Native("K/Error/X_1.xml")), "older copy");
+  EXPECT_EQ(ReadFileBytes(Native("K/Error/X_1.xml.1")), "first");
 }
 
 TEST_F(SendProcedures, NoReplyTextIsAnErrorAndTheLastMethodRenamesTheFile) {

@@ -36,14 +36,17 @@ TEST(Files, CreatesOneFolderOnly) {
   EXPECT_FALSE(IsFolder(dir / "nothing"));
 }
 
-TEST(Files, MoveReplacesTheTargetAndDeleteRemovesFilesOnly) {
+TEST(Files, MoveNeverReplacesTheTargetAndDeleteRemovesFilesOnly) {
   test::TempDir dir;
   test::WriteFileBytes(dir.path() / "from", "new");
   test::WriteFileBytes(dir.path() / "to", "old and longer");
-  ASSERT_TRUE(MoveReplace(dir / "from", dir / "to"));
+  EXPECT_EQ(MoveNoReplace(dir / "from", dir / "to"), MoveOutcome::kExists);
+  EXPECT_EQ(test::ReadFileBytes(dir.path() / "to"), "old and longer");
+  EXPECT_EQ(MoveToFreeName(dir / "from", dir / "to", 400), dir / "to.1");
   EXPECT_FALSE(fs::exists(dir.path() / "from"));
-  EXPECT_EQ(test::ReadFileBytes(dir.path() / "to"), "new");
-  EXPECT_FALSE(MoveReplace(dir / "from", dir / "again"));
+  EXPECT_EQ(test::ReadFileBytes(dir.path() / "to.1"), "new");
+  EXPECT_EQ(MoveNoReplace(dir / "from", dir / "again"), MoveOutcome::kFailed);
+  ASSERT_TRUE(fs::remove(dir.path() / "to.1"));
 
   EXPECT_TRUE(DeleteFileAt(dir / "to"));
   EXPECT_FALSE(fs::exists(dir.path() / "to"));

@@ -44,7 +44,8 @@ TEST_F(PostMatchingFilesTest, FilesSetAsideOrLeftFollowTheirRows) {
   std::filesystem::create_directories(Category("SUB_N_dir.xml"));
   Run(0);
   EXPECT_TRUE(sends.empty());
-  EXPECT_EQ(ReadFileBytes(Error("report.xml")), "new");  // replaced the older one
+  EXPECT_EQ(ReadFileBytes(Error("report.xml")), "old");  // never replaced
+  EXPECT_EQ(ReadFileBytes(Error("report.xml.1")), "new");
   EXPECT_FALSE(FileExists(Category("report.xml")));
   EXPECT_TRUE(FileExists(Category("IGN_1.xml")));
   EXPECT_TRUE(FileExists(Error("DEL_1.xml")));

@@ -1,0 +1,347 @@
+// The agent folder as the boundary: links, crafted names and special files planted in a
+// fresh agent folder. Afterwards every result file's bytes are still in the folder or
+// were accepted whole by the simulator, nothing outside the folder changed, and every
+// run ended within its time-out.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "agent_scenario.h"
+
+namespace vemtu::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRunTimeoutMs = 60000;
+
+// What a tree holds, links not followed: kind, permissions and bytes per path.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> items;
+  std::error_code ignored;
+  for (auto it = fs::recursive_directory_iterator(root, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    const fs::path& path = it->path();
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    std::string item = std::to_string(st.st_mode) + "|";
+    if (S_ISREG(st.st_mode)) item += ReadFileBytes(path);
+    if (S_ISLNK(st.st_mode)) item += fs::read_symlink(path, ignored).string();
+    items[fs::relative(path, root).string()] = item;
+  }
+  return items;
+}
+
+// Every regular file's bytes under `root`, links not followed.
+std::multiset<std::string> ContentsUnder(const fs::path& root) {
+  std::multiset<std::string> contents;
+  for (const auto& [path, item] : Snapshot(root)) {
+    struct stat st;
+    if (lstat((root / path).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      contents.insert(ReadFileBytes(root / path));
+    }
+  }
+  return contents;
+}
+
+class FolderBoundary : public AgentScenario {
+ protected:
+  void SetUp() override {
+    AgentScenario::SetUp();
+    outside_ = dir_ / "outside";
+    fs::create_directories(outside_);
+  }
+
+  // Plants a result file and remembers its bytes.
+  void Plant(const std::string& category, const std::string& name, const std::string& bytes) {
+    WriteFileBytes(File(category, name), bytes);
+    planted_.push_back(bytes);
+  }
+
+  void Link(const std::string& target, const std::string& link) {
+    fs::create_directories(fs::path(link).parent_path());
+    fs::create_symlink(target, link);
+  }
+
+  // Runs the agent with `word` ("" runs AlertTkt).
+  RunResult RunBounded(const std::string& word) {
+    RunResult result = Run(word, kRunTimeoutMs);
+    EXPECT_FALSE(result.timed_out) << "the run did not end";
+    return result;
+  }
+
+  // Every planted text is still a file of the agent folder, or its whole text reached
+  // the simulator in a request it accepted.
+  void ExpectNothingLost() {
+    std::multiset<std::string> kept = ContentsUnder(agent_);
+    std::vector<Received> received = ReceivedRequests();
+    for (const std::string& bytes : planted_) {
+      bool accepted = false;
+      for (const auto& r : received) {
+        if (r.line.reply != "1") continue;
+        accepted |= r.body == bytes ||
+                    (!r.unpacked.empty() && r.unpacked.find(bytes) != std::string::npos);
+      }
+      EXPECT_TRUE(accepted || kept.count(bytes) > 0) << "lost: " << bytes;
+    }
+  }
+
+  std::string outside_;
+  std::vector<std::string> planted_;
+};
+
+TEST_F(FolderBoundary, LinkedFoldersAreNeitherListedNorWrittenInto) {
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  const std::string k = "AlertTkt";
+  // A linked folder named like a leftover packed copy, a linked Error folder, a linked
+  // log folder and a linked configuration folder, each pointing outside.
+  WriteFileBytes(outside_ + "/zips/keep.zip", "not a leftover");
+  WriteFileBytes(outside_ + "/zips/IN_N_1.txt", "outside result");
+  fs::create_directories(outside_ + "/errors");
+  fs::create_directories(outside_ + "/logs");
+  Link(outside_ + "/zips", Folder(k) + "/old.zip");
+  Link(outside_ + "/zips", Folder(k) + "/SUB_N_2.txt");
+  Link(outside_ + "/errors", Folder(k) + "/Error");
+  Link(outside_ + "/logs", agent_ + "/ApplicationLog/WebPost/WebPostExe");
+  fs::create_directories(outside_ + "/config");
+  fs::remove_all(agent_ + "/Configuration/WebPost");
+  Link(outside_ + "/config", agent_ + "/Configuration/WebPost");
+  Plant(k, "NOPREFIX.txt", "no prefix: would go to Error");
+  Plant(k, "EMPTY_N_3.txt", "");
+  Plant(k, "GOOD_N_4.txt", "good");
+  const auto before = Snapshot(outside_);
+
+  RunBounded("");
+  RunBounded("ATPostLogs");
+
+  EXPECT_EQ(Snapshot(outside_), before);
+  EXPECT_TRUE(fs::is_symlink(Folder(k) + "/old.zip"));
+  EXPECT_TRUE(FileExists(File(k, "NOPREFIX.txt")));
+  EXPECT_TRUE(FileExists(File(k, "EMPTY_N_3.txt")));
+  EXPECT_FALSE(FileExists(File(k, "GOOD_N_4.txt")));  // posted
+  for (const auto& r : ReceivedRequests()) EXPECT_NE(r.body, "outside result");
+  ExpectNothingLost();
+}
+
+TEST_F(FolderBoundary, LinkedFilesAreLeftAloneAndNeverWrittenThrough) {
+  if (UnderWine()) {
+    GTEST_SKIP() << "under wine a link to a file shows as a plain file, so the Windows "
+                    "build cannot tell it apart";
+  }
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  const std::string k = "AlertTkt";
+  WriteFileBytes(outside_ + "/secret.txt", "secret outside text");
+  WriteFileBytes(outside_ + "/readonly.xml", "<doc>read-only outside</doc>");
+  fs::permissions(outside_ + "/readonly.xml", fs::perms::owner_read | fs::perms::group_read);
+  WriteFileBytes(outside_ + "/victim.log", "outside log\r\n");
+  Link(outside_ + "/secret.txt", File(k, "LNK_N_1.txt"));
+  Link(outside_ + "/readonly.xml", File(k, "RO_Y_2.xml"));
+  Link(outside_ + "/readonly.xml", File(k, "NOPREFIX.xml"));
+  Link(outside_ + "/victim.log", TransferLog("GOOD"));
+  Link(outside_ + "/victim.log", RunLog(k));
+  Link(outside_ + "/readonly.xml", agent_ + "/Configuration/WebPost/WebPostDB_AlertTkt.bin");
+  Plant(k, "GOOD_N_3.txt", "good text");
+  const auto before = Snapshot(outside_);
+
+  RunBounded("");
+
+  EXPECT_EQ(Snapshot(outside_), before);
+  EXPECT_TRUE(fs::is_symlink(File(k, "LNK_N_1.txt")));
+  EXPECT_TRUE(fs::is_symlink(File(k, "RO_Y_2.xml")));
+  EXPECT_TRUE(fs::is_symlink(File(k, "NOPREFIX.xml")));
+  for (const auto& r : ReceivedRequests()) {
+    EXPECT_EQ(r.body.find("outside"), std::string::npos) << r.head;
+    EXPECT_EQ(r.unpacked.find("outside"), std::string::npos) << r.head;
+  }
+  EXPECT_FALSE(FileExists(File(k, "GOOD_N_3.txt")));
+  ExpectNothingLost();
+}
+
+TEST_F(FolderBoundary, BackslashInALinuxNameIsAnOrdinaryByte) {
+  if (UnderWine()) {
+    GTEST_SKIP() << "the name holds '\\', which Windows names cannot; wine shows it as "
+                    "another character";
+  }
+  StartDcsim({"--rule", "default reply=0"});
+  WriteAgentIni(BaseUrl());
+  const std::string k = "AlertTkt";
+  WriteFileBytes(outside_ + "/T_Y_1.zip", "existing outside file");
+  WriteFileBytes(outside_ + "/T_Y_1.xml", "<doc>outside</doc>");
+  Plant(k, "..\\..\\outside\\T_Y_1.xml", "<doc>crafted</doc>");
+  Plant(k, "..\\..\\outside\\T_N_2.txt", "crafted plain");
+  const auto before = Snapshot(outside_);
+
+  RunBounded("");
+
+  EXPECT_EQ(Snapshot(outside_), before);
+  ExpectNothingLost();
+}
+
+TEST_F(FolderBoundary, SpecialFilesReadAsMissingAndNeverHoldTheRunUp) {
+  StartDcsim();
+  const std::string config = agent_ + "/Configuration/WebPost";
+  const std::string k = "AlertTkt";
+  ASSERT_EQ(mkfifo((agent_ + "/KOLTMobile.INI").c_str(), 0666), 0);
+  ASSERT_EQ(mkfifo((config + "/WebPostDB_AlertTkt.bin").c_str(), 0666), 0);
+  ASSERT_EQ(mkfifo((config + "/WebPostConfig.INI").c_str(), 0666), 0);
+  ASSERT_EQ(mkfifo((config + "/Reprioritize.XML").c_str(), 0666), 0);
+  Plant(k, "KEEP_N_1.txt", "kept: no site configured");
+  RunBounded("");
+  EXPECT_TRUE(FileExists(File(k, "KEEP_N_1.txt")));
+
+  // Links to endless devices, and a FIFO among the result files.
+  fs::remove(agent_ + "/KOLTMobile.INI");
+  WriteAgentIni(BaseUrl());
+  fs::remove(config + "/WebPostDB_AlertTkt.bin");
+  fs::remove(config + "/WebPostConfig.INI");
+  fs::remove(config + "/Reprioritize.XML");
+  fs::remove(config + "/VemtuAlertTkt.INI");
+  Link("/dev/zero", config + "/WebPostDB_AlertTkt.bin");
+  Link("/dev/urandom", config + "/VemtuAlertTkt.INI");
+  Link("/dev/zero", config + "/WebPostConfig.INI");
+  Link("/dev/zero", config + "/DNSSpecific.XML");
+  Link("/dev/zero", File(k, "ZERO_N_2.txt"));
+  ASSERT_EQ(mkfifo(File(k, "FIFO_N_3.txt").c_str(), 0666), 0);
+  auto started = std::chrono::steady_clock::now();
+  RunBounded("");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+  EXPECT_FALSE(FileExists(File(k, "KEEP_N_1.txt")));  // the run went on to post
+  ExpectNothingLost();
+}
+
+TEST_F(FolderBoundary, AnExecutablePathTooLongEndsTheRunTouchingNothing) {
+  StartDcsim();
+  // Two long folder names: the executable's path is past 258 characters, and cut there
+  // it would end inside the second name.
+  const std::string parent = dir_ / (std::string(120, 'p') + "/" + std::string(120, 'q'));
+  const std::string exe = InstallAgent(parent + "/agent");
+  ASSERT_GT(exe.size(), 258u);
+  WriteFileBytes(parent + "/AlertTkt/CUT_N_1.txt", "beside the agent");
+  WriteFileBytes(parent + "/agent/AlertTkt/OWN_N_2.txt", "the agent's own");
+  WriteFileBytes(parent + "/agent/KOLTMobile.INI",
+                 "[DCConnURL]\r\nControllerPSite=" + BaseUrl() + "\r\n");
+  const auto before = Snapshot(dir_.path());
+
+  RunResult result = RunAgent(exe, {}, kRunTimeoutMs);
+
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(Snapshot(dir_.path()), before);
+  EXPECT_TRUE(ReceivedRequests().empty());
+}
+
+TEST_F(FolderBoundary, RetryNamesAndErrorMovesNeverReplaceAFile) {
+  StartDcsim({"--rule", "default reply=0"});
+  WriteAgentIni(BaseUrl());
+  const std::string k = "AlertTkt";
+  // Every retry name of REF is taken, and so is its place in the Error folder.
+  Plant(k, "REF_N_1.txt", "retry 0");
+  Plant(k, "REF_N_1.txt1", "retry 1");
+  Plant(k, "REF_N_1.txt2", "retry 2");
+  Plant(k, "REF_N_1.txt5", "retry 5");
+  WriteFileBytes(ErrorFile(k, "REF_N_1.txt"), "in Error already");
+  planted_.push_back("in Error already");
+  Plant(k, "NOPREFIX.txt", "new without prefix");
+  WriteFileBytes(ErrorFile(k, "NOPREFIX.txt"), "old without prefix");
+  planted_.push_back("old without prefix");
+
+  RunBounded("");
+  RunBounded("");
+
+  ExpectNothingLost();
+  EXPECT_TRUE(FileExists(ErrorFile(k, "NOPREFIX.txt.1")));
+  EXPECT_EQ(ReadFileBytes(ErrorFile(k, "NOPREFIX.txt")), "old without prefix");
+}
+
+TEST_F(FolderBoundary, AFileChangedWhileItIsPostedIsNotDeleted) {
+  StartDcsim({"--rule", "prefix=SLOW delay=1500"});
+  WriteAgentIni(BaseUrl());
+  const std::string k = "AlertTkt";
+  const std::string path = File(k, "SLOW_N_1.txt");
+  WriteFileBytes(path, "first part;");
+  const int pid = StartAgent(exe_, {});
+  // Waits until the body has reached the simulator, which is now holding its reply.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ReceivedRequests().empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_FALSE(ReceivedRequests().empty());
+  // A writer outside the agent appends while the reply is awaited. Windows opens the
+  // body with read sharing only, so there the writer is refused (32).
+  const std::string bin =
+      UnderWine() ? EnvOr("VEMTU_WINDOWS_BIN", "") : EnvOr("VEMTU_BIN", ".");
+  const int appended = RunAgent(bin + (UnderWine() ? "/hostile_appender.exe" : "/hostile_appender"),
+                                {AgentPath(path), "second part"}, kRunTimeoutMs)
+                           .exit_code;
+  EXPECT_EQ(appended, UnderWine() ? 32 : 0);
+  RunResult result = WaitAgent(pid, kRunTimeoutMs);
+  ASSERT_FALSE(result.timed_out);
+
+  const std::vector<Received> received = ReceivedRequests();
+  ASSERT_FALSE(received.empty());
+  EXPECT_EQ(received[0].body, "first part;");
+  if (UnderWine()) {
+    EXPECT_FALSE(FileExists(path));  // nobody could change it: posted and deleted
+    EXPECT_EQ(received.size(), 1u);
+  } else {
+    // Kept after the first post; a later pass of the run may post it whole again, and
+    // only then is it deleted.
+    bool posted_whole = false;
+    for (const auto& r : received) posted_whole |= r.body == "first part;second part";
+    EXPECT_TRUE(posted_whole ? !FileExists(path)
+                             : ReadFileBytes(path) == "first part;second part");
+  }
+}
+
+TEST_F(FolderBoundary, ConcurrentRunsNeitherTearNorLoseTransferLogLines) {
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  // Three runs at once (AlertTkt starts Status beside itself), all posting files of one
+  // prefix, so all append to one transfer log.
+  constexpr int kFilesPerRun = 100;
+  std::vector<std::string> plain;
+  for (const std::string k : {"AlertTkt", "ATPostLogs", "Status"}) {
+    for (int i = 0; i < kFilesPerRun; ++i) {
+      std::string text = "SAME-" + k + "-" + std::to_string(i) + "-" + std::string(300, 'x');
+      WriteFileBytes(File(k, "SAME_N_" + std::to_string(i) + ".txt"), text);
+      if (k != "Status") plain.push_back(text);  // Status files are posted packed
+    }
+  }
+  const int alert = StartAgent(exe_, {});
+  const int logs = StartAgent(exe_, {"ATPostLogs"});
+  EXPECT_FALSE(WaitAgent(alert, kRunTimeoutMs).timed_out);
+  EXPECT_FALSE(WaitAgent(logs, kRunTimeoutMs).timed_out);
+  ASSERT_TRUE(WaitFinished({"AlertTkt", "ATPostLogs", "Status"}, kRunTimeoutMs));
+
+  const std::string log = ReadFileBytes(TransferLog("SAME"));
+  auto count = [&log](const std::string& text) {
+    std::size_t n = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("MSG: Web Post Data"), 3u * kFilesPerRun);
+  EXPECT_EQ(count("MSG: Successfully WebPosted File"), 3u * kFilesPerRun);
+  for (const std::string& text : plain) EXPECT_EQ(count("\r\n" + text + "\r\n"), 1u) << text;
+  // Every entry is a line of its own with its ten fields: none torn, none run together.
+  static const std::regex stamp(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d [AP]M\t)");
+  std::size_t from = 0;
+  for (std::size_t end; (end = log.find("\r\n", from)) != std::string::npos; from = end + 2) {
+    const std::string line = log.substr(from, end - from);
+    if (line.rfind("SAME-", 0) == 0) continue;  // a copied file
+    std::smatch found;
+    if (!std::regex_search(line, found, stamp)) continue;  // bytes of a packed copy
+    EXPECT_EQ(found.position(0), 0) << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 10) << line;
+  }
+}
+
+}  // namespace
+}  // namespace vemtu::test
