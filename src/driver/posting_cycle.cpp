@@ -95,6 +95,9 @@ void DeleteMatching(const std::string& folder, const std::string& pattern, int d
     }
     failures = 0;
     if (entry.name == "." || entry.name == "..") continue;
+    // Windows also matches a pattern against short 8.3 names, so "*.zip" would find a
+    // result file "X.zip1"; only the long name counts.
+    if (!platform::WildcardMatch(pattern.substr(1), entry.name)) continue;
     const std::string path = folder + platform::kPathSeparator + entry.name;
     if (path.size() > kPathCapacity - 1) continue;
     if (entry.is_directory) {
