@@ -9,6 +9,7 @@
 
 #include "post_harness.h"
 #include "support/agent_runner.h"
+#include "support/offline.h"
 #include "support/scripted_server.h"
 
 namespace vemtu::test {
@@ -39,7 +40,7 @@ class Faults : public PostHarness {
   }
 };
 
-TEST_F(Faults, RefusedPortAndUnresolvableName) {
+TEST_F(Faults, RefusedPort) {
   int closed_port;
   {
     ScriptedServer gone;
@@ -49,7 +50,23 @@ TEST_F(Faults, RefusedPortAndUnresolvableName) {
     Run run;
     run.port = closed_port;
     ExpectPostFailure(method, run, kCannotConnect);
-    run.host = "nonexistent.invalid";
+  }
+}
+
+TEST_F(Faults, UnresolvableName) {
+  // The look-up must fail without asking any resolver: the test runs again in a network
+  // of its own that has only loopback.
+  switch (RunCurrentTestOffline()) {
+    case OfflineRun::kHere: break;
+    case OfflineRun::kPassed: return;
+    case OfflineRun::kFailed: FAIL() << "failed in the offline network (output above)";
+    case OfflineRun::kRefused:
+      GTEST_SKIP() << "no network namespace can be made here, and a name look-up would leave "
+                      "the machine";
+  }
+  for (int method : {1, 5}) {
+    Run run;
+    run.host = "unresolvable-datacentre";
     run.port = 80;
     ExpectPostFailure(method, run, kNameNotResolved);
   }
