@@ -3,6 +3,8 @@
 // without asking any resolver.
 #pragma once
 
+#include <gtest/gtest.h>
+
 namespace vemtu::test {
 
 enum class OfflineRun {
@@ -17,3 +19,19 @@ enum class OfflineRun {
 OfflineRun RunCurrentTestOffline();
 
 }  // namespace vemtu::test
+
+// Goes on with the test body only inside the offline re-run; elsewhere re-runs the
+// test there and ends as that run did, or skips when no namespace can be made (a name
+// look-up on the host network could leave the machine).
+#define VEMTU_CONTINUE_ONLY_OFFLINE()                                                      \
+  switch (::vemtu::test::RunCurrentTestOffline()) {                                       \
+    case ::vemtu::test::OfflineRun::kHere:                                                \
+      break;                                                                              \
+    case ::vemtu::test::OfflineRun::kPassed:                                              \
+      return;                                                                             \
+    case ::vemtu::test::OfflineRun::kFailed:                                              \
+      FAIL() << "failed in the offline network (output above)";                          \
+    case ::vemtu::test::OfflineRun::kRefused:                                             \
+      GTEST_SKIP() << "no network namespace can be made here, and a name look-up on the " \
+                      "host network could leave the machine";                             \
+  }
