@@ -200,6 +200,15 @@ TEST(LoggableReply, ShowsAtMostAFewKilobytesAndMarksTheCut) {
 namespace vemtu {
 namespace {
 
+TEST(EscapeUnconvertibleBytes, OnlyAPathTheCodePageCannotCarryIsEscaped) {
+  // The test runs with UTF-8 as the system code page (Linux, and wine under C.UTF-8).
+  EXPECT_EQ(EscapeUnconvertibleBytes("tfr_A.asp?mmid=1"), "tfr_A.asp?mmid=1");
+  EXPECT_EQ(EscapeUnconvertibleBytes("tfr_\xC3\xA9.asp?x=%41"), "tfr_\xC3\xA9.asp?x=%41");
+  // Bytes that are no UTF-8 would come out as "?", which starts a query.
+  EXPECT_EQ(EscapeUnconvertibleBytes("tfr_Z\xFF\xFE\xC3\xA9.asp?x=1"),
+            "tfr_Z%FF%FE%C3%A9.asp?x=1");
+}
+
 TEST(ToWide, AsciiTextsBecomeTheSameCharacters) {
   EXPECT_EQ(ToWide(""), u"");
   EXPECT_EQ(ToWide("http=http://10.0.0.1:8080"), u"http=http://10.0.0.1:8080");
