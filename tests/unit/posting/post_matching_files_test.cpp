@@ -4,6 +4,13 @@
 
 #include <cstring>
 
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "packing/content_coding.h"
 #include "packing/raw_deflate.h"
 #include "posting_fixture.h"
@@ -178,6 +185,41 @@ TEST_F(PostMatchingFilesTest, APackedCopyThatCannotBeWrittenLeavesAGoodFileInPla
   ASSERT_EQ(sends.size(), 1u);
   EXPECT_FALSE(FileExists(source));
 }
+
+#if !defined(_WIN32)
+TEST_F(PostMatchingFilesTest, AWriteErrorPartWayThroughThePackedCopyLeavesTheFile) {
+  // A child process whose files may not grow past 16 KiB: the packed copy's write fails
+  // part-way (EFBIG), as it would on a full disk.
+  const std::string source = Category("BIG_Y_1.xml");
+  std::string text;
+  std::uint32_t seed = 12345;
+  for (int i = 0; i < 65536; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    text += static_cast<char>('a' + (seed >> 16) % 26);
+  }
+  const std::string doc = "<a>" + text + "</a>";
+  WriteFileBytes(source, doc);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{16384, 16384};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    results = {{5, 1}};
+    Run(1);
+    _exit(sends.empty() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "nothing may be posted from a copy cut short";
+  EXPECT_EQ(ReadFileBytes(source), doc);
+  EXPECT_FALSE(FileExists(Error("BIG_Y_1.xml")));
+  EXPECT_FALSE(FileExists(Category("BIG_Y_1.zip")));
+  EXPECT_NE(ReadFileBytes(TransferLog("BIG")).find("ERR: Unable to compress file"),
+            std::string::npos);
+}
+#endif
 
 TEST_F(PostMatchingFilesTest, AFailedPackedPostKeepsTheSourceAndNoCopy) {
   WriteFileBytes(Category("ABC_Y_1.xml"), "<a>1</a>");
