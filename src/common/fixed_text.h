@@ -99,4 +99,14 @@ inline long long LeadingNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
+// The decimal digits at the start of `text` as a number: no blanks, no sign; 0 when
+// there are none. Values past the int range are clamped to it.
+inline long long LeadingDigits(std::string_view text) {
+  long long value = 0;
+  for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value <= 2147483647LL) value = value * 10 + (text[i] - '0');
+  }
+  return value > 2147483647LL ? 2147483647LL : value;
+}
+
 }  // namespace vemtu

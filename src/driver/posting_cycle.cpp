@@ -96,6 +96,9 @@ void DeleteMatching(const std::string& folder, const std::string& pattern, int d
     failures = 0;
     // A link is never followed into, nor removed: it may name something outside.
     if (entry.name == "." || entry.name == ".." || entry.is_link) continue;
+    // Windows also matches a pattern against short 8.3 names, so "*.zip" would find a
+    // result file "X.zip1"; only the long name counts.
+    if (!platform::WildcardMatch(pattern.substr(1), entry.name)) continue;
     const std::string path = folder + platform::kPathSeparator + entry.name;
     if (path.size() > kPathCapacity - 1) continue;
     if (entry.is_directory) {

@@ -82,28 +82,14 @@ void AppendIndent(int depth, StringBuffer& out) {
   out.AppendRepeated(' ', 4 * static_cast<std::size_t>(std::min(depth, kMaxIndentLevels)));
 }
 
-// A CDATA content holding "]]>" is written without any "<![CDATA[" and without any
-// "]]>", also those that the first removals bring together, so the section stays closed.
 void AppendCdataContent(std::string_view content, StringBuffer& out) {
   if (content.find("]]>") == std::string_view::npos) {
     out.Append(content);
     return;
   }
-  std::string without_openers;
-  for (std::size_t at = 0;;) {
-    std::size_t hit = content.find("<![CDATA[", at);
-    without_openers.append(content.substr(at, hit - at));
-    if (hit == std::string_view::npos) break;
-    at = hit + 9;
-  }
-  std::size_t start = out.size();
-  for (char c : without_openers) {
-    out.Append(c);
-    if (c == '>' && out.size() - start >= 3 &&
-        std::memcmp(out.data() + out.size() - 3, "]]>", 3) == 0) {
-      out.Truncate(out.size() - 3);
-    }
-  }
+  std::string pieces;
+  AppendCdataPieces(content, pieces);
+  out.Append(pieces);
 }
 
 // Writes the declaration, stylesheet instructions and prolog text of a tree.
@@ -171,6 +157,19 @@ void CloseElement(const TreeNode& node, StringBuffer& out, int depth) {
 }
 
 }  // namespace
+
+void AppendCdataPieces(std::string_view content, std::string& out) {
+  for (std::size_t at = 0;;) {
+    std::size_t end = content.find("]]>", at);
+    if (end == std::string_view::npos) {
+      out.append(content.substr(at));
+      return;
+    }
+    out.append(content.substr(at, end - at));
+    out += "]]]]><![CDATA[>";
+    at = end + 3;
+  }
+}
 
 void AppendEscapedText(std::string_view text, StringBuffer& out) {
   AppendEscaped(text, out, IsKnownReference);

@@ -2,6 +2,9 @@
 // indentation per level (at most 50 levels), content before children.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "packing/buffers.h"
 #include "packing/tree_node.h"
 
@@ -23,6 +26,11 @@ class SerialDrain {
 // Walks the tree without recursion.
 void SerializeNode(const TreeNode& node, StringBuffer& out, int child_index, int depth,
                    bool omit_declaration, SerialDrain* drain = nullptr);
+
+// `content` as the inside of a CDATA section: every "]]>" in it is written as
+// "]]]]><![CDATA[>", ending the section after "]]" and opening the next before ">", so
+// the section never ends early and an XML reader joins the pieces into the whole text.
+void AppendCdataPieces(std::string_view content, std::string& out);
 
 // The escaping of element text and of attribute values.
 void AppendEscapedText(std::string_view text, StringBuffer& out);

@@ -6,25 +6,32 @@ namespace vemtu::packing {
 namespace {
 
 template <typename Load>
-int Pack(Load load, const std::string& packed) {
+PackResult Pack(Load load, const std::string& packed) {
   try {
     XmlDocument document;
-    if (!load(document)) return 0;
-    if (!document.ZipTree()) return 0;
-    return document.SaveXml(packed.c_str()) ? 1 : 0;
+    if (!load(document) || !document.ZipTree()) return PackResult::kNotADocument;
+    return document.SaveXml(packed.c_str()) ? PackResult::kPacked : PackResult::kNotSaved;
   } catch (...) {
-    return 0;
+    return PackResult::kNotADocument;
   }
 }
 
 }  // namespace
 
-int PackXmlFile(const std::string& source, const std::string& packed) {
+PackResult PackFile(const std::string& source, const std::string& packed) {
   return Pack([&](XmlDocument& d) { return d.LoadXmlFile(source, true); }, packed);
 }
 
-int PackXmlString(std::string_view text, const std::string& packed) {
+PackResult PackText(std::string_view text, const std::string& packed) {
   return Pack([&](XmlDocument& d) { return d.LoadXml(text, true); }, packed);
+}
+
+int PackXmlFile(const std::string& source, const std::string& packed) {
+  return PackFile(source, packed) == PackResult::kPacked ? 1 : 0;
+}
+
+int PackXmlString(std::string_view text, const std::string& packed) {
+  return PackText(text, packed) == PackResult::kPacked ? 1 : 0;
 }
 
 }  // namespace vemtu::packing

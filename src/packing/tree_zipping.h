@@ -8,6 +8,20 @@
 
 namespace vemtu::packing {
 
+// What became of one packing call.
+enum class PackResult {
+  kPacked,        // the packed document was written at the packed path
+  kNotADocument,  // the input could not be loaded as a document, or its tree not zipped
+  kNotSaved,      // the packed document could not be written (no space, a write error)
+};
+
+// Loads `source` (trimmed, converted to UTF-8), zips the tree and saves it at `packed`,
+// and says which step failed. Nothing is thrown.
+PackResult PackFile(const std::string& source, const std::string& packed);
+
+// The same for a text in memory (up to its first NUL byte), taken as it is.
+PackResult PackText(std::string_view text, const std::string& packed);
+
 // Loads `source` (trimmed, converted to UTF-8), zips the tree and saves it at `packed`.
 // Returns 1 when all three steps succeeded, else 0; `packed` is written only by the save
 // step. Nothing is thrown.

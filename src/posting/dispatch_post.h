@@ -20,6 +20,7 @@ struct SendTarget {
   const char* scheme;     // upper case: "HTTP", "HTTPS", ...
   const char* file_path;  // the body: the found file, or its packed copy
   int port;
+  bool retry_rename = true;  // false for a packed copy: the last method leaves it in place
 };
 
 struct PostingSession;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "log/log_writer.h"
+#include "packing/serialize.h"
 #include "packing/tree_zipping.h"
 #include "platform/clock.h"
 #include "platform/dir_search.h"
@@ -16,7 +17,6 @@ namespace vemtu {
 
 namespace {
 
-constexpr std::size_t kEnvelopeRoom = 4096;
 // A listing that keeps failing (rather than ending) is given up after this many
 // failures in a row, so the walk always ends.
 constexpr int kListingFailureLimit = 3;
@@ -36,15 +36,15 @@ void DeleteWithAttributes(const std::string& path) {
   platform::DeleteFileAt(path);
 }
 
-// Reads the whole Status file behind the envelope head, as large as it is when opened (not
-// as listed). False when it cannot be opened or read.
-bool ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::string& envelope) {
+// Reads the whole Status file into `text`, as large as it is when opened (not as
+// listed). False when it cannot be opened or read.
+bool ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::string& text) {
   platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
   if (!file.IsOpen()) return false;
   long long current = file.SizeAtOpen();
   if (current < 0) return false;
   std::uint64_t expected = current > 0 ? static_cast<std::uint64_t>(current) : listed_size;
-  envelope.reserve(envelope.size() + expected + kEnvelopeRoom);
+  text.reserve(expected);
   // Bounded by the size at the open: bytes a writer adds meanwhile change the file's
   // identity, so the file is kept for the next run instead of deleted after the post.
   auto left = static_cast<std::uint64_t>(current);
@@ -54,7 +54,7 @@ bool ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::str
     long long got = file.Read(block, want);
     if (got < 0) return false;
     if (got == 0) return true;
-    envelope.append(block, static_cast<std::size_t>(got));
+    text.append(block, static_cast<std::size_t>(got));
     left -= static_cast<std::uint64_t>(got);
   }
   return true;
@@ -62,33 +62,51 @@ bool ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::str
 
 enum class PackOutcome {
   kPacked,     // the packed copy is ready at the packed path
-  kFailed,     // packing failed: the source went to the Error folder
+  kFailed,     // packing failed: the source went to the Error folder, or stays
   kEndOfCall,  // Status mode: the file could not be read; the call ends here
 };
+
+// The envelope around a Status file's text, or false when the text holds a byte that
+// XML cannot carry: a NUL would end the text there, and the rest would be lost.
+bool BuildEnvelope(const RunContext& ctx, std::string_view prefix, std::string_view text,
+                   std::string& envelope) {
+  if (text.find('\0') != std::string_view::npos) return false;
+  envelope = EnvelopeHead(prefix, ctx.registration_id.view());
+  packing::AppendCdataPieces(text, envelope);  // a "]]>" would end the section early
+  envelope += EnvelopeTail(prefix);
+  return true;
+}
 
 PackOutcome Pack(const RunContext& ctx, bool status_mode, const std::string& folder,
                  const platform::DirEntry& entry, std::string_view prefix,
                  const std::string& source_path, const std::string& packed_path,
                  const std::string& log) {
   DeleteWithAttributes(packed_path);
-  int packed = 0;
+  packing::PackResult packed = packing::PackResult::kNotADocument;
   if (!status_mode) {
-    packed = packing::PackXmlFile(source_path, packed_path);
+    // A source that cannot be opened now (held by its writer, gone) is no bad document.
+    packed = platform::File::Open(source_path, platform::OpenMode::kReadExisting).IsOpen()
+                 ? packing::PackFile(source_path, packed_path)
+                 : packing::PackResult::kNotSaved;
   } else {
     std::string envelope;
     try {
-      envelope = EnvelopeHead(prefix, ctx.registration_id.view());
-      if (!ReadStatusFile(source_path, entry.size, envelope)) return PackOutcome::kEndOfCall;
-      envelope += EnvelopeTail(prefix);
+      std::string text;
+      if (!ReadStatusFile(source_path, entry.size, text)) return PackOutcome::kEndOfCall;
+      if (BuildEnvelope(ctx, prefix, text, envelope)) {
+        text = std::string();
+        packed = packing::PackText(envelope, packed_path);
+      }
     } catch (const std::bad_alloc&) {
       return PackOutcome::kEndOfCall;
     }
-    packed = packing::PackXmlString(envelope, packed_path);
   }
-  if (packed == 1) return PackOutcome::kPacked;
+  if (packed == packing::PackResult::kPacked) return PackOutcome::kPacked;
   WriteLogEntry(log, kEventProgress, 0, "ERR: Unable to compress file", source_path.c_str());
   DeleteWithAttributes(packed_path);
-  MoveToErrorFolder(ctx, folder, entry.name);
+  // Only a file that is no document goes to the Error folder; one that could not be
+  // packed for want of disk space or a write error is good and stays for the next run.
+  if (packed == packing::PackResult::kNotADocument) MoveToErrorFolder(ctx, folder, entry.name);
   return PackOutcome::kFailed;
 }
 
@@ -178,17 +196,13 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
 
     platform::SetAttributesNormal(file_path);
     CopyDataToTransferLog(file_path, log);
+    // A refused packed copy keeps its name: renamed to "X.zip1" it would escape the next
+    // run's "*.zip" clean-up (and could take the name of a source "X.zip1"); it is
+    // deleted here whatever the outcome, and its source stays for the next run.
     SendTarget target{parts.host.c_str(), request_path.c_str(), parts.scheme.c_str(),
-                      file_path.c_str(), parts.port};
+                      file_path.c_str(), parts.port, !pack};
     bool posted = DispatchPost(session, target, source_path, pack, &source_identity);
-    if (pack) {
-      // The last method gives a refused file its next retry name, and a fresh packed
-      // copy "X.zip" can only become "X.zip1". Left there, that copy would escape the
-      // next run's "*.zip" clean-up and be posted again, packed a second time, by the
-      // final "*.*" pass; the source stays, so nothing is lost by removing it.
-      DeleteWithAttributes(packed_path);
-      DeleteWithAttributes(packed_path + "1");
-    }
+    if (pack) DeleteWithAttributes(packed_path);
     if (!posted && session.failure_pause_ms) platform::SleepMs(session.failure_pause_ms);
   }
 }

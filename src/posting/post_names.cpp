@@ -8,15 +8,6 @@ namespace {
 
 bool Fits(std::size_t length) { return length <= kPathCapacity - 1; }
 
-int LeadingDigits(std::string_view text) {
-  long long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
-    if (value < 100000000) value = value * 10 + (c - '0');
-  }
-  return static_cast<int>(value);
-}
-
 }  // namespace
 
 bool SplitUrl(std::string_view url, UrlParts& parts) {
@@ -34,7 +25,7 @@ bool SplitUrl(std::string_view url, UrlParts& parts) {
   std::size_t colon = host_part.find(':');
   if (colon != std::string_view::npos) {
     parts.host = host_part.substr(0, colon);
-    parts.port = LeadingDigits(host_part.substr(colon + 1));
+    parts.port = static_cast<int>(LeadingDigits(host_part.substr(colon + 1)));
   } else {
     parts.host = host_part.substr(0, slash);
     parts.port = scheme == "HTTP" ? 80 : scheme == "HTTPS" ? 443 : 0;

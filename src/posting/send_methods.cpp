@@ -63,7 +63,7 @@ SendMethodTable StandardSendMethods() {
       {7, "SendDefaultProxyPOST",
        [](PostingSession& s, const SendTarget& t) {
          return SendDefaultProxyPOST(s.ctx, t.host, t.request_path, t.scheme, t.file_path, nullptr,
-                                     nullptr, t.port);
+                                     nullptr, t.port, kWorkerTimeoutMs, t.retry_rename);
        },
        false},
   }};

@@ -232,7 +232,11 @@ int CZHTTPConnect::ZHTTPOpenRequest(const char* object_name, const char* verb) {
   try {
     RecordLastError(0);
     auto h = handles_;
-    std::string object = EncodeRequestPath(OrEmpty(object_name), kObjectNameChars);
+    std::string object;
+    if (!EncodeRequestPath(OrEmpty(object_name), kObjectNameChars, object)) {
+      RecordLastError(ERROR_INTERNET_INVALID_URL);
+      return 0;
+    }
     std::string verb_text(CutText(OrEmpty(verb), 359));
     bool secure = !EqualsIgnoreCase(scheme_.view(), "HTTP");
     bool ran = RunStep([h, object, verb_text, secure] {

@@ -7,15 +7,17 @@ namespace vemtu {
 namespace {
 
 template <typename Char>
-std::basic_string<Char> Encode(std::basic_string_view<Char> path, std::size_t max_chars) {
+bool Encode(std::basic_string_view<Char> path, std::size_t max_chars,
+            std::basic_string<Char>& out) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::basic_string<Char> out;
-  out.reserve(path.size() < max_chars ? path.size() : max_chars);
+  out.clear();
   for (Char c : path) {
     auto byte = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(c));
     bool escape = byte <= 0x20 || byte == 0x7F;
-    std::size_t need = escape ? 3 : 1;
-    if (out.size() + need > max_chars) break;
+    if (out.size() + (escape ? 3 : 1) > max_chars) {
+      out.clear();
+      return false;
+    }
     if (escape) {
       out += '%';
       out += static_cast<Char>(kHex[byte >> 4]);
@@ -24,17 +26,18 @@ std::basic_string<Char> Encode(std::basic_string_view<Char> path, std::size_t ma
       out += c;
     }
   }
-  return out;
+  return true;
 }
 
 }  // namespace
 
-std::string EncodeRequestPath(std::string_view path, std::size_t max_chars) {
-  return Encode(path, max_chars);
+bool EncodeRequestPath(std::string_view path, std::size_t max_chars, std::string& encoded) {
+  return Encode(path, max_chars, encoded);
 }
 
-std::u16string EncodeRequestPath(std::u16string_view path, std::size_t max_chars) {
-  return Encode(path, max_chars);
+bool EncodeRequestPath(std::u16string_view path, std::size_t max_chars,
+                       std::u16string& encoded) {
+  return Encode(path, max_chars, encoded);
 }
 
 std::uint32_t PickAuthScheme(std::uint32_t supported) {
@@ -44,8 +47,38 @@ std::uint32_t PickAuthScheme(std::uint32_t supported) {
   return 0;
 }
 
-bool IsAcceptedReply(std::string_view reply) { return reply == "1"; }
+std::string_view ReplyText(std::string_view reply) { return reply.substr(0, reply.find('\0')); }
 
-bool IsRefusedReply(std::string_view reply) { return reply == "0"; }
+bool IsAcceptedReply(std::string_view reply) { return ReplyText(reply) == "1"; }
+
+bool IsRefusedReply(std::string_view reply) { return ReplyText(reply) == "0"; }
+
+std::string LoggableReply(std::string_view reply) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string_view shown = reply.substr(0, kLoggedReplyChars);
+  std::string out;
+  out.reserve(shown.size() + 32);
+  for (char c : shown) {
+    auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          out += "\\x";
+          out += kHex[byte >> 4];
+          out += kHex[byte & 0xF];
+        } else {
+          out += c;
+        }
+    }
+  }
+  if (shown.size() < reply.size()) {
+    out += "\\[cut: " + std::to_string(reply.size()) + " bytes]";
+  }
+  return out;
+}
 
 }  // namespace vemtu

@@ -24,7 +24,7 @@ std::string RetryTarget(std::string_view path, std::string_view error_folder, ch
       target.assign(path);
       target += '1';
     } else {
-      long long number = LeadingNumber(path.substr(dot + 4)) + 1;
+      long long number = LeadingDigits(path.substr(dot + 4)) + 1;
       target.assign(path.substr(0, path.size() - 1));
       target += std::to_string(number);
     }

@@ -13,7 +13,8 @@ namespace vemtu {
 //    (nothing when the path has no separator);
 //  - a file name whose last "." is followed by exactly three characters: path + "1";
 //  - followed by more: the path without its last character + (the number that starts
-//    at the fourth character after the "." + 1);
+//    at the fourth character after the "." + 1), read as leading digits only (no blank,
+//    no sign; none counts as 0);
 //  - a file name without "." or with fewer than three characters after its last ".":
 //    nothing; the file stays for the next run as with the other methods, since such a
 //    name has no place for the retry count;

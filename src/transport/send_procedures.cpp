@@ -53,6 +53,7 @@ struct Request {
   const char* prefix;
   const char* suffix;
   int port;
+  bool retry_rename = true;  // false: a refused file stays under its name
 };
 
 // ---------------------------------------------------------------------------
@@ -85,7 +86,7 @@ class WinInetConnection final : public Connection {
     return connect_.ZInternetConnect(host.c_str(), port, scheme.c_str());
   }
   int OpenRequest(const std::string& path) override {
-    return connect_.ZHTTPOpenRequest(path.c_str(), "POST");
+    return connect_.ZHTTPOpenRequest(EscapeUnconvertibleBytes(path).c_str(), "POST");
   }
   int SetProxyCredentials(const std::string& user, const std::string& password) override {
     return connect_.ZSetProxyUserPassword(user.c_str(), password.c_str());
@@ -118,7 +119,7 @@ class WinHttpConnection final : public Connection {
     return connect_.ZInternetConnect(ToWide(host).c_str(), port, ToWide(scheme).c_str());
   }
   int OpenRequest(const std::string& path) override {
-    return connect_.ZHTTPOpenRequest(ToWide(path).c_str(), u"POST");
+    return connect_.ZHTTPOpenRequest(ToWide(EscapeUnconvertibleBytes(path)).c_str(), u"POST");
   }
   int SetProxyCredentials(const std::string& user, const std::string& password) override {
     return connect_.ZSetProxyUserPassword(ToWide(user).c_str(), ToWide(password).c_str());
@@ -191,25 +192,29 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
   }
   // The body as it is before it is sent: deleted after the acceptance only if unchanged.
   const platform::FileIdentity sent = platform::IdentityAt(request.file_path);
-  std::string reply;
-  if (!connection.WebPost(request, request_proxy, reply)) {
-    error_entry("ERR\t" + lib + ".ZHTTPWebPost", nullptr, nullptr, reply.c_str());
+  std::string received;
+  if (!connection.WebPost(request, request_proxy, received)) {
+    error_entry("ERR\t" + lib + ".ZHTTPWebPost", nullptr, nullptr,
+                LoggableReply(ReplyText(received)).c_str());
     return 0;
   }
+  // The reply is read as zero-terminated text: it ends at its first zero byte.
+  const std::string_view reply = ReplyText(received);
+  const bool retry_rename = procedure.retry_rename && request.retry_rename;
   if (reply.empty()) {
     error_entry(lib + ".ZHTTPWebPost", "ERR", "No text returned", nullptr);
-    if (procedure.retry_rename) RetryRename(ctx, request.file_path);
+    if (retry_rename) RetryRename(ctx, request.file_path);
     return 0;
   }
   std::string message = std::string("MSG: Return text from ") + procedure.name;
-  WriteLogEntry(log, kEventProgress, 0, message.c_str(), reply.c_str());
+  WriteLogEntry(log, kEventProgress, 0, message.c_str(), LoggableReply(reply).c_str());
   if (IsAcceptedReply(reply)) {
     platform::SetAttributesNormal(request.file_path);
     // A file that changed or was replaced while it was posted stays for the next run.
     platform::DeleteIfUnchanged(request.file_path, sent);
     return 1;
   }
-  if (procedure.retry_rename && IsRefusedReply(reply)) RetryRename(ctx, request.file_path);
+  if (retry_rename && IsRefusedReply(reply)) RetryRename(ctx, request.file_path);
   return 0;
 }
 
@@ -279,9 +284,10 @@ int SendProxyPOST(const RunContext& ctx, const std::string& host,
 int SendDefaultProxyPOST(const RunContext& ctx, const std::string& host,
                          const std::string& request_path, const std::string& scheme,
                          const std::string& file_path, const char* prefix, const char* suffix,
-                         int port, unsigned long timeout_ms) {
+                         int port, unsigned long timeout_ms, bool retry_rename) {
   return Send(kSendDefaultProxyPOST, ctx, nullptr, timeout_ms,
-              {host, request_path, scheme, file_path, prefix, suffix, port}, false);
+              {host, request_path, scheme, file_path, prefix, suffix, port, retry_rename},
+              false);
 }
 
 }  // namespace vemtu

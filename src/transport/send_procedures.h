@@ -47,9 +47,12 @@ int SendProxyPOST(const RunContext& ctx, const std::string& host,
                   const std::string& file_path, const char* prefix, const char* suffix,
                   int port, unsigned long timeout_ms = kWorkerTimeoutMs);
 
+// `retry_rename` false leaves a refused file under its name (a packed copy, which the
+// caller deletes after the post).
 int SendDefaultProxyPOST(const RunContext& ctx, const std::string& host,
                          const std::string& request_path, const std::string& scheme,
                          const std::string& file_path, const char* prefix, const char* suffix,
-                         int port, unsigned long timeout_ms = kWorkerTimeoutMs);
+                         int port, unsigned long timeout_ms = kWorkerTimeoutMs,
+                         bool retry_rename = true);
 
 }  // namespace vemtu

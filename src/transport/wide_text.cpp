@@ -24,4 +24,30 @@ std::u16string ToWide(std::string_view text) {
   return wide;
 }
 
+std::string EscapeUnconvertibleBytes(std::string_view path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  bool high = false;
+  for (char c : path) high |= static_cast<unsigned char>(c) >= 0x80;
+  if (!high) return std::string(path);
+  std::string utf16le, back;
+  unsigned system = platform::SystemCodePage();
+  if (platform::ConvertCodePage(system, platform::kCodePageUtf16Le, path, utf16le) &&
+      platform::ConvertCodePage(platform::kCodePageUtf16Le, system, utf16le, back) &&
+      back == path) {
+    return std::string(path);
+  }
+  std::string escaped;
+  for (char c : path) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      escaped += c;
+    } else {
+      escaped += '%';
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 0xF];
+    }
+  }
+  return escaped;
+}
+
 }  // namespace vemtu

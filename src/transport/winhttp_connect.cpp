@@ -425,8 +425,12 @@ int CZWinHTTPConnect::ZHTTPOpenRequest(const char16_t* object_name, const char16
   try {
     RecordLastError(0);
     auto h = handles_;
-    std::u16string object =
-        EncodeRequestPath(std::u16string_view(object_name ? object_name : u""), kMaxWideChars);
+    std::u16string object;
+    if (!EncodeRequestPath(std::u16string_view(object_name ? object_name : u""), kMaxWideChars,
+                           object)) {
+      RecordLastError(ERROR_WINHTTP_INVALID_URL);
+      return 0;
+    }
     std::u16string verb_text = Capped(verb);
     bool secure = !(scheme_.size() == 4 && (scheme_[0] | 0x20) == u'h' &&
                     (scheme_[1] | 0x20) == u't' && (scheme_[2] | 0x20) == u't' &&

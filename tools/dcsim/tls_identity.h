@@ -8,9 +8,10 @@
 
 namespace dcsim {
 
-// A host name that never resolves (reserved top-level domain); reachable only through
-// the simulator's proxy, which sends every request to its own ports.
-constexpr const char* kProxyOnlyHost = "datacentre.invalid";
+// A loopback address where nothing listens (the simulator listens on 127.0.0.1): a
+// data centre there is reachable only through the simulator's proxy, which sends every
+// request to its own ports. No name look-up is ever needed to reach it.
+constexpr const char* kProxyOnlyAddress = "127.0.0.9";
 
 // A server context with the identity loaded; nullptr (with `error`) on failure.
 SSL_CTX* MakeServerContext(const std::string& cert_file, const std::string& key_file,

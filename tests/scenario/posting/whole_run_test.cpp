@@ -34,7 +34,14 @@ std::string Xml(const std::string& root, const std::string& text) {
          ">\r\n";
 }
 
-using PostingRun = AgentScenario;
+class PostingRun : public AgentScenario {
+ protected:
+  // A site on a loopback address where nothing listens, reachable only through the
+  // simulator's proxy.
+  std::string ProxyOnlyUrl() const {
+    return "http://127.0.0.9:" + std::to_string(sim_.http_port) + "/dc";
+  }
+};
 
 TEST_F(PostingRun, EveryRowOfWhatBecomesOfAFile) {
   StartDcsim({"--rule", "prefix=REF reply=0", "--expect-query", "mmid=M1&sid=S1&rid=R1&rty=T1"});
@@ -202,10 +209,11 @@ TEST_F(PostingRun, PriorityPassFollowsTheRoutingRules) {
 }
 
 TEST_F(PostingRun, CascadeStartsWithTheMethodThatLastWorked) {
-  // The data centre's name does not resolve: the direct methods fail and the first proxy
-  // method that works carries this file and the next.
+  // Nothing answers at the data centre's address (the simulator listens on 127.0.0.1):
+  // the direct methods fail and the first proxy method that works carries this file and
+  // the next.
   StartDcsim();
-  WriteAgentIni("http://datacentre.invalid/dc", "", "127.0.0.1", std::to_string(sim_.proxy_port));
+  WriteAgentIni(ProxyOnlyUrl(), "", "127.0.0.1", std::to_string(sim_.proxy_port));
   const std::string k = "ATPostLogs";
   WriteFileBytes(File(k, "P1_N_1.txt"), "first");
   ASSERT_FALSE(Run(k).timed_out);
@@ -241,7 +249,7 @@ TEST_F(PostingRun, AProxyThatAsksForCredentialsGetsTheDecipheredOnes) {
   }
   ASSERT_TRUE(PrepareCipherComponent(dir_.path().string()));
   StartDcsim({"--proxy-user", "proxy user", "--proxy-password", "pa:ss"});
-  WriteAgentIni("http://datacentre.invalid/dc", "", "127.0.0.1", std::to_string(sim_.proxy_port),
+  WriteAgentIni(ProxyOnlyUrl(), "", "127.0.0.1", std::to_string(sim_.proxy_port),
                 Encipher("proxy user"), Encipher("pa:ss"));
   WriteFileBytes(File("ATPostLogs", "PX_N_1.txt"), "through the proxy");
   ASSERT_FALSE(Run("ATPostLogs").timed_out);

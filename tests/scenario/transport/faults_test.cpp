@@ -11,6 +11,7 @@
 
 #include "post_harness.h"
 #include "support/agent_runner.h"
+#include "support/offline.h"
 #include "support/scripted_server.h"
 
 namespace vemtu::test {
@@ -42,7 +43,7 @@ class Faults : public PostHarness {
   }
 };
 
-TEST_F(Faults, RefusedPortAndUnresolvableName) {
+TEST_F(Faults, RefusedPort) {
   int closed_port;
   {
     ScriptedServer gone;
@@ -52,7 +53,16 @@ TEST_F(Faults, RefusedPortAndUnresolvableName) {
     Run run;
     run.port = closed_port;
     ExpectPostFailure(method, run, kCannotConnect);
-    run.host = "nonexistent.invalid";
+  }
+}
+
+TEST_F(Faults, UnresolvableName) {
+  // The look-up must fail without asking any resolver: the test runs again in a network
+  // of its own that has only loopback.
+  VEMTU_CONTINUE_ONLY_OFFLINE();
+  for (int method : {1, 5}) {
+    Run run;
+    run.host = "unresolvable-datacentre";
     run.port = 80;
     ExpectPostFailure(method, run, kNameNotResolved);
   }

@@ -66,7 +66,10 @@ TEST_F(SendProcedures, PrefixAndSuffixFrameTheFileContent) {
 }
 
 TEST_F(SendProcedures, OnlyTheBareTextOneIsAcceptance) {
-  for (const char* reply : {"1\r\n", "1\n", "11", "ok"}) {
+  // The reply as logged: line breaks shown as escapes, so no reply can end a log line.
+  const std::pair<const char*, const char*> replies[] = {
+      {"1\r\n", "1\\r\\n"}, {"1\n", "1\\n"}, {"11", "11"}, {"ok", "ok"}};
+  for (const auto& [reply, logged] : replies) {
     for (int method : {1, 5}) {
       SCOPED_TRACE(std::string(reply) + " " + ProcedureName(method));
       server_.Push(Reply::Status(200, reply));
@@ -74,10 +77,23 @@ TEST_F(SendProcedures, OnlyTheBareTextOneIsAcceptance) {
       EXPECT_EQ(Post(RunFor(method)), 0);
       EXPECT_TRUE(FileExists(file));
       std::string log = ReadFileBytes(dir_ / "Log/tfr_X.log");
-      EXPECT_NE(log.find("MSG: Return text from " + ProcedureName(method) + "\t\t" + reply + "\t\t\t\r\n"),
+      EXPECT_NE(log.find("MSG: Return text from " + ProcedureName(method) + "\t\t" + logged +
+                         "\t\t\t\r\n"),
                 std::string::npos) << log;
       std::remove((dir_ / "Log/tfr_X.log").c_str());
     }
+  }
+}
+
+TEST_F(SendProcedures, TheReplyTextEndsAtItsFirstZeroByte) {
+  for (int method : {1, 5}) {
+    SCOPED_TRACE(ProcedureName(method));
+    server_.Push(Reply::Status(200, std::string("1\0\r\nrest", 7)));
+    std::string file = MakeFile("K/X_1.xml", "body");
+    EXPECT_EQ(Post(RunFor(method)), 1);
+    EXPECT_FALSE(FileExists(file));
+    ExpectLog({Started(ProcedureName(method)), ReturnText(ProcedureName(method), "1")});
+    std::remove((dir_ / "Log/tfr_X.log").c_str());
   }
 }
 

@@ -115,11 +115,12 @@ TEST_F(DcsimServer, RepliesFollowTheRulesAndTheScriptFileAsItChanges) {
   EXPECT_EQ(index[5].status, "404");
 }
 
-TEST_F(DcsimServer, ProxyDemandsCredentialsAndReachesAHostThatDoesNotResolve) {
+TEST_F(DcsimServer, ProxyDemandsCredentialsAndReachesAnAddressWhereNothingListens) {
   Start({"--proxy-user", "pu", "--proxy-password", "pw"});
-  const std::string plain = "http://datacentre.invalid/tfr_P.asp" + std::string(kQuery);
-  const std::string tls = "https://datacentre.invalid/tfr_Q.asp" + std::string(kQuery);
-  EXPECT_NE(Post(plain, "x").code, CURLE_OK);  // no proxy: the name does not resolve
+  const std::string site = "127.0.0.9:" + std::to_string(sim_.http_port);
+  const std::string plain = "http://" + site + "/tfr_P.asp" + std::string(kQuery);
+  const std::string tls = "https://" + site + "/tfr_Q.asp" + std::string(kQuery);
+  EXPECT_NE(Post(plain, "x").code, CURLE_OK);  // no proxy: nothing listens there
   EXPECT_EQ(Post(plain, "x", Proxy()).status, 407);
   EXPECT_EQ(Post(plain, "x", Proxy(), "pu:wrong").status, 407);
   EXPECT_EQ(Post(plain, "via proxy", Proxy(), "pu:pw").body, "1");

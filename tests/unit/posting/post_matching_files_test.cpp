@@ -4,6 +4,15 @@
 
 #include <cstring>
 
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "packing/content_coding.h"
+#include "packing/raw_deflate.h"
 #include "posting_fixture.h"
 
 namespace vemtu::test {
@@ -157,6 +166,62 @@ TEST_F(PostMatchingFilesTest, APackingFailureMovesTheSourceAside) {
                 LogLine("ERR: Unable to compress file", source));
 }
 
+TEST_F(PostMatchingFilesTest, APackedCopyThatCannotBeWrittenLeavesAGoodFileInPlace) {
+  // A folder where the packed copy belongs: every write of the copy fails, as on a full
+  // disk. The documents are good, so they stay for the next run instead of going aside.
+  results = {{5, 1}};
+  const std::string source = Category("ABC_Y_1.xml");
+  WriteFileBytes(source, "<a>good</a>");
+  std::filesystem::create_directories(Category("ABC_Y_1.zip"));
+  Run(1);
+  EXPECT_TRUE(sends.empty());
+  EXPECT_EQ(ReadFileBytes(source), "<a>good</a>");
+  EXPECT_FALSE(FileExists(Error("ABC_Y_1.xml")));
+  EXPECT_EQ(WithoutTimestamps(ReadFileBytes(TransferLog("ABC"))),
+            LogLine("MSG: WebPosting File", "http://h/dc/tfr_ABC.asp", source) +
+                LogLine("ERR: Unable to compress file", source));
+  // Once the disk takes the copy again, the same file is posted.
+  std::filesystem::remove(Category("ABC_Y_1.zip"));
+  Run(1);
+  ASSERT_EQ(sends.size(), 1u);
+  EXPECT_FALSE(FileExists(source));
+}
+
+#if !defined(_WIN32)
+TEST_F(PostMatchingFilesTest, AWriteErrorPartWayThroughThePackedCopyLeavesTheFile) {
+  // A child process whose files may not grow past 16 KiB: the packed copy's write fails
+  // part-way (EFBIG), as it would on a full disk.
+  const std::string source = Category("BIG_Y_1.xml");
+  std::string text;
+  std::uint32_t seed = 12345;
+  for (int i = 0; i < 65536; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    text += static_cast<char>('a' + (seed >> 16) % 26);
+  }
+  const std::string doc = "<a>" + text + "</a>";
+  WriteFileBytes(source, doc);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{16384, 16384};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    results = {{5, 1}};
+    Run(1);
+    _exit(sends.empty() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "nothing may be posted from a copy cut short";
+  EXPECT_EQ(ReadFileBytes(source), doc);
+  EXPECT_FALSE(FileExists(Error("BIG_Y_1.xml")));
+  EXPECT_FALSE(FileExists(Category("BIG_Y_1.zip")));
+  EXPECT_NE(ReadFileBytes(TransferLog("BIG")).find("ERR: Unable to compress file"),
+            std::string::npos);
+}
+#endif
+
 TEST_F(PostMatchingFilesTest, AFailedPackedPostKeepsTheSourceAndNoCopy) {
   WriteFileBytes(Category("ABC_Y_1.xml"), "<a>1</a>");
   Run(1);
@@ -165,22 +230,33 @@ TEST_F(PostMatchingFilesTest, AFailedPackedPostKeepsTheSourceAndNoCopy) {
   EXPECT_FALSE(FileExists(Category("ABC_Y_1.zip")));
 }
 
-TEST_F(PostMatchingFilesTest, ARefusedPackedCopyLeavesNoRetryNamedCopyBehind) {
+TEST_F(PostMatchingFilesTest, ARefusedPackedCopyIsNeverRetryRenamedOverItsSource) {
+  // Method 7 renames a refused file to its retry name when it is asked to, as the real
+  // one does; a copy "LOG_Y_1.zip" renamed that way would take the name of its source.
   SendMethodTable table = FakeMethods();
-  table[6].function = [this](PostingSession&, const SendTarget& target) {
+  std::vector<bool> renames;
+  table[6].function = [&](PostingSession&, const SendTarget& target) {
     sends.push_back({7, target.file_path, ReadFileBytes(target.file_path), target.request_path});
-    std::filesystem::rename(target.file_path, std::string(target.file_path) + "1");
-    return 0;  // the server answered "0": the copy got its retry name
+    renames.push_back(target.retry_rename);
+    if (target.retry_rename) {
+      std::filesystem::rename(target.file_path, std::string(target.file_path) + "1");
+    }
+    return 0;
   };
   PostingSession refusing(ctx, nullptr, table);
   refusing.failure_pause_ms = 0;
+  WriteFileBytes(Category("LOG_Y_1.zip1"), "<a>zip1</a>");
+  WriteFileBytes(Category("LOG_Y_2.ZIP1"), "<a>ZIP1</a>");
   WriteFileBytes(Category("ABC_Y_1.xml"), "<a>1</a>");
   PostMatchingFiles(refusing, routing, ctx.category_folder.str(),
-                    std::string(1, platform::kPathSeparator) + "*.*", "http://h/dc", 1);
-  EXPECT_EQ(SentNumbers(), (std::vector<int>{5, 6, 7}));
-  EXPECT_TRUE(FileExists(Category("ABC_Y_1.xml")));
-  EXPECT_FALSE(FileExists(Category("ABC_Y_1.zip")));
-  EXPECT_FALSE(FileExists(Category("ABC_Y_1.zip1")));
+                    std::string(1, platform::kPathSeparator) + "*.*", "http://h/dc", 0);
+  EXPECT_EQ(renames, std::vector<bool>(3, false));
+  EXPECT_EQ(ReadFileBytes(Category("LOG_Y_1.zip1")), "<a>zip1</a>");
+  EXPECT_EQ(ReadFileBytes(Category("LOG_Y_2.ZIP1")), "<a>ZIP1</a>");
+  EXPECT_EQ(ReadFileBytes(Category("ABC_Y_1.xml")), "<a>1</a>");
+  for (const char* copy : {"LOG_Y_1.zip", "LOG_Y_2.zip", "ABC_Y_1.zip", "ABC_Y_1.zip1"}) {
+    EXPECT_FALSE(FileExists(Category(copy))) << copy;
+  }
 }
 
 class StatusPostingTest : public PostMatchingFilesTest {
@@ -197,6 +273,56 @@ TEST_F(StatusPostingTest, StatusFilesArePackedInTheirEnvelope) {
   EXPECT_NE(sends[0].body.find("<PSTAT><![CDATA["), std::string::npos) << sends[0].body;
   EXPECT_FALSE(FileExists(Category("PSTAT_1.txt")));
   EXPECT_FALSE(FileExists(Category("PSTAT_1.zip")));
+}
+
+// The document inside a packed copy: the root's payload decoded and inflated.
+std::string InnerDocument(const std::string& packed) {
+  std::size_t open = packed.find("<![CDATA[");
+  std::size_t close = packed.rfind("]]>");
+  if (open == std::string::npos || close == std::string::npos || close < open) return {};
+  std::string compressed, inner;
+  if (!packing::ContentCoding::DecodeBase64(packed.substr(open + 9, close - open - 9),
+                                            compressed) ||
+      !packing::InflateRaw(compressed, inner)) {
+    return {};
+  }
+  return inner;
+}
+
+TEST_F(StatusPostingTest, AStatusTextHoldingTheSectionEndArrivesWhole) {
+  results = {{5, 1}};
+  WriteFileBytes(Category("PSTAT_1.txt"), "a]]>b]]]>c<![CDATA[d]]");
+  Run(1);
+  ASSERT_EQ(sends.size(), 1u);
+  // Each "]]>" closes one section after "]]" and the next opens before ">".
+  EXPECT_NE(InnerDocument(sends[0].body)
+                .find("<data><![CDATA[a]]]]><![CDATA[>b]]]]]><![CDATA[>c<![CDATA[d]]]]></data>"),
+            std::string::npos)
+      << InnerDocument(sends[0].body);
+  EXPECT_FALSE(FileExists(Category("PSTAT_1.txt")));
+}
+
+TEST_F(StatusPostingTest, AStatusTextXmlCannotCarryGoesAsideUnposted) {
+  results = {{5, 1}};
+  const std::string source = Category("PSTAT_1.txt");
+  WriteFileBytes(source, std::string("before\0after", 12));
+  Run(1);
+  EXPECT_TRUE(sends.empty());
+  EXPECT_EQ(ReadFileBytes(Error("PSTAT_1.txt")), std::string("before\0after", 12));
+  EXPECT_FALSE(FileExists(Category("PSTAT_1.zip")));
+  EXPECT_EQ(WithoutTimestamps(ReadFileBytes(TransferLog("PSTAT"))),
+            LogLine("MSG: WebPosting File", "http://h/dc/tfr_PSTAT.asp", source) +
+                LogLine("ERR: Unable to compress file", source));
+}
+
+TEST_F(StatusPostingTest, AStatusCopyThatCannotBeWrittenLeavesTheFileInPlace) {
+  results = {{5, 1}};
+  WriteFileBytes(Category("PSTAT_1.txt"), "fine");
+  std::filesystem::create_directories(Category("PSTAT_1.zip"));
+  Run(1);
+  EXPECT_TRUE(sends.empty());
+  EXPECT_EQ(ReadFileBytes(Category("PSTAT_1.txt")), "fine");
+  EXPECT_FALSE(FileExists(Error("PSTAT_1.txt")));
 }
 
 }  // namespace

@@ -137,5 +137,20 @@ TEST(DeleteMatchingFiles, DescendsOnlyIntoMatchingFolders) {
   EXPECT_TRUE(std::filesystem::is_directory(Join(top, "old.zip")));
 }
 
+TEST(DeleteMatchingFiles, SparesResultFilesWhoseShortNameMatches) {
+  // On Windows "*.zip" also finds "LOG_Y_1.zip1" through its 8.3 short name.
+  TempDir dir;
+  const std::string top = dir.path().string();
+  for (const char* name : {"LOG_Y_1.zip1", "LOG_Y_2.ZIP1", "a.zipx", "b.zip.xml"}) {
+    WriteFileBytes(Join(top, name), name);
+  }
+  WriteFileBytes(Join(top, "c.ZIP"), "packed");
+  DeleteMatchingFiles(top, std::string(1, platform::kPathSeparator) + "*.zip");
+  for (const char* name : {"LOG_Y_1.zip1", "LOG_Y_2.ZIP1", "a.zipx", "b.zip.xml"}) {
+    EXPECT_EQ(ReadFileBytes(Join(top, name)), name);
+  }
+  EXPECT_FALSE(FileExists(Join(top, "c.ZIP")));
+}
+
 }  // namespace
 }  // namespace vemtu::test

@@ -90,6 +90,11 @@ TEST(RetryTarget, FollowsTheRetryChainAndEndsInTheErrorFolder) {
       {"C:\\A\\K\\X_1.xml5", "C:\\A\\K\\Error\\X_1.xml"},
       {"C:\\A\\K\\X_1.txt9", "C:\\A\\K\\X_1.txt10"},
       {"C:\\A\\K\\X_1.xmlq", "C:\\A\\K\\X_1.xml1"},  // no digits count as 0
+      // Leading digits only: a sign or a blank is no digit, so the count starts at 0.
+      {"C:\\A\\K\\R.xml-2", "C:\\A\\K\\R.xml-1"},
+      {"C:\\A\\K\\R.xml+4", "C:\\A\\K\\R.xml+1"},
+      {"C:\\A\\K\\R.xml 3", "C:\\A\\K\\R.xml 1"},
+      {"C:\\A\\K\\R.xml12x", "C:\\A\\K\\R.xml1213"},
       {"C:\\A\\K\\X_1.zip", "C:\\A\\K\\X_1.zip1"},
       // Names the chain has no place for stay where they are.
       {"C:\\A\\K\\X_1", ""},
@@ -111,6 +116,13 @@ TEST(RetryTarget, NeverPassesThePathCapacity) {
   EXPECT_EQ(RetryTarget(path, "/a/Error", '/', 359), path + "1");
 }
 
+std::string Encoded(std::string_view path, std::size_t max_chars) {
+  std::string out = "garbage";
+  bool fits = EncodeRequestPath(path, max_chars, out);
+  EXPECT_EQ(fits, !out.empty() || path.empty()) << path;
+  return fits ? out : "<refused>";
+}
+
 TEST(EncodeRequestPath, EscapesExactlyLineBreaksSpacesAndControlBytes) {
   struct Case {
     std::string in, out;
@@ -121,33 +133,85 @@ TEST(EncodeRequestPath, EscapesExactlyLineBreaksSpacesAndControlBytes) {
       {std::string("/\x01\x1f\x7f", 4), "/%01%1F%7F"},
       {"/%41~\x80\xff", "/%41~\x80\xff"},  // '%' and high bytes pass unchanged
   };
-  for (const Case& c : cases) EXPECT_EQ(EncodeRequestPath(c.in, 619), c.out) << c.in;
-  EXPECT_EQ(EncodeRequestPath(std::u16string(u"/a b\u00e9"), 359), u"/a%20b\u00e9");
+  for (const Case& c : cases) EXPECT_EQ(Encoded(c.in, 619), c.out) << c.in;
+  std::u16string wide;
+  EXPECT_TRUE(EncodeRequestPath(std::u16string(u"/a b\u00e9"), 359, wide));
+  EXPECT_EQ(wide, u"/a%20b\u00e9");
 }
 
-TEST(EncodeRequestPath, CutsAtTheCapacityButNeverInsideAnEscape) {
-  EXPECT_EQ(EncodeRequestPath("abcd", 3), "abc");
-  EXPECT_EQ(EncodeRequestPath("ab d", 4), "ab");
-  EXPECT_EQ(EncodeRequestPath("ab d", 5), "ab%20");
+TEST(EncodeRequestPath, APathThatDoesNotFitWholeIsRefusedNotCut) {
+  EXPECT_EQ(Encoded("abc", 3), "abc");
+  EXPECT_EQ(Encoded("abcd", 3), "<refused>");
+  EXPECT_EQ(Encoded("ab d", 6), "ab%20d");
+  EXPECT_EQ(Encoded("ab d", 5), "<refused>");
+  // A query whose last value would be lost: 359 characters before, 361 after encoding.
+  std::string path = "tfr_A.asp?mmid=1&sid=" + std::string(331, 'x') + " &rty=T";
+  ASSERT_EQ(path.size(), 359u);
+  EXPECT_EQ(Encoded(path, 359), "<refused>");
+  std::u16string wide = u"kept";
+  EXPECT_FALSE(EncodeRequestPath(std::u16string(358, u'a') + u" ", 359, wide));
+  EXPECT_TRUE(wide.empty());
 }
 
-TEST(ReplyJudgement, OnlyTheWholeTextOneIsAccepted) {
+TEST(ReplyJudgement, OnlyTheWholeTextOneIsAcceptedAndTheTextEndsAtAZeroByte) {
   EXPECT_TRUE(IsAcceptedReply("1"));
   for (const char* reply : {"", "0", "1\r\n", "1\n", " 1", "11", "true"}) {
     EXPECT_FALSE(IsAcceptedReply(reply)) << reply;
   }
-  EXPECT_FALSE(IsAcceptedReply(std::string("1\0", 2)));
+  using std::string_literals::operator""s;
+  EXPECT_TRUE(IsAcceptedReply("1\0"s));
+  EXPECT_TRUE(IsAcceptedReply("1\0garbage"s));
+  EXPECT_FALSE(IsAcceptedReply("\0" "1"s));
+  EXPECT_FALSE(IsAcceptedReply("1\r\n\0"s));
   EXPECT_TRUE(IsRefusedReply("0"));
+  EXPECT_TRUE(IsRefusedReply("0\0"s));
   EXPECT_FALSE(IsRefusedReply("0\r\n"));
+  EXPECT_EQ(ReplyText("ab\0cd"s), "ab");
+  EXPECT_EQ(ReplyText("\0"s), "");
+}
+
+TEST(LoggableReply, NeitherEndsTheLineNorAddsFieldsAndIsUnambiguous) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"1", "1"},
+      {"0\r\nT\t9999\tMSG: Successfully WebPosted File\t\r\n",
+       "0\\r\\nT\\t9999\\tMSG: Successfully WebPosted File\\t\\r\\n"},
+      {"a\\r", "a\\\\r"},  // a backslash followed by "r" is not a CR
+      {"\x1b[2J\x7f\x80", "\\x1B[2J\\x7F\x80"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LoggableReply(c.in), c.out) << c.in;
+}
+
+TEST(LoggableReply, ShowsAtMostAFewKilobytesAndMarksTheCut) {
+  std::string whole(kLoggedReplyChars, 'x');
+  EXPECT_EQ(LoggableReply(whole), whole);
+  std::string longer = whole + "\r\nforged";
+  EXPECT_EQ(LoggableReply(longer), whole + "\\[cut: " + std::to_string(longer.size()) + " bytes]");
+  std::string huge(16u * 1024 * 1024, '\n');
+  EXPECT_LT(LoggableReply(huge).size(), 2 * kLoggedReplyChars + 40);
 }
 
 }  // namespace
 }  // namespace vemtu
 
+#include "platform/codepage.h"
 #include "transport/wide_text.h"
 
 namespace vemtu {
 namespace {
+
+TEST(EscapeUnconvertibleBytes, OnlyAPathTheCodePageCannotCarryIsEscaped) {
+  EXPECT_EQ(EscapeUnconvertibleBytes("tfr_A.asp?mmid=1"), "tfr_A.asp?mmid=1");
+  if (platform::SystemCodePage() != platform::kCodePageUtf8) {
+    GTEST_SKIP() << "the cases below need UTF-8 as the system code page; this one is "
+                 << platform::SystemCodePage();
+  }
+  EXPECT_EQ(EscapeUnconvertibleBytes("tfr_\xC3\xA9.asp?x=%41"), "tfr_\xC3\xA9.asp?x=%41");
+  // Bytes that are no UTF-8 would come out as "?", which starts a query.
+  EXPECT_EQ(EscapeUnconvertibleBytes("tfr_Z\xFF\xFE\xC3\xA9.asp?x=1"),
+            "tfr_Z%FF%FE%C3%A9.asp?x=1");
+}
 
 TEST(ToWide, AsciiTextsBecomeTheSameCharacters) {
   EXPECT_EQ(ToWide(""), u"");

@@ -134,12 +134,15 @@ Timeouts DefaultTimeouts() {
   return timeouts;
 }
 
-// Bytes >= 0x80 of a UTF-8 object name go out percent-encoded.
-std::string EncodeHighBytes(const std::string& text) {
+// Bytes >= 0x80 of a UTF-8 object name go out percent-encoded, and so do the characters
+// that WinHTTP escapes in a request path (measured: '"', '#', '<', '>', '[', '\\', ']',
+// '^', '`', '{', '|', '}'), so both builds send the same request line.
+std::string EscapePathAsWinHttp(const std::string& text) {
   static const char kHex[] = "0123456789ABCDEF";
+  static const std::string_view kEscaped = "\"#<>[\\]^`{|}";
   std::string out;
   for (unsigned char c : text) {
-    if (c < 0x80) {
+    if (c < 0x80 && kEscaped.find(static_cast<char>(c)) == std::string_view::npos) {
       out += static_cast<char>(c);
     } else {
       out += '%';
@@ -294,7 +297,7 @@ HINTERNET WINAPI WinHttpOpenRequest(HINTERNET hConnect, LPCWSTR pwszVerb, LPCWST
   return Guarded<HINTERNET>(nullptr, [&]() -> HINTERNET {
     auto connection = Find<HttpConnection>(hConnect);
     if (!connection) return nullptr;
-    std::string object = EncodeHighBytes(ToUtf8(pwszObjectName));
+    std::string object = EscapePathAsWinHttp(ToUtf8(pwszObjectName));
     if (object.empty() || object.front() != '/') object.insert(0, "/");
     // A space or a control byte would break the request line; callers encode them.
     if (!ValidObjectName(object)) return FailNull(ERROR_WINHTTP_INVALID_URL);
