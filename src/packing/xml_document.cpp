@@ -83,6 +83,10 @@ bool IsWideUnicode(unsigned code_page) {
          code_page == kCodePageUtf32Le || code_page == kCodePageUtf32Be;
 }
 
+// A document is never written in a 16- or 32-bit form: without a byte-order mark (none is
+// written) a reader could not even find its declaration.
+bool NamesWideUnicode(std::string_view charset) { return IsWideUnicode(LookupCharset(charset)); }
+
 }  // namespace
 
 XmlDocument::XmlDocument() {
@@ -214,8 +218,7 @@ bool XmlDocument::Parse(std::string_view text, bool auto_trim, bool from_file) {
     std::string_view encoding;
     if (tree->declaration && tree->declaration->attributes &&
         tree->declaration->attributes->Lookup("encoding", &encoding) &&
-        (EqualsIgnoreCase(encoding, "utf-16") || EqualsIgnoreCase(encoding, "ucs-2") ||
-         EqualsIgnoreCase(encoding, "unicode"))) {
+        NamesWideUnicode(encoding)) {
       std::lock_guard<std::mutex> hold(lock_);
       InstallRoot(root);
       SetEncoding("utf-8");
@@ -278,7 +281,7 @@ bool XmlDocument::SaveXml(const char* path) {
     }
     std::string_view trimmed = path ? Trim(path) : std::string_view();
     std::string encoding;
-    if (!GetEncoding(&encoding)) {
+    if (!GetEncoding(&encoding) || NamesWideUnicode(encoding)) {
       SetEncoding("utf-8");
       encoding = "utf-8";
     }

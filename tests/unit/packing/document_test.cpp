@@ -217,13 +217,35 @@ TEST(XmlFile, DeclaredCharsetIsConvertedOnLoadAndSave) {
   ASSERT_TRUE(odd.LoadXmlFile(dir / "odd.xml", true));
   EXPECT_EQ(odd.root()->content.view(), "\xE9");
 
-  // A declaration read as 8-bit text that names a 16-bit form is not taken at its word.
-  test::WriteFileBytes(dir / "mislabelled.xml", "<?xml encoding=\"utf-16\"?><r>ok</r>");
-  XmlDocument mislabelled;
-  ASSERT_TRUE(mislabelled.LoadXmlFile(dir / "mislabelled.xml", true));
-  std::string encoding;
-  ASSERT_TRUE(mislabelled.GetEncoding(&encoding));
-  EXPECT_EQ(encoding, "utf-8");
+}
+
+// Every name of a 16- or 32-bit form, read from 8-bit text or after a byte-order mark,
+// becomes "utf-8", so nothing is ever saved or packed wide without a mark.
+TEST(XmlFile, WideDeclarationsBecomeUtf8) {
+  test::TempDir dir;
+  for (const char* name : {"utf-16", "UCS-2", "unicode", "utf-16le", "UTF-16BE", "unicodefffe",
+                           "utf-32", "utf-32be", "utf16"}) {
+    std::string text = std::string("<?xml version=\"1.0\" encoding=\"") + name + "\"?><r>ok</r>";
+    std::string expected = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<r>ok</r>\r\n";
+    test::WriteFileBytes(dir / "narrow.xml", text);
+    std::string marked = "\xFF\xFE";
+    for (char c : text) marked += std::string{c, '\0'};
+    test::WriteFileBytes(dir / "marked.xml", marked);
+    for (const char* file : {"narrow.xml", "marked.xml"}) {
+      XmlDocument document;
+      ASSERT_TRUE(document.LoadXmlFile(dir / file, true)) << name << " " << file;
+      std::string encoding;
+      ASSERT_TRUE(document.GetEncoding(&encoding));
+      EXPECT_EQ(encoding, "utf-8") << name << " " << file;
+      ASSERT_TRUE(document.SaveXml((dir / "out.xml").c_str()));
+      EXPECT_EQ(test::ReadFileBytes(dir / "out.xml"), expected) << name << " " << file;
+    }
+    // A text given in memory keeps its declaration until it is saved, which writes UTF-8.
+    XmlDocument in_memory;
+    ASSERT_TRUE(in_memory.LoadXml(text, true));
+    ASSERT_TRUE(in_memory.SaveXml((dir / "memory.xml").c_str()));
+    EXPECT_EQ(test::ReadFileBytes(dir / "memory.xml"), expected) << name;
+  }
 }
 
 TEST(XmlFile, ShortTextEndingInXmlIsAPath) {
