@@ -77,6 +77,21 @@ void BM_ParsePugixml(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.text.size()));
 }
 
+// One element whose text is N bytes of "&" (each written as "&amp;") beside the same
+// size of plain letters, packed from memory: time per byte must stay flat as N grows.
+void PackOneText(benchmark::State& state, char fill) {
+  const std::string text = "<a>" + std::string(static_cast<std::size_t>(state.range(0)), fill) + "</a>";
+  const std::string packed = (Data().dir / "text.zip").string();
+  for (auto _ : state) {
+    if (vemtu::packing::PackXmlString(text, packed) != 1) state.SkipWithError("packing failed");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+void BM_PackAmpersands(benchmark::State& state) { PackOneText(state, '&'); }
+void BM_PackPlainText(benchmark::State& state) { PackOneText(state, 'a'); }
+
+BENCHMARK(BM_PackAmpersands)->RangeMultiplier(4)->Range(1 << 18, 1 << 22)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackPlainText)->RangeMultiplier(4)->Range(1 << 18, 1 << 22)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PackXmlFile)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_RawDeflateOfSerializedText)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_ParseLoadXml)->Unit(benchmark::kMillisecond)->MinTime(3);

@@ -40,8 +40,11 @@ constexpr EscapeBytes kEscape;
 // True when the "&" at text[at] begins a reference the serialiser keeps.
 bool IsKnownReference(std::string_view text, std::size_t at) {
   if (at + 1 < text.size() && text[at + 1] == '#') return true;
-  std::size_t semicolon = text.find(';', at + 1);
-  if (semicolon == std::string_view::npos || semicolon - at - 1 > kLongestEntity) return false;
+  // Only the next kLongestEntity + 1 bytes can hold the ";" of a known name; looking
+  // further would make a text of many "&" cost time in the square of its length.
+  std::size_t semicolon = text.substr(at + 1, kLongestEntity + 1).find(';');
+  if (semicolon == std::string_view::npos) return false;
+  semicolon += at + 1;
   std::string_view name = text.substr(at + 1, semicolon - at - 1);
   return std::binary_search(std::begin(kKnownEntities), std::end(kKnownEntities), name);
 }
