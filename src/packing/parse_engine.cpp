@@ -308,7 +308,7 @@ ParseEngine::Step ParseEngine::ReadEndTag() {
   } else {
     p_ = p;
     log_.LogError("Error in closing tag");
-    log_.LogData("error_tag", current_ ? current_->tag.view() : std::string_view());
+    log_.LogData("error_tag", current_ ? current_->tag() : std::string_view());
   }
   if (current_) CloseCurrent();
   return Step::kGoOn;
@@ -329,8 +329,11 @@ ParseEngine::Step ParseEngine::ReadStartTag() {
   TreeNode* element;
   if (current_) {
     element = current_->document->NewNode();
-    current_->AppendChild(element);
+    // The element closed last is the current element's last child, if it is its child.
+    current_->AppendChild(element, last_closed_ && last_closed_->parent == current_ ? last_closed_ : nullptr);
   } else {
+    last_closed_ = nullptr;
+    tags_.clear();  // they live in the arena of the previous tree
     TreeInfo* tree = TreeInfo::Create();
     tree->AddReference();
     if (open_tree_) open_tree_->DropReference();
@@ -338,7 +341,7 @@ ParseEngine::Step ParseEngine::ReadStartTag() {
     element = tree->NewNode();
     tree->root = element;
   }
-  element->SetTag(tag);  // drops "<" with every other byte that is not a name byte
+  SetSharedTag(element, tag);
   current_ = element;
 
   attribute_bytes_.clear();
@@ -401,9 +404,30 @@ ParseEngine::Step ParseEngine::ReadStartTag() {
   return Step::kGoOn;
 }
 
+// Most tags repeat: one copy of each is kept in the tree's arena and shared by its
+// elements, up to a number of distinct tags that bounds the table.
+void ParseEngine::SetSharedTag(TreeNode* element, std::string_view raw) {
+  constexpr std::size_t kMostSharedTags = 4096;
+  tag_scratch_.resize(raw.size());
+  std::size_t n = 0;
+  for (char c : raw) {
+    if (IsNameByte(static_cast<unsigned char>(c))) tag_scratch_[n++] = c;  // drops "<" too
+  }
+  std::string_view tag(tag_scratch_.data(), n);
+  auto found = tags_.find(tag);
+  if (found != tags_.end()) {
+    element->tag_data = found->data();
+    element->tag_size = static_cast<std::uint32_t>(found->size());
+    return;
+  }
+  element->SetTag(tag);
+  if (tags_.size() < kMostSharedTags) tags_.insert(element->tag());
+}
+
 void ParseEngine::CloseCurrent() {
   TreeNode* element = current_;
   current_ = element->parent;
+  last_closed_ = element;
   CloseElement(element);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "packing/buffers.h"
@@ -36,6 +37,7 @@ class ParseEngine {
   Step ReadCdata();
   void AddText(const char* lead_begin, const char* lead_end, const char* run_begin,
                const char* run_end);
+  void SetSharedTag(TreeNode* element, std::string_view raw);
   void CloseCurrent();
   void CloseElement(TreeNode* element);
   TreeNode* Finish();
@@ -48,6 +50,7 @@ class ParseEngine {
 
   TreeNode* current_ = nullptr;  // the open element
   TreeNode* result_ = nullptr;   // the last completed top-level element
+  TreeNode* last_closed_ = nullptr;  // the element closed last, in the open tree
   TreeInfo* open_tree_ = nullptr;    // tree of the open top-level element (one reference)
   TreeInfo* result_tree_ = nullptr;  // tree of the result (one reference)
 
@@ -57,6 +60,10 @@ class ParseEngine {
   TreeNode* pending_declaration_ = nullptr;
   std::vector<TreeNode*> pending_stylesheets_;
   StringBuffer prolog_;
+
+  // The tags of the open tree, each held once in its arena.
+  std::unordered_set<std::string_view> tags_;
+  std::vector<char> tag_scratch_;
 
   // Attributes of the start tag being read, committed to the element in one piece.
   std::vector<char> attribute_bytes_;

@@ -145,7 +145,7 @@ bool OpenElement(const TreeNode& node, StringBuffer& out, bool first_child, int 
   if (first_child) out.Append(kLineEnd);
   AppendIndent(depth, out);
   out.Append('<');
-  out.Append(node.tag.empty() ? std::string_view("nothing") : node.tag.view());
+  out.Append(node.tag().empty() ? std::string_view("nothing") : node.tag());
   AppendAttributes(node.attributes, out);
   if (node.content.empty() && !node.has_children) {
     out.Append(" />");
@@ -168,7 +168,7 @@ bool OpenElement(const TreeNode& node, StringBuffer& out, bool first_child, int 
 void CloseElement(const TreeNode& node, StringBuffer& out, int depth) {
   if (node.has_children || out.EndsWith('\n')) AppendIndent(depth, out);
   out.Append("</");
-  out.Append(node.tag.empty() ? std::string_view("nothing") : node.tag.view());
+  out.Append(node.tag().empty() ? std::string_view("nothing") : node.tag());
   out.Append('>');
   out.Append(kLineEnd);
 }

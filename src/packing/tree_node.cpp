@@ -134,9 +134,9 @@ NodeArena& TreeNode::arena() const { return *document->arena; }
 bool TreeNode::IsTreeRoot() const { return document && document->root == this; }
 
 void TreeNode::SetTag(std::string_view name) {
-  tag.size = 0;
-  char* out = tag.Extend(arena(), name.size());
-  tag.Commit(CopyNameBytes(name, out));
+  char* out = arena().AllocateText(name.size());
+  tag_size = Checked32(CopyNameBytes(name, out));
+  tag_data = out;
 }
 
 void TreeNode::AddAttribute(std::string_view name, std::string_view value) {
@@ -152,25 +152,28 @@ void TreeNode::SetContent(std::string_view text) {
   has_content = true;
 }
 
-void TreeNode::AppendChild(TreeNode* child) {
+void TreeNode::AppendChild(TreeNode* child, TreeNode* last) {
   child->parent = this;
   child->next = nullptr;
-  child->previous = last_child;
-  if (last_child) {
-    last_child->next = child;
+  if (last) {
+    last->next = child;
   } else {
     first_child = child;
   }
-  last_child = child;
   has_children = true;
 }
 
 void TreeNode::Detach() {
   if (parent) {
-    if (previous) previous->next = next; else parent->first_child = next;
-    if (next) next->previous = previous; else parent->last_child = previous;
+    if (parent->first_child == this) {
+      parent->first_child = next;
+    } else {
+      TreeNode* before = parent->first_child;
+      while (before->next != this) before = before->next;
+      before->next = next;
+    }
   }
-  parent = next = previous = nullptr;
+  parent = next = nullptr;
 
   std::uint64_t held = 0;
   ForEachInSubtree(this, [&](TreeNode* n) { held += n->references; });

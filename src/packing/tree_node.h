@@ -64,22 +64,23 @@ class AttributeSet {
   std::uint32_t capacity_ = 0;  // room in lengths_
 };
 
-// One element.
+// One element. Kept small, as a tree holds one per element of its text: siblings are
+// linked one way only, and the tag is an unchangeable text that nodes of one tree share.
 struct TreeNode {
   TreeInfo* document = nullptr;  // the tree this node belongs to
-  NodeText tag;                  // sanitised; written as "nothing" when empty
+  TreeNode* parent = nullptr;
+  TreeNode* first_child = nullptr;
+  TreeNode* next = nullptr;
   AttributeSet* attributes = nullptr;
   NodeText content;              // predefined references already decoded
+  const char* tag_data = nullptr;  // sanitised; written as "nothing" when empty
+  std::uint32_t tag_size = 0;
   std::uint32_t references = 0;  // handles that refer to this node
   std::uint8_t cdata = 0;        // the content is written as one CDATA section
   bool has_content = false;      // content was created (it may still be empty)
   bool has_children = false;     // the children list was created (it may be empty again)
-  TreeNode* first_child = nullptr;
-  TreeNode* last_child = nullptr;
-  TreeNode* parent = nullptr;
-  TreeNode* next = nullptr;
-  TreeNode* previous = nullptr;
 
+  std::string_view tag() const { return {tag_data ? tag_data : "", tag_size}; }
   NodeArena& arena() const;
   bool IsTreeRoot() const;
   void SetTag(std::string_view name);
@@ -87,8 +88,10 @@ struct TreeNode {
   // digit, "-" or ".".
   void AddAttribute(std::string_view name, std::string_view value);
   void SetContent(std::string_view text);
-  void AppendChild(TreeNode* child);
-  // Unlinks this node from its parent. It gets a tree of its own that carries the
+  // Links `child` after `last`, which must be this node's last child (null when it has
+  // none): the caller that builds a tree knows it, so no node keeps it.
+  void AppendChild(TreeNode* child, TreeNode* last);
+  // Unlinks this node from its parent (finding the sibling before it by a walk). It gets a tree of its own that carries the
   // references held on its subtree; when there are none, the subtree is freed at once.
   void Detach();
 };
