@@ -154,14 +154,14 @@ ParseEngine::Step ParseEngine::ReadCdata() {
   for (;;) {
     p_ += 9;
     const char* close = FindText(p_, end_, "]]>");
-    current_->has_content = true;
+    NodeText& content = current_->MutableContent();
     current_->cdata = 1;
     if (!close) {
-      current_->content.Append(current_->arena(), std::string_view(p_, static_cast<std::size_t>(end_ - p_)));
+      content.Append(current_->arena(), std::string_view(p_, static_cast<std::size_t>(end_ - p_)));
       p_ = end_;
       return Step::kStop;
     }
-    current_->content.Append(current_->arena(), std::string_view(p_, static_cast<std::size_t>(close - p_)));
+    content.Append(current_->arena(), std::string_view(p_, static_cast<std::size_t>(close - p_)));
     p_ = FindByte(close + 3, end_, '<');
     if (p_ == end_) return Step::kStop;
     if (!StartsWith(p_, end_, "<![CDATA[")) break;
@@ -176,18 +176,19 @@ void ParseEngine::AddText(const char* lead_begin, const char* lead_end, const ch
   NodeArena& arena = node->arena();
   std::size_t lead = auto_trim_ ? 0 : static_cast<std::size_t>(lead_end - lead_begin);
   std::size_t run = static_cast<std::size_t>(run_end - run_begin);
-  if (!node->has_content) {
-    node->has_content = true;
-    char* out = node->content.Extend(arena, lead + run);
+  if (!node->text) {
+    NodeText& content = node->MutableContent();
+    char* out = content.Extend(arena, lead + run);
     std::memcpy(out, lead_begin, lead);
-    node->content.Commit(lead + DecodeReferences(run_begin, run_end, out + lead));
+    content.Commit(lead + DecodeReferences(run_begin, run_end, out + lead));
     return;
   }
-  node->content.Append(arena, std::string_view(lead_begin, lead));
-  bool space = !node->content.empty();
-  char* out = node->content.Extend(arena, run + 1);
+  NodeText& content = *node->text;
+  content.Append(arena, std::string_view(lead_begin, lead));
+  bool space = !content.empty();
+  char* out = content.Extend(arena, run + 1);
   if (space) *out++ = ' ';
-  node->content.Commit((space ? 1 : 0) + DecodeReferences(run_begin, run_end, out));
+  content.Commit((space ? 1 : 0) + DecodeReferences(run_begin, run_end, out));
 }
 
 ParseEngine::Step ParseEngine::Dispatch() {

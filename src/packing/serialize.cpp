@@ -147,19 +147,19 @@ bool OpenElement(const TreeNode& node, StringBuffer& out, bool first_child, int 
   out.Append('<');
   out.Append(node.tag().empty() ? std::string_view("nothing") : node.tag());
   AppendAttributes(node.attributes, out);
-  if (node.content.empty() && !node.has_children) {
+  if (node.content().empty() && !node.has_children) {
     out.Append(" />");
     out.Append(kLineEnd);
     return false;
   }
   out.Append('>');
-  if (!node.content.empty()) {
+  if (!node.content().empty()) {
     if (node.cdata) {
       out.Append("<![CDATA[");
-      AppendCdataContent(node.content.view(), out);
+      AppendCdataContent(node.content(), out);
       out.Append("]]>");
     } else {
-      AppendEscapedText(node.content.view(), out);
+      AppendEscapedText(node.content(), out);
     }
   }
   return true;

@@ -129,6 +129,9 @@ void AttributeSet::Remove(std::string_view name) {
 
 // ---- TreeNode
 
+// A tree holds one node per element, so a few bytes more here are many more per document.
+static_assert(sizeof(void*) != 8 || sizeof(TreeNode) == 64, "a tree node takes 64 bytes");
+
 NodeArena& TreeNode::arena() const { return *document->arena; }
 
 bool TreeNode::IsTreeRoot() const { return document && document->root == this; }
@@ -147,10 +150,12 @@ void TreeNode::AddAttribute(std::string_view name, std::string_view value) {
   attributes->Add(a, std::string_view(clean.data(), n), value);
 }
 
-void TreeNode::SetContent(std::string_view text) {
-  content.Assign(arena(), text);
-  has_content = true;
+NodeText& TreeNode::MutableContent() {
+  if (!text) text = arena().Make<NodeText>();
+  return *text;
 }
+
+void TreeNode::SetContent(std::string_view content) { MutableContent().Assign(arena(), content); }
 
 void TreeNode::AppendChild(TreeNode* child, TreeNode* last) {
   child->parent = this;

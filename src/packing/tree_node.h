@@ -65,22 +65,27 @@ class AttributeSet {
 };
 
 // One element. Kept small, as a tree holds one per element of its text: siblings are
-// linked one way only, and the tag is an unchangeable text that nodes of one tree share.
+// linked one way only, the tag is an unchangeable text that nodes of one tree share, and
+// the content lives apart, made with the first text.
 struct TreeNode {
   TreeInfo* document = nullptr;  // the tree this node belongs to
   TreeNode* parent = nullptr;
   TreeNode* first_child = nullptr;
   TreeNode* next = nullptr;
-  AttributeSet* attributes = nullptr;
-  NodeText content;              // predefined references already decoded
   const char* tag_data = nullptr;  // sanitised; written as "nothing" when empty
+  AttributeSet* attributes = nullptr;
+  NodeText* text = nullptr;        // the content: null until created (it may stay empty)
   std::uint32_t tag_size = 0;
-  std::uint32_t references = 0;  // handles that refer to this node
-  std::uint8_t cdata = 0;        // the content is written as one CDATA section
-  bool has_content = false;      // content was created (it may still be empty)
-  bool has_children = false;     // the children list was created (it may be empty again)
+  std::uint32_t references : 30;   // handles that refer to this node
+  std::uint32_t cdata : 1;         // the content is written as one CDATA section
+  std::uint32_t has_children : 1;  // the children list was created (it may be empty again)
 
+  TreeNode() : references(0), cdata(0), has_children(0) {}
   std::string_view tag() const { return {tag_data ? tag_data : "", tag_size}; }
+  // The content, predefined references already decoded.
+  std::string_view content() const { return text ? text->view() : std::string_view(); }
+  // The content for writing, created when there is none yet.
+  NodeText& MutableContent();
   NodeArena& arena() const;
   bool IsTreeRoot() const;
   void SetTag(std::string_view name);
