@@ -4,7 +4,7 @@
 
 #include "common/fixed_text.h"
 #include "packing/charset_names.h"
-#include "packing/content_coding.h"
+#include "packing/deflate_pipeline.h"
 #include "packing/encoding_convert.h"
 #include "packing/parse_engine.h"
 #include "packing/raw_deflate.h"
@@ -62,20 +62,21 @@ std::string DeclaredCharset(std::string_view bytes) {
 // while it is written; the rest goes with the finish flag.
 class DeflateDrain : public SerialDrain {
  public:
-  explicit DeflateDrain(DataBuffer& out) : deflater_(out) {}
+  explicit DeflateDrain(StringBuffer& payload) : pipeline_(payload) {}
   std::size_t Threshold() const override { return kDeflateReadSize; }
   void Drain(StringBuffer& out) override {
     std::size_t fed = 0;
     while (out.size() - fed > kDeflateReadSize) {
-      deflater_.Feed(out.view().substr(fed, kDeflateReadSize));
+      if (!pipeline_.Feed(out.view().substr(fed, kDeflateReadSize))) failed_ = true;
       fed += kDeflateReadSize;
     }
     out.Erase(fed);
   }
-  bool Finish(const StringBuffer& rest) { return deflater_.Finish(rest.view()); }
+  bool Finish(const StringBuffer& rest) { return pipeline_.Finish(rest.view()) && !failed_; }
 
  private:
-  RawDeflater deflater_;
+  DeflatePipeline pipeline_;
+  bool failed_ = false;
 };
 
 bool IsWideUnicode(unsigned code_page) {
@@ -349,20 +350,18 @@ bool XmlDocument::ZipTree() {
     LogContext context(log_, "ZipTree");
     // The serialisation goes to the compressor as it is written, in the same reads of
     // 60000 bytes as from a whole buffer, so it is never held whole: one deflated entry
-    // of the serialised bytes is the payload, nothing else of an archive.
-    DataBuffer compressed;
+    // of the serialised bytes is the payload, nothing else of an archive. A second thread
+    // compresses and encodes while this one serialises.
+    StringBuffer payload;
     {
-      DeflateDrain drain(compressed);
       StringBuffer pending;
+      DeflateDrain drain(payload);
       packing::SerializeNode(*root_, pending, 0, 0, false, &drain);
       if (!drain.Finish(pending)) {
         log_.LogError("Failed to compress the document");
         return false;
       }
     }
-    StringBuffer payload;
-    ContentCoding().EncodeBase64(compressed.view(), payload);
-    compressed.Release();
 
     while (TreeNode* child = root_->first_child) child->Detach();
     root_->SetContent(payload.view());

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "packing/content_coding.h"
+#include "packing/deflate_pipeline.h"
 #include "packing/raw_deflate.h"
 #include "packing/tree_zipping.h"
 #include "packing/xml_document.h"
@@ -109,6 +110,64 @@ TEST(ContentCoding, LinesAndPadding) {
   for (const char* bad : {"AB=C", "A===", "ABC", "AB*D", "AA==AAAA"}) {
     EXPECT_FALSE(ContentCoding::DecodeBase64(bad, ignored)) << bad;
   }
+}
+
+// Bytes given in pieces of any size give the text that the whole gives at once.
+TEST(ContentCoding, PiecesEncodeAsTheWhole) {
+  std::string bytes;
+  for (int i = 0; i < 260; ++i) bytes.push_back(static_cast<char>(i * 37 + 11));
+  for (std::size_t size : {0u, 1u, 2u, 53u, 54u, 55u, 56u, 108u, 259u}) {
+    StringBuffer whole;
+    ContentCoding().EncodeBase64(std::string_view(bytes).substr(0, size), whole);
+    for (std::size_t piece : {1u, 2u, 4u, 54u, 100u}) {
+      StringBuffer pieces;
+      Base64Writer writer(pieces, ContentCoding::kPackedLineLength);
+      for (std::size_t at = 0; at < size; at += piece) {
+        writer.Add(std::string_view(bytes).substr(at, std::min(piece, size - at)));
+      }
+      writer.End();
+      EXPECT_EQ(pieces.view(), whole.view()) << size << " in pieces of " << piece;
+    }
+  }
+}
+
+// The compression thread gives the payload that compressing the whole text on this
+// thread and encoding it gives, for texts around the size of one read.
+TEST(DeflatePipeline, SameBytesAsOneThread) {
+  std::string text;
+  for (std::size_t i = 0; text.size() < 3 * kDeflateReadSize + 7; ++i) {
+    text += "<e n=\"" + std::to_string(i * 7919 % 10007) + "\">line</e>\r\n";
+  }
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, kDeflateReadSize - 1, kDeflateReadSize,
+                           kDeflateReadSize + 1, text.size()}) {
+    std::string_view input = std::string_view(text).substr(0, size);
+    DataBuffer compressed;
+    ASSERT_TRUE(DeflateRaw(input, compressed));
+    StringBuffer expected;
+    ContentCoding().EncodeBase64(compressed.view(), expected);
+
+    StringBuffer payload;
+    {
+      DeflatePipeline pipeline(payload);
+      while (input.size() > kDeflateReadSize) {
+        ASSERT_TRUE(pipeline.Feed(input.substr(0, kDeflateReadSize)));
+        input.remove_prefix(kDeflateReadSize);
+      }
+      ASSERT_TRUE(pipeline.Finish(input));
+    }
+    EXPECT_EQ(payload.view(), expected.view()) << size;
+  }
+}
+
+// An owner that gives up half way (an exception while serialising) ends the worker.
+TEST(DeflatePipeline, AbandonedHalfWayEnds) {
+  StringBuffer payload;
+  {
+    DeflatePipeline pipeline(payload);
+    const std::string read(kDeflateReadSize, 'x');
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(pipeline.Feed(read));
+  }
+  SUCCEED();
 }
 
 TEST(ZipTree, StatusEnvelopeInnerText) {
