@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/memory.h"
+
 namespace vemtu::packing {
 namespace {
 
@@ -100,8 +102,9 @@ void AppendWithout(std::vector<char>& out, const char* begin, const char* end, s
 
 }  // namespace
 
-ParseEngine::ParseEngine(std::string_view text, bool auto_trim, LogBase& log)
-    : p_(text.data()), end_(text.data() + text.size()), auto_trim_(auto_trim), log_(log) {
+ParseEngine::ParseEngine(std::string_view text, bool auto_trim, LogBase& log, bool discard_read)
+    : p_(text.data()), end_(text.data() + text.size()), kept_(discard_read ? p_ : nullptr),
+      auto_trim_(auto_trim), log_(log) {
   if (const void* nul = std::memchr(text.data(), '\0', text.size())) end_ = static_cast<const char*>(nul);
   pending_tree_ = TreeInfo::Create();
 }
@@ -116,8 +119,18 @@ void ParseEngine::SkipSpace() {
   while (p_ < end_ && Is(*p_, kSpace)) ++p_;
 }
 
+// Between two steps of the parse nothing refers to the text before the position: the
+// nodes hold copies. What lies behind is discarded in steps of a few megabytes.
+void ParseEngine::DiscardRead() {
+  constexpr std::size_t kDiscardStep = 4u << 20;
+  if (static_cast<std::size_t>(p_ - kept_) < kDiscardStep) return;
+  platform::DiscardPages(const_cast<char*>(kept_), static_cast<std::size_t>(p_ - kept_));
+  kept_ = p_;
+}
+
 TreeNode* ParseEngine::Run() {
   while (p_ < end_) {
+    if (kept_) DiscardRead();
     if (current_) {
       const char* lead_begin = p_;
       SkipSpace();

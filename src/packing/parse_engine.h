@@ -16,8 +16,11 @@ namespace vemtu::packing {
 
 class ParseEngine {
  public:
-  // `text` ends at its first NUL byte or its end, whichever comes first.
-  ParseEngine(std::string_view text, bool auto_trim, LogBase& log);
+  // `text` ends at its first NUL byte or its end, whichever comes first. With
+  // `discard_read`, `text` is memory the caller owns and frees after the parse: the pages
+  // the parse has passed go back to the system as it goes (no node refers to them), so a
+  // large file and its tree are not held whole at the same time.
+  ParseEngine(std::string_view text, bool auto_trim, LogBase& log, bool discard_read = false);
   ~ParseEngine();
   ParseEngine(const ParseEngine&) = delete;
   ParseEngine& operator=(const ParseEngine&) = delete;
@@ -42,9 +45,11 @@ class ParseEngine {
   void CloseElement(TreeNode* element);
   TreeNode* Finish();
   void SkipSpace();
+  void DiscardRead();
 
   const char* p_;
   const char* end_;
+  const char* kept_ = nullptr;  // with discard_read: the first byte not yet discarded
   bool auto_trim_;
   LogBase& log_;
 

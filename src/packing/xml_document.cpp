@@ -210,7 +210,8 @@ bool XmlDocument::LoadXmlFile(std::string_view path_text, bool auto_trim) {
 bool XmlDocument::Parse(std::string_view text, bool auto_trim, bool from_file) {
   TreeNode* root;
   {
-    ParseEngine engine(text, auto_trim, log_);
+    // A file's bytes are this document's own buffer, freed after the parse.
+    ParseEngine engine(text, auto_trim, log_, from_file);
     root = engine.Run();
   }
   if (!root) return false;
