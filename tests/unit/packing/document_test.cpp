@@ -248,6 +248,29 @@ TEST(XmlFile, WideDeclarationsBecomeUtf8) {
   }
 }
 
+// A file's pages are handed back as the parse passes them: a file of many megabytes,
+// with constructs that run across those steps, gives the tree its text gives from memory.
+TEST(XmlFile, LargeFileParsesAsItsText) {
+  std::string text = "<?xml version=\"1.0\"?><!DOCTYPE r><r>";
+  for (int i = 0; text.size() < (13u << 20); ++i) {
+    text += "<e n=\"" + std::to_string(i) + "\" v='a&amp;b'>text " + std::to_string(i) + "<!-- c -->";
+    if (i % 5000 == 0) text += "<![CDATA[" + std::string(700000, 'c') + "]]>";
+    if (i % 7000 == 0) text += std::string(300000, ' ') + "spaced";
+    text += "</e>\n";
+  }
+  text += "</r>";
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "large.xml", text);
+  XmlDocument from_file, from_text;
+  ASSERT_TRUE(from_file.LoadXmlFile(dir / "large.xml", true));
+  ASSERT_TRUE(from_text.LoadXml(text, true));
+  StringBuffer a, b;
+  from_file.Serialize(a);
+  from_text.Serialize(b);
+  EXPECT_TRUE(a.view() == b.view());
+  EXPECT_GT(a.size(), text.size() / 2);
+}
+
 TEST(XmlFile, ShortTextEndingInXmlIsAPath) {
   test::TempDir dir;
   test::WriteFileBytes(dir / "doc.XML", "<fromfile/>");
