@@ -49,10 +49,12 @@ bool IsKnownReference(std::string_view text, std::size_t at) {
   return std::binary_search(std::begin(kKnownEntities), std::end(kKnownEntities), name);
 }
 
+// Escapes text[from, to), looking ahead in the whole text where a reference is judged.
 template <typename KeepAmpersand>
-void AppendEscaped(std::string_view text, StringBuffer& out, KeepAmpersand keep) {
-  std::size_t run = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+void AppendEscapedRange(std::string_view text, std::size_t from, std::size_t to, StringBuffer& out,
+                        KeepAmpersand keep) {
+  std::size_t run = from;
+  for (std::size_t i = from; i < to; ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (!kEscape.special[c]) continue;
     out.Append(text.data() + run, i - run);
@@ -65,8 +67,24 @@ void AppendEscaped(std::string_view text, StringBuffer& out, KeepAmpersand keep)
       default: out.Append(keep(text, i) ? "&" : "&amp;"); break;
     }
   }
-  out.Append(text.data() + run, text.size() - run);
+  out.Append(text.data() + run, to - run);
 }
+
+template <typename KeepAmpersand>
+void AppendEscaped(std::string_view text, StringBuffer& out, KeepAmpersand keep) {
+  AppendEscapedRange(text, 0, text.size(), out, keep);
+}
+
+// The output and where it goes on to: a large content is written in slices, each handed
+// on before the next, so that it is not held whole a second time.
+struct Output {
+  StringBuffer& out;
+  SerialDrain* drain;
+  void HandOn() {
+    if (drain && out.size() > drain->Threshold()) drain->Drain(out);
+  }
+};
+constexpr std::size_t kContentSlice = 1u << 16;
 
 void AppendAttributes(const AttributeSet* attributes, StringBuffer& out,
                       std::string_view skip = {}) {
@@ -138,9 +156,32 @@ void AppendProlog(const TreeInfo& tree, StringBuffer& out, bool omit_declaration
   }
 }
 
+void AppendContent(const TreeNode& node, Output& output) {
+  std::string_view content = node.content();
+  StringBuffer& out = output.out;
+  if (node.cdata) {
+    out.Append("<![CDATA[");
+    if (content.find("]]>") != std::string_view::npos) {
+      AppendCdataContent(content, out);
+    } else {
+      for (std::size_t at = 0; at < content.size(); at += kContentSlice) {
+        out.Append(content.substr(at, kContentSlice));
+        output.HandOn();
+      }
+    }
+    out.Append("]]>");
+    return;
+  }
+  for (std::size_t at = 0; at < content.size(); at += kContentSlice) {
+    AppendEscapedRange(content, at, std::min(content.size(), at + kContentSlice), out, IsKnownReference);
+    output.HandOn();
+  }
+}
+
 // Start tag and content. Returns false when the element was written whole as " />".
-bool OpenElement(const TreeNode& node, StringBuffer& out, bool first_child, int depth,
+bool OpenElement(const TreeNode& node, Output& output, bool first_child, int depth,
                  bool omit_declaration) {
+  StringBuffer& out = output.out;
   if (node.IsTreeRoot()) AppendProlog(*node.document, out, omit_declaration);
   if (first_child) out.Append(kLineEnd);
   AppendIndent(depth, out);
@@ -153,15 +194,7 @@ bool OpenElement(const TreeNode& node, StringBuffer& out, bool first_child, int 
     return false;
   }
   out.Append('>');
-  if (!node.content().empty()) {
-    if (node.cdata) {
-      out.Append("<![CDATA[");
-      AppendCdataContent(node.content(), out);
-      out.Append("]]>");
-    } else {
-      AppendEscapedText(node.content(), out);
-    }
-  }
+  if (!node.content().empty()) AppendContent(node, output);
   return true;
 }
 
@@ -187,16 +220,14 @@ void AppendEscapedAttribute(std::string_view value, StringBuffer& out) {
 
 void SerializeNode(const TreeNode& top, StringBuffer& out, int child_index, int depth,
                    bool omit_declaration, SerialDrain* drain) {
-  const std::size_t threshold = drain ? drain->Threshold() : static_cast<std::size_t>(-1);
-  auto hand_on = [&] {
-    if (out.size() > threshold) drain->Drain(out);
-  };
+  Output output{out, drain};
+  auto hand_on = [&] { output.HandOn(); };
   const TreeNode* node = &top;
   bool first = child_index == 0;
   bool omit = omit_declaration;
   for (;;) {
     // Going down: open the node and, when it has children, its first child next.
-    bool open = OpenElement(*node, out, first, depth, omit);
+    bool open = OpenElement(*node, output, first, depth, omit);
     hand_on();
     if (open && node->first_child) {
       node = node->first_child;

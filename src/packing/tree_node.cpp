@@ -208,6 +208,15 @@ NodeText& TreeNode::MutableContent() {
 
 void TreeNode::SetContent(std::string_view content) { MutableContent().Assign(arena(), content); }
 
+void TreeNode::TakeContent(ByteStore& buffer) {
+  const std::uint32_t size = Checked32(buffer.size());
+  NodeText& content = MutableContent();
+  char* storage = buffer.TakeStorage();
+  arena().AdoptStorage(storage, size);
+  content.data = storage;
+  content.size = content.capacity = size;
+}
+
 void TreeNode::AppendChild(TreeNode* child, TreeNode* last) {
   child->parent = this;
   child->next = nullptr;

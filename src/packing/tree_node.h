@@ -107,6 +107,8 @@ struct TreeNode {
   // digit, "-" or ".".
   void AddAttribute(std::string_view name, std::string_view value);
   void SetContent(std::string_view text);
+  // Makes the bytes of `buffer` the content without copying them; `buffer` is left empty.
+  void TakeContent(ByteStore& buffer);
   // Links `child` after `last`, which must be this node's last child (null when it has
   // none): the caller that builds a tree knows it, so no node keeps it.
   void AppendChild(TreeNode* child, TreeNode* last);

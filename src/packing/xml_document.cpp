@@ -287,20 +287,6 @@ bool XmlDocument::SaveXml(const char* path) {
       SetEncoding("utf-8");
       encoding = "utf-8";
     }
-    StringBuffer text;
-    Serialize(text);
-    std::string converted;
-    std::string_view bytes = text.view();
-    if (!EqualsIgnoreCase(encoding, "utf-8")) {
-      if (ConvertToCharset(kCodePageUtf8, encoding, bytes, converted)) {
-        text.Release();
-        bytes = converted;
-      } else {
-        // Nothing to convert into: the text is kept as it is held, UTF-8.
-        log_.LogError("Unknown charset; saved without conversion");
-        log_.LogData("charset", encoding);
-      }
-    }
     if (!path) {
       log_.LogError("NULL filename");
       return false;
@@ -309,17 +295,92 @@ bool XmlDocument::SaveXml(const char* path) {
       log_.LogError("zero-length filename");
       return false;
     }
-    return WriteFile(std::string(trimmed), bytes);
+    std::string file_path = FilePath(trimmed);
+    if (EqualsIgnoreCase(encoding, "utf-8")) return WriteSerialised(file_path);
+
+    StringBuffer text;
+    Serialize(text);
+    std::string converted;
+    std::string_view bytes = text.view();
+    if (ConvertToCharset(kCodePageUtf8, encoding, bytes, converted)) {
+      text.Release();
+      bytes = converted;
+    } else {
+      // Nothing to convert into: the text is kept as it is held, UTF-8.
+      log_.LogError("Unknown charset; saved without conversion");
+      log_.LogData("charset", encoding);
+    }
+    platform::File file = OpenForWriting(file_path);
+    if (!file.IsOpen()) return false;
+    if (!file.Write(bytes.data(), bytes.size())) {
+      log_.LogError("Failed to write complete file (1)");
+      log_.LogData("filename", file_path);
+      return false;
+    }
+    return true;
   } catch (...) {
     return false;
   }
 }
 
-bool XmlDocument::WriteFile(std::string path, std::string_view bytes) {
+std::string XmlDocument::FilePath(std::string_view trimmed) {
+  std::string path(trimmed);
   for (char& c : path) {
     if (c == '/') c = '\\';
   }
-  path = platform::NativePath(path);
+  return platform::NativePath(path);
+}
+
+namespace {
+
+// Writes a serialisation to a file in pieces as it is made; after a failed write the
+// rest is dropped.
+class FileDrain : public SerialDrain {
+ public:
+  explicit FileDrain(platform::File& file) : file_(file) {}
+  std::size_t Threshold() const override { return 1u << 20; }
+  void Drain(StringBuffer& out) override {
+    std::size_t count = out.size() - 1;  // the layout looks back at the last byte
+    Write(out.view().substr(0, count));
+    out.Erase(count);
+  }
+  void Write(std::string_view bytes) {
+    if (!failed_ && !file_.Write(bytes.data(), bytes.size())) failed_ = true;
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  platform::File& file_;
+  bool failed_ = false;
+};
+
+}  // namespace
+
+// A UTF-8 document goes to the file while it is serialised, so that a large packed
+// document is never held whole beside its tree.
+bool XmlDocument::WriteSerialised(const std::string& path) {
+  platform::File file = OpenForWriting(path);
+  if (!file.IsOpen()) return false;
+  FileDrain drain(file);
+  try {
+    StringBuffer pending;
+    packing::SerializeNode(*root_, pending, 0, 0, false, &drain);
+    drain.Write(pending.view());
+  } catch (...) {
+    // No half document is left behind for a failure other than a write.
+    file.Close();
+    platform::DeleteFileAt(path);
+    throw;
+  }
+  if (drain.failed()) {
+    log_.LogError("Failed to write complete file (1)");
+    log_.LogData("filename", path);
+    return false;
+  }
+  return true;
+}
+
+platform::File XmlDocument::OpenForWriting(const std::string& path) {
   // Nobody else may open the file while it is written, so no reader sees it half done.
   platform::File file = platform::File::Open(path, platform::OpenMode::kWriteTruncateUnshared);
   const char* failure = "Failed to write complete file (7)";
@@ -333,14 +394,8 @@ bool XmlDocument::WriteFile(std::string path, std::string_view bytes) {
     log_.LogError(failure);
     log_.LogData("filename", path);
     log_.LogData("error", platform::ErrorText(error));
-    return false;
   }
-  if (!file.Write(bytes.data(), bytes.size())) {
-    log_.LogError("Failed to write complete file (1)");
-    log_.LogData("filename", path);
-    return false;
-  }
-  return true;
+  return file;
 }
 
 // ---- packing
@@ -365,7 +420,7 @@ bool XmlDocument::ZipTree() {
     }
 
     while (TreeNode* child = root_->first_child) child->Detach();
-    root_->SetContent(payload.view());
+    root_->TakeContent(payload);  // the payload joins the tree without a copy
     root_->cdata = 1;
     return true;
   } catch (const std::bad_alloc&) {

@@ -9,6 +9,7 @@
 #include "packing/buffers.h"
 #include "packing/log_base.h"
 #include "packing/tree_node.h"
+#include "platform/files.h"
 
 namespace vemtu::packing {
 
@@ -52,7 +53,12 @@ class XmlDocument {
   // Installs `root`, whose tree holds one reference for the document already.
   void InstallRoot(TreeNode* root);
   void ReleaseRoot();
-  bool WriteFile(std::string path, std::string_view bytes);
+  // The path as the file system takes it: "/" turned into "\\", then made native.
+  static std::string FilePath(std::string_view trimmed);
+  // Creates or empties the file for writing without sharing, clearing a read-only
+  // attribute once if needed; records the failure.
+  platform::File OpenForWriting(const std::string& path);
+  bool WriteSerialised(const std::string& path);
 
   TreeNode* root_ = nullptr;
   LogBase log_;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "packing/serialize.h"
 #include "packing/xml_document.h"
 #include "support/test_files.h"
 
@@ -269,6 +270,54 @@ TEST(XmlFile, LargeFileParsesAsItsText) {
   from_text.Serialize(b);
   EXPECT_TRUE(a.view() == b.view());
   EXPECT_GT(a.size(), text.size() / 2);
+
+  // Saved in pieces as it is serialised: the file holds the whole serialisation.
+  ASSERT_TRUE(from_file.SaveXml((dir / "saved.xml").c_str()));
+  StringBuffer saved;
+  from_file.Serialize(saved);
+  EXPECT_TRUE(test::ReadFileBytes(dir / "saved.xml") == saved.view());
+}
+
+// Collects what a serialisation hands on, keeping the last byte as the layout needs.
+class CollectingDrain : public SerialDrain {
+ public:
+  std::size_t Threshold() const override { return 1000; }
+  void Drain(StringBuffer& out) override {
+    collected.append(out.view().substr(0, out.size() - 1));
+    out.Erase(out.size() - 1);
+  }
+  std::string collected;
+};
+
+// Long contents are written in slices; a reference across the edge of a slice is still
+// judged on the whole text.
+TEST(XmlLayout, ContentInSlicesAsWhole) {
+  // References that start a few bytes before each 64 KB edge, among plain text.
+  std::string content;
+  const char* const references[] = {"&nbsp;", "&amp;", "&yuml;", "&#9;", "&e;"};
+  for (std::size_t edge = 1; edge <= 5; ++edge) {
+    const std::string reference = references[edge - 1];
+    content.resize(edge * 65536 - reference.size() + 2, 'x');
+    content += reference + "'<>\"";
+  }
+  for (bool cdata : {false, true}) {
+    XmlDocument document;
+    ASSERT_TRUE(document.LoadXml("<r><x/></r>", true));
+    document.root()->SetContent(content);
+    document.root()->cdata = cdata;
+    StringBuffer whole;
+    whole.Append(cdata ? "\r\n<r><![CDATA[" : "\r\n<r>");
+    if (cdata) {
+      whole.Append(content);
+    } else {
+      AppendEscapedText(content, whole);
+    }
+    whole.Append(cdata ? "]]>\r\n    <x />\r\n</r>\r\n" : "\r\n    <x />\r\n</r>\r\n");
+    CollectingDrain drain;
+    StringBuffer rest;
+    SerializeNode(*document.root(), rest, 0, 0, false, &drain);
+    EXPECT_TRUE(drain.collected + std::string(rest.view()) == whole.view()) << cdata;
+  }
 }
 
 TEST(XmlFile, ShortTextEndingInXmlIsAPath) {
