@@ -1,5 +1,7 @@
 #include "packing/deflate_pipeline.h"
 
+#include <system_error>
+
 #include "packing/content_coding.h"
 #include "packing/raw_deflate.h"
 
@@ -9,8 +11,31 @@ namespace {
 constexpr std::size_t kQueuedReads = 4;
 }  // namespace
 
-DeflatePipeline::DeflatePipeline(StringBuffer& payload) : payload_(payload) {
-  worker_ = std::thread([this] { Work(); });
+// Compresses one read after the other and encodes what each gives.
+struct DeflatePipeline::Encoder {
+  explicit Encoder(StringBuffer& payload)
+      : deflater(compressed), base64(payload, ContentCoding::kPackedLineLength) {}
+  // False when the compressor failed; throws std::bad_alloc.
+  bool Encode(std::string_view read, bool last) {
+    if (!(last ? deflater.Finish(read) : deflater.Feed(read))) return false;
+    base64.Add(compressed.view());
+    compressed.Clear();
+    if (last) base64.End();
+    return true;
+  }
+  DataBuffer compressed;
+  RawDeflater deflater;
+  Base64Writer base64;
+};
+
+DeflatePipeline::DeflatePipeline(StringBuffer& payload, bool own_thread)
+    : payload_(payload), encoder_(std::make_unique<Encoder>(payload)) {
+  if (!own_thread) return;
+  try {
+    worker_ = std::thread([this] { Work(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: the reads are compressed where they are handed over.
+  }
 }
 
 DeflatePipeline::~DeflatePipeline() {
@@ -23,6 +48,17 @@ DeflatePipeline::~DeflatePipeline() {
 }
 
 bool DeflatePipeline::Queue(std::string_view read, bool last) {
+  if (!worker_.joinable()) {
+    if (done_) return false;
+    bool ok = false;
+    try {
+      ok = encoder_->Encode(read, last);
+    } catch (...) {
+    }
+    failed_ = !ok;
+    done_ = last || !ok;
+    return ok;
+  }
   Read item{std::string(read), last};
   std::unique_lock<std::mutex> hold(lock_);
   changed_.wait(hold, [this] { return queue_.size() < kQueuedReads || done_; });
@@ -45,9 +81,6 @@ bool DeflatePipeline::Finish(std::string_view read) {
 void DeflatePipeline::Work() {
   bool ok = true;
   try {
-    DataBuffer compressed;
-    RawDeflater deflater(compressed);
-    Base64Writer base64(payload_, ContentCoding::kPackedLineLength);
     for (;;) {
       Read read;
       {
@@ -58,14 +91,8 @@ void DeflatePipeline::Work() {
         queue_.pop_front();
       }
       changed_.notify_all();
-      ok = read.last ? deflater.Finish(read.bytes) : deflater.Feed(read.bytes);
-      if (!ok) break;
-      base64.Add(compressed.view());
-      compressed.Clear();
-      if (read.last) {
-        base64.End();
-        break;
-      }
+      ok = encoder_->Encode(read.bytes, read.last);
+      if (!ok || read.last) break;
     }
   } catch (...) {
     ok = false;

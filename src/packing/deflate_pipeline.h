@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -18,15 +19,16 @@ namespace vemtu::packing {
 class DeflatePipeline {
  public:
   // The base64 text of the compressed stream is appended to `payload`, which belongs to
-  // the worker until Finish returns.
-  explicit DeflatePipeline(StringBuffer& payload);
+  // the worker until Finish returns. Without `own_thread`, or when no thread can be
+  // started, each read is compressed on the calling thread as it is handed over.
+  explicit DeflatePipeline(StringBuffer& payload, bool own_thread = true);
   // Stops the worker and waits for it, also when Finish was never called.
   ~DeflatePipeline();
   DeflatePipeline(const DeflatePipeline&) = delete;
   DeflatePipeline& operator=(const DeflatePipeline&) = delete;
 
   // Queues one read for compression without the finish flag; waits while the queue is
-  // full. False once the worker has failed.
+  // full. False once the compressor has failed.
   bool Feed(std::string_view read);
   // Queues the last read with the finish flag and waits until the payload is complete.
   // False when the compressor or an allocation failed.
@@ -37,15 +39,17 @@ class DeflatePipeline {
     std::string bytes;
     bool last = false;
   };
+  struct Encoder;
   bool Queue(std::string_view read, bool last);
   void Work();
 
   StringBuffer& payload_;
+  std::unique_ptr<Encoder> encoder_;  // compressor and base64 state, used by one thread
   std::mutex lock_;
   std::condition_variable changed_;
   std::deque<Read> queue_;
   bool stop_ = false;    // the owner gives up: the worker ends without finishing
-  bool done_ = false;    // the worker has ended
+  bool done_ = false;    // the last read is encoded, or the compressor has failed
   bool failed_ = false;  // the compressor or an allocation failed
   std::thread worker_;
 };

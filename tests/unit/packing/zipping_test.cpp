@@ -146,16 +146,19 @@ TEST(DeflatePipeline, SameBytesAsOneThread) {
     StringBuffer expected;
     ContentCoding().EncodeBase64(compressed.view(), expected);
 
-    StringBuffer payload;
-    {
-      DeflatePipeline pipeline(payload);
-      while (input.size() > kDeflateReadSize) {
-        ASSERT_TRUE(pipeline.Feed(input.substr(0, kDeflateReadSize)));
-        input.remove_prefix(kDeflateReadSize);
+    for (bool own_thread : {true, false}) {
+      StringBuffer payload;
+      std::string_view rest = input;
+      {
+        DeflatePipeline pipeline(payload, own_thread);
+        while (rest.size() > kDeflateReadSize) {
+          ASSERT_TRUE(pipeline.Feed(rest.substr(0, kDeflateReadSize)));
+          rest.remove_prefix(kDeflateReadSize);
+        }
+        ASSERT_TRUE(pipeline.Finish(rest));
       }
-      ASSERT_TRUE(pipeline.Finish(input));
+      EXPECT_EQ(payload.view(), expected.view()) << size << (own_thread ? " on a worker" : " inline");
     }
-    EXPECT_EQ(payload.view(), expected.view()) << size;
   }
 }
 
