@@ -102,9 +102,10 @@ void AppendWithout(std::vector<char>& out, const char* begin, const char* end, s
 
 }  // namespace
 
-ParseEngine::ParseEngine(std::string_view text, bool auto_trim, LogBase& log, bool discard_read)
+ParseEngine::ParseEngine(std::string_view text, bool auto_trim, LogBase& log, bool discard_read,
+                         ParseObserver* observer)
     : p_(text.data()), end_(text.data() + text.size()), kept_(discard_read ? p_ : nullptr),
-      auto_trim_(auto_trim), log_(log) {
+      auto_trim_(auto_trim), log_(log), observer_(observer) {
   if (const void* nul = std::memchr(text.data(), '\0', text.size())) end_ = static_cast<const char*>(nul);
   pending_tree_ = TreeInfo::Create();
 }
@@ -414,6 +415,9 @@ ParseEngine::Step ParseEngine::ReadStartTag() {
         arena, std::string_view(attribute_bytes_.data(), attribute_bytes_.size()), attribute_lengths_);
   }
   if (p_ < end_) ++p_;
+  if (observer_ && !element->parent) {
+    observer_->TopLevelOpened(*element, pending_declaration_, pending_stylesheets_, prolog_.view());
+  }
   if (empty) CloseCurrent();
   return Step::kGoOn;
 }
@@ -442,6 +446,7 @@ void ParseEngine::CloseCurrent() {
   TreeNode* element = current_;
   current_ = element->parent;
   last_closed_ = element;
+  if (observer_ && current_ && !current_->parent) observer_->TopLevelChildClosed(*element);
   CloseElement(element);
 }
 

@@ -14,13 +14,25 @@
 
 namespace vemtu::packing {
 
+// Told of a top-level element as soon as its start tag is read, and of each of its
+// children as soon as the child is closed (its subtree no longer changes then).
+class ParseObserver {
+ public:
+  virtual ~ParseObserver() = default;
+  // The pending declaration, stylesheet instructions and prolog text as they stand.
+  virtual void TopLevelOpened(const TreeNode& element, const TreeNode* declaration,
+                              const std::vector<TreeNode*>& stylesheets, std::string_view prolog) = 0;
+  virtual void TopLevelChildClosed(const TreeNode& child) = 0;
+};
+
 class ParseEngine {
  public:
   // `text` ends at its first NUL byte or its end, whichever comes first. With
   // `discard_read`, `text` is memory the caller owns and frees after the parse: the pages
   // the parse has passed go back to the system as it goes (no node refers to them), so a
   // large file and its tree are not held whole at the same time.
-  ParseEngine(std::string_view text, bool auto_trim, LogBase& log, bool discard_read = false);
+  ParseEngine(std::string_view text, bool auto_trim, LogBase& log, bool discard_read = false,
+              ParseObserver* observer = nullptr);
   ~ParseEngine();
   ParseEngine(const ParseEngine&) = delete;
   ParseEngine& operator=(const ParseEngine&) = delete;
@@ -52,6 +64,7 @@ class ParseEngine {
   const char* kept_ = nullptr;  // with discard_read: the first byte not yet discarded
   bool auto_trim_;
   LogBase& log_;
+  ParseObserver* observer_;
 
   TreeNode* current_ = nullptr;  // the open element
   TreeNode* result_ = nullptr;   // the last completed top-level element

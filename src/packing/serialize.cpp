@@ -128,10 +128,11 @@ void AppendCdataContent(std::string_view content, StringBuffer& out) {
 }
 
 // Writes the declaration, stylesheet instructions and prolog text of a tree.
-void AppendProlog(const TreeInfo& tree, StringBuffer& out, bool omit_declaration) {
-  if (!omit_declaration && tree.declaration) {
+void AppendPrologParts(const TreeNode* declaration, const std::vector<TreeNode*>& stylesheets,
+                       std::string_view prolog, StringBuffer& out) {
+  if (declaration) {
     out.Append("<?xml");
-    const AttributeSet* attributes = tree.declaration->attributes;
+    const AttributeSet* attributes = declaration->attributes;
     std::string_view standalone;
     bool has_standalone = attributes && attributes->Lookup("standalone", &standalone);
     AppendAttributes(attributes, out, has_standalone ? "standalone" : "");
@@ -143,17 +144,27 @@ void AppendProlog(const TreeInfo& tree, StringBuffer& out, bool omit_declaration
     out.Append(" ?>");
     out.Append(kLineEnd);
   }
-  for (const TreeNode* sheet : tree.stylesheets) {
+  for (const TreeNode* sheet : stylesheets) {
     if (!sheet->attributes || sheet->attributes->empty()) continue;
     out.Append("<?xml-stylesheet");
     AppendAttributes(sheet->attributes, out);
     out.Append(" ?>");
     out.Append(kLineEnd);
   }
-  if (!tree.prolog.empty()) {
-    out.Append(tree.prolog.view());
+  if (!prolog.empty()) {
+    out.Append(prolog);
     out.Append(kLineEnd);
   }
+}
+
+void AppendProlog(const TreeInfo& tree, StringBuffer& out, bool omit_declaration) {
+  AppendPrologParts(omit_declaration ? nullptr : tree.declaration, tree.stylesheets, tree.prolog.view(), out);
+}
+
+void AppendStartTag(const TreeNode& node, StringBuffer& out) {
+  out.Append('<');
+  out.Append(node.tag().empty() ? std::string_view("nothing") : node.tag());
+  AppendAttributes(node.attributes, out);
 }
 
 void AppendContent(const TreeNode& node, Output& output) {
@@ -185,9 +196,7 @@ bool OpenElement(const TreeNode& node, Output& output, bool first_child, int dep
   if (node.IsTreeRoot()) AppendProlog(*node.document, out, omit_declaration);
   if (first_child) out.Append(kLineEnd);
   AppendIndent(depth, out);
-  out.Append('<');
-  out.Append(node.tag().empty() ? std::string_view("nothing") : node.tag());
-  AppendAttributes(node.attributes, out);
+  AppendStartTag(node, out);
   if (node.content().empty() && !node.has_children) {
     out.Append(" />");
     out.Append(kLineEnd);
@@ -207,6 +216,16 @@ void CloseElement(const TreeNode& node, StringBuffer& out, int depth) {
 }
 
 }  // namespace
+
+void AppendRootOpening(const TreeNode* declaration, const std::vector<TreeNode*>& stylesheets,
+                       std::string_view prolog, const TreeNode& root, StringBuffer& out) {
+  AppendPrologParts(declaration, stylesheets, prolog, out);
+  out.Append(kLineEnd);
+  AppendStartTag(root, out);
+  out.Append('>');
+}
+
+void AppendRootClosing(const TreeNode& root, StringBuffer& out) { CloseElement(root, out, 0); }
 
 void AppendEscapedText(std::string_view text, StringBuffer& out) {
   AppendEscaped(text, out, IsKnownReference);

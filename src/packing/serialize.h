@@ -2,6 +2,9 @@
 // indentation per level (at most 50 levels), content before children.
 #pragma once
 
+#include <string_view>
+#include <vector>
+
 #include "packing/buffers.h"
 #include "packing/tree_node.h"
 
@@ -23,6 +26,13 @@ class SerialDrain {
 // Walks the tree without recursion.
 void SerializeNode(const TreeNode& node, StringBuffer& out, int child_index, int depth,
                    bool omit_declaration, SerialDrain* drain = nullptr);
+
+// A tree root whose content is empty and which has children, in two parts around the
+// serialisations of its children (each SerializeNode with its index and depth 1): the
+// prolog given in its parts, CR LF and the start tag up to its ">"; then the end tag.
+void AppendRootOpening(const TreeNode* declaration, const std::vector<TreeNode*>& stylesheets,
+                       std::string_view prolog, const TreeNode& root, StringBuffer& out);
+void AppendRootClosing(const TreeNode& root, StringBuffer& out);
 
 // The escaping of element text and of attribute values.
 void AppendEscapedText(std::string_view text, StringBuffer& out);

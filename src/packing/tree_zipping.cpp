@@ -9,6 +9,7 @@ template <typename Load>
 int Pack(Load load, const std::string& packed) {
   try {
     XmlDocument document;
+    document.PackWhileLoading();
     if (!load(document)) return 0;
     if (!document.ZipTree()) return 0;
     return document.SaveXml(packed.c_str()) ? 1 : 0;

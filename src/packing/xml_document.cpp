@@ -79,6 +79,63 @@ class DeflateDrain : public SerialDrain {
   bool failed_ = false;
 };
 
+}  // namespace
+
+// Packs a document while it is parsed: the root's opening as soon as its start tag is
+// read, then each child of the root as soon as it is closed, so that compression runs
+// beside the parse. What it packs is the serialisation of the loaded tree only when the
+// root is the result, has no content and has children, each child was reported, and the
+// prolog did not change after the root began; otherwise ZipTree packs the tree anew.
+class XmlDocument::ZipAhead : public ParseObserver {
+ public:
+  ZipAhead() : drain_(payload_) {}
+
+  void TopLevelOpened(const TreeNode& element, const TreeNode* declaration,
+                      const std::vector<TreeNode*>& stylesheets, std::string_view prolog) override {
+    if (root_) valid_ = false;  // a second top-level element: the tree may be another
+    if (!valid_) return;
+    root_ = &element;
+    AppendRootOpening(declaration, stylesheets, prolog, element, opening_);
+    pending_.Append(opening_.view());
+  }
+
+  void TopLevelChildClosed(const TreeNode& child) override {
+    if (!valid_) return;
+    packing::SerializeNode(child, pending_, children_ == 0 ? 0 : 1, 1, false, &drain_);
+    ++children_;
+  }
+
+  // Moves the payload of `root`'s packed serialisation to `payload`; false when what was
+  // packed ahead is not that serialisation.
+  bool Complete(const TreeNode& root, StringBuffer& payload) {
+    if (!valid_ || root_ != &root || !root.document || !root.content().empty() || !root.has_children) {
+      return false;
+    }
+    std::size_t count = 0;
+    for (const TreeNode* child = root.first_child; child; child = child->next) ++count;
+    if (count != children_) return false;
+    StringBuffer opening;
+    const TreeInfo& tree = *root.document;
+    AppendRootOpening(tree.declaration, tree.stylesheets, tree.prolog.view(), root, opening);
+    if (opening.view() != opening_.view()) return false;
+    AppendRootClosing(root, pending_);
+    if (!drain_.Finish(pending_)) return false;
+    payload = std::move(payload_);
+    return true;
+  }
+
+ private:
+  StringBuffer payload_;
+  DeflateDrain drain_;
+  StringBuffer pending_;
+  StringBuffer opening_;  // as written, to compare with the loaded tree's
+  const TreeNode* root_ = nullptr;
+  std::size_t children_ = 0;
+  bool valid_ = true;
+};
+
+namespace {
+
 bool IsWideUnicode(unsigned code_page) {
   return code_page == kCodePageUtf16Le || code_page == kCodePageUtf16Be ||
          code_page == kCodePageUtf32Le || code_page == kCodePageUtf32Be;
@@ -98,6 +155,8 @@ XmlDocument::XmlDocument() {
   tree->AddReference();
   InstallRoot(root);
 }
+
+void XmlDocument::PackWhileLoading() { zip_ahead_ = std::make_unique<ZipAhead>(); }
 
 XmlDocument::~XmlDocument() {
   std::lock_guard<std::mutex> hold(lock_);
@@ -211,7 +270,7 @@ bool XmlDocument::Parse(std::string_view text, bool auto_trim, bool from_file) {
   TreeNode* root;
   {
     // A file's bytes are this document's own buffer, freed after the parse.
-    ParseEngine engine(text, auto_trim, log_, from_file);
+    ParseEngine engine(text, auto_trim, log_, from_file, zip_ahead_.get());
     root = engine.Run();
   }
   if (!root) return false;
@@ -409,7 +468,9 @@ bool XmlDocument::ZipTree() {
     // of the serialised bytes is the payload, nothing else of an archive. A second thread
     // compresses and encodes while this one serialises.
     StringBuffer payload;
-    {
+    std::unique_ptr<ZipAhead> ahead = std::move(zip_ahead_);
+    if (!ahead || !ahead->Complete(*root_, payload)) {
+      ahead.reset();
       StringBuffer pending;
       DeflateDrain drain(payload);
       packing::SerializeNode(*root_, pending, 0, 0, false, &drain);

@@ -2,6 +2,7 @@
 // in the fixed layout, and packed in place by ZipTree.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -38,6 +39,9 @@ class XmlDocument {
   // CDATA content. False, with the document unchanged, when there is nothing to pack or
   // the compressor fails.
   bool ZipTree();
+  // Has the next load pack the document while it parses it, for the ZipTree that
+  // follows; the result is the same.
+  void PackWhileLoading();
 
   // The declaration's first "encoding" value; false when there is none.
   bool GetEncoding(std::string* name) const;
@@ -60,6 +64,8 @@ class XmlDocument {
   platform::File OpenForWriting(const std::string& path);
   bool WriteSerialised(const std::string& path);
 
+  class ZipAhead;
+  std::unique_ptr<ZipAhead> zip_ahead_;
   TreeNode* root_ = nullptr;
   LogBase log_;
   std::mutex lock_;

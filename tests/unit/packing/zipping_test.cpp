@@ -284,5 +284,43 @@ TEST(PackEntryPoints, FailedLoadWritesNothing) {
   EXPECT_EQ(PackXmlString("<a/>", dir / "no/folder/5.zip"), 0);
 }
 
+// The entry points pack while they parse; whenever the loaded tree turns out other than
+// what was packed ahead, the tree is packed anew. Either way the document is the one that
+// loading, zipping and saving step by step gives.
+TEST(PackEntryPoints, PackingWhileParsingGivesTheStepByStepDocument) {
+  std::string many = "<?xml version=\"1.0\"?><r a=\"1\">";
+  for (int i = 0; i < 20000; ++i) many += "<e i=\"" + std::to_string(i) + "\"><f>x &amp; y</f></e>";
+  many += "</r>";
+  const std::string cases[] = {
+      many,
+      "<?xml version=\"1.0\"?><!DOCTYPE r><?pi x?><r><a>1</a><b/><c><d/></c></r>",
+      "<r><a/>text of the root after a child</r>",                     // root content
+      "<r><a/></r><s><b/></s>",                                         // a second root
+      "<r><a/><?xml version=\"1.1\" encoding=\"utf-8\"?><b/></r>",  // declaration inside
+      "<?xml version=\"1.0\" encoding=\"utf-16\"?><r><a/></r>",     // declaration changed on load
+      "<r><a/><b><c>unclosed",                                         // children left open
+      "<r>only text</r>",
+      "<r/>",
+      "<r><?xml-stylesheet href=\"late.xsl\"?><a/></r>",
+  };
+  test::TempDir dir;
+  for (const std::string& text : cases) {
+    test::WriteFileBytes(dir / "in.xml", text);
+    ASSERT_EQ(PackXmlFile(dir / "in.xml", dir / "file.zip"), 1) << text.substr(0, 60);
+    ASSERT_EQ(PackXmlString(text, dir / "text.zip"), 1) << text.substr(0, 60);
+    XmlDocument from_file, from_text;
+    ASSERT_TRUE(from_file.LoadXmlFile(dir / "in.xml", true));
+    ASSERT_TRUE(from_file.ZipTree());
+    ASSERT_TRUE(from_file.SaveXml((dir / "file_steps.zip").c_str()));
+    ASSERT_TRUE(from_text.LoadXml(text, true));
+    ASSERT_TRUE(from_text.ZipTree());
+    ASSERT_TRUE(from_text.SaveXml((dir / "text_steps.zip").c_str()));
+    EXPECT_TRUE(test::ReadFileBytes(dir / "file.zip") == test::ReadFileBytes(dir / "file_steps.zip"))
+        << text.substr(0, 60);
+    EXPECT_TRUE(test::ReadFileBytes(dir / "text.zip") == test::ReadFileBytes(dir / "text_steps.zip"))
+        << text.substr(0, 60);
+  }
+}
+
 }  // namespace
 }  // namespace vemtu::packing
