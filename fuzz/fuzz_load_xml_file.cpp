@@ -7,6 +7,7 @@
 #include <string>
 
 #include "packing/xml_document.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -33,9 +34,13 @@ const char* const kStarts[] = {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  static const std::filesystem::path dir = std::filesystem::temp_directory_path();
-  static const std::string in_path = (dir / "fuzz_load_xml_file.in.xml").string();
-  static const std::string out_path = (dir / "fuzz_load_xml_file.out.xml").string();
+  // Files of this process only, so that parallel runs do not overwrite each other's.
+  static const std::string stem =
+      (std::filesystem::temp_directory_path() /
+       ("vemtu-fuzz-load-xml-file-" + std::to_string(vemtu::platform::CurrentProcessId())))
+          .string();
+  static const std::string in_path = stem + ".in.xml";
+  static const std::string out_path = stem + ".out.xml";
   {
     std::ofstream file(in_path, std::ios::binary | std::ios::trunc);
     file << kStarts[data[0] % (sizeof kStarts / sizeof kStarts[0])];

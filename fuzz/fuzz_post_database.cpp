@@ -6,11 +6,15 @@
 #include <fstream>
 #include <string>
 
+#include "platform/process.h"
 #include "posting/post_database.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // One file per process, so that parallel runs do not overwrite each other's input.
   static const std::string path =
-      (std::filesystem::temp_directory_path() / "fuzz_post_database.bin").string();
+      (std::filesystem::temp_directory_path() /
+       ("vemtu-fuzz-post-database-" + std::to_string(vemtu::platform::CurrentProcessId()) + ".bin"))
+          .string();
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "common/fixed_text.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 
@@ -49,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (value.size() > cap) std::abort();
   GetProfileInt(path, section, key, -1);
 
-  const std::string neighbour = key == "Other" ? "Another" : "Other";
+  // Key names ignore case: "OtHer" is the key "Other", so the neighbour is another one.
+  const std::string neighbour = vemtu::EqualsIgnoreCase(key, "Other") ? "Another" : "Other";
   std::string before = GetProfileText(path, section, neighbour, "none", 1 << 20);
   if (!WriteProfileText(path, section, key, "written value")) return 0;
   if (IsPlain(section) && IsPlain(key)) {

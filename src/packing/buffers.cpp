@@ -24,6 +24,13 @@ ByteStore& ByteStore::operator=(ByteStore&& other) noexcept {
   return *this;
 }
 
+char* ByteStore::TakeStorage() {
+  char* taken = data_;
+  data_ = nullptr;
+  size_ = capacity_ = 0;
+  return taken;
+}
+
 void ByteStore::Release() {
   std::free(data_);
   data_ = nullptr;

@@ -48,6 +48,9 @@ class ByteStore {
   }
   // Frees the storage.
   void Release();
+  // Hands the storage (from malloc, to be given to free) to the caller and leaves the
+  // buffer empty; null when it held none.
+  char* TakeStorage();
 
  protected:
   void Grow(std::size_t needed);

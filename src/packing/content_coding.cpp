@@ -5,15 +5,13 @@ namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 }  // namespace
 
-void ContentCoding::EncodeBase64(std::string_view bytes, StringBuffer& out) const {
-  if (bytes.empty()) return;
-  const std::size_t groups = bytes.size() / 3;
+Base64Writer::Base64Writer(StringBuffer& out, int line_length)
+    : out_(out), line_length_(line_length) {}
+
+void Base64Writer::EncodeGroups(const unsigned char* p, std::size_t groups) {
   const std::size_t per_line = line_length_ >= 4 ? static_cast<std::size_t>(line_length_) / 4 : 1;
-  const std::size_t total = 4 * ((bytes.size() + 2) / 3) + 2 * (groups / per_line) + 2;
-  char* w = out.Extend(total);
+  char* w = out_.Extend(4 * groups + 2 * (groups / per_line + 1));
   char* const start = w;
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  int count = 0;
   for (std::size_t g = 0; g < groups; ++g, p += 3) {
     unsigned v = (p[0] << 16) | (p[1] << 8) | p[2];
     w[0] = kAlphabet[v >> 18];
@@ -21,25 +19,64 @@ void ContentCoding::EncodeBase64(std::string_view bytes, StringBuffer& out) cons
     w[2] = kAlphabet[(v >> 6) & 0x3F];
     w[3] = kAlphabet[v & 0x3F];
     w += 4;
-    count += 4;
-    if (count >= line_length_) {
+    count_ += 4;
+    if (count_ >= line_length_) {
       *w++ = '\r';
       *w++ = '\n';
-      count = 0;
+      count_ = 0;
     }
   }
-  std::size_t rest = bytes.size() - 3 * groups;
-  if (rest) {
-    unsigned v = (p[0] << 16) | (rest == 2 ? p[1] << 8 : 0);
+  out_.Commit(static_cast<std::size_t>(w - start));
+}
+
+void Base64Writer::Add(std::string_view bytes) {
+  if (bytes.empty()) return;
+  any_ = true;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t left = bytes.size();
+  if (held_size_) {
+    unsigned char group[3] = {held_[0], held_[1], 0};
+    while (held_size_ < 3 && left) {
+      group[held_size_++] = *p++;
+      --left;
+    }
+    if (held_size_ < 3) {
+      held_[0] = group[0];
+      held_[1] = group[1];
+      return;
+    }
+    EncodeGroups(group, 1);
+    held_size_ = 0;
+  }
+  EncodeGroups(p, left / 3);
+  p += left / 3 * 3;
+  held_size_ = left % 3;
+  for (std::size_t i = 0; i < held_size_; ++i) held_[i] = p[i];
+}
+
+void Base64Writer::End() {
+  if (!any_) return;
+  char* w = out_.Extend(6);
+  char* const start = w;
+  if (held_size_) {
+    unsigned v = (held_[0] << 16) | (held_size_ == 2 ? held_[1] << 8 : 0);
     w[0] = kAlphabet[v >> 18];
     w[1] = kAlphabet[(v >> 12) & 0x3F];
-    w[2] = rest == 2 ? kAlphabet[(v >> 6) & 0x3F] : '=';
+    w[2] = held_size_ == 2 ? kAlphabet[(v >> 6) & 0x3F] : '=';
     w[3] = '=';
     w += 4;
   }
   *w++ = '\r';
   *w++ = '\n';
-  out.Commit(static_cast<std::size_t>(w - start));
+  out_.Commit(static_cast<std::size_t>(w - start));
+  held_size_ = 0;
+  any_ = false;
+}
+
+void ContentCoding::EncodeBase64(std::string_view bytes, StringBuffer& out) const {
+  Base64Writer writer(out, line_length_);
+  writer.Add(bytes);
+  writer.End();
 }
 
 bool ContentCoding::DecodeBase64(std::string_view text, std::string& out) {

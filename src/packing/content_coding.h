@@ -9,6 +9,27 @@
 
 namespace vemtu::packing {
 
+// Base64 of bytes that come in pieces, appended to `out` as they come: the same text
+// that ContentCoding::EncodeBase64 gives for all the pieces at once.
+class Base64Writer {
+ public:
+  explicit Base64Writer(StringBuffer& out, int line_length);
+  // Encodes every whole group of three bytes; up to two bytes wait for the next piece.
+  void Add(std::string_view bytes);
+  // The padded last group and the final CR LF; nothing at all when no byte came.
+  void End();
+
+ private:
+  void EncodeGroups(const unsigned char* p, std::size_t groups);
+
+  StringBuffer& out_;
+  int line_length_;
+  int count_ = 0;  // characters on the current line
+  unsigned char held_[2] = {};
+  std::size_t held_size_ = 0;
+  bool any_ = false;
+};
+
 class ContentCoding {
  public:
   static constexpr int kPackedLineLength = 72;

@@ -10,6 +10,7 @@ constexpr std::size_t kHeader = 16;  // keeps payloads 16-byte aligned
 }  // namespace
 
 NodeArena::~NodeArena() {
+  for (char* storage : adopted_) std::free(storage);
   while (blocks_) {
     Block* next = blocks_->next;
     std::free(blocks_);
@@ -55,7 +56,22 @@ void* NodeArena::Allocate(std::size_t size, std::size_t align) {
   return reinterpret_cast<void*>(at);
 }
 
+void NodeArena::AdoptStorage(char* storage, std::size_t size) {
+  if (!storage) return;
+  try {
+    adopted_.push_back(storage);
+  } catch (...) {
+    std::free(storage);
+    throw;
+  }
+  held_ += size;
+}
+
 void NodeArena::Adopt(NodeArena& other) {
+  adopted_.insert(adopted_.end(), other.adopted_.begin(), other.adopted_.end());
+  other.adopted_.clear();
+  held_ += other.held_;
+  other.held_ = 0;
   if (!other.blocks_) return;
   Block* last = other.blocks_;
   while (last->next) last = last->next;
@@ -68,10 +84,8 @@ void NodeArena::Adopt(NodeArena& other) {
     cursor_ = other.cursor_;
     limit_ = other.limit_;
   }
-  held_ += other.held_;
   other.blocks_ = nullptr;
   other.cursor_ = other.limit_ = nullptr;
-  other.held_ = 0;
 }
 
 }  // namespace vemtu::packing

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace vemtu::packing {
 
@@ -26,6 +27,9 @@ class NodeArena {
 
   // Takes over every block of `other`, which is left empty.
   void Adopt(NodeArena& other);
+  // Takes over `storage`, memory from malloc, to free it with the blocks: a large text
+  // made elsewhere joins the tree without a copy.
+  void AdoptStorage(char* storage, std::size_t size);
 
   // Bytes held in blocks.
   std::size_t BytesHeld() const { return held_; }
@@ -37,6 +41,7 @@ class NodeArena {
   Block* NewBlock(std::size_t payload);
 
   Block* blocks_ = nullptr;
+  std::vector<char*> adopted_;  // from AdoptStorage
   char* cursor_ = nullptr;
   char* limit_ = nullptr;
   std::size_t next_block_ = 4096;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/memory.h"
+
 namespace vemtu::packing {
 namespace {
 
@@ -100,8 +102,10 @@ void AppendWithout(std::vector<char>& out, const char* begin, const char* end, s
 
 }  // namespace
 
-ParseEngine::ParseEngine(std::string_view text, bool auto_trim, LogBase& log)
-    : p_(text.data()), end_(text.data() + text.size()), auto_trim_(auto_trim), log_(log) {
+ParseEngine::ParseEngine(std::string_view text, bool auto_trim, LogBase& log, bool discard_read,
+                         ParseObserver* observer)
+    : p_(text.data()), end_(text.data() + text.size()), kept_(discard_read ? p_ : nullptr),
+      auto_trim_(auto_trim), log_(log), observer_(observer) {
   if (const void* nul = std::memchr(text.data(), '\0', text.size())) end_ = static_cast<const char*>(nul);
   pending_tree_ = TreeInfo::Create();
 }
@@ -116,8 +120,18 @@ void ParseEngine::SkipSpace() {
   while (p_ < end_ && Is(*p_, kSpace)) ++p_;
 }
 
+// Between two steps of the parse nothing refers to the text before the position: the
+// nodes hold copies. What lies behind is discarded in steps of a few megabytes.
+void ParseEngine::DiscardRead() {
+  constexpr std::size_t kDiscardStep = 4u << 20;
+  if (static_cast<std::size_t>(p_ - kept_) < kDiscardStep) return;
+  platform::DiscardPages(const_cast<char*>(kept_), static_cast<std::size_t>(p_ - kept_));
+  kept_ = p_;
+}
+
 TreeNode* ParseEngine::Run() {
   while (p_ < end_) {
+    if (kept_) DiscardRead();
     if (current_) {
       const char* lead_begin = p_;
       SkipSpace();
@@ -154,14 +168,14 @@ ParseEngine::Step ParseEngine::ReadCdata() {
   for (;;) {
     p_ += 9;
     const char* close = FindText(p_, end_, "]]>");
-    current_->has_content = true;
+    NodeText& content = current_->MutableContent();
     current_->cdata = 1;
     if (!close) {
-      current_->content.Append(current_->arena(), std::string_view(p_, static_cast<std::size_t>(end_ - p_)));
+      content.Append(current_->arena(), std::string_view(p_, static_cast<std::size_t>(end_ - p_)));
       p_ = end_;
       return Step::kStop;
     }
-    current_->content.Append(current_->arena(), std::string_view(p_, static_cast<std::size_t>(close - p_)));
+    content.Append(current_->arena(), std::string_view(p_, static_cast<std::size_t>(close - p_)));
     p_ = FindByte(close + 3, end_, '<');
     if (p_ == end_) return Step::kStop;
     if (!StartsWith(p_, end_, "<![CDATA[")) break;
@@ -176,18 +190,19 @@ void ParseEngine::AddText(const char* lead_begin, const char* lead_end, const ch
   NodeArena& arena = node->arena();
   std::size_t lead = auto_trim_ ? 0 : static_cast<std::size_t>(lead_end - lead_begin);
   std::size_t run = static_cast<std::size_t>(run_end - run_begin);
-  if (!node->has_content) {
-    node->has_content = true;
-    char* out = node->content.Extend(arena, lead + run);
+  if (!node->text) {
+    NodeText& content = node->MutableContent();
+    char* out = content.Extend(arena, lead + run);
     std::memcpy(out, lead_begin, lead);
-    node->content.Commit(lead + DecodeReferences(run_begin, run_end, out + lead));
+    content.Commit(lead + DecodeReferences(run_begin, run_end, out + lead));
     return;
   }
-  node->content.Append(arena, std::string_view(lead_begin, lead));
-  bool space = !node->content.empty();
-  char* out = node->content.Extend(arena, run + 1);
+  NodeText& content = *node->text;
+  content.Append(arena, std::string_view(lead_begin, lead));
+  bool space = !content.empty();
+  char* out = content.Extend(arena, run + 1);
   if (space) *out++ = ' ';
-  node->content.Commit((space ? 1 : 0) + DecodeReferences(run_begin, run_end, out));
+  content.Commit((space ? 1 : 0) + DecodeReferences(run_begin, run_end, out));
 }
 
 ParseEngine::Step ParseEngine::Dispatch() {
@@ -308,7 +323,7 @@ ParseEngine::Step ParseEngine::ReadEndTag() {
   } else {
     p_ = p;
     log_.LogError("Error in closing tag");
-    log_.LogData("error_tag", current_ ? current_->tag.view() : std::string_view());
+    log_.LogData("error_tag", current_ ? current_->tag() : std::string_view());
   }
   if (current_) CloseCurrent();
   return Step::kGoOn;
@@ -329,8 +344,11 @@ ParseEngine::Step ParseEngine::ReadStartTag() {
   TreeNode* element;
   if (current_) {
     element = current_->document->NewNode();
-    current_->AppendChild(element);
+    // The element closed last is the current element's last child, if it is its child.
+    current_->AppendChild(element, last_closed_ && last_closed_->parent == current_ ? last_closed_ : nullptr);
   } else {
+    last_closed_ = nullptr;
+    tags_.clear();  // they live in the arena of the previous tree
     TreeInfo* tree = TreeInfo::Create();
     tree->AddReference();
     if (open_tree_) open_tree_->DropReference();
@@ -338,7 +356,7 @@ ParseEngine::Step ParseEngine::ReadStartTag() {
     element = tree->NewNode();
     tree->root = element;
   }
-  element->SetTag(tag);  // drops "<" with every other byte that is not a name byte
+  SetSharedTag(element, tag);
   current_ = element;
 
   attribute_bytes_.clear();
@@ -397,13 +415,38 @@ ParseEngine::Step ParseEngine::ReadStartTag() {
         arena, std::string_view(attribute_bytes_.data(), attribute_bytes_.size()), attribute_lengths_);
   }
   if (p_ < end_) ++p_;
+  if (observer_ && !element->parent) {
+    observer_->TopLevelOpened(*element, pending_declaration_, pending_stylesheets_, prolog_.view());
+  }
   if (empty) CloseCurrent();
   return Step::kGoOn;
+}
+
+// Most tags repeat: one copy of each is kept in the tree's arena and shared by its
+// elements, up to a number of distinct tags that bounds the table.
+void ParseEngine::SetSharedTag(TreeNode* element, std::string_view raw) {
+  constexpr std::size_t kMostSharedTags = 4096;
+  tag_scratch_.resize(raw.size());
+  std::size_t n = 0;
+  for (char c : raw) {
+    if (IsNameByte(static_cast<unsigned char>(c))) tag_scratch_[n++] = c;  // drops "<" too
+  }
+  std::string_view tag(tag_scratch_.data(), n);
+  auto found = tags_.find(tag);
+  if (found != tags_.end()) {
+    element->tag_data = found->data();
+    element->tag_size = static_cast<std::uint32_t>(found->size());
+    return;
+  }
+  element->SetTag(tag);
+  if (tags_.size() < kMostSharedTags) tags_.insert(element->tag());
 }
 
 void ParseEngine::CloseCurrent() {
   TreeNode* element = current_;
   current_ = element->parent;
+  last_closed_ = element;
+  if (observer_ && current_ && !current_->parent) observer_->TopLevelChildClosed(*element);
   CloseElement(element);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "packing/buffers.h"
@@ -13,10 +14,25 @@
 
 namespace vemtu::packing {
 
+// Told of a top-level element as soon as its start tag is read, and of each of its
+// children as soon as the child is closed (its subtree no longer changes then).
+class ParseObserver {
+ public:
+  virtual ~ParseObserver() = default;
+  // The pending declaration, stylesheet instructions and prolog text as they stand.
+  virtual void TopLevelOpened(const TreeNode& element, const TreeNode* declaration,
+                              const std::vector<TreeNode*>& stylesheets, std::string_view prolog) = 0;
+  virtual void TopLevelChildClosed(const TreeNode& child) = 0;
+};
+
 class ParseEngine {
  public:
-  // `text` ends at its first NUL byte or its end, whichever comes first.
-  ParseEngine(std::string_view text, bool auto_trim, LogBase& log);
+  // `text` ends at its first NUL byte or its end, whichever comes first. With
+  // `discard_read`, `text` is memory the caller owns and frees after the parse: the pages
+  // the parse has passed go back to the system as it goes (no node refers to them), so a
+  // large file and its tree are not held whole at the same time.
+  ParseEngine(std::string_view text, bool auto_trim, LogBase& log, bool discard_read = false,
+              ParseObserver* observer = nullptr);
   ~ParseEngine();
   ParseEngine(const ParseEngine&) = delete;
   ParseEngine& operator=(const ParseEngine&) = delete;
@@ -36,18 +52,23 @@ class ParseEngine {
   Step ReadCdata();
   void AddText(const char* lead_begin, const char* lead_end, const char* run_begin,
                const char* run_end);
+  void SetSharedTag(TreeNode* element, std::string_view raw);
   void CloseCurrent();
   void CloseElement(TreeNode* element);
   TreeNode* Finish();
   void SkipSpace();
+  void DiscardRead();
 
   const char* p_;
   const char* end_;
+  const char* kept_ = nullptr;  // with discard_read: the first byte not yet discarded
   bool auto_trim_;
   LogBase& log_;
+  ParseObserver* observer_;
 
   TreeNode* current_ = nullptr;  // the open element
   TreeNode* result_ = nullptr;   // the last completed top-level element
+  TreeNode* last_closed_ = nullptr;  // the element closed last, in the open tree
   TreeInfo* open_tree_ = nullptr;    // tree of the open top-level element (one reference)
   TreeInfo* result_tree_ = nullptr;  // tree of the result (one reference)
 
@@ -57,6 +78,10 @@ class ParseEngine {
   TreeNode* pending_declaration_ = nullptr;
   std::vector<TreeNode*> pending_stylesheets_;
   StringBuffer prolog_;
+
+  // The tags of the open tree, each held once in its arena.
+  std::unordered_set<std::string_view> tags_;
+  std::vector<char> tag_scratch_;
 
   // Attributes of the start tag being read, committed to the element in one piece.
   std::vector<char> attribute_bytes_;

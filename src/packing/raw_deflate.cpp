@@ -7,6 +7,8 @@
 namespace vemtu::packing {
 namespace {
 
+constexpr std::size_t kInflateBlock = 65536;
+
 // A z_stream set up for one direction, ended by the destructor.
 class ZStream {
  public:
@@ -77,25 +79,36 @@ bool DeflateRaw(std::string_view data, DataBuffer& out) {
   return deflater.Finish(data);
 }
 
-bool InflateRaw(std::string_view data, std::string& out, std::size_t limit) {
-  out.clear();
+InflateEnd InflateRawBlocks(std::string_view data,
+                            const std::function<bool(std::string_view block)>& sink) {
   ZStream stream(false);
-  if (!stream.ok()) return false;
+  if (!stream.ok()) return InflateEnd::kNotOneStream;
   z_stream& z = stream.z();
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   z.avail_in = static_cast<uInt>(std::min<std::size_t>(data.size(), 0xFFFFFFFFu));
-  char block[65536];
+  std::unique_ptr<char[]> block(new char[kInflateBlock]);
   for (;;) {
-    z.next_out = reinterpret_cast<Bytef*>(block);
-    z.avail_out = sizeof block;
+    z.next_out = reinterpret_cast<Bytef*>(block.get());
+    z.avail_out = static_cast<uInt>(kInflateBlock);
     int status = inflate(&z, Z_NO_FLUSH);
-    std::size_t produced = sizeof block - z.avail_out;
-    if (out.size() + produced > limit) return false;
-    out.append(block, produced);
-    if (status == Z_STREAM_END) return z.avail_in == 0;
-    if (status != Z_OK) return false;
-    if (produced == 0 && z.avail_in == 0) return false;  // cut short
+    std::size_t produced = kInflateBlock - z.avail_out;
+    if ((status == Z_OK || status == Z_STREAM_END) && produced &&
+        !sink(std::string_view(block.get(), produced))) {
+      return InflateEnd::kRefused;
+    }
+    if (status == Z_STREAM_END) return z.avail_in == 0 ? InflateEnd::kComplete : InflateEnd::kNotOneStream;
+    if (status != Z_OK) return InflateEnd::kNotOneStream;
+    if (produced == 0 && z.avail_in == 0) return InflateEnd::kNotOneStream;  // cut short
   }
+}
+
+bool InflateRaw(std::string_view data, std::string& out, std::size_t limit) {
+  out.clear();
+  return InflateRawBlocks(data, [&](std::string_view block) {
+           if (block.size() > limit - out.size()) return false;
+           out.append(block);
+           return true;
+         }) == InflateEnd::kComplete;
 }
 
 }  // namespace vemtu::packing

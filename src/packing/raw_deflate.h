@@ -1,6 +1,7 @@
 // DEFLATE without any wrapping (no zlib or gzip header, no trailer), as zlib makes it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,6 +42,18 @@ class RawDeflater {
 // of at most 60000 bytes (the finish flag with the last) and taken out in blocks of at
 // most 25000 bytes appended to `out`. False when the compressor reports a failure.
 bool DeflateRaw(std::string_view data, DataBuffer& out);
+
+// How a stream inflated block by block ended.
+enum class InflateEnd {
+  kComplete,     // the bytes were one complete stream and every block was taken
+  kNotOneStream, // not a raw DEFLATE stream, cut short, or followed by other bytes
+  kRefused,      // the block sink returned false
+};
+
+// Inflates a raw DEFLATE stream in blocks of at most 64 KB, each handed to `sink` as it
+// is made, so that memory stays bounded whatever the stream expands to.
+InflateEnd InflateRawBlocks(std::string_view data,
+                            const std::function<bool(std::string_view block)>& sink);
 
 // Inflates a raw DEFLATE stream into `out`. False when the bytes are not one complete
 // stream (zlib- and gzip-wrapped data fail too) or when the output would pass `limit`.

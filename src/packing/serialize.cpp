@@ -40,16 +40,21 @@ constexpr EscapeBytes kEscape;
 // True when the "&" at text[at] begins a reference the serialiser keeps.
 bool IsKnownReference(std::string_view text, std::size_t at) {
   if (at + 1 < text.size() && text[at + 1] == '#') return true;
-  std::size_t semicolon = text.find(';', at + 1);
-  if (semicolon == std::string_view::npos || semicolon - at - 1 > kLongestEntity) return false;
+  // Only the next kLongestEntity + 1 bytes can hold the ";" of a known name; looking
+  // further would make a text of many "&" cost time in the square of its length.
+  std::size_t semicolon = text.substr(at + 1, kLongestEntity + 1).find(';');
+  if (semicolon == std::string_view::npos) return false;
+  semicolon += at + 1;
   std::string_view name = text.substr(at + 1, semicolon - at - 1);
   return std::binary_search(std::begin(kKnownEntities), std::end(kKnownEntities), name);
 }
 
+// Escapes text[from, to), looking ahead in the whole text where a reference is judged.
 template <typename KeepAmpersand>
-void AppendEscaped(std::string_view text, StringBuffer& out, KeepAmpersand keep) {
-  std::size_t run = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+void AppendEscapedRange(std::string_view text, std::size_t from, std::size_t to, StringBuffer& out,
+                        KeepAmpersand keep) {
+  std::size_t run = from;
+  for (std::size_t i = from; i < to; ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (!kEscape.special[c]) continue;
     out.Append(text.data() + run, i - run);
@@ -62,8 +67,24 @@ void AppendEscaped(std::string_view text, StringBuffer& out, KeepAmpersand keep)
       default: out.Append(keep(text, i) ? "&" : "&amp;"); break;
     }
   }
-  out.Append(text.data() + run, text.size() - run);
+  out.Append(text.data() + run, to - run);
 }
+
+template <typename KeepAmpersand>
+void AppendEscaped(std::string_view text, StringBuffer& out, KeepAmpersand keep) {
+  AppendEscapedRange(text, 0, text.size(), out, keep);
+}
+
+// The output and where it goes on to: a large content is written in slices, each handed
+// on before the next, so that it is not held whole a second time.
+struct Output {
+  StringBuffer& out;
+  SerialDrain* drain;
+  void HandOn() {
+    if (drain && out.size() > drain->Threshold()) drain->Drain(out);
+  }
+};
+constexpr std::size_t kContentSlice = 1u << 16;
 
 void AppendAttributes(const AttributeSet* attributes, StringBuffer& out,
                       std::string_view skip = {}) {
@@ -93,10 +114,11 @@ void AppendCdataContent(std::string_view content, StringBuffer& out) {
 }
 
 // Writes the declaration, stylesheet instructions and prolog text of a tree.
-void AppendProlog(const TreeInfo& tree, StringBuffer& out, bool omit_declaration) {
-  if (!omit_declaration && tree.declaration) {
+void AppendPrologParts(const TreeNode* declaration, const std::vector<TreeNode*>& stylesheets,
+                       std::string_view prolog, StringBuffer& out) {
+  if (declaration) {
     out.Append("<?xml");
-    const AttributeSet* attributes = tree.declaration->attributes;
+    const AttributeSet* attributes = declaration->attributes;
     std::string_view standalone;
     bool has_standalone = attributes && attributes->Lookup("standalone", &standalone);
     AppendAttributes(attributes, out, has_standalone ? "standalone" : "");
@@ -108,50 +130,73 @@ void AppendProlog(const TreeInfo& tree, StringBuffer& out, bool omit_declaration
     out.Append(" ?>");
     out.Append(kLineEnd);
   }
-  for (const TreeNode* sheet : tree.stylesheets) {
+  for (const TreeNode* sheet : stylesheets) {
     if (!sheet->attributes || sheet->attributes->empty()) continue;
     out.Append("<?xml-stylesheet");
     AppendAttributes(sheet->attributes, out);
     out.Append(" ?>");
     out.Append(kLineEnd);
   }
-  if (!tree.prolog.empty()) {
-    out.Append(tree.prolog.view());
+  if (!prolog.empty()) {
+    out.Append(prolog);
     out.Append(kLineEnd);
   }
 }
 
+void AppendProlog(const TreeInfo& tree, StringBuffer& out, bool omit_declaration) {
+  AppendPrologParts(omit_declaration ? nullptr : tree.declaration, tree.stylesheets, tree.prolog.view(), out);
+}
+
+void AppendStartTag(const TreeNode& node, StringBuffer& out) {
+  out.Append('<');
+  out.Append(node.tag().empty() ? std::string_view("nothing") : node.tag());
+  AppendAttributes(node.attributes, out);
+}
+
+void AppendContent(const TreeNode& node, Output& output) {
+  std::string_view content = node.content();
+  StringBuffer& out = output.out;
+  if (node.cdata) {
+    out.Append("<![CDATA[");
+    if (content.find("]]>") != std::string_view::npos) {
+      AppendCdataContent(content, out);
+    } else {
+      for (std::size_t at = 0; at < content.size(); at += kContentSlice) {
+        out.Append(content.substr(at, kContentSlice));
+        output.HandOn();
+      }
+    }
+    out.Append("]]>");
+    return;
+  }
+  for (std::size_t at = 0; at < content.size(); at += kContentSlice) {
+    AppendEscapedRange(content, at, std::min(content.size(), at + kContentSlice), out, IsKnownReference);
+    output.HandOn();
+  }
+}
+
 // Start tag and content. Returns false when the element was written whole as " />".
-bool OpenElement(const TreeNode& node, StringBuffer& out, bool first_child, int depth,
+bool OpenElement(const TreeNode& node, Output& output, bool first_child, int depth,
                  bool omit_declaration) {
+  StringBuffer& out = output.out;
   if (node.IsTreeRoot()) AppendProlog(*node.document, out, omit_declaration);
   if (first_child) out.Append(kLineEnd);
   AppendIndent(depth, out);
-  out.Append('<');
-  out.Append(node.tag.empty() ? std::string_view("nothing") : node.tag.view());
-  AppendAttributes(node.attributes, out);
-  if (node.content.empty() && !node.has_children) {
+  AppendStartTag(node, out);
+  if (node.content().empty() && !node.has_children) {
     out.Append(" />");
     out.Append(kLineEnd);
     return false;
   }
   out.Append('>');
-  if (!node.content.empty()) {
-    if (node.cdata) {
-      out.Append("<![CDATA[");
-      AppendCdataContent(node.content.view(), out);
-      out.Append("]]>");
-    } else {
-      AppendEscapedText(node.content.view(), out);
-    }
-  }
+  if (!node.content().empty()) AppendContent(node, output);
   return true;
 }
 
 void CloseElement(const TreeNode& node, StringBuffer& out, int depth) {
   if (node.has_children || out.EndsWith('\n')) AppendIndent(depth, out);
   out.Append("</");
-  out.Append(node.tag.empty() ? std::string_view("nothing") : node.tag.view());
+  out.Append(node.tag().empty() ? std::string_view("nothing") : node.tag());
   out.Append('>');
   out.Append(kLineEnd);
 }
@@ -171,6 +216,16 @@ void AppendCdataPieces(std::string_view content, std::string& out) {
   }
 }
 
+void AppendRootOpening(const TreeNode* declaration, const std::vector<TreeNode*>& stylesheets,
+                       std::string_view prolog, const TreeNode& root, StringBuffer& out) {
+  AppendPrologParts(declaration, stylesheets, prolog, out);
+  out.Append(kLineEnd);
+  AppendStartTag(root, out);
+  out.Append('>');
+}
+
+void AppendRootClosing(const TreeNode& root, StringBuffer& out) { CloseElement(root, out, 0); }
+
 void AppendEscapedText(std::string_view text, StringBuffer& out) {
   AppendEscaped(text, out, IsKnownReference);
 }
@@ -183,16 +238,14 @@ void AppendEscapedAttribute(std::string_view value, StringBuffer& out) {
 
 void SerializeNode(const TreeNode& top, StringBuffer& out, int child_index, int depth,
                    bool omit_declaration, SerialDrain* drain) {
-  const std::size_t threshold = drain ? drain->Threshold() : static_cast<std::size_t>(-1);
-  auto hand_on = [&] {
-    if (out.size() > threshold) drain->Drain(out);
-  };
+  Output output{out, drain};
+  auto hand_on = [&] { output.HandOn(); };
   const TreeNode* node = &top;
   bool first = child_index == 0;
   bool omit = omit_declaration;
   for (;;) {
     // Going down: open the node and, when it has children, its first child next.
-    bool open = OpenElement(*node, out, first, depth, omit);
+    bool open = OpenElement(*node, output, first, depth, omit);
     hand_on();
     if (open && node->first_child) {
       node = node->first_child;

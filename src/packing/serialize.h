@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "packing/buffers.h"
 #include "packing/tree_node.h"
@@ -31,6 +32,13 @@ void SerializeNode(const TreeNode& node, StringBuffer& out, int child_index, int
 // "]]]]><![CDATA[>", ending the section after "]]" and opening the next before ">", so
 // the section never ends early and an XML reader joins the pieces into the whole text.
 void AppendCdataPieces(std::string_view content, std::string& out);
+
+// A tree root whose content is empty and which has children, in two parts around the
+// serialisations of its children (each SerializeNode with its index and depth 1): the
+// prolog given in its parts, CR LF and the start tag up to its ">"; then the end tag.
+void AppendRootOpening(const TreeNode* declaration, const std::vector<TreeNode*>& stylesheets,
+                       std::string_view prolog, const TreeNode& root, StringBuffer& out);
+void AppendRootClosing(const TreeNode& root, StringBuffer& out);
 
 // The escaping of element text and of attribute values.
 void AppendEscapedText(std::string_view text, StringBuffer& out);

@@ -1,5 +1,6 @@
 #include "packing/tree_node.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -73,29 +74,78 @@ void NodeText::Append(NodeArena& arena, std::string_view text) {
 
 // ---- AttributeSet
 
-void AttributeSet::Add(NodeArena& arena, std::string_view name, std::string_view value) {
-  if (count_ + 2 > capacity_) {
-    std::uint32_t grown = capacity_ ? capacity_ * 2 : 4;
-    auto* moved = static_cast<std::uint32_t*>(arena.Allocate(grown * sizeof(std::uint32_t), alignof(std::uint32_t)));
-    if (count_) std::memcpy(moved, lengths_, count_ * sizeof(std::uint32_t));
-    lengths_ = moved;
-    capacity_ = grown;
+namespace {
+
+std::size_t LengthBytes(std::size_t value) {
+  std::size_t n = 1;
+  while (value >= 0x80) {
+    value >>= 7;
+    ++n;
   }
-  bytes_.Append(arena, name);
-  bytes_.Append(arena, value);
-  lengths_[count_++] = Checked32(name.size());
-  lengths_[count_++] = Checked32(value.size());
+  return n;
+}
+
+char* WriteLength(char* at, std::size_t value) {
+  while (value >= 0x80) {
+    *at++ = static_cast<char>((value & 0x7F) | 0x80);
+    value >>= 7;
+  }
+  *at++ = static_cast<char>(value);
+  return at;
+}
+
+char* WritePair(char* at, std::string_view name, std::string_view value) {
+  at = WriteLength(at, name.size());
+  at = WriteLength(at, value.size());
+  if (!name.empty()) std::memcpy(at, name.data(), name.size());
+  if (!value.empty()) std::memcpy(at + name.size(), value.data(), value.size());
+  return at + name.size() + value.size();
+}
+
+std::size_t PairBytes(std::size_t name, std::size_t value) {
+  return LengthBytes(name) + LengthBytes(value) + name + value;
+}
+
+}  // namespace
+
+std::size_t AttributeSet::Count() const {
+  std::size_t n = 0;
+  ForEach([&](std::string_view, std::string_view) { ++n; });
+  return n;
+}
+
+char* AttributeSet::Extend(NodeArena& arena, std::size_t count) {
+  std::size_t needed = static_cast<std::size_t>(size_) + count;
+  Checked32(needed);
+  if (needed > capacity_) {
+    std::size_t grown = std::max<std::size_t>(needed, static_cast<std::size_t>(capacity_) * 2);
+    if (grown > kBufferLimit) grown = needed;
+    char* moved = arena.AllocateText(grown);
+    if (size_) std::memcpy(moved, data_, size_);
+    data_ = moved;
+    capacity_ = static_cast<std::uint32_t>(grown);
+  }
+  return data_ + size_;
+}
+
+void AttributeSet::Add(NodeArena& arena, std::string_view name, std::string_view value) {
+  std::size_t bytes = PairBytes(name.size(), value.size());
+  WritePair(Extend(arena, bytes), name, value);
+  size_ += static_cast<std::uint32_t>(bytes);
 }
 
 void AttributeSet::Assign(NodeArena& arena, std::string_view bytes,
                           const std::vector<std::uint32_t>& lengths) {
-  bytes_ = NodeText{};
-  bytes_.Assign(arena, bytes);
-  count_ = capacity_ = Checked32(lengths.size());
-  lengths_ = count_ ? static_cast<std::uint32_t*>(arena.Allocate(count_ * sizeof(std::uint32_t),
-                                                                 alignof(std::uint32_t)))
-                    : nullptr;
-  if (count_) std::memcpy(lengths_, lengths.data(), count_ * sizeof(std::uint32_t));
+  std::size_t total = 0;
+  for (std::size_t i = 0; i + 1 < lengths.size(); i += 2) total += PairBytes(lengths[i], lengths[i + 1]);
+  data_ = total ? arena.AllocateText(Checked32(total)) : nullptr;
+  size_ = capacity_ = static_cast<std::uint32_t>(total);
+  char* at = data_;
+  const char* from = bytes.data();
+  for (std::size_t i = 0; i + 1 < lengths.size(); i += 2) {
+    at = WritePair(at, std::string_view(from, lengths[i]), std::string_view(from + lengths[i], lengths[i + 1]));
+    from += lengths[i] + lengths[i + 1];
+  }
 }
 
 bool AttributeSet::Lookup(std::string_view name, std::string_view* value) const {
@@ -110,33 +160,37 @@ bool AttributeSet::Lookup(std::string_view name, std::string_view* value) const 
 }
 
 void AttributeSet::Remove(std::string_view name) {
-  char* read = bytes_.data;
-  char* write = bytes_.data;
-  std::uint32_t kept = 0;
-  for (std::uint32_t i = 0; i + 1 < count_; i += 2) {
-    std::uint32_t pair = lengths_[i] + lengths_[i + 1];
-    if (std::string_view(read, lengths_[i]) != name) {
-      if (write != read) std::memmove(write, read, pair);
-      write += pair;
-      lengths_[kept++] = lengths_[i];
-      lengths_[kept++] = lengths_[i + 1];
+  char* write = data_;
+  const char* read = data_;
+  const char* end = data_ + size_;
+  while (read < end) {
+    const char* pair = read;
+    std::uint32_t name_size = ReadLength(read);
+    std::uint32_t value_size = ReadLength(read);
+    const char* next = read + name_size + value_size;
+    if (std::string_view(read, name_size) != name) {
+      std::size_t bytes = static_cast<std::size_t>(next - pair);
+      if (write != pair) std::memmove(write, pair, bytes);
+      write += bytes;
     }
-    read += pair;
+    read = next;
   }
-  count_ = kept;
-  bytes_.size = static_cast<std::uint32_t>(write - bytes_.data);
+  size_ = static_cast<std::uint32_t>(write - data_);
 }
 
 // ---- TreeNode
+
+// A tree holds one node per element, so a few bytes more here are many more per document.
+static_assert(sizeof(void*) != 8 || sizeof(TreeNode) == 64, "a tree node takes 64 bytes");
 
 NodeArena& TreeNode::arena() const { return *document->arena; }
 
 bool TreeNode::IsTreeRoot() const { return document && document->root == this; }
 
 void TreeNode::SetTag(std::string_view name) {
-  tag.size = 0;
-  char* out = tag.Extend(arena(), name.size());
-  tag.Commit(CopyNameBytes(name, out));
+  char* out = arena().AllocateText(name.size());
+  tag_size = Checked32(CopyNameBytes(name, out));
+  tag_data = out;
 }
 
 void TreeNode::AddAttribute(std::string_view name, std::string_view value) {
@@ -147,30 +201,44 @@ void TreeNode::AddAttribute(std::string_view name, std::string_view value) {
   attributes->Add(a, std::string_view(clean.data(), n), value);
 }
 
-void TreeNode::SetContent(std::string_view text) {
-  content.Assign(arena(), text);
-  has_content = true;
+NodeText& TreeNode::MutableContent() {
+  if (!text) text = arena().Make<NodeText>();
+  return *text;
 }
 
-void TreeNode::AppendChild(TreeNode* child) {
+void TreeNode::SetContent(std::string_view content) { MutableContent().Assign(arena(), content); }
+
+void TreeNode::TakeContent(ByteStore& buffer) {
+  const std::uint32_t size = Checked32(buffer.size());
+  NodeText& content = MutableContent();
+  char* storage = buffer.TakeStorage();
+  arena().AdoptStorage(storage, size);
+  content.data = storage;
+  content.size = content.capacity = size;
+}
+
+void TreeNode::AppendChild(TreeNode* child, TreeNode* last) {
   child->parent = this;
   child->next = nullptr;
-  child->previous = last_child;
-  if (last_child) {
-    last_child->next = child;
+  if (last) {
+    last->next = child;
   } else {
     first_child = child;
   }
-  last_child = child;
   has_children = true;
 }
 
 void TreeNode::Detach() {
   if (parent) {
-    if (previous) previous->next = next; else parent->first_child = next;
-    if (next) next->previous = previous; else parent->last_child = previous;
+    if (parent->first_child == this) {
+      parent->first_child = next;
+    } else {
+      TreeNode* before = parent->first_child;
+      while (before->next != this) before = before->next;
+      before->next = next;
+    }
   }
-  parent = next = previous = nullptr;
+  parent = next = nullptr;
 
   std::uint64_t held = 0;
   ForEachInSubtree(this, [&](TreeNode* n) { held += n->references; });

@@ -30,15 +30,16 @@ struct NodeText {
   void Commit(std::size_t count) { size += static_cast<std::uint32_t>(count); }
 };
 
-// The (name, value) pairs of one element, in the order they were added: all names and
-// values back to back in one text, with their lengths alternately in a list.
+// The (name, value) pairs of one element, in the order they were added, in one text:
+// per pair the name's length and the value's length (7 bits a byte, the high bit set on
+// every byte but the last of each), then the name and the value.
 class AttributeSet {
  public:
-  std::size_t Count() const { return count_ / 2; }
-  bool empty() const { return count_ == 0; }
+  std::size_t Count() const;
+  bool empty() const { return size_ == 0; }
   void Add(NodeArena& arena, std::string_view name, std::string_view value);
-  // Replaces everything by the pairs of `bytes` and `lengths` (the same layout), sized
-  // exactly.
+  // Replaces everything by the pairs of `bytes` (names and values back to back) and
+  // `lengths` (name length, value length, alternately), sized exactly.
   void Assign(NodeArena& arena, std::string_view bytes, const std::vector<std::uint32_t>& lengths);
   // The value of the first pair named exactly `name`.
   bool Lookup(std::string_view name, std::string_view* value) const;
@@ -48,38 +49,57 @@ class AttributeSet {
   // Calls visit(name, value) for each pair in order.
   template <typename Visit>
   void ForEach(Visit&& visit) const {
-    const char* at = bytes_.data;
-    for (std::uint32_t i = 0; i + 1 < count_; i += 2) {
-      std::string_view name(at, lengths_[i]);
-      std::string_view value(at + lengths_[i], lengths_[i + 1]);
-      at += lengths_[i] + lengths_[i + 1];
+    const char* at = data_;
+    const char* end = data_ + size_;
+    while (at < end) {
+      std::uint32_t name_size = ReadLength(at);
+      std::uint32_t value_size = ReadLength(at);
+      std::string_view name(at, name_size);
+      std::string_view value(at + name_size, value_size);
+      at += name_size + value_size;
       visit(name, value);
     }
   }
 
  private:
-  NodeText bytes_;
-  std::uint32_t* lengths_ = nullptr;
-  std::uint32_t count_ = 0;     // entries in lengths_: two per pair
-  std::uint32_t capacity_ = 0;  // room in lengths_
+  static std::uint32_t ReadLength(const char*& at) {
+    std::uint32_t value = 0;
+    for (int shift = 0;; shift += 7) {
+      unsigned char byte = static_cast<unsigned char>(*at++);
+      value |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
+      if (!(byte & 0x80)) return value;
+    }
+  }
+  // Room for `count` more bytes at the end.
+  char* Extend(NodeArena& arena, std::size_t count);
+
+  char* data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
 };
 
-// One element.
+// One element. Kept small, as a tree holds one per element of its text: siblings are
+// linked one way only, the tag is an unchangeable text that nodes of one tree share, and
+// the content lives apart, made with the first text.
 struct TreeNode {
   TreeInfo* document = nullptr;  // the tree this node belongs to
-  NodeText tag;                  // sanitised; written as "nothing" when empty
-  AttributeSet* attributes = nullptr;
-  NodeText content;              // predefined references already decoded
-  std::uint32_t references = 0;  // handles that refer to this node
-  std::uint8_t cdata = 0;        // the content is written as one CDATA section
-  bool has_content = false;      // content was created (it may still be empty)
-  bool has_children = false;     // the children list was created (it may be empty again)
-  TreeNode* first_child = nullptr;
-  TreeNode* last_child = nullptr;
   TreeNode* parent = nullptr;
+  TreeNode* first_child = nullptr;
   TreeNode* next = nullptr;
-  TreeNode* previous = nullptr;
+  const char* tag_data = nullptr;  // sanitised; written as "nothing" when empty
+  AttributeSet* attributes = nullptr;
+  NodeText* text = nullptr;        // the content: null until created (it may stay empty)
+  std::uint32_t tag_size = 0;
+  std::uint32_t references : 30;   // handles that refer to this node
+  std::uint32_t cdata : 1;         // the content is written as one CDATA section
+  std::uint32_t has_children : 1;  // the children list was created (it may be empty again)
 
+  TreeNode() : references(0), cdata(0), has_children(0) {}
+  std::string_view tag() const { return {tag_data ? tag_data : "", tag_size}; }
+  // The content, predefined references already decoded.
+  std::string_view content() const { return text ? text->view() : std::string_view(); }
+  // The content for writing, created when there is none yet.
+  NodeText& MutableContent();
   NodeArena& arena() const;
   bool IsTreeRoot() const;
   void SetTag(std::string_view name);
@@ -87,8 +107,12 @@ struct TreeNode {
   // digit, "-" or ".".
   void AddAttribute(std::string_view name, std::string_view value);
   void SetContent(std::string_view text);
-  void AppendChild(TreeNode* child);
-  // Unlinks this node from its parent. It gets a tree of its own that carries the
+  // Makes the bytes of `buffer` the content without copying them; `buffer` is left empty.
+  void TakeContent(ByteStore& buffer);
+  // Links `child` after `last`, which must be this node's last child (null when it has
+  // none): the caller that builds a tree knows it, so no node keeps it.
+  void AppendChild(TreeNode* child, TreeNode* last);
+  // Unlinks this node from its parent (finding the sibling before it by a walk). It gets a tree of its own that carries the
   // references held on its subtree; when there are none, the subtree is freed at once.
   void Detach();
 };

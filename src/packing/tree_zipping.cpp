@@ -9,6 +9,7 @@ template <typename Load>
 PackResult Pack(Load load, const std::string& packed) {
   try {
     XmlDocument document;
+    document.PackWhileLoading();
     if (!load(document) || !document.ZipTree()) return PackResult::kNotADocument;
     return document.SaveXml(packed.c_str()) ? PackResult::kPacked : PackResult::kNotSaved;
   } catch (...) {

@@ -4,7 +4,7 @@
 
 #include "common/fixed_text.h"
 #include "packing/charset_names.h"
-#include "packing/content_coding.h"
+#include "packing/deflate_pipeline.h"
 #include "packing/encoding_convert.h"
 #include "packing/parse_engine.h"
 #include "packing/raw_deflate.h"
@@ -62,26 +62,88 @@ std::string DeclaredCharset(std::string_view bytes) {
 // while it is written; the rest goes with the finish flag.
 class DeflateDrain : public SerialDrain {
  public:
-  explicit DeflateDrain(DataBuffer& out) : deflater_(out) {}
+  explicit DeflateDrain(StringBuffer& payload) : pipeline_(payload) {}
   std::size_t Threshold() const override { return kDeflateReadSize; }
   void Drain(StringBuffer& out) override {
     std::size_t fed = 0;
     while (out.size() - fed > kDeflateReadSize) {
-      deflater_.Feed(out.view().substr(fed, kDeflateReadSize));
+      if (!pipeline_.Feed(out.view().substr(fed, kDeflateReadSize))) failed_ = true;
       fed += kDeflateReadSize;
     }
     out.Erase(fed);
   }
-  bool Finish(const StringBuffer& rest) { return deflater_.Finish(rest.view()); }
+  bool Finish(const StringBuffer& rest) { return pipeline_.Finish(rest.view()) && !failed_; }
 
  private:
-  RawDeflater deflater_;
+  DeflatePipeline pipeline_;
+  bool failed_ = false;
 };
+
+}  // namespace
+
+// Packs a document while it is parsed: the root's opening as soon as its start tag is
+// read, then each child of the root as soon as it is closed, so that compression runs
+// beside the parse. What it packs is the serialisation of the loaded tree only when the
+// root is the result, has no content and has children, each child was reported, and the
+// prolog did not change after the root began; otherwise ZipTree packs the tree anew.
+class XmlDocument::ZipAhead : public ParseObserver {
+ public:
+  ZipAhead() : drain_(payload_) {}
+
+  void TopLevelOpened(const TreeNode& element, const TreeNode* declaration,
+                      const std::vector<TreeNode*>& stylesheets, std::string_view prolog) override {
+    if (root_) valid_ = false;  // a second top-level element: the tree may be another
+    if (!valid_) return;
+    root_ = &element;
+    AppendRootOpening(declaration, stylesheets, prolog, element, opening_);
+    pending_.Append(opening_.view());
+  }
+
+  void TopLevelChildClosed(const TreeNode& child) override {
+    if (!valid_) return;
+    packing::SerializeNode(child, pending_, children_ == 0 ? 0 : 1, 1, false, &drain_);
+    ++children_;
+  }
+
+  // Moves the payload of `root`'s packed serialisation to `payload`; false when what was
+  // packed ahead is not that serialisation.
+  bool Complete(const TreeNode& root, StringBuffer& payload) {
+    if (!valid_ || root_ != &root || !root.document || !root.content().empty() || !root.has_children) {
+      return false;
+    }
+    std::size_t count = 0;
+    for (const TreeNode* child = root.first_child; child; child = child->next) ++count;
+    if (count != children_) return false;
+    StringBuffer opening;
+    const TreeInfo& tree = *root.document;
+    AppendRootOpening(tree.declaration, tree.stylesheets, tree.prolog.view(), root, opening);
+    if (opening.view() != opening_.view()) return false;
+    AppendRootClosing(root, pending_);
+    if (!drain_.Finish(pending_)) return false;
+    payload = std::move(payload_);
+    return true;
+  }
+
+ private:
+  StringBuffer payload_;
+  DeflateDrain drain_;
+  StringBuffer pending_;
+  StringBuffer opening_;  // as written, to compare with the loaded tree's
+  const TreeNode* root_ = nullptr;
+  std::size_t children_ = 0;
+  bool valid_ = true;
+};
+
+namespace {
 
 bool IsWideUnicode(unsigned code_page) {
   return code_page == kCodePageUtf16Le || code_page == kCodePageUtf16Be ||
          code_page == kCodePageUtf32Le || code_page == kCodePageUtf32Be;
 }
+
+// A document is never written in a 16- or 32-bit form: without a byte-order mark (none is
+// written) a reader could not even find its declaration.
+bool NamesWideUnicode(std::string_view charset) { return IsWideUnicode(LookupCharset(charset)); }
 
 }  // namespace
 
@@ -93,6 +155,8 @@ XmlDocument::XmlDocument() {
   tree->AddReference();
   InstallRoot(root);
 }
+
+void XmlDocument::PackWhileLoading() { zip_ahead_ = std::make_unique<ZipAhead>(); }
 
 XmlDocument::~XmlDocument() {
   std::lock_guard<std::mutex> hold(lock_);
@@ -205,7 +269,8 @@ bool XmlDocument::LoadXmlFile(std::string_view path_text, bool auto_trim) {
 bool XmlDocument::Parse(std::string_view text, bool auto_trim, bool from_file) {
   TreeNode* root;
   {
-    ParseEngine engine(text, auto_trim, log_);
+    // A file's bytes are this document's own buffer, freed after the parse.
+    ParseEngine engine(text, auto_trim, log_, from_file, zip_ahead_.get());
     root = engine.Run();
   }
   if (!root) return false;
@@ -214,8 +279,7 @@ bool XmlDocument::Parse(std::string_view text, bool auto_trim, bool from_file) {
     std::string_view encoding;
     if (tree->declaration && tree->declaration->attributes &&
         tree->declaration->attributes->Lookup("encoding", &encoding) &&
-        (EqualsIgnoreCase(encoding, "utf-16") || EqualsIgnoreCase(encoding, "ucs-2") ||
-         EqualsIgnoreCase(encoding, "unicode"))) {
+        NamesWideUnicode(encoding)) {
       std::lock_guard<std::mutex> hold(lock_);
       InstallRoot(root);
       SetEncoding("utf-8");
@@ -278,23 +342,9 @@ bool XmlDocument::SaveXml(const char* path) {
     }
     std::string_view trimmed = path ? Trim(path) : std::string_view();
     std::string encoding;
-    if (!GetEncoding(&encoding)) {
+    if (!GetEncoding(&encoding) || NamesWideUnicode(encoding)) {
       SetEncoding("utf-8");
       encoding = "utf-8";
-    }
-    StringBuffer text;
-    Serialize(text);
-    std::string converted;
-    std::string_view bytes = text.view();
-    if (!EqualsIgnoreCase(encoding, "utf-8")) {
-      if (ConvertToCharset(kCodePageUtf8, encoding, bytes, converted)) {
-        text.Release();
-        bytes = converted;
-      } else {
-        // Nothing to convert into: the text is kept as it is held, UTF-8.
-        log_.LogError("Unknown charset; saved without conversion");
-        log_.LogData("charset", encoding);
-      }
     }
     if (!path) {
       log_.LogError("NULL filename");
@@ -304,14 +354,89 @@ bool XmlDocument::SaveXml(const char* path) {
       log_.LogError("zero-length filename");
       return false;
     }
-    return WriteFile(std::string(trimmed), bytes);
+    std::string file_path = FilePath(trimmed);
+    if (EqualsIgnoreCase(encoding, "utf-8")) return WriteSerialised(file_path);
+
+    StringBuffer text;
+    Serialize(text);
+    std::string converted;
+    std::string_view bytes = text.view();
+    if (ConvertToCharset(kCodePageUtf8, encoding, bytes, converted)) {
+      text.Release();
+      bytes = converted;
+    } else {
+      // Nothing to convert into: the text is kept as it is held, UTF-8.
+      log_.LogError("Unknown charset; saved without conversion");
+      log_.LogData("charset", encoding);
+    }
+    platform::File file = OpenForWriting(file_path);
+    if (!file.IsOpen()) return false;
+    if (!file.Write(bytes.data(), bytes.size())) {
+      log_.LogError("Failed to write complete file (1)");
+      log_.LogData("filename", file_path);
+      return false;
+    }
+    return true;
   } catch (...) {
     return false;
   }
 }
 
-bool XmlDocument::WriteFile(std::string path, std::string_view bytes) {
-  path = platform::OwnSeparators(std::move(path));
+// The program's own separators: a backslash in a Linux name is an ordinary byte.
+std::string XmlDocument::FilePath(std::string_view trimmed) {
+  return platform::OwnSeparators(std::string(trimmed));
+}
+
+namespace {
+
+// Writes a serialisation to a file in pieces as it is made; after a failed write the
+// rest is dropped.
+class FileDrain : public SerialDrain {
+ public:
+  explicit FileDrain(platform::File& file) : file_(file) {}
+  std::size_t Threshold() const override { return 1u << 20; }
+  void Drain(StringBuffer& out) override {
+    std::size_t count = out.size() - 1;  // the layout looks back at the last byte
+    Write(out.view().substr(0, count));
+    out.Erase(count);
+  }
+  void Write(std::string_view bytes) {
+    if (!failed_ && !file_.Write(bytes.data(), bytes.size())) failed_ = true;
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  platform::File& file_;
+  bool failed_ = false;
+};
+
+}  // namespace
+
+// A UTF-8 document goes to the file while it is serialised, so that a large packed
+// document is never held whole beside its tree.
+bool XmlDocument::WriteSerialised(const std::string& path) {
+  platform::File file = OpenForWriting(path);
+  if (!file.IsOpen()) return false;
+  FileDrain drain(file);
+  try {
+    StringBuffer pending;
+    packing::SerializeNode(*root_, pending, 0, 0, false, &drain);
+    drain.Write(pending.view());
+  } catch (...) {
+    // No half document is left behind for a failure other than a write.
+    file.Close();
+    platform::DeleteFileAt(path);
+    throw;
+  }
+  if (drain.failed()) {
+    log_.LogError("Failed to write complete file (1)");
+    log_.LogData("filename", path);
+    return false;
+  }
+  return true;
+}
+
+platform::File XmlDocument::OpenForWriting(const std::string& path) {
   // Nobody else may open the file while it is written, so no reader sees it half done.
   platform::File file = platform::File::Open(path, platform::OpenMode::kWriteTruncateUnshared);
   const char* failure = "Failed to write complete file (7)";
@@ -325,14 +450,8 @@ bool XmlDocument::WriteFile(std::string path, std::string_view bytes) {
     log_.LogError(failure);
     log_.LogData("filename", path);
     log_.LogData("error", platform::ErrorText(error));
-    return false;
   }
-  if (!file.Write(bytes.data(), bytes.size())) {
-    log_.LogError("Failed to write complete file (1)");
-    log_.LogData("filename", path);
-    return false;
-  }
-  return true;
+  return file;
 }
 
 // ---- packing
@@ -343,23 +462,23 @@ bool XmlDocument::ZipTree() {
     LogContext context(log_, "ZipTree");
     // The serialisation goes to the compressor as it is written, in the same reads of
     // 60000 bytes as from a whole buffer, so it is never held whole: one deflated entry
-    // of the serialised bytes is the payload, nothing else of an archive.
-    DataBuffer compressed;
-    {
-      DeflateDrain drain(compressed);
+    // of the serialised bytes is the payload, nothing else of an archive. A second thread
+    // compresses and encodes while this one serialises.
+    StringBuffer payload;
+    std::unique_ptr<ZipAhead> ahead = std::move(zip_ahead_);
+    if (!ahead || !ahead->Complete(*root_, payload)) {
+      ahead.reset();
       StringBuffer pending;
+      DeflateDrain drain(payload);
       packing::SerializeNode(*root_, pending, 0, 0, false, &drain);
       if (!drain.Finish(pending)) {
         log_.LogError("Failed to compress the document");
         return false;
       }
     }
-    StringBuffer payload;
-    ContentCoding().EncodeBase64(compressed.view(), payload);
-    compressed.Release();
 
     while (TreeNode* child = root_->first_child) child->Detach();
-    root_->SetContent(payload.view());
+    root_->TakeContent(payload);  // the payload joins the tree without a copy
     root_->cdata = 1;
     return true;
   } catch (const std::bad_alloc&) {

@@ -2,6 +2,7 @@
 // in the fixed layout, and packed in place by ZipTree.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "packing/buffers.h"
 #include "packing/log_base.h"
 #include "packing/tree_node.h"
+#include "platform/files.h"
 
 namespace vemtu::packing {
 
@@ -37,6 +39,9 @@ class XmlDocument {
   // CDATA content. False, with the document unchanged, when there is nothing to pack or
   // the compressor fails.
   bool ZipTree();
+  // Has the next load pack the document while it parses it, for the ZipTree that
+  // follows; the result is the same.
+  void PackWhileLoading();
 
   // The declaration's first "encoding" value; false when there is none.
   bool GetEncoding(std::string* name) const;
@@ -52,8 +57,15 @@ class XmlDocument {
   // Installs `root`, whose tree holds one reference for the document already.
   void InstallRoot(TreeNode* root);
   void ReleaseRoot();
-  bool WriteFile(std::string path, std::string_view bytes);
+  // The path as the file system takes it: "/" turned into "\\", then made native.
+  static std::string FilePath(std::string_view trimmed);
+  // Creates or empties the file for writing without sharing, clearing a read-only
+  // attribute once if needed; records the failure.
+  platform::File OpenForWriting(const std::string& path);
+  bool WriteSerialised(const std::string& path);
 
+  class ZipAhead;
+  std::unique_ptr<ZipAhead> zip_ahead_;
   TreeNode* root_ = nullptr;
   LogBase log_;
   std::mutex lock_;

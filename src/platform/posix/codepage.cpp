@@ -93,70 +93,136 @@ std::size_t SkipLength(unsigned from, const unsigned char* p, std::size_t left) 
   return 1;
 }
 
+// The target's "?" in its initial shift state, used for whatever cannot be converted.
+std::string QuestionMark(const char* to_name) {
+  Converter q(to_name, "ASCII");
+  if (!q.ok()) return "?";
+  char in[1] = {'?'};
+  char out[16];
+  char* ip = in;
+  char* op = out;
+  std::size_t il = 1, ol = sizeof out;
+  if (iconv(q.get(), &ip, &il, &op, &ol) == static_cast<std::size_t>(-1)) return "?";
+  iconv(q.get(), nullptr, nullptr, &op, &ol);
+  return std::string(out, static_cast<std::size_t>(op - out));
+}
+
+// One pass of iconv over a text into a growing output. Every step either consumes input,
+// grows the output up to a fixed limit, or ends the pass, so a pass always ends.
+class IconvPass {
+ public:
+  IconvPass(const char* to_name, const char* from_name, unsigned from, std::size_t input_size)
+      : cd_(to_name, from_name), from_(from), question_(QuestionMark(to_name)),
+        // No character of any source grows beyond 16 bytes per input byte in any target,
+        // shift sequences included.
+        limit_(input_size * 16 + 256) {
+    output_.resize(input_size + input_size / 2 + 16);
+  }
+  bool ok() const { return cd_.ok(); }
+
+  bool Run(std::string_view input, std::string& output) {
+    char* in = const_cast<char*>(input.data());
+    std::size_t in_left = input.size();
+    bool ended = false;
+    while (in_left > 0) {
+      if (Call(&in, &in_left) != static_cast<std::size_t>(-1)) break;
+      if (errno == E2BIG) {
+        if (!Grow()) return false;
+        continue;
+      }
+      // EILSEQ: a malformed or unmappable character is skipped; EINVAL: the text ends
+      // inside a character. Either becomes one "?".
+      std::size_t skip = errno == EINVAL ? in_left
+                                         : SkipLength(from_, reinterpret_cast<unsigned char*>(in), in_left);
+      skip = std::min(std::max<std::size_t>(skip, 1), in_left);
+      in += skip;
+      in_left -= skip;
+      if (!Replace()) {
+        in_left = 0;
+        ended = true;
+      }
+    }
+    // A source with state (1255 and 1258 combine characters) may still hold one back; when
+    // it cannot be written, a "?" stands for it and the conversion ends.
+    if (!ended && !Flush()) Append(question_);
+    output_.resize(used_);
+    output.swap(output_);
+    return true;
+  }
+
+ private:
+  std::size_t Call(char** in, std::size_t* in_left) {
+    char* out = &output_[used_];
+    std::size_t out_left = output_.size() - used_;
+    std::size_t r = iconv(cd_.get(), in, in_left, &out, &out_left);
+    used_ = static_cast<std::size_t>(out - output_.data());
+    return r;
+  }
+  bool Grow() {
+    if (output_.size() >= limit_) return false;
+    output_.resize(std::min(output_.size() * 2 + 16, limit_));
+    return true;
+  }
+  // Writes what the converter holds back and returns the target to its initial shift
+  // state. False when it cannot.
+  bool Flush() {
+    for (;;) {
+      if (Call(nullptr, nullptr) != static_cast<std::size_t>(-1)) return true;
+      if (errno != E2BIG || !Grow()) return false;
+    }
+  }
+  void Append(const std::string& bytes) {
+    if (output_.size() - used_ < bytes.size()) output_.resize(used_ + bytes.size());
+    output_.replace(used_, bytes.size(), bytes);
+    used_ += bytes.size();
+  }
+  // The "?" is written in the target's initial state, so a target that shifts between
+  // single- and double-byte modes does not read it as half of a double-byte character.
+  // False when the state cannot be reset: the conversion then ends.
+  bool Replace() {
+    bool reset = Flush();
+    Append(question_);
+    return reset;
+  }
+
+  Converter cd_;
+  unsigned from_;
+  std::string question_;
+  std::size_t limit_;
+  std::string output_;
+  std::size_t used_ = 0;
+};
+
+bool ConvertOnce(unsigned from, unsigned to, std::string_view input, std::string& output) {
+  IconvPass pass(IconvNameOf(to), IconvNameOf(from), from, input.size());
+  if (!pass.ok()) return false;
+  if (!pass.Run(input, output)) {
+    output.clear();
+    return false;
+  }
+  return true;
+}
+
+bool IsUnicode(unsigned code_page) { return code_page == kCodePageUtf8 || code_page == kCodePageUtf16Le; }
+
 }  // namespace
 
 unsigned SystemCodePage() { return kCodePageUtf8; }
 
 bool ConvertCodePage(unsigned from, unsigned to, std::string_view input, std::string& output) {
   output.clear();
-  const char* from_name = IconvNameOf(from);
-  const char* to_name = IconvNameOf(to);
-  if (!from_name || !to_name) return false;
+  if (!IconvNameOf(from) || !IconvNameOf(to)) return false;
   if (from == to) {
     output.assign(input);
     return true;
   }
-  Converter cd(to_name, from_name);
-  if (!cd.ok()) return false;
-
-  // The target's "?", used for whatever cannot be converted.
-  std::string question;
-  {
-    Converter q(to_name, "ASCII");
-    if (q.ok()) {
-      char in[1] = {'?'};
-      char out[16];
-      char* ip = in;
-      char* op = out;
-      std::size_t il = 1, ol = sizeof out;
-      if (iconv(q.get(), &ip, &il, &op, &ol) != static_cast<std::size_t>(-1)) {
-        iconv(q.get(), nullptr, nullptr, &op, &ol);
-        question.assign(out, static_cast<std::size_t>(op - out));
-      }
-    }
-  }
-
-  output.resize(input.size() + input.size() / 2 + 16);
-  char* in = const_cast<char*>(input.data());
-  std::size_t in_left = input.size();
-  std::size_t used = 0;
-  bool flushing = false;
-  for (;;) {
-    char* out = &output[used];
-    std::size_t out_left = output.size() - used;
-    std::size_t r = flushing ? iconv(cd.get(), nullptr, nullptr, &out, &out_left)
-                             : iconv(cd.get(), &in, &in_left, &out, &out_left);
-    used = static_cast<std::size_t>(out - output.data());
-    if (r != static_cast<std::size_t>(-1)) {
-      if (flushing) break;
-      flushing = true;
-      continue;
-    }
-    if (errno == E2BIG) {
-      output.resize(output.size() * 2 + 16);
-      continue;
-    }
-    // EILSEQ: malformed or unmappable character; EINVAL: cut short at the end.
-    std::size_t skip =
-        errno == EINVAL ? in_left : SkipLength(from, reinterpret_cast<unsigned char*>(in), in_left);
-    in += skip;
-    in_left -= skip;
-    if (output.size() - used < question.size()) output.resize(output.size() * 2 + 16);
-    output.replace(used, question.size(), question);
-    used += question.size();
-  }
-  output.resize(used);
-  return true;
+  if (IsUnicode(from) || IsUnicode(to)) return ConvertOnce(from, to, input, output);
+  // Between two code pages the text passes through UTF-8, as Windows passes it through
+  // UTF-16: a source that holds characters back then never meets a target that cannot
+  // take them, and each side's failures are handled on their own.
+  std::string unicode;
+  return ConvertOnce(from, kCodePageUtf8, input, unicode) &&
+         ConvertOnce(kCodePageUtf8, to, unicode, output);
 }
 
 }  // namespace vemtu::platform

