@@ -17,6 +17,9 @@ std::string HeaderValue(const std::string& head, const std::string& name, bool* 
 // Proxy-Authenticate) as WINHTTP_AUTH_SCHEME_* bits; `first` gets the first one offered.
 std::uint32_t OfferedSchemes(const std::string& head, const std::string& name,
                              std::uint32_t* first);
+// The scheme both system libraries answer a challenge with: the first of Negotiate, NTLM,
+// Digest and Basic that `offered` holds (WINHTTP_AUTH_SCHEME_* bits); 0 when none.
+std::uint32_t PreferredScheme(std::uint32_t offered);
 // A WINHTTP_AUTH_SCHEME_* bit as a CURLAUTH_* mask; 0 for schemes curl does not speak.
 unsigned long CurlScheme(std::uint32_t scheme);
 

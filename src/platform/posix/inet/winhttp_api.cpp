@@ -179,7 +179,6 @@ ExchangeSettings SettingsFor(const HttpRequest& request, std::uint64_t total) {
                 ":" + std::to_string(port),
             request.object, request.secure());
   settings.body_length = total;
-  settings.expect_continue = WantsContinue(settings, request.secure());
   return settings;
 }
 

@@ -122,15 +122,10 @@ const Library& Api() {
   return library;
 }
 
-// The strongest scheme a challenge offers that curl can answer.
+// The scheme a challenge is answered with, in the order the system library prefers.
 unsigned long ChosenScheme(const std::string& head, const char* header) {
   std::uint32_t first = 0;
-  std::uint32_t offered = OfferedSchemes(head, header, &first);
-  for (std::uint32_t scheme : {WINHTTP_AUTH_SCHEME_DIGEST, WINHTTP_AUTH_SCHEME_NTLM,
-                               WINHTTP_AUTH_SCHEME_BASIC, WINHTTP_AUTH_SCHEME_NEGOTIATE}) {
-    if (offered & scheme) return CurlScheme(scheme);
-  }
-  return 0;
+  return CurlScheme(PreferredScheme(OfferedSchemes(head, header, &first)));
 }
 
 ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
@@ -160,7 +155,6 @@ ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
                 ":" + std::to_string(port),
             request.object, request.secure());
   settings.body_length = total;
-  settings.expect_continue = WantsContinue(settings, request.secure());
   return settings;
 }
 
