@@ -80,11 +80,12 @@ enum class ProxyAuth {
 
 // squid on 127.0.0.2 with one port of its own for `auth`; users and passwords for the
 // Basic and Digest files. It reaches the servers on loopback and tunnels CONNECT to any
-// port.
+// port. With an `origin_port`, squid is the only way out: it hands every plain request,
+// whatever its host, to the server on 127.0.0.1:`origin_port`.
 class Squid {
  public:
   Squid(const std::string& folder, ProxyAuth auth, const std::string& user,
-        const std::string& password);
+        const std::string& password, int origin_port = 0);
   ~Squid();
   Squid(const Squid&) = delete;
   Squid& operator=(const Squid&) = delete;

@@ -153,7 +153,7 @@ std::string Nginx::ErrorLog() const { return ReadFileBytes(folder_ + "/error.log
 // ---- squid ----
 
 Squid::Squid(const std::string& folder, ProxyAuth auth, const std::string& user,
-             const std::string& password)
+             const std::string& password, int origin_port)
     : folder_(folder) {
   fs::create_directories(folder_);
   // squid started by root works as its own user: let it write its logs here.
@@ -187,6 +187,10 @@ Squid::Squid(const std::string& folder, ProxyAuth auth, const std::string& user,
     conf += "http_access allow all\n";
   } else {
     conf += "acl known proxy_auth REQUIRED\nhttp_access allow known\nhttp_access deny all\n";
+  }
+  if (origin_port > 0) {
+    conf += "cache_peer 127.0.0.1 parent " + std::to_string(origin_port) +
+            " 0 no-query originserver name=origin\nnever_direct allow all\n";
   }
   WriteFileBytes(f + "/squid.conf", conf);
   for (const char* name : {"/squid.conf", "/basic.pw", "/digest.pw"}) chmod((f + name).c_str(), 0644);

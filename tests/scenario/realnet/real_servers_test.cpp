@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
 #include "../transport/post_harness.h"
 #include "support/agent_runner.h"
+#include "support/component_setup.h"
 #include "support/real_servers.h"
 #include "support/scripted_server.h"
 
@@ -299,6 +301,71 @@ TEST_F(RealServers, AnOpenProxyCarriesLargeBodiesToAPageThatRefusesExpectations)
   ExpectDelivered(ThroughSquid(6, secure_port, "HTTPS", false), Body(10000));
   EXPECT_NE(squid_->AccessLog().find("CONNECT 127.0.0.1:" + std::to_string(secure_port)),
             std::string::npos);
+}
+
+}  // namespace
+}  // namespace vemtu::test
+
+namespace vemtu::test {
+namespace {
+
+// The whole agent where only the proxy leads out: the site's address answers nobody
+// directly, squid asks for Basic credentials, and the agent INI holds them enciphered.
+class AgentBehindSquid : public RealServers {
+ protected:
+  void SetUp() override {
+    RealServers::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    agent_ = dir_ / "agent";
+    exe_ = InstallAgent(agent_);
+    std::filesystem::create_directories(agent_ + "/Configuration/WebPost");
+    ASSERT_TRUE(PrepareCipherComponent(dir_.path().string()));
+  }
+  // Posts one file in a run of its own; true when the recorder got it intact.
+  void ExpectRunDelivers(const std::string& body) {
+    std::string file = agent_ + "/ATPostLogs/PX_N_1.txt";
+    WriteFileBytes(file, body);
+    std::size_t before = recorder_.RequestCount();
+    ASSERT_FALSE(RunAgent(exe_, {"ATPostLogs"}, 120000).timed_out);
+    EXPECT_FALSE(FileExists(file));
+    ASSERT_EQ(recorder_.RequestCount(), before + 1);
+    EXPECT_TRUE(recorder_.Requests().back().body == body);
+  }
+  std::string TransferLog() const {
+    return ReadFileBytes(agent_ + "/ApplicationLog/WebPost/WebPostExe/tfr_PX.log");
+  }
+
+  std::string agent_;
+  std::string exe_;
+};
+
+TEST_F(AgentBehindSquid, DecipheredBasicCredentialsCarryTheFileThroughTheOnlyWayOut) {
+  if (UnderWine()) {
+    GTEST_SKIP() << "wine sends no proxy credentials with a streamed body";
+  }
+  int port = StartSite();
+  squid_ = std::make_unique<Squid>(dir_ / "squid", ProxyAuth::kBasic, "proxy user", "pa:ss", port);
+  // Nothing listens at the site's own address: every direct attempt is refused.
+  WriteFileBytes(agent_ + "/KOLTMobile.INI",
+                 "[MACHINE_INFO]\r\nDCRegId=R1\r\nAgentType=T1\r\n"
+                 "[CONTROLLER_INFO]\r\nMemberId=M1\r\nSiteId=S1\r\n"
+                 "[DCConnURL]\r\nControllerPSite=http://127.0.0.9:1/dc\r\nControllerSSite=\r\n"
+                 "[ProxySettings]\r\nProxyIP=127.0.0.2\r\nProxyPort=" +
+                     std::to_string(squid_->port()) + "\r\nProxyUserName=" + Encipher("proxy user") +
+                     "\r\nProxyPassword=" + Encipher("pa:ss") + "\r\n");
+  // WinHTTP: direct is refused, then the configured proxy delivers.
+  ExpectRunDelivers(Body(300000));
+  EXPECT_NE(TransferLog().find("MSG: Return text from SendProxyWinHTTPPOST"), std::string::npos)
+      << TransferLog();
+  // Without WinHTTP the WinINet methods do the same: beside the agent, a WinHTTP library
+  // that lacks entry points cannot be bound.
+  std::filesystem::copy_file(EnvOr("VEMTU_BIN", ".") + "/libWinHttpPartial.so", agent_ + "/libWinHttp.so",
+                             std::filesystem::copy_options::overwrite_existing);
+  std::remove((agent_ + "/ApplicationLog/WebPost/WebPostExe/tfr_PX.log").c_str());
+  ExpectRunDelivers(Body(300000));
+  EXPECT_NE(TransferLog().find("MSG: Return text from SendProxyPOST"), std::string::npos)
+      << TransferLog();
+  EXPECT_NE(squid_->AccessLog().find(" proxy user "), std::string::npos) << squid_->AccessLog();
 }
 
 }  // namespace
