@@ -122,22 +122,40 @@ TEST_P(BothLibrariesRefused, TheRefusalBeforeALargeBodyIsTheAnswerEveryTime) {
 INSTANTIATE_TEST_SUITE_P(Libraries, BothLibrariesRefused, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "WinHttp" : "WinInet"; });
 
-// A refusal that a reset kept curl from reading is still on the socket when it closes.
-TEST(SocketTracker, KeepsWhatThePeerSentAndNobodyReadWhenClosing) {
+// A refusal that a reset kept curl from reading is still on the socket when it closes;
+// what a pooled connection of an earlier send still holds is not taken for it.
+TEST(SocketTracker, KeepsWhatThePeerSentOnThisSendsSocketsWhenClosing) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.1", &where.sin_addr);
+  socklen_t length = sizeof where;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&where), &length), 0);
   inet::SocketTracker sockets;
-  int pair[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-  sockets.Close(pair[0]);  // nothing sent: nothing kept
-  close(pair[1]);
-  EXPECT_EQ(sockets.TakeUnread(), "");
-
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  // Connects a tracked socket and has the peer send `bytes` and close.
+  auto connected = [&](const std::string& bytes) {
+    int fd = sockets.Open(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    int peer = accept(listener, nullptr, nullptr);
+    if (!bytes.empty()) send(peer, bytes.data(), bytes.size(), 0);
+    close(peer);
+    return fd;
+  };
   std::string refusal = "HTTP/1.1 407 No\r\nContent-Length: 2\r\n\r\nno";
-  ASSERT_EQ(send(pair[1], refusal.data(), refusal.size(), 0), static_cast<ssize_t>(refusal.size()));
-  close(pair[1]);
-  sockets.Close(pair[0]);
+
+  sockets.Close(connected(""));  // nothing sent: nothing kept
+  EXPECT_EQ(sockets.TakeUnread(), "");
+  sockets.Close(connected(refusal));
   EXPECT_EQ(sockets.TakeUnread(), refusal);
   EXPECT_EQ(sockets.TakeUnread(), "");  // taken once
+
+  int pooled = connected("HTTP/1.1 200 OK\r\n\r\nstale");
+  sockets.Reset();  // the next send
+  sockets.Close(pooled);
+  EXPECT_EQ(sockets.TakeUnread(), "");
+  close(listener);
 }
 
 // The scheme of the first credentials sent after a challenge that offers `schemes`.

@@ -9,7 +9,10 @@ int SocketTracker::Open(int family, int type, int protocol) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (shut_) return -1;
   int fd = socket(family, type | SOCK_CLOEXEC, protocol);
-  if (fd >= 0) open_.insert(fd);
+  if (fd >= 0) {
+    open_.insert(fd);
+    fresh_.insert(fd);
+  }
   return fd;
 }
 
@@ -34,8 +37,10 @@ std::string DrainWithoutWaiting(int fd) {
 void SocketTracker::Close(int fd) {
   std::lock_guard<std::mutex> lock(mutex_);
   open_.erase(fd);
-  std::string unread = DrainWithoutWaiting(fd);
-  if (!unread.empty()) unread_ = std::move(unread);
+  if (fresh_.erase(fd) > 0) {
+    std::string unread = DrainWithoutWaiting(fd);
+    if (!unread.empty()) unread_ = std::move(unread);
+  }
   close(fd);
 }
 
@@ -55,6 +60,7 @@ void SocketTracker::ShutdownAll() {
 void SocketTracker::Reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   shut_ = false;
+  fresh_.clear();
   unread_.clear();
 }
 

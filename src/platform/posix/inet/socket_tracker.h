@@ -20,19 +20,22 @@ class SocketTracker {
   // Closes a socket that Open created. Bytes the peer sent and nobody read are kept
   // first (see TakeUnread).
   void Close(int fd);
-  // The bytes left unread on the last socket closed that had any, and forgets them. A
-  // peer that answers before reading the whole request and closes makes the kernel
-  // reset the connection; a send then fails before curl has read the answer, which is
-  // still waiting on the socket.
+  // The bytes left unread on the last socket opened since Reset and closed with any, and
+  // forgets them (pooled connections of earlier sends are not looked at). A peer that
+  // answers before reading the whole request and closes makes the kernel reset the
+  // connection; a send then fails before curl has read the answer, which is still
+  // waiting on the socket.
   std::string TakeUnread();
   // Shuts down every open socket (reads and writes fail at once) and refuses new ones.
   void ShutdownAll();
-  // Accepts new sockets again (a new send on the same request) and forgets unread bytes.
+  // Accepts new sockets again (a new send on the same request); the sockets open now
+  // count as earlier ones, and unread bytes are forgotten.
   void Reset();
 
  private:
   std::mutex mutex_;
   std::set<int> open_;
+  std::set<int> fresh_;  // opened since the last Reset
   bool shut_ = false;
   std::string unread_;
 };
