@@ -294,8 +294,8 @@ TEST_F(RealServers, AnOpenProxyCarriesLargeBodiesToAPageThatRefusesExpectations)
   }
   // HTTPS through the open port: WinINet overlooks the self-signed certificate.
   if (UnderWine()) {
-    SkipNote(6, "HTTPS: wine's WinINet opens no CONNECT tunnel through the proxy list; the "
-                "site gets a plain request (nginx answers 400)");
+    SkipNote(6, "HTTPS: wine's WinINet opens the CONNECT tunnel through the proxy but speaks "
+                "plain HTTP inside it (nginx answers 400)");
     return;
   }
   ExpectDelivered(ThroughSquid(6, secure_port, "HTTPS", false), Body(10000));
