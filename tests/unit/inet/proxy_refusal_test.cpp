@@ -158,8 +158,9 @@ TEST(SocketTracker, KeepsWhatThePeerSentOnThisSendsSocketsWhenClosing) {
   close(listener);
 }
 
-// The scheme of the first credentials sent after a challenge that offers `schemes`.
-std::string AnswerToChallenge(const std::vector<std::string>& schemes) {
+// The scheme of the first credentials sent after a challenge that offers `schemes`,
+// through WinINet or (`winhttp`) through WinHTTP with the caller's choice of scheme.
+std::string AnswerToChallenge(const std::vector<std::string>& schemes, bool winhttp = false) {
   ScriptedServer proxy(ScriptedServer::Options{"127.0.0.2"});
   Reply challenge = Reply::Status(407, "who?");
   for (const std::string& scheme : schemes) {
@@ -169,7 +170,10 @@ std::string AnswerToChallenge(const std::vector<std::string>& schemes) {
   PostPlan plan = ThroughProxy(proxy.HostPort(), "a=1");
   plan.proxy_user = "CORP\\agent";
   plan.proxy_password = "pa55";
-  PostWinInet(plan);
+  const WinHttpBinding* api = winhttp ? BindWinHttp() : nullptr;
+  if (winhttp && !api) return "libWinHttp.so did not load";
+  if (api) PostWinHttp(*api, plan);
+  else PostWinInet(plan);
   // curl may first send without credentials to learn the challenge itself (Digest).
   for (const RecordedRequest& got : proxy.Requests()) {
     std::string answer = got.Header("Proxy-Authorization");
@@ -178,7 +182,7 @@ std::string AnswerToChallenge(const std::vector<std::string>& schemes) {
   return "no credentials sent";
 }
 
-TEST(WinInetSchemes, AChallengeIsAnsweredWithTheStrongestOfNtlmDigestBasic) {
+TEST(ChallengeSchemes, NegotiateThenNtlmThenDigestThenBasic) {
   const std::string kNtlm = "NTLM";
   const std::string kDigest = "Digest realm=\"corp\", nonce=\"abc\", qop=\"auth\"";
   const std::string kBasic = "Basic realm=\"corp\"";
@@ -186,6 +190,12 @@ TEST(WinInetSchemes, AChallengeIsAnsweredWithTheStrongestOfNtlmDigestBasic) {
   EXPECT_EQ(AnswerToChallenge({kDigest, kNtlm}), "NTLM");
   EXPECT_EQ(AnswerToChallenge({kBasic, kDigest}), "Digest");
   EXPECT_EQ(AnswerToChallenge({kBasic}), "Basic");
+  // Negotiate comes first; with a user name and no Kerberos ticket it goes out as NTLM,
+  // as the system's Negotiate package falls back.
+  EXPECT_EQ(AnswerToChallenge({"Negotiate", kNtlm, kBasic}), "NTLM");
+  // WinHTTP: the caller picks in the same order; the library honours its pick.
+  EXPECT_EQ(AnswerToChallenge({"Negotiate", kNtlm, kBasic}, true), "NTLM");
+  EXPECT_EQ(AnswerToChallenge({kBasic, kDigest, kNtlm}, true), "NTLM");
 }
 
 }  // namespace

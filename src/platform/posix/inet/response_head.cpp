@@ -114,6 +114,13 @@ unsigned long CurlScheme(std::uint32_t scheme) {
   }
 }
 
+unsigned long CurlSchemeWithUser(std::uint32_t scheme, std::uint32_t offered) {
+  if (scheme == WINHTTP_AUTH_SCHEME_NEGOTIATE && (offered & WINHTTP_AUTH_SCHEME_NTLM)) {
+    return CURLAUTH_NTLM;
+  }
+  return CurlScheme(scheme);
+}
+
 std::vector<std::string> HeaderLines(const std::string& block) {
   std::vector<std::string> lines;
   std::size_t at = 0;

@@ -122,10 +122,12 @@ const Library& Api() {
   return library;
 }
 
-// The scheme a challenge is answered with, in the order the system library prefers.
+// The scheme a challenge is answered with (as a CURLAUTH_* mask), in the order the
+// system library prefers; credentials are given only with a user name.
 unsigned long ChosenScheme(const std::string& head, const char* header) {
   std::uint32_t first = 0;
-  return CurlScheme(PreferredScheme(OfferedSchemes(head, header, &first)));
+  std::uint32_t offered = OfferedSchemes(head, header, &first);
+  return CurlSchemeWithUser(PreferredScheme(offered), offered);
 }
 
 ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
