@@ -339,20 +339,38 @@ class AgentBehindSquid : public RealServers {
   std::string exe_;
 };
 
+// The agent INI: the site at an address where nothing listens (every direct attempt is
+// refused) and squid as the proxy, with these enciphered credentials.
+void WriteAgentIni(const std::string& agent, int proxy_port, const std::string& user,
+                   const std::string& password) {
+  WriteFileBytes(agent + "/KOLTMobile.INI",
+                 "[MACHINE_INFO]\r\nDCRegId=R1\r\nAgentType=T1\r\n"
+                 "[CONTROLLER_INFO]\r\nMemberId=M1\r\nSiteId=S1\r\n"
+                 "[DCConnURL]\r\nControllerPSite=http://127.0.0.9:1/dc\r\nControllerSSite=\r\n"
+                 "[ProxySettings]\r\nProxyIP=127.0.0.2\r\nProxyPort=" +
+                     std::to_string(proxy_port) + "\r\nProxyUserName=" + user +
+                     "\r\nProxyPassword=" + password + "\r\n");
+}
+
+TEST_F(AgentBehindSquid, AnOpenProxyCarriesTheFileWhenNothingElseLeadsOut) {
+  int port = StartSite();
+  squid_ = std::make_unique<Squid>(dir_ / "squid", ProxyAuth::kNone, "", "", port);
+  WriteAgentIni(agent_, squid_->port(), "", "");
+  ExpectRunDelivers(Body(100000));
+  // Under wine the WinHTTP methods fail (its WinHTTP refuses the proxy list) and the
+  // configured proxy of WinINet delivers.
+  std::string method = UnderWine() ? "SendProxyPOST" : "SendProxyWinHTTPPOST";
+  EXPECT_NE(TransferLog().find("MSG: Return text from " + method + "\t\t1\t"), std::string::npos)
+      << TransferLog();
+}
+
 TEST_F(AgentBehindSquid, DecipheredBasicCredentialsCarryTheFileThroughTheOnlyWayOut) {
   if (UnderWine()) {
     GTEST_SKIP() << "wine sends no proxy credentials with a streamed body";
   }
   int port = StartSite();
   squid_ = std::make_unique<Squid>(dir_ / "squid", ProxyAuth::kBasic, "proxy user", "pa:ss", port);
-  // Nothing listens at the site's own address: every direct attempt is refused.
-  WriteFileBytes(agent_ + "/KOLTMobile.INI",
-                 "[MACHINE_INFO]\r\nDCRegId=R1\r\nAgentType=T1\r\n"
-                 "[CONTROLLER_INFO]\r\nMemberId=M1\r\nSiteId=S1\r\n"
-                 "[DCConnURL]\r\nControllerPSite=http://127.0.0.9:1/dc\r\nControllerSSite=\r\n"
-                 "[ProxySettings]\r\nProxyIP=127.0.0.2\r\nProxyPort=" +
-                     std::to_string(squid_->port()) + "\r\nProxyUserName=" + Encipher("proxy user") +
-                     "\r\nProxyPassword=" + Encipher("pa:ss") + "\r\n");
+  WriteAgentIni(agent_, squid_->port(), Encipher("proxy user"), Encipher("pa:ss"));
   // WinHTTP: direct is refused, then the configured proxy delivers.
   ExpectRunDelivers(Body(300000));
   EXPECT_NE(TransferLog().find("MSG: Return text from SendProxyWinHTTPPOST"), std::string::npos)
