@@ -139,13 +139,18 @@ class WinHttpConnection final : public Connection {
 // One attempt
 // ---------------------------------------------------------------------------
 
-// "http=http://address:port", cut at 359 characters.
+// The configured proxy for both schemes: "http=http://address:port
+// https=http://address:port". An entry for "http" alone would send secure sites direct.
+// When both entries do not fit 359 characters the "http" entry goes alone, cut there.
 std::string ProxyText(const RunContext& ctx) {
-  FixedText<kPathCapacity> text("http=http://");
-  text += ctx.proxy_address.view();
-  text += ":";
-  text += ctx.proxy_port.view();
-  return text.str();
+  FixedText<kPathCapacity> entry("http://");
+  entry += ctx.proxy_address.view();
+  entry += ":";
+  entry += ctx.proxy_port.view();
+  FixedText<kPathCapacity> http("http=");
+  http += entry.view();
+  std::string both = http.str() + " https=" + entry.str();
+  return both.size() < kPathCapacity ? both : http.str();
 }
 
 void RetryRename(const RunContext& ctx, const std::string& file_path) {

@@ -63,21 +63,18 @@ TEST_F(Proxy, WithoutCredentialsTheProxysRefusalIsTheError) {
   server_.SetDefault(Reply::Status(200, "1"));
   for (int method : {2, 6}) {
     SCOPED_TRACE(ProcedureName(method));
-    std::string file = MakeFile("K/X_1.xml", "body");
+    // A large body: the proxy answers 407 before it reads the body and then closes, and
+    // the unread body makes the kernel reset the connection. The refusal must still be
+    // the answer. WinHTTP answers the 407 with the Basic scheme and the (empty)
+    // credentials, which this proxy refuses with 401.
+    std::string file = MakeFile("K/X_1.xml", std::string(1 << 20, 'b'));
     EXPECT_EQ(Post(ProxyRun(method, std::to_string(proxy.port()), false)), 0);
     EXPECT_TRUE(FileExists(file));
-    // The proxy answers 407 before it reads the body and then closes; when the closing
-    // proxy still holds unread body bytes the kernel resets the connection, which can
-    // reach the client before the 407 does. WinHTTP answers the 407 with the Basic
-    // scheme and the (empty) credentials, which this proxy refuses with 401.
     std::string log = ReadFileBytes(dir_ / "Log/tfr_X.log");
     std::string label = method == 2 ? "ERR\tWinHTTP.ZHTTPWebPost" : "ERR\tWinInet.ZHTTPWebPost";
-    int found = 0;
-    for (int code : {407, 401, 12030, 12031, 10054}) {
-      if (code == 10054 && !UnderWine()) continue;
-      if (log.find("\t0\t\t" + std::to_string(code) + "\t0\t" + label + "\t") != std::string::npos) ++found;
-    }
-    EXPECT_EQ(found, 1) << log;
+    int code = method == 2 ? 401 : 407;
+    EXPECT_NE(log.find("\t0\t\t" + std::to_string(code) + "\t0\t" + label + "\t"), std::string::npos)
+        << log;
     EXPECT_EQ(log.rfind("MSG: Started "), log.find("MSG: Started ")) << log;
     std::remove((dir_ / "Log/tfr_X.log").c_str());
   }

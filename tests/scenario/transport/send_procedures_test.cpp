@@ -160,7 +160,8 @@ TEST_F(SendProcedures, AFailedEarlyStepWritesOneEntryNamedAfterItAndKeepsTheFile
       // The proxy text is given to (and logged for) the configured-proxy method only.
       {1, true, "127.0.0.1", true, ErrorLine(0, "WinHTTP.ZInternetOpen", "ERR", "")},
       {2, true, "127.0.0.1", true,
-       ErrorLine(0, "WinHTTP.ZInternetOpen", "ERR", "http=http://127.0.0.2:3128")},
+       ErrorLine(0, "WinHTTP.ZInternetOpen", "ERR",
+                 "http=http://127.0.0.2:3128 https=http://127.0.0.2:3128")},
       {2, true, "127.0.0.1", false, ErrorLine(0, "WinHTTP.ZInternetOpen", "ERR", "")},
       {3, true, "127.0.0.1", true, ErrorLine(0, "WinHTTP.ZInternetOpen", "ERR", "")},
       // WinINet's connect step reports under the open step's name, with the host.

@@ -17,6 +17,9 @@ TEST(ProxyList, PicksTheEntryForTheTargetsScheme) {
   } cases[] = {
       {"http=http://10.0.0.1:8080", false, "http://10.0.0.1:8080"},
       {"http=http://10.0.0.1:8080", true, ""},  // a scheme entry serves that scheme only
+      // The one proxy named for both schemes, as the configured-proxy methods give it.
+      {"http=http://10.0.0.1:8080 https=http://10.0.0.1:8080", false, "http://10.0.0.1:8080"},
+      {"http=http://10.0.0.1:8080 https=http://10.0.0.1:8080", true, "http://10.0.0.1:8080"},
       {"10.0.0.1:3128", true, "http://10.0.0.1:3128"},
       {"proxy.local", false, "http://proxy.local:80"},
       {"http=a:1;https=b:2", true, "http://b:2"},

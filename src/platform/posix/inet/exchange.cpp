@@ -11,6 +11,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "response_head.h"
 #include "windows_types.h"
 
 namespace vemtu::inet {
@@ -112,13 +113,11 @@ Exchange::Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings
     }
   }
   // Only the headers the caller asked for: no form content type, no Accept line, and
-  // no "Expect: 100-continue" pause unless the settings ask for one.
-  for (const char* line : {"Content-Type:", "Accept:"}) {
+  // no "Expect: 100-continue" (a server or proxy that refuses expectations answers 417,
+  // and the body then never arrives).
+  for (const char* line : {"Content-Type:", "Accept:", "Expect:"}) {
     header_list_ = curl_slist_append(header_list_, line);
   }
-  header_list_ = curl_slist_append(
-      header_list_, settings_.expect_continue && settings_.body_length > 0 ? "Expect: 100-continue"
-                                                                          : "Expect:");
   for (const auto& line : settings_.headers) {
     header_list_ = curl_slist_append(header_list_, line.c_str());
   }
@@ -159,7 +158,9 @@ Exchange::Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST,
                    (settings_.security_ignore & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
-  if (settings_.security_ignore & ~std::uint32_t{SECURITY_FLAG_IGNORE_CERT_CN_INVALID}) {
+  if (const char* file = std::getenv(kTestCaFileVariable)) extra_ca_file_ = file;
+  if ((settings_.security_ignore & ~std::uint32_t{SECURITY_FLAG_IGNORE_CERT_CN_INVALID}) ||
+      !extra_ca_file_.empty()) {
     curl_easy_setopt(easy_, CURLOPT_SSL_CTX_FUNCTION, &Exchange::OnSslContext);
     curl_easy_setopt(easy_, CURLOPT_SSL_CTX_DATA, this);
   }
@@ -197,6 +198,7 @@ void Exchange::Join() {
 
 void Exchange::Run() {
   CURLcode code = curl_easy_perform(easy_);
+  TakeEarlyAnswer(code);
   long verify = 0;
   curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify);
   long status = 0;
@@ -213,6 +215,38 @@ void Exchange::Run() {
   // Woken after the mutex is free, so that a waiter does not wake only to wait for it.
   // Join waits for this thread: the object outlives the call.
   NotifyAll();
+}
+
+void Exchange::TakeEarlyAnswer(CURLcode code) {
+  std::string unread = sockets_->TakeUnread();
+  if (code != CURLE_SEND_ERROR && code != CURLE_RECV_ERROR && code != CURLE_GOT_NOTHING) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (aborted_ || status_ != 0 || !head_in_progress_.empty()) return;
+  }
+  std::size_t head_end = unread.find("\r\n\r\n");
+  if (!StartsWith(unread, "HTTP/1.") || head_end == std::string::npos) return;
+  std::size_t at = 0;
+  while (at <= head_end) {
+    std::size_t end = unread.find("\r\n", at);
+    OnHeader(&unread[at], 1, end + 2 - at, this);
+    at = end + 2;
+  }
+  OnHeader(&unread[at], 1, 2, this);  // the empty line that ends the head
+  at += 2;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (status_ < 300) {  // only a refusal stands without the body having gone out
+    status_ = 0;
+    head_.clear();
+    return;
+  }
+  bool announced = false;
+  std::string length = HeaderValue(head_, "Content-Length", &announced);
+  std::size_t size = unread.size() - at;
+  if (announced) size = std::min<std::size_t>(size, std::strtoull(length.c_str(), nullptr, 10));
+  reply_.append(unread, at, size);
+  reply_received_ += size;
+  body_started_ = true;
 }
 
 void Exchange::NotifyAll() {
@@ -353,9 +387,15 @@ int Exchange::OnCloseSocket(void* sockets, curl_socket_t fd) {
 CURLcode Exchange::OnSslContext(CURL*, void* ssl_ctx, void* self) {
   auto& x = *static_cast<Exchange*>(self);
   auto* context = static_cast<SSL_CTX*>(ssl_ctx);
-  SSL_CTX_set_ex_data(context, SecurityIndex(),
-                      reinterpret_cast<void*>(std::uintptr_t{x.settings_.security_ignore}));
-  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, &VerifyRelaxed);
+  if (!x.extra_ca_file_.empty() &&
+      X509_STORE_load_file(SSL_CTX_get_cert_store(context), x.extra_ca_file_.c_str()) != 1) {
+    return CURLE_SSL_CACERT_BADFILE;
+  }
+  if (x.settings_.security_ignore & ~std::uint32_t{SECURITY_FLAG_IGNORE_CERT_CN_INVALID}) {
+    SSL_CTX_set_ex_data(context, SecurityIndex(),
+                        reinterpret_cast<void*>(std::uintptr_t{x.settings_.security_ignore}));
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, &VerifyRelaxed);
+  }
   return CURLE_OK;
 }
 

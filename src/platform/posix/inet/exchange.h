@@ -22,6 +22,11 @@
 
 namespace vemtu::inet {
 
+// For tests only: the environment variable that names a PEM file of certificates to
+// trust besides the system's bundle, so that a test can trust a CA it made without
+// changing the machine. Products never set it.
+constexpr const char* kTestCaFileVariable = "VEMTU_TEST_CA_FILE";
+
 enum class ProxyMode {
   kNone,         // straight to the server, whatever the environment says
   kEnvironment,  // http_proxy / https_proxy / no_proxy, as curl reads them
@@ -51,9 +56,6 @@ struct ExchangeSettings {
   std::uint32_t security_ignore = 0;  // SECURITY_FLAG_IGNORE_* bits that relax TLS checks
   std::uint32_t connect_timeout_ms = 0;  // 0: curl's own default
   std::uint64_t body_length = 0;
-  // Send "Expect: 100-continue" and hold the body until the peer agrees: a proxy that
-  // refuses a request without reading its body can then answer before the body flows.
-  bool expect_continue = false;
 };
 
 class Exchange {
@@ -95,6 +97,9 @@ class Exchange {
   enum class Wait { kReady, kTimedOut, kAborted };
 
   void Run();
+  // After a send or receive failure before any reply: an answer the peer sent before it
+  // reset the connection, read from what the socket still held. It becomes the reply.
+  void TakeEarlyAnswer(CURLcode code);
   // Waits until `ready()` holds; a time-out counts from the last progress of the transfer.
   template <typename Ready>
   Wait WaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
@@ -121,6 +126,7 @@ class Exchange {
   SocketTracker* sockets_;
   ExchangeSettings settings_;
   curl_slist* header_list_ = nullptr;
+  std::string extra_ca_file_;  // kTestCaFileVariable's file, empty when not set
 
   mutable std::mutex mutex_;
   // Each side waits on its own condition and is woken only by what it waits for: on a

@@ -39,14 +39,6 @@ void SetTarget(ExchangeSettings& settings, const std::string& origin, const std:
   settings.request_target = absolute_form ? "" : object;
 }
 
-bool WantsContinue(const ExchangeSettings& settings, bool secure) {
-  constexpr std::uint64_t kLargeBody = 64 * 1024;
-  bool proxied = settings.proxy_mode == ProxyMode::kNamed ||
-                 (settings.proxy_mode == ProxyMode::kEnvironment && EnvironmentNamesProxy(false));
-  return proxied && !secure && settings.proxy_credentials.scheme == 0 &&
-         settings.body_length > kLargeBody;
-}
-
 void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

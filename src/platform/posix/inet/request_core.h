@@ -36,13 +36,6 @@ void ChooseProxy(ExchangeSettings& settings, std::uint32_t access, const std::st
 void SetTarget(ExchangeSettings& settings, const std::string& origin, const std::string& object,
                bool secure);
 
-// Whether a send should hold its body until the peer agrees: a large body going through
-// a proxy that has no credentials yet. Such a proxy may refuse the request and close
-// without reading the body, and a body still flowing then meets a reset that can take
-// the refusal with it. Small bodies are out before the refusal comes; a secure target's
-// proxy refuses the tunnel before any body.
-bool WantsContinue(const ExchangeSettings& settings, bool secure);
-
 // Calls curl_global_init once per process.
 void InitCurlOnce();
 

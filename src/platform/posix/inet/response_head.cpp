@@ -96,6 +96,14 @@ std::uint32_t OfferedSchemes(const std::string& head, const std::string& name,
   return offered;
 }
 
+std::uint32_t PreferredScheme(std::uint32_t offered) {
+  for (std::uint32_t scheme : {WINHTTP_AUTH_SCHEME_NEGOTIATE, WINHTTP_AUTH_SCHEME_NTLM,
+                               WINHTTP_AUTH_SCHEME_DIGEST, WINHTTP_AUTH_SCHEME_BASIC}) {
+    if (offered & scheme) return scheme;
+  }
+  return 0;
+}
+
 unsigned long CurlScheme(std::uint32_t scheme) {
   switch (scheme) {
     case WINHTTP_AUTH_SCHEME_BASIC: return CURLAUTH_BASIC;
@@ -104,6 +112,13 @@ unsigned long CurlScheme(std::uint32_t scheme) {
     case WINHTTP_AUTH_SCHEME_NEGOTIATE: return CURLAUTH_NEGOTIATE;
     default: return 0;
   }
+}
+
+unsigned long CurlSchemeWithUser(std::uint32_t scheme, std::uint32_t offered) {
+  if (scheme == WINHTTP_AUTH_SCHEME_NEGOTIATE && (offered & WINHTTP_AUTH_SCHEME_NTLM)) {
+    return CURLAUTH_NTLM;
+  }
+  return CurlScheme(scheme);
 }
 
 std::vector<std::string> HeaderLines(const std::string& block) {

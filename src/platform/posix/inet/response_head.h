@@ -17,8 +17,16 @@ std::string HeaderValue(const std::string& head, const std::string& name, bool* 
 // Proxy-Authenticate) as WINHTTP_AUTH_SCHEME_* bits; `first` gets the first one offered.
 std::uint32_t OfferedSchemes(const std::string& head, const std::string& name,
                              std::uint32_t* first);
+// The scheme both system libraries answer a challenge with: the first of Negotiate, NTLM,
+// Digest and Basic that `offered` holds (WINHTTP_AUTH_SCHEME_* bits); 0 when none.
+std::uint32_t PreferredScheme(std::uint32_t offered);
 // A WINHTTP_AUTH_SCHEME_* bit as a CURLAUTH_* mask; 0 for schemes curl does not speak.
 unsigned long CurlScheme(std::uint32_t scheme);
+// CurlScheme for credentials with a user name answering a challenge that offered
+// `offered`: curl's Negotiate takes only a Kerberos ticket, never a given password, so
+// there Negotiate goes out as NTLM when NTLM is offered, as the system's Negotiate
+// package falls back to NTLM without a ticket.
+unsigned long CurlSchemeWithUser(std::uint32_t scheme, std::uint32_t offered);
 
 // "Name: value" lines from a caller's block of extra headers (CR, LF or CRLF between).
 std::vector<std::string> HeaderLines(const std::string& block);

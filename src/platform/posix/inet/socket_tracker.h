@@ -2,8 +2,10 @@
 // from any thread and wake a transfer that is blocked on the network.
 #pragma once
 
+#include <cstddef>
 #include <mutex>
 #include <set>
+#include <string>
 
 namespace vemtu::inet {
 
@@ -15,17 +17,27 @@ class SocketTracker {
 
   // Creates a socket for curl; -1 once ShutdownAll has been called.
   int Open(int family, int type, int protocol);
-  // Closes a socket that Open created.
+  // Closes a socket that Open created. Bytes the peer sent and nobody read are kept
+  // first (see TakeUnread).
   void Close(int fd);
+  // The bytes left unread on the last socket opened since Reset and closed with any, and
+  // forgets them (pooled connections of earlier sends are not looked at). A peer that
+  // answers before reading the whole request and closes makes the kernel reset the
+  // connection; a send then fails before curl has read the answer, which is still
+  // waiting on the socket.
+  std::string TakeUnread();
   // Shuts down every open socket (reads and writes fail at once) and refuses new ones.
   void ShutdownAll();
-  // Accepts new sockets again (a new send on the same request).
+  // Accepts new sockets again (a new send on the same request); the sockets open now
+  // count as earlier ones, and unread bytes are forgotten.
   void Reset();
 
  private:
   std::mutex mutex_;
   std::set<int> open_;
+  std::set<int> fresh_;  // opened since the last Reset
   bool shut_ = false;
+  std::string unread_;
 };
 
 }  // namespace vemtu::inet

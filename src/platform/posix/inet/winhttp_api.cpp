@@ -182,7 +182,6 @@ ExchangeSettings SettingsFor(const HttpRequest& request, std::uint64_t total) {
                 ":" + std::to_string(port),
             request.object, request.secure());
   settings.body_length = total;
-  settings.expect_continue = WantsContinue(settings, request.secure());
   return settings;
 }
 
@@ -429,7 +428,15 @@ BOOL WINAPI WinHttpSetCredentials(HINTERNET hRequest, DWORD AuthTargets, DWORD A
     Credentials& credentials = AuthTargets == WINHTTP_AUTH_TARGET_PROXY
                                    ? request->proxy_credentials
                                    : request->server_credentials;
-    credentials = {scheme, ToUtf8(pwszUserName), ToUtf8(pwszPassword)};
+    std::string user = ToUtf8(pwszUserName);
+    if (!user.empty()) {
+      // The challenge being answered is the reply of the last send.
+      const char* header = AuthTargets == WINHTTP_AUTH_TARGET_PROXY ? "Proxy-Authenticate"
+                                                                   : "WWW-Authenticate";
+      std::uint32_t first = 0;
+      scheme = CurlSchemeWithUser(AuthScheme, OfferedSchemes(request->core.Head(), header, &first));
+    }
+    credentials = {scheme, user, ToUtf8(pwszPassword)};
     return Succeed();
   });
 }

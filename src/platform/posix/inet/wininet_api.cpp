@@ -122,15 +122,12 @@ const Library& Api() {
   return library;
 }
 
-// The strongest scheme a challenge offers that curl can answer.
+// The scheme a challenge is answered with (as a CURLAUTH_* mask), in the order the
+// system library prefers; credentials are given only with a user name.
 unsigned long ChosenScheme(const std::string& head, const char* header) {
   std::uint32_t first = 0;
   std::uint32_t offered = OfferedSchemes(head, header, &first);
-  for (std::uint32_t scheme : {WINHTTP_AUTH_SCHEME_DIGEST, WINHTTP_AUTH_SCHEME_NTLM,
-                               WINHTTP_AUTH_SCHEME_BASIC, WINHTTP_AUTH_SCHEME_NEGOTIATE}) {
-    if (offered & scheme) return CurlScheme(scheme);
-  }
-  return 0;
+  return CurlSchemeWithUser(PreferredScheme(offered), offered);
 }
 
 ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
@@ -160,7 +157,6 @@ ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
                 ":" + std::to_string(port),
             request.object, request.secure());
   settings.body_length = total;
-  settings.expect_continue = WantsContinue(settings, request.secure());
   return settings;
 }
 
