@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The test phase of scripts/test.sh: starts the wine server, then runs ctest for each
+# preset. Each run leaves RESULTS/<run>.xml (JUnit: every test, its output and its skip)
+# and RESULTS/<run>.row (build, run, seconds, ctest's exit status).
+# Usage: scripts/test-phase.sh RESULTS JOBS
+set -uo pipefail
+cd "$(dirname "$0")/.."
+results=$1 jobs=$2
+export WINEPREFIX=${WINEPREFIX:-$(pwd)/build/wineprefix}
+
+bash scripts/wine-up.sh
+
+# run NAME PRESET TIMEOUT [env...]: one ctest invocation; its closing lines stay visible.
+run() {
+  local name=$1 preset=$2 timeout=$3 start=$SECONDS rc=0
+  shift 3
+  echo "== tests: $name"
+  env "$@" ctest --preset "$preset" -j "$jobs" --timeout "$timeout" \
+    --output-junit "$results/$name.xml" </dev/null || rc=$?
+  echo "$preset $name $((SECONDS - start)) $rc" >"$results/$name.row"
+  return $rc
+}
+
+status=0
+run native+wine-scenarios linux 600 || status=1
+run asan linux-asan 900 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 || status=1
+run wine-units windows 600 || status=1
+exit $status
