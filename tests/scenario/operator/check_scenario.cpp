@@ -18,20 +18,29 @@ std::string Quote(const std::string& arg) {
 
 }  // namespace
 
+std::string BuiltTool(const std::string& name) {
+  return UnderWine() ? EnvOr("VEMTU_WINDOWS_BIN", "") + "/" + name + ".exe"
+                     : EnvOr("VEMTU_BIN", ".") + "/" + name;
+}
+
 void CheckScenario::SetUp() {
   AgentScenario::SetUp();
-  std::string built = UnderWine() ? EnvOr("VEMTU_WINDOWS_BIN", "") + "/vemtu-check.exe"
-                                  : EnvOr("VEMTU_BIN", ".") + "/vemtu-check";
   check_exe_ = agent_ + (UnderWine() ? "/vemtu-check.exe" : "/vemtu-check");
-  std::filesystem::copy_file(built, check_exe_,
+  std::filesystem::copy_file(BuiltTool("vemtu-check"), check_exe_,
                              std::filesystem::copy_options::overwrite_existing);
 }
 
 CheckRun CheckScenario::RunCheck(const std::vector<std::string>& args) {
-  std::string command = "cd " + Quote(agent_) + " && ";
+  return RunTool(check_exe_, args, agent_);
+}
+
+CheckRun RunTool(const std::string& exe, const std::vector<std::string>& args,
+                 const std::string& folder) {
+  std::string command = "cd " + Quote(folder) + " && ";
   std::string wrapper = EnvOr("VEMTU_AGENT_WRAPPER", "");
-  if (!wrapper.empty()) command += Quote(wrapper) + " ";
-  command += Quote(check_exe_);
+  if (!wrapper.empty() && exe.size() > 4 && exe.substr(exe.size() - 4) == ".exe")
+    command += Quote(wrapper) + " ";
+  command += Quote(exe);
   for (const auto& arg : args) command += " " + Quote(arg);
   command += " </dev/null 2>&1";
   CheckRun run;

@@ -14,6 +14,15 @@ struct CheckRun {
   int exit_code = -1;
 };
 
+// Runs `exe` (under wine when the Windows build is tested) with `args` in `folder`;
+// standard output and error together, without CR.
+CheckRun RunTool(const std::string& exe, const std::vector<std::string>& args,
+                 const std::string& folder);
+
+// A tool of the build under test: "vemtu-post" is VEMTU_BIN/vemtu-post natively and
+// VEMTU_WINDOWS_BIN/vemtu-post.exe under wine.
+std::string BuiltTool(const std::string& name);
+
 class CheckScenario : public AgentScenario {
  protected:
   void SetUp() override;
