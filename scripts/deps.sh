@@ -22,7 +22,7 @@ packages=(
   # benchmarks (pugixml is the parsing peer)
   libbenchmark-dev libpugixml-dev
   # the Windows installer package (wixl) and the simulator page test (headless browser)
-  msitools chromium
+  wixl chromium
 )
 # Server packages whose system service starts on installation.
 services=(tinyproxy nginx squid)
