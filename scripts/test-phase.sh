@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test phase of scripts/test.sh: starts the wine server, then runs ctest for each
 # preset. Each run leaves RESULTS/<run>.xml (JUnit: every test, its output and its skip)
-# and RESULTS/<run>.row (build, run, seconds, ctest's exit status).
+# and a line in RESULTS/runs (build, run, seconds, ctest's exit status), in run order.
 # Usage: scripts/test-phase.sh RESULTS JOBS
+# VEMTU_TEST_REGEX, when set, runs only the tests whose names match it (ctest -R).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 results=$1 jobs=$2
@@ -16,8 +17,9 @@ run() {
   shift 3
   echo "== tests: $name"
   env "$@" ctest --preset "$preset" -j "$jobs" --timeout "$timeout" \
+    ${VEMTU_TEST_REGEX:+-R "$VEMTU_TEST_REGEX"} \
     --output-junit "$results/$name.xml" </dev/null || rc=$?
-  echo "$preset $name $((SECONDS - start)) $rc" >"$results/$name.row"
+  echo "$preset $name $((SECONDS - start)) $rc" >>"$results/runs"
   return $rc
 }
 

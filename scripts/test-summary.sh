@@ -44,9 +44,8 @@ echo
 echo "== Summary"
 printf '%-11s %-24s %7s %7s %8s %8s\n' build "ctest run" passed failed skipped time
 skip_lines=""
-for row in "$results"/*.row; do
-  [ -e "$row" ] || { echo "no test run left results"; exit 1; }
-  read -r preset name seconds rc <"$row"
+[ -s "$results/runs" ] || { echo "no test run left results"; exit 1; }
+while read -r preset name seconds rc; do
   build_seconds=$(seconds_of_build "$preset")
   if [ -s "$results/$name.xml" ]; then
     counts=$(read_junit "$results/$name.xml")
@@ -58,7 +57,7 @@ for row in "$results"/*.row; do
   [ "$rc" = 0 ] || status=1
   printf '%-11s %-24s %7s %7s %8s %8s\n' "$preset" "$name" "$passed" "$failed" "$skipped" \
     "${seconds}s${build_seconds:+ (+${build_seconds}s build)}"
-done
+done <"$results/runs"
 skip_lines=$(sed '/^$/d' <<<"$skip_lines")
 if [ -n "$skip_lines" ]; then
   echo

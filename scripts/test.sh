@@ -4,14 +4,14 @@
 # The whole test phase (the wine server included) runs in a network namespace with only
 # the loopback device, so a test that tried to reach past this machine would fail here.
 # Ends with one table (per build and ctest run: passed, failed, skipped, time) and the
-# reason of every skipped test.
+# reason of every skipped test. VEMTU_TEST_REGEX=REGEX runs only the tests it matches.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc)
 results=$root/build/test-results
 mkdir -p "$results"
-rm -f "$results"/*.xml "$results"/*.row "$results"/builds
+rm -f "$results"/*.xml "$results"/runs "$results"/builds
 
 bash scripts/deps.sh
 

@@ -36,7 +36,7 @@ bool MakeSelfSigned(X509*& cert, EVP_PKEY*& key) {
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                              reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
   X509_set_issuer_name(cert, name);
-  std::string san = std::string("DNS:localhost,DNS:") + kProxyOnlyHost + ",IP:127.0.0.1";
+  std::string san = std::string("DNS:localhost,IP:127.0.0.1,IP:") + kProxyOnlyAddress;
   if (!AddExtension(cert, NID_subject_alt_name, san.c_str())) return false;
   if (!AddExtension(cert, NID_basic_constraints, "critical,CA:TRUE")) return false;
   return X509_sign(cert, key, EVP_sha256()) > 0;

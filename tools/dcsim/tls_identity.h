@@ -1,5 +1,5 @@
 // The server's TLS identity: a certificate and key from PEM files, or a self-signed
-// RSA certificate for "localhost", 127.0.0.1 and the proxy-only host name.
+// RSA certificate for "localhost", 127.0.0.1 and the proxy-only address.
 #pragma once
 
 #include <openssl/ssl.h>
@@ -8,9 +8,9 @@
 
 namespace dcsim {
 
-// A host name that never resolves (reserved top-level domain); reachable only through
-// the simulator's proxy, which sends every request to its own ports.
-constexpr const char* kProxyOnlyHost = "datacentre.invalid";
+// A loopback address where nothing listens: a site there is reachable only through the
+// simulator's proxy, which sends every request to its own ports. No name is looked up.
+constexpr const char* kProxyOnlyAddress = "127.0.0.9";
 
 // A server context with the identity loaded; nullptr (with `error`) on failure.
 SSL_CTX* MakeServerContext(const std::string& cert_file, const std::string& key_file,
