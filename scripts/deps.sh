@@ -20,7 +20,7 @@ packages=(
   # the Windows build under wine
   wine64 wine
   # benchmarks (pugixml is the parsing peer)
-  libbenchmark-dev libpugixml-dev
+  libbenchmark-dev libpugixml-dev python3
   # the Windows installer package (wixl) and the simulator page test (headless browser)
   wixl chromium
 )
