@@ -9,6 +9,11 @@ cd "$(dirname "$0")/.."
 results=$1 jobs=$2
 export WINEPREFIX=${WINEPREFIX:-$(pwd)/build/wineprefix}
 
+# Wine opens its sockets in the wineserver, so a server of this build's prefix started
+# outside this network namespace (or in another one) would carry the tests' traffic there:
+# past the isolation, or to a loopback where none of the tests' servers listen. Stop it
+# and start one here.
+bash scripts/wine-down.sh
 bash scripts/wine-up.sh
 
 # run NAME PRESET TIMEOUT [env...]: one ctest invocation; its closing lines stay visible.

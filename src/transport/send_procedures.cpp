@@ -236,19 +236,25 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
   return 0;
 }
 
+// The connection procedure `procedure` uses: the process-wide WinHTTP one (with the
+// request proxy set when asked), or a new WinINet one.
+std::unique_ptr<Connection> MakeConnection(const Procedure& procedure, const RunContext& ctx,
+                                           CZWinHTTPConnect* winhttp, unsigned long timeout_ms,
+                                           bool request_proxy) {
+  if (procedure.transport == Transport::kWinInet)
+    return std::make_unique<WinInetConnection>(timeout_ms);
+  if (request_proxy) winhttp->SetRequestProxy(ctx.proxy_address.str(), ctx.proxy_port.str());
+  return std::make_unique<WinHttpConnection>(*winhttp);
+}
+
 // Writes the start entry, makes the connection and runs the attempt; nothing escapes.
 int Send(const Procedure& procedure, const RunContext& ctx, CZWinHTTPConnect* winhttp,
          unsigned long timeout_ms, const Request& request, bool request_proxy) {
   try {
     std::string started = std::string("MSG: Started ") + procedure.name;
     WriteLogEntry(ctx.transfer_log_path.str(), kEventProgress, 0, started.c_str());
-    std::unique_ptr<Connection> connection;
-    if (procedure.transport == Transport::kWinHttp) {
-      if (request_proxy) winhttp->SetRequestProxy(ctx.proxy_address.str(), ctx.proxy_port.str());
-      connection = std::make_unique<WinHttpConnection>(*winhttp);
-    } else {
-      connection = std::make_unique<WinInetConnection>(timeout_ms);
-    }
+    std::unique_ptr<Connection> connection =
+        MakeConnection(procedure, ctx, winhttp, timeout_ms, request_proxy);
     return Attempt(procedure, ctx, *connection, request, request_proxy);
   } catch (...) {
     if (winhttp) winhttp->ZReset();
@@ -322,13 +328,8 @@ ProbeOutcome ProbeSendProcedure(const std::string& procedure_name, bool request_
     return outcome;
   }
   try {
-    std::unique_ptr<Connection> connection;
-    if (procedure->transport == Transport::kWinHttp) {
-      if (request_proxy) winhttp->SetRequestProxy(ctx.proxy_address.str(), ctx.proxy_port.str());
-      connection = std::make_unique<WinHttpConnection>(*winhttp);
-    } else {
-      connection = std::make_unique<WinInetConnection>(timeout_ms);
-    }
+    std::unique_ptr<Connection> connection =
+        MakeConnection(*procedure, ctx, winhttp, timeout_ms, request_proxy);
     bool opened = OpeningSteps(*procedure, ctx, *connection, host, port, scheme, path, verb,
                                [&](const std::string& label, const char*) { outcome.step = label; });
     if (opened) {
@@ -338,7 +339,9 @@ ProbeOutcome ProbeSendProcedure(const std::string& procedure_name, bool request_
       outcome.reply = reply;
     }
     outcome.error = connection->LastError();
-    outcome.replied = opened && (outcome.error == 0 || (outcome.error >= 100 && outcome.error < 1000));
+    // The exchange records an HTTP status of 300 or more as its error; system and library
+    // errors below 300 or from 12000 up are failures to get a reply.
+    outcome.replied = opened && (outcome.error == 0 || (outcome.error >= 300 && outcome.error < 600));
   } catch (...) {
     if (winhttp) winhttp->ZReset();
     outcome.step = "unexpected failure";

@@ -39,8 +39,10 @@ class InstalledFolder : public AgentScenario {
   void UseOwnWinePrefix() {
     prefix_ = EnvOr("VEMTU_WINDOWS_BIN", "") + "/../wineprefix-package";
     setenv("WINEPREFIX", prefix_.c_str(), 1);
-    std::string up = EnvOr("VEMTU_SOURCE", ".") + "/scripts/wine-up.sh";
-    ASSERT_EQ(RunProgram({"/bin/bash", up}, 300000), 0);
+    // Its server must live in this test's network namespace: wine opens sockets there.
+    std::string scripts = EnvOr("VEMTU_SOURCE", ".") + "/scripts/";
+    RunProgram({"/bin/bash", scripts + "wine-down.sh"});
+    ASSERT_EQ(RunProgram({"/bin/bash", scripts + "wine-up.sh"}, 300000), 0);
   }
 
   std::string prefix_;
