@@ -102,6 +102,11 @@ mapfile -t samples < <(cd "$agent" && find AlertTkt ATPostLogs Status -type f | 
 echo "   files before the runs:"
 printf '     %s\n' "${samples[@]}"
 
+echo "== Checking the folder and the way to the data centre (vemtu-check)"
+cp "$bin/vemtu-check" "$agent/"
+"$agent/vemtu-check" config | sed 's/^/   /'
+"$agent/vemtu-check" output --timeout 10 | sed 's/^/   /' || true
+
 echo "== Running Vemtu.EXE without a word"
 unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
 "$agent/Vemtu.EXE"
