@@ -71,8 +71,9 @@ void CheckProxy(const AgentFolder& agent, std::vector<Finding>& out) {
   }
   CXMLEncryptionClient client;
   if (!client.CreateComponent()) {
-    out.push_back({true, "the cipher component XMLCipher.clsCipher cannot be created: every run "
-                         "with proxy credentials ends at once",
+    out.push_back({true,
+                   "the cipher component XMLCipher.clsCipher cannot be created: every run "
+                   "with proxy credentials ends at once",
                    "register it: vemtu-cipher register (Windows: regsvr32 xmlcipher.dll)"});
     return;
   }
@@ -94,8 +95,9 @@ void CheckRoutingFiles(const AgentFolder& agent, std::vector<Finding>& out) {
     if (!file.IsOpen()) continue;
     long long size = file.Size();
     if (size % static_cast<long long>(kRoutingRecordSize) != 0)
-      out.push_back({true, database + " is " + std::to_string(size) + " bytes, not a whole number of " +
-                               std::to_string(kRoutingRecordSize) + "-byte records",
+      out.push_back({true,
+                     database + " is " + std::to_string(size) + " bytes, not a whole number of " +
+                         std::to_string(kRoutingRecordSize) + "-byte records",
                      "replace it with a complete copy, or remove it to use the rule files"});
   }
   const std::string sep(1, platform::kPathSeparator);
@@ -111,8 +113,8 @@ void CheckRoutingFiles(const AgentFolder& agent, std::vector<Finding>& out) {
          ApplyReprioritizeRules(table, text);
          return table.size() + table.priority_count() > 0;
        }},
-      {"DNSSpecific.XML", "url=",
-       [](const std::string& text) { return text.find("url='") != std::string::npos; }},
+      {"DNSSpecific.XML",
+       "url=", [](const std::string& text) { return text.find("url='") != std::string::npos; }},
   };
   for (const RuleFile& f : kFiles) {
     std::string path = agent.config_dir + sep + f.name, text;
@@ -155,9 +157,9 @@ void CheckLogs(const AgentFolder& agent, std::vector<Finding>& out) {
   for (auto step = search.First(folder + "*.log", entry); step == platform::SearchStep::kEntry;
        step = search.Next(entry)) {
     if (entry.is_directory || static_cast<long long>(entry.size) < kLogNearLimit) continue;
-    out.push_back({false, folder + entry.name + " is " + std::to_string(entry.size) +
-                              " bytes: at " + std::to_string(kLogSizeLimit) +
-                              " it restarts empty and its history is lost",
+    out.push_back({false,
+                   folder + entry.name + " is " + std::to_string(entry.size) + " bytes: at " +
+                       std::to_string(kLogSizeLimit) + " it restarts empty and its history is lost",
                    "keep a copy of it now if its history matters"});
   }
 }

@@ -21,8 +21,9 @@ void Decipher(AgentFolder& agent, std::vector<std::string>& notes) {
   if (user.empty()) return;
   CXMLEncryptionClient client;
   if (!client.CreateComponent()) {
-    notes.push_back("the cipher component cannot be created: a run would end before posting; "
-                    "the proxy is tried without credentials");
+    notes.push_back(
+        "the cipher component cannot be created: a run would end before posting; "
+        "the proxy is tried without credentials");
     return;
   }
   client.DecryptText(user, agent.ctx.proxy_user_name);
@@ -41,8 +42,9 @@ void Describe(const ProbeOutcome& outcome, MethodProbe& row) {
   }
   if (outcome.replied) {
     row.usable = true;
-    row.outcome = outcome.error ? "reached the data centre (HTTP " + std::to_string(outcome.error) + ")"
-                                : "reached the data centre";
+    row.outcome = outcome.error
+                      ? "reached the data centre (HTTP " + std::to_string(outcome.error) + ")"
+                      : "reached the data centre";
     return;
   }
   row.outcome = "failed at " + outcome.step;

@@ -88,8 +88,8 @@ int NumberValue(const std::string& option, const std::string& text, long most = 
   char* end = nullptr;
   long number = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || number < 0 || number > most) {
-    std::fprintf(stderr, "dcsim: %s needs a number from 0 to %ld, not '%s'\n", option.c_str(),
-                 most, text.c_str());
+    std::fprintf(stderr, "dcsim: %s needs a number from 0 to %ld, not '%s'\n", option.c_str(), most,
+                 text.c_str());
     std::exit(2);
   }
   return static_cast<int>(number);

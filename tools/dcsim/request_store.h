@@ -51,8 +51,7 @@ class RequestStore {
   void Record(unsigned long number, const Received& request, const std::string& prefix, int status,
               const std::string& reply, bool dropped);
   // An index line for what the data centre did not serve (number "-", no files).
-  void RecordUnserved(const Received& request, const std::string& status,
-                      const std::string& reply);
+  void RecordUnserved(const Received& request, const std::string& status, const std::string& reply);
   // The latest entries, oldest first, for the status page.
   std::vector<Seen> Latest() const;
 

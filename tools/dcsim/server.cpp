@@ -31,7 +31,8 @@ constexpr std::size_t kBodyLimit = 256u << 20;
 // Idle connections end after ServerOptions::idle_seconds, so this many are seldom reached.
 constexpr int kMaxConnections = 2048;
 constexpr int kPageRefreshSeconds = 2;
-constexpr const char kCutBody[] = "the client closed the connection or went idle before the body ended";
+constexpr const char kCutBody[] =
+    "the client closed the connection or went idle before the body ended";
 
 // ---- Byte streams over a socket, plain or TLS ----
 
@@ -189,8 +190,9 @@ class Reader {
     return ReadExact(size, body);
   }
 
-  // Whatever arrived beyond the last request read (also: part of a head that never ended) (bytes of a TLS handshake after
-  // CONNECT must not be lost; clients wait for the 200 first, so this stays empty).
+  // Whatever arrived beyond the last request read (also: part of a head that never ended) (bytes of
+  // a TLS handshake after CONNECT must not be lost; clients wait for the 200 first, so this stays
+  // empty).
   bool HasBuffered() const { return !buffered_.empty(); }
 
  private:

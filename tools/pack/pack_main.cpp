@@ -36,8 +36,9 @@ std::string WhyPackingFailed(const std::string& source, const std::string* text)
   bool loaded = text ? document.LoadXml(*text, true) : document.LoadXmlFile(source, true);
   std::string why;
   if (!loaded)
-    why = "it cannot be read, or is not a document the parser takes (empty, no root element, "
-          "or broken markup)";
+    why =
+        "it cannot be read, or is not a document the parser takes (empty, no root element, "
+        "or broken markup)";
   else if (!document.ZipTree())
     why = "the document has nothing to pack, or the compressor failed";
   else

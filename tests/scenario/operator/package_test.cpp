@@ -31,7 +31,8 @@ class InstalledFolder : public AgentScenario {
   }
   void TearDown() override {
     AgentScenario::TearDown();
-    if (!prefix_.empty()) RunProgram({"/bin/bash", "-c", "wineserver -k </dev/null >/dev/null 2>&1"});
+    if (!prefix_.empty())
+      RunProgram({"/bin/bash", "-c", "wineserver -k </dev/null >/dev/null 2>&1"});
   }
 
   // A wine prefix of its own: the package's registration must not meet the one other
@@ -65,7 +66,8 @@ TEST_F(InstalledFolder, InstallsSilentlyRunsFromThereAndIsRemovedWithoutItsData)
               0);
   } else {
     std::string build = EnvOr("VEMTU_BIN", ".") + "/..";
-    ASSERT_EQ(RunProgram({VEMTU_CMAKE_COMMAND, "--install", build, "--prefix", agent_, "--component", "agent"},
+    ASSERT_EQ(RunProgram({VEMTU_CMAKE_COMMAND, "--install", build, "--prefix", agent_,
+                          "--component", "agent"},
                          300000),
               0);
     ASSERT_TRUE(FileExists(agent_ + "/components.ini"));
@@ -104,15 +106,16 @@ TEST_F(InstalledFolder, InstallsSilentlyRunsFromThereAndIsRemovedWithoutItsData)
   WriteFileBytes(File("ATPostLogs", "PK_N_1.txt"), "from the installed folder");
   exe_ = agent_ + "/Vemtu.EXE";
   ASSERT_FALSE(Run("ATPostLogs").timed_out);
-  EXPECT_EQ(ReadFileBytes(RunLog("ATPostLogs")).find("Unable to create instance"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(RunLog("ATPostLogs")).find("Unable to create instance"),
+            std::string::npos);
   EXPECT_FALSE(FileExists(File("ATPostLogs", "PK_N_1.txt")));
   EXPECT_EQ(ReceivedRequests().size(), 1u);
   if (!UnderWine()) return;
 
   WriteFileBytes(File("AlertTkt", "KEPT_N_1.txt"), "a result file");
-  ASSERT_EQ(RunProgram({EnvOr("VEMTU_AGENT_WRAPPER", ""), "msiexec", "/x", WinePath(msi), "/qn"},
-                       300000),
-            0);
+  ASSERT_EQ(
+      RunProgram({EnvOr("VEMTU_AGENT_WRAPPER", ""), "msiexec", "/x", WinePath(msi), "/qn"}, 300000),
+      0);
   for (const char* program : {"Vemtu.EXE", "vemtu-check.exe", "vemtu-cipher.exe", "xmlcipher.dll"})
     EXPECT_FALSE(FileExists(agent_ + "/" + program)) << program;
   EXPECT_TRUE(FileExists(File("AlertTkt", "KEPT_N_1.txt")));

@@ -43,11 +43,10 @@ TEST_F(ReadmeExample, TheIniExampleWorksWhenCopied) {
   };
   auto received = ReceivedRequests();
   ASSERT_EQ(received.size(), 1u);
-  EXPECT_EQ(received[0].line.target,
-            "/dc/tfr_RD.asp?mmid=" + value("CONTROLLER_INFO", "MemberId") +
-                "&sid=" + value("CONTROLLER_INFO", "SiteId") +
-                "&rid=" + value("MACHINE_INFO", "DCRegId") +
-                "&rty=" + value("MACHINE_INFO", "AgentType"));
+  EXPECT_EQ(received[0].line.target, "/dc/tfr_RD.asp?mmid=" + value("CONTROLLER_INFO", "MemberId") +
+                                         "&sid=" + value("CONTROLLER_INFO", "SiteId") +
+                                         "&rid=" + value("MACHINE_INFO", "DCRegId") +
+                                         "&rty=" + value("MACHINE_INFO", "AgentType"));
   EXPECT_EQ(received[0].line.target.find_first_of("; "), std::string::npos)
       << received[0].line.target;
 }

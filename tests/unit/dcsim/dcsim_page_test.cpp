@@ -98,8 +98,9 @@ TEST_F(DcsimPageServer, HeadlessBrowserRendersTheTable) {
   std::string command = "timeout 90 " + browser +
                         " --headless --no-sandbox --disable-gpu --disable-background-networking"
                         " --disable-component-update --disable-sync --no-first-run"
-                        " --user-data-dir=" + std::string(dir_ / "profile") +
-                        " --dump-dom " + base_ + "/ >" + dom_file + " 2>/dev/null";
+                        " --user-data-dir=" +
+                        std::string(dir_ / "profile") + " --dump-dom " + base_ + "/ >" + dom_file +
+                        " 2>/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   std::string dom = vemtu::test::ReadFileBytes(dom_file);
   EXPECT_NE(dom.find("<table id=\"requests\">"), std::string::npos) << dom;

@@ -1,8 +1,7 @@
 // The simulator as a program, driven over loopback with libcurl.
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -160,7 +159,8 @@ class RawConnection {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    connected_ =
+        fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   }
   ~RawConnection() {
     if (fd_ >= 0) close(fd_);
@@ -170,7 +170,9 @@ class RawConnection {
   }
   RawConnection& operator=(RawConnection&&) = delete;
   bool connected() const { return connected_; }
-  void Send(const std::string& bytes) { ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size())); }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+  }
   // True when the server closed the connection within `seconds`.
   bool ClosedWithin(int seconds) {
     timeval wait{seconds, 0};
@@ -236,10 +238,9 @@ TEST_F(DcsimServer, CutRequestsAndFailedHandshakesAreIndexed) {
     EXPECT_FALSE(line.time.empty());
     seen.insert(line.via + " " + line.status + " " + line.target);
   }
-  EXPECT_EQ(seen, (std::multiset<std::string>{"http cut /tfr_C.asp" + std::string(kQuery),
-                                              "http cut -",
-                                              "http cut /tfr_S.asp" + std::string(kQuery),
-                                              "https tls -"}));
+  EXPECT_EQ(seen, (std::multiset<std::string>{
+                      "http cut /tfr_C.asp" + std::string(kQuery), "http cut -",
+                      "http cut /tfr_S.asp" + std::string(kQuery), "https tls -"}));
   EXPECT_TRUE(dcsim::ReadIndex(sim_.out_folder).empty());
 }
 
