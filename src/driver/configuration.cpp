@@ -114,13 +114,13 @@ bool ConfigureRun(RunContext& ctx) {
 
 std::vector<AgentIniValue> ReadAgentIniValues(const std::string& agent_ini_path) {
   std::vector<AgentIniValue> values;
-  for (const AgentValue* v : {&kRegistrationId, &kMemberId, &kSiteId, &kAgentType, &kPrimarySite,
-                              &kSecondarySite, &kProxyAddress, &kProxyPort, &kProxyUserName,
-                              &kProxyPassword}) {
+  for (const AgentValue* v :
+       {&kRegistrationId, &kMemberId, &kSiteId, &kAgentType, &kPrimarySite, &kSecondarySite,
+        &kProxyAddress, &kProxyPort, &kProxyUserName, &kProxyPassword}) {
     bool required = v == &kRegistrationId || v == &kMemberId || v == &kSiteId || v == &kAgentType;
-    values.push_back({v->section, v->key,
-                      platform::GetProfileText(agent_ini_path, v->section, v->key, "", v->max_chars),
-                      required});
+    values.push_back(
+        {v->section, v->key,
+         platform::GetProfileText(agent_ini_path, v->section, v->key, "", v->max_chars), required});
   }
   return values;
 }

@@ -320,8 +320,9 @@ ProbeOutcome ProbeSendProcedure(const std::string& procedure_name, bool request_
                                 unsigned long timeout_ms) {
   ProbeOutcome outcome;
   const Procedure* procedure = nullptr;
-  for (const Procedure* p : {&kSendWinHTTPPOST, &kSendProxyWinHTTPPOST, &kSendDefaultProxyWinHTTPPOST,
-                             &kSendPOST, &kSendProxyPOST, &kSendDefaultProxyPOST})
+  for (const Procedure* p :
+       {&kSendWinHTTPPOST, &kSendProxyWinHTTPPOST, &kSendDefaultProxyWinHTTPPOST, &kSendPOST,
+        &kSendProxyPOST, &kSendDefaultProxyPOST})
     if (procedure_name == p->name) procedure = p;
   if (!procedure || (procedure->transport == Transport::kWinHttp && !winhttp)) {
     outcome.step = "unknown procedure or no WinHTTP";
@@ -330,8 +331,9 @@ ProbeOutcome ProbeSendProcedure(const std::string& procedure_name, bool request_
   try {
     std::unique_ptr<Connection> connection =
         MakeConnection(*procedure, ctx, winhttp, timeout_ms, request_proxy);
-    bool opened = OpeningSteps(*procedure, ctx, *connection, host, port, scheme, path, verb,
-                               [&](const std::string& label, const char*) { outcome.step = label; });
+    bool opened =
+        OpeningSteps(*procedure, ctx, *connection, host, port, scheme, path, verb,
+                     [&](const std::string& label, const char*) { outcome.step = label; });
     if (opened) {
       outcome.step = std::string(connection->library()) + ".ZHTTPWebPost";
       std::string reply;
@@ -341,7 +343,8 @@ ProbeOutcome ProbeSendProcedure(const std::string& procedure_name, bool request_
     outcome.error = connection->LastError();
     // The exchange records an HTTP status of 300 or more as its error; system and library
     // errors below 300 or from 12000 up are failures to get a reply.
-    outcome.replied = opened && (outcome.error == 0 || (outcome.error >= 300 && outcome.error < 600));
+    outcome.replied =
+        opened && (outcome.error == 0 || (outcome.error >= 300 && outcome.error < 600));
   } catch (...) {
     if (winhttp) winhttp->ZReset();
     outcome.step = "unexpected failure";
