@@ -40,9 +40,13 @@ function(vemtu_unit_test name folder)
   vemtu_test_environment(${name}_tests "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR}")
 endfunction()
 
+# Test suites whose name holds "NativeOnly" test the native build in-process: they are
+# not registered for the Windows build under wine.
+set(VEMTU_WINE_TEST_FILTER "-*NativeOnly*")
+
 # vemtu_scenario_test(NAME FOLDER LIBS...): a native program that runs the built agent.
 # Registered once for the native agent and, when VEMTU_WINDOWS_BIN is set, once more
-# for the Windows agent under wine.
+# for the Windows agent under wine (without the NativeOnly suites).
 function(vemtu_scenario_test name folder)
   if(WIN32)
     return()
@@ -59,7 +63,7 @@ function(vemtu_scenario_test name folder)
   vemtu_test_environment(${name}_native_tests "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR};VEMTU_AGENT_EXE=${CMAKE_BINARY_DIR}/bin/Vemtu.EXE")
   if(VEMTU_WINDOWS_BIN)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_SUFFIX .wine
-      TEST_LIST ${name}_wine_tests)
+      TEST_LIST ${name}_wine_tests TEST_FILTER ${VEMTU_WINE_TEST_FILTER})
     vemtu_test_environment(${name}_wine_tests "VEMTU_BIN=${CMAKE_BINARY_DIR}/bin;VEMTU_SOURCE=${PROJECT_SOURCE_DIR};VEMTU_AGENT_EXE=${VEMTU_WINDOWS_BIN}/Vemtu.EXE;VEMTU_AGENT_WRAPPER=${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;VEMTU_WINDOWS_BIN=${VEMTU_WINDOWS_BIN}")
   endif()
 endfunction()

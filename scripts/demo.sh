@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The whole product in one go: builds the agent and the data-centre simulator, lays out a
-# sample agent folder, starts the simulator on a free loopback port, runs Vemtu.EXE without
+# sample agent folder, starts the simulator on free loopback ports, runs Vemtu.EXE without
 # a word (the chain AlertTkt -> Status -> Configuration, and AlertTkt -> ATPostLogs),
-# waits for the four runs to finish and shows what the simulator received and the end of
-# every log.
+# waits for the four runs to finish and shows what the simulator received, the end of
+# every log and what became of each sample file. Exits 1 when a run did not finish.
+# The site is a loopback address where nothing listens (127.0.0.9:9), reached through
+# the simulator's proxy only: the first send method (direct) fails and the cascade moves
+# on to the configured proxy. No name is ever looked up.
 #   scripts/demo.sh            build in build/demo and run
 #   DEMO_KEEP=1 scripts/demo.sh  keep the sample folder afterwards
 #   DEMO_BIN=build/linux/bin scripts/demo.sh  use programs already built there
@@ -26,7 +29,12 @@ demo=$(mktemp -d /tmp/vemtu-demo.XXXXXX)
 sim_pid=""
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  if [ "${DEMO_KEEP:-0}" = 1 ]; then echo "Sample folder kept: $demo"; else rm -rf "$demo"; fi
+  if [ "${DEMO_KEEP:-0}" = 1 ]; then
+    echo "The sample folder is $demo (kept)."
+  else
+    rm -rf "$demo"
+    echo "The sample folder was $demo; it is removed now. Run DEMO_KEEP=1 scripts/demo.sh to keep it."
+  fi
 }
 trap cleanup EXIT
 
@@ -36,9 +44,11 @@ mkdir -p "$demo/received"
   --rule 'prefix=REFUSED reply=0' >"$demo/dcsim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do [ -s "$demo/dcsim.ports" ] && break; sleep 0.1; done
-read -r http_field _ <"$demo/dcsim.ports"
+read -r http_field _ proxy_field <"$demo/dcsim.ports"
 port=${http_field#http=}
-echo "   listening on 127.0.0.1:$port (HTTP); $(cat "$demo/dcsim.ports")"
+proxy_port=${proxy_field#proxy=}
+echo "   $(cat "$demo/dcsim.ports") on 127.0.0.1; what it receives: http://127.0.0.1:$port/"
+site=http://127.0.0.9:9
 
 echo "== Laying out the agent folder $demo/agent"
 agent=$demo/agent
@@ -46,12 +56,12 @@ mkdir -p "$agent/Configuration/WebPost" "$agent/AlertTkt" "$agent/ATPostLogs" "$
 cp "$bin/Vemtu.EXE" "$agent/"
 find "$bin" -maxdepth 1 \( -name '*.so' -o -name '*.so.*' \) -exec cp {} "$agent/" \;
 
-# The agent INI: identity, the data centre, no proxy.
+# The agent INI: identity, the data centre behind the simulator's proxy (no credentials).
 printf '%s\r\n' \
   '[MACHINE_INFO]' 'DCRegId=DEMO-REG-0001' 'AgentType=TVQA' \
   '[CONTROLLER_INFO]' 'MemberId=1001' 'SiteId=42' \
-  '[DCConnURL]' "ControllerPSite=http://127.0.0.1:$port/dc" 'ControllerSSite=' \
-  '[ProxySettings]' 'ProxyIP=' 'ProxyPort=' 'ProxyUserName=' 'ProxyPassword=' \
+  '[DCConnURL]' "ControllerPSite=$site/dc" 'ControllerSSite=' \
+  '[ProxySettings]' 'ProxyIP=127.0.0.1' "ProxyPort=$proxy_port" 'ProxyUserName=' 'ProxyPassword=' \
   >"$agent/KOLTMobile.INI"
 
 # The posting configuration: update counters and the WinHTTP write settings.
@@ -70,7 +80,7 @@ cat >"$agent/Configuration/WebPost/Reprioritize.XML" <<'EOF'
 EOF
 cat >"$agent/Configuration/WebPost/DNSSpecific.XML" <<EOF
 <rules>
-  <wp name='urgent' url='http://127.0.0.1:$port/priority'/>
+  <wp name='urgent' url='$site/priority'/>
 </rules>
 EOF
 
@@ -88,8 +98,14 @@ printf 'log line 1\r\nlog line 2\r\n' >"$agent/ATPostLogs/LOG_N_0001.txt"
 xml LOGS 2 "rotated" >"$agent/ATPostLogs/LOGS_Y_0002.xml"
 printf 'cpu=12%%\r\nmem=48%%\r\n' >"$agent/Status/PSTAT_0001.txt"
 printf 'uptime 12 days\r\n' >"$agent/Status/PSTAT_0002.out"
+mapfile -t samples < <(cd "$agent" && find AlertTkt ATPostLogs Status -type f | sort)
 echo "   files before the runs:"
-(cd "$agent" && find AlertTkt ATPostLogs Status -type f | sort | sed 's/^/     /')
+printf '     %s\n' "${samples[@]}"
+
+echo "== Checking the folder and the way to the data centre (vemtu-check)"
+cp "$bin/vemtu-check" "$agent/"
+"$agent/vemtu-check" config | sed 's/^/   /'
+"$agent/vemtu-check" output --timeout 10 | sed 's/^/   /' || true
 
 echo "== Running Vemtu.EXE without a word"
 unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
@@ -102,12 +118,13 @@ for _ in $(seq 600); do
   fi
   sleep 0.1
 done
+unfinished=0
 for k in AlertTkt Status ATPostLogs Configuration; do
-  if finished "$k"; then echo "   $k run finished"; else echo "   $k run did NOT finish"; fi
+  if finished "$k"; then echo "   $k run finished"; else echo "   $k run did NOT finish"; unfinished=1; fi
 done
 sleep 0.3
 
-echo "== What the data centre received (index: number, way, method, target, prefix, bytes, packed, status, reply)"
+echo "== What the data centre saw (index: number, way, method, target, prefix, bytes, packed, status, reply, time)"
 cat "$demo/received/index.txt" 2>/dev/null || echo "   nothing"
 for body in "$demo"/received/*.body; do
   [ -e "$body" ] || continue
@@ -132,3 +149,39 @@ for log in "$logs"/*.log; do
   echo "-- $(basename "$log")"
   tail -n 12 "$log" | tr '\t' '|' | sed 's/\r$//; s/^/   /'
 done
+
+echo "== What became of each sample file"
+refused() { awk -F'\t' -v p="$1" '$5 == p && $9 == "0" { found = 1 } END { exit !found }' "$demo/received/index.txt"; }
+rule_of() { grep -io "<$1 nm='$2'" "$agent/Configuration/WebPost/Reprioritize.XML" >/dev/null; }
+outcome() {
+  local category=$1 name=$2 prefix=${2%%_*} folder=$agent/$1 retry
+  retry=$(cd "$folder" && ls -d "$name"[0-9] 2>/dev/null | tail -n 1 || true)
+  if [ -e "$folder/$name" ]; then
+    if rule_of ig "$prefix"; then echo "left|an ig rule keeps $prefix files"
+    elif refused "$prefix"; then echo "left|refused (reply 0); the next run posts it again"
+    else echo "left|not posted: see tfr_$prefix.log"; fi
+  elif [ -e "$folder/Error/$name" ]; then
+    if [[ $name != *_* ]]; then echo "Error folder|the name has no _ (no prefix)"
+    elif rule_of del "$prefix"; then echo "Error folder|a del rule sets $prefix files aside"
+    else echo "Error folder|set aside by the run: see WebPost$category.log"; fi
+  elif [ -n "$retry" ]; then
+    echo "renamed to $retry|refused (reply 0): posted again by later runs, Error/ after the fifth"
+  elif ls "$folder/Error/$name"[0-9] >/dev/null 2>&1; then
+    echo "Error folder|refused five times"
+  elif grep -F "$folder/$name" "$logs/tfr_$prefix.log" 2>/dev/null | grep -q "Successfully WebPosted File"; then
+    echo "accepted and deleted|the data centre answered 1"
+  else
+    echo "gone|no log line names it"
+  fi
+}
+printf '   %-34s %-30s %s\n' "sample file" "what became of it" "why"
+for path in "${samples[@]}"; do
+  IFS='|' read -r what why <<<"$(outcome "${path%%/*}" "${path#*/}")"
+  printf '   %-34s %-30s %s\n' "$path" "$what" "$why"
+done
+
+echo
+if [ $unfinished = 1 ]; then
+  echo "A run did not finish: see the logs above." >&2
+  exit 1
+fi

@@ -112,6 +112,19 @@ bool ConfigureRun(RunContext& ctx) {
   return true;
 }
 
+std::vector<AgentIniValue> ReadAgentIniValues(const std::string& agent_ini_path) {
+  std::vector<AgentIniValue> values;
+  for (const AgentValue* v :
+       {&kRegistrationId, &kMemberId, &kSiteId, &kAgentType, &kPrimarySite, &kSecondarySite,
+        &kProxyAddress, &kProxyPort, &kProxyUserName, &kProxyPassword}) {
+    bool required = v == &kRegistrationId || v == &kMemberId || v == &kSiteId || v == &kAgentType;
+    values.push_back(
+        {v->section, v->key,
+         platform::GetProfileText(agent_ini_path, v->section, v->key, "", v->max_chars), required});
+  }
+  return values;
+}
+
 void AdvanceConfigCycles(const RunContext& ctx, const std::string& config_ini_path) {
   int agent_limit =
       EqualsIgnoreCase(ctx.agent_type.view(), kTestAgentType) ? kTestAgentCycleLimit : kAgentCycleLimit;

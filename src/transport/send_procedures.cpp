@@ -67,9 +67,11 @@ class Connection {
   virtual const char* connect_label() const = 0;
   virtual int Open(std::uint32_t access_type, const std::string& proxy) = 0;
   virtual int Connect(const std::string& host, std::uint16_t port, const std::string& scheme) = 0;
-  virtual int OpenRequest(const std::string& path) = 0;
+  virtual int OpenRequest(const std::string& path, const char* verb) = 0;
   virtual int SetProxyCredentials(const std::string& user, const std::string& password) = 0;
   virtual int WebPost(const Request& request, bool request_proxy, std::string& reply) = 0;
+  // One exchange without a body (a probe of the way to the server).
+  virtual int Exchange(bool request_proxy, std::string& reply) = 0;
   virtual std::uint32_t LastError() const = 0;
 };
 
@@ -85,8 +87,8 @@ class WinInetConnection final : public Connection {
   int Connect(const std::string& host, std::uint16_t port, const std::string& scheme) override {
     return connect_.ZInternetConnect(host.c_str(), port, scheme.c_str());
   }
-  int OpenRequest(const std::string& path) override {
-    return connect_.ZHTTPOpenRequest(EscapeUnconvertibleBytes(path).c_str(), "POST");
+  int OpenRequest(const std::string& path, const char* verb) override {
+    return connect_.ZHTTPOpenRequest(EscapeUnconvertibleBytes(path).c_str(), verb);
   }
   int SetProxyCredentials(const std::string& user, const std::string& password) override {
     return connect_.ZSetProxyUserPassword(user.c_str(), password.c_str());
@@ -95,6 +97,10 @@ class WinInetConnection final : public Connection {
     int length = 0;
     return connect_.ZHTTPWebPost(request.file_path.c_str(), nullptr, nullptr, 0, request.prefix,
                                  request.suffix, &reply, &length);
+  }
+  int Exchange(bool, std::string& reply) override {
+    int length = 0;
+    return connect_.ZHTTPWebPost(nullptr, nullptr, nullptr, 0, nullptr, nullptr, &reply, &length);
   }
   std::uint32_t LastError() const override { return connect_.ZGetLastError(); }
 
@@ -118,8 +124,9 @@ class WinHttpConnection final : public Connection {
   int Connect(const std::string& host, std::uint16_t port, const std::string& scheme) override {
     return connect_.ZInternetConnect(ToWide(host).c_str(), port, ToWide(scheme).c_str());
   }
-  int OpenRequest(const std::string& path) override {
-    return connect_.ZHTTPOpenRequest(ToWide(EscapeUnconvertibleBytes(path)).c_str(), u"POST");
+  int OpenRequest(const std::string& path, const char* verb) override {
+    return connect_.ZHTTPOpenRequest(ToWide(EscapeUnconvertibleBytes(path)).c_str(),
+                                     ToWide(verb).c_str());
   }
   int SetProxyCredentials(const std::string& user, const std::string& password) override {
     return connect_.ZSetProxyUserPassword(ToWide(user).c_str(), ToWide(password).c_str());
@@ -128,6 +135,11 @@ class WinHttpConnection final : public Connection {
     int length = 0;
     return connect_.ZHTTPWebPost(request.file_path.c_str(), nullptr, nullptr, 0, request.prefix,
                                  request.suffix, &reply, &length, request_proxy);
+  }
+  int Exchange(bool request_proxy, std::string& reply) override {
+    int length = 0;
+    return connect_.ZHTTPWebPost(nullptr, nullptr, nullptr, 0, nullptr, nullptr, &reply, &length,
+                                 request_proxy);
   }
   std::uint32_t LastError() const override { return connect_.ZGetLastError(); }
 
@@ -162,6 +174,40 @@ void RetryRename(const RunContext& ctx, const std::string& file_path) {
   platform::MoveToFreeName(file_path, target, kPathCapacity - 1);
 }
 
+// The steps before the exchange: open (with the proxy the procedure takes), connect, open
+// the request with `verb`, set the proxy credentials. On a failure calls
+// `failed(step label, detail or nullptr)` and returns false.
+template <typename Failed>
+bool OpeningSteps(const Procedure& procedure, const RunContext& ctx, Connection& connection,
+                  const std::string& host, int port, const std::string& scheme,
+                  const std::string& path, const char* verb, Failed failed) {
+  std::string lib = connection.library();
+  std::string proxy_text;
+  std::uint32_t access_type = procedure.access_type;
+  if (procedure.configured_proxy && !ctx.proxy_address.empty()) {
+    proxy_text = ProxyText(ctx);
+    access_type = kNamedProxy;
+  }
+  if (!connection.Open(access_type, proxy_text)) {
+    failed(lib + ".ZInternetOpen", proxy_text.c_str());
+    return false;
+  }
+  if (!connection.Connect(host, static_cast<std::uint16_t>(port), scheme)) {
+    failed(connection.connect_label(), host.c_str());
+    return false;
+  }
+  if (!connection.OpenRequest(path, verb)) {
+    failed(lib + ".ZHTTPOpenRequest", nullptr);
+    return false;
+  }
+  if (procedure.proxy_credentials &&
+      !connection.SetProxyCredentials(ctx.proxy_user_name, ctx.proxy_password)) {
+    failed(lib + ".ZSetProxyUserPassword", nullptr);
+    return false;
+  }
+  return true;
+}
+
 int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& connection,
             const Request& request, bool request_proxy) {
   const std::string& log = ctx.transfer_log_path.str();
@@ -171,30 +217,12 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
     WriteLogEntry(log, kEventError, static_cast<int>(connection.LastError()), message.c_str(),
                   detail1, detail2, detail3);
   };
-
-  std::string proxy_text;
-  std::uint32_t access_type = procedure.access_type;
-  if (procedure.configured_proxy && !ctx.proxy_address.empty()) {
-    proxy_text = ProxyText(ctx);
-    access_type = kNamedProxy;
-  }
-  if (!connection.Open(access_type, proxy_text)) {
-    error_entry(lib + ".ZInternetOpen", "ERR", proxy_text.c_str(), nullptr);
+  if (!OpeningSteps(procedure, ctx, connection, request.host, request.port, request.scheme,
+                    request.request_path, "POST",
+                    [&](const std::string& label, const char* detail) {
+                      error_entry(label, "ERR", detail, nullptr);
+                    }))
     return 0;
-  }
-  if (!connection.Connect(request.host, static_cast<std::uint16_t>(request.port), request.scheme)) {
-    error_entry(connection.connect_label(), "ERR", request.host.c_str(), nullptr);
-    return 0;
-  }
-  if (!connection.OpenRequest(request.request_path)) {
-    error_entry(lib + ".ZHTTPOpenRequest", "ERR", nullptr, nullptr);
-    return 0;
-  }
-  if (procedure.proxy_credentials &&
-      !connection.SetProxyCredentials(ctx.proxy_user_name, ctx.proxy_password)) {
-    error_entry(lib + ".ZSetProxyUserPassword", "ERR", nullptr, nullptr);
-    return 0;
-  }
   // The body as it is before it is sent: deleted after the acceptance only if unchanged.
   const platform::FileIdentity sent = platform::IdentityAt(request.file_path);
   std::string received;
@@ -223,19 +251,25 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
   return 0;
 }
 
+// The connection procedure `procedure` uses: the process-wide WinHTTP one (with the
+// request proxy set when asked), or a new WinINet one.
+std::unique_ptr<Connection> MakeConnection(const Procedure& procedure, const RunContext& ctx,
+                                           CZWinHTTPConnect* winhttp, unsigned long timeout_ms,
+                                           bool request_proxy) {
+  if (procedure.transport == Transport::kWinInet)
+    return std::make_unique<WinInetConnection>(timeout_ms);
+  if (request_proxy) winhttp->SetRequestProxy(ctx.proxy_address.str(), ctx.proxy_port.str());
+  return std::make_unique<WinHttpConnection>(*winhttp);
+}
+
 // Writes the start entry, makes the connection and runs the attempt; nothing escapes.
 int Send(const Procedure& procedure, const RunContext& ctx, CZWinHTTPConnect* winhttp,
          unsigned long timeout_ms, const Request& request, bool request_proxy) {
   try {
     std::string started = std::string("MSG: Started ") + procedure.name;
     WriteLogEntry(ctx.transfer_log_path.str(), kEventProgress, 0, started.c_str());
-    std::unique_ptr<Connection> connection;
-    if (procedure.transport == Transport::kWinHttp) {
-      if (request_proxy) winhttp->SetRequestProxy(ctx.proxy_address.str(), ctx.proxy_port.str());
-      connection = std::make_unique<WinHttpConnection>(*winhttp);
-    } else {
-      connection = std::make_unique<WinInetConnection>(timeout_ms);
-    }
+    std::unique_ptr<Connection> connection =
+        MakeConnection(procedure, ctx, winhttp, timeout_ms, request_proxy);
     return Attempt(procedure, ctx, *connection, request, request_proxy);
   } catch (...) {
     if (winhttp) winhttp->ZReset();
@@ -293,6 +327,45 @@ int SendDefaultProxyPOST(const RunContext& ctx, const std::string& host,
   return Send(kSendDefaultProxyPOST, ctx, nullptr, timeout_ms,
               {host, request_path, scheme, file_path, prefix, suffix, port, retry_rename},
               false);
+}
+
+ProbeOutcome ProbeSendProcedure(const std::string& procedure_name, bool request_proxy,
+                                const RunContext& ctx, CZWinHTTPConnect* winhttp,
+                                const std::string& host, const std::string& path,
+                                const std::string& scheme, int port, const char* verb,
+                                unsigned long timeout_ms) {
+  ProbeOutcome outcome;
+  const Procedure* procedure = nullptr;
+  for (const Procedure* p :
+       {&kSendWinHTTPPOST, &kSendProxyWinHTTPPOST, &kSendDefaultProxyWinHTTPPOST, &kSendPOST,
+        &kSendProxyPOST, &kSendDefaultProxyPOST})
+    if (procedure_name == p->name) procedure = p;
+  if (!procedure || (procedure->transport == Transport::kWinHttp && !winhttp)) {
+    outcome.step = "unknown procedure or no WinHTTP";
+    return outcome;
+  }
+  try {
+    std::unique_ptr<Connection> connection =
+        MakeConnection(*procedure, ctx, winhttp, timeout_ms, request_proxy);
+    bool opened =
+        OpeningSteps(*procedure, ctx, *connection, host, port, scheme, path, verb,
+                     [&](const std::string& label, const char*) { outcome.step = label; });
+    if (opened) {
+      outcome.step = std::string(connection->library()) + ".ZHTTPWebPost";
+      std::string reply;
+      connection->Exchange(request_proxy, reply);
+      outcome.reply = reply;
+    }
+    outcome.error = connection->LastError();
+    // The exchange records an HTTP status of 300 or more as its error; system and library
+    // errors below 300 or from 12000 up are failures to get a reply.
+    outcome.replied =
+        opened && (outcome.error == 0 || (outcome.error >= 300 && outcome.error < 600));
+  } catch (...) {
+    if (winhttp) winhttp->ZReset();
+    outcome.step = "unexpected failure";
+  }
+  return outcome;
 }
 
 }  // namespace vemtu

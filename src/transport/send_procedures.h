@@ -6,6 +6,7 @@
 // its next retry name, or into the Error folder after the fifth.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/run_context.h"
@@ -54,5 +55,24 @@ int SendDefaultProxyPOST(const RunContext& ctx, const std::string& host,
                          const std::string& file_path, const char* prefix, const char* suffix,
                          int port, unsigned long timeout_ms = kWorkerTimeoutMs,
                          bool retry_rename = true);
+
+// What a probe of one send procedure found.
+struct ProbeOutcome {
+  std::string step;         // the step that failed, or the exchange when all steps ran
+  std::uint32_t error = 0;  // that step's error number (an HTTP status of 300 or more too)
+  bool replied = false;     // the server (or a proxy) answered with an HTTP status
+  std::string reply;        // the reply text, when one came
+};
+
+// Runs the steps of the send procedure `procedure_name` ("SendPOST", ...) as a post
+// would, with `request_proxy` as method 4 sets it, up to one exchange with the server:
+// but the request is `verb` without a body, no file is read, moved or deleted and no log
+// entry is written. Name resolution, connection, proxy authentication and TLS are tried
+// with the library's own rules. `winhttp` may be null for the WinINet procedures.
+ProbeOutcome ProbeSendProcedure(const std::string& procedure_name, bool request_proxy,
+                                const RunContext& ctx, CZWinHTTPConnect* winhttp,
+                                const std::string& host, const std::string& path,
+                                const std::string& scheme, int port, const char* verb,
+                                unsigned long timeout_ms);
 
 }  // namespace vemtu

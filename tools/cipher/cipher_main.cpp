@@ -20,11 +20,24 @@
 
 namespace {
 
+const char kUsage[] =
+    "usage: vemtu-cipher encrypt|decrypt [TEXT]\n"
+    "       vemtu-cipher key-path\n"
+    "       vemtu-cipher register|unregister [REGISTRY]\n"
+    "\n"
+    "encrypt     prints TEXT enciphered, for ProxyUserName and ProxyPassword of the agent INI\n"
+    "decrypt     prints the clear text of an enciphered TEXT (a check of the key)\n"
+    "key-path    prints where the key file is (made by the first encrypt)\n"
+    "register    registers the component XMLCipher.clsCipher beside this command, so the\n"
+    "            agent can decipher the credentials (Linux: in REGISTRY, default\n"
+    "            $VEMTU_COMPONENT_REGISTRY or /etc/vemtu/components.ini; Windows: the\n"
+    "            same as regsvr32 xmlcipher.dll); unregister removes it\n"
+    "Without TEXT the text is read from standard input (one final line end dropped).\n"
+    "Run it as the user (Linux) or on the machine (Windows) that runs the agent: both\n"
+    "must use the same key. Exit code 0 on success, 1 on failure, 2 on misuse.\n";
+
 int Usage() {
-  std::cerr << "usage: vemtu-cipher encrypt|decrypt [TEXT]\n"
-               "       vemtu-cipher key-path\n"
-               "       vemtu-cipher register|unregister [REGISTRY]\n"
-               "Without TEXT the text is read from standard input.\n";
+  std::cerr << kUsage;
   return 2;
 }
 
@@ -42,6 +55,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = CommandArguments(argc, argv);
   if (args.size() < 2 || args.size() > 3) return Usage();
   const std::string& command = args[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::cout << kUsage;
+    return 0;
+  }
   if (command == "key-path" && args.size() == 2) {
     std::cout << KeyFilePath() << '\n';
     return 0;

@@ -57,6 +57,16 @@ bool WriteAll(int fd, const unsigned char* bytes, std::size_t size) {
   return true;
 }
 
+// The folder of the running program (the agent, or vemtu-cipher beside it), with its
+// trailing '/'; empty when it cannot be read.
+std::string ProgramFolder() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  std::string exe(path, static_cast<std::size_t>(n));
+  return exe.substr(0, exe.rfind('/') + 1);
+}
+
 }  // namespace
 
 CipherStatus ReadKeyFile(const std::string& path, CipherKey& key) {
@@ -99,6 +109,10 @@ CipherStatus CreateKeyFile(const std::string& path) {
 std::string KeyFilePath() {
   const char* chosen = std::getenv("VEMTU_CIPHER_KEY");
   if (chosen && *chosen) return chosen;
+  // A folder with its own component registry (an installed agent folder) keeps its key.
+  std::string folder = ProgramFolder();
+  if (!folder.empty() && access((folder + "components.ini").c_str(), F_OK) == 0)
+    return folder + "cipher.key";
   if (access(kSystemKeyFile, F_OK) == 0 || geteuid() == 0) return kSystemKeyFile;
   const char* home = std::getenv("HOME");
   return std::string(home && *home ? home : ".") + "/.config/vemtu/cipher.key";

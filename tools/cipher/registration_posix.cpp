@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <filesystem>
 
 #include "platform/paths.h"
@@ -9,11 +8,7 @@
 namespace vemtu::cipher {
 
 bool RegisterComponent(bool add, const std::string& registry, std::string& where) {
-  std::string path = registry;
-  if (path.empty()) {
-    const char* chosen = std::getenv(platform::kComponentRegistryVariable);
-    path = chosen && *chosen ? chosen : platform::kDefaultComponentRegistry;
-  }
+  std::string path = registry.empty() ? platform::ComponentRegistryPath() : registry;
   std::filesystem::path library =
       std::filesystem::path(platform::ExecutablePath()).parent_path() / "xmlcipher.so";
   std::error_code ignored;

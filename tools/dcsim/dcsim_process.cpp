@@ -13,7 +13,7 @@
 
 namespace dcsim {
 
-std::vector<IndexLine> ReadIndex(const std::string& out_folder) {
+std::vector<IndexLine> ReadIndex(const std::string& out_folder, bool everything) {
   std::vector<IndexLine> lines;
   std::ifstream in(out_folder + "/index.txt", std::ios::binary);
   std::string line;
@@ -25,8 +25,11 @@ std::vector<IndexLine> ReadIndex(const std::string& out_folder) {
       start = tab + 1;
     }
     fields.push_back(line.substr(start));
-    if (fields.size() != 9) continue;
+    if (fields.size() < 9) continue;
     IndexLine entry;
+    entry.served = fields[0] != "-";
+    if (!entry.served && !everything) continue;
+    if (fields.size() > 9) entry.time = fields[9];
     entry.number = std::strtoul(fields[0].c_str(), nullptr, 10);
     entry.via = fields[1];
     entry.method = fields[2];

@@ -12,12 +12,15 @@ struct IndexLine {
   std::string via, method, target, prefix;
   unsigned long body_bytes = 0;
   bool packed = false;
-  std::string status;  // the HTTP status, or "drop"
+  std::string status;  // the HTTP status, "drop", "cut" or "tls"
   std::string reply;   // escaped as in the index
+  std::string time;    // local "YYYY-MM-DD HH:MM:SS"
+  bool served = true;  // false: number "-", the data centre never served it (number 0)
 };
 
-// Parses index.txt of an output folder; missing file = no lines.
-std::vector<IndexLine> ReadIndex(const std::string& out_folder);
+// Parses index.txt of an output folder; missing file = no lines. Without `everything`
+// only the requests the data centre served (those with files NNNNNN.*).
+std::vector<IndexLine> ReadIndex(const std::string& out_folder, bool everything = false);
 
 class DcsimProcess {
  public:

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,31 +19,80 @@ namespace {
 
 const char kUsage[] =
     "usage: dcsim --out DIR [options]\n"
-    "  --out DIR              folder for the received requests (index.txt, NNNNNN.*)\n"
+    "\n"
+    "A stand-in for the data centre on this machine. It answers the agent's POSTs to\n"
+    "<path>/tfr_<prefix>.asp?mmid=..&sid=..&rid=..&rty=.. on three ports of one address:\n"
+    "plain HTTP, HTTPS (a fresh self-signed certificate unless --cert/--key), and a forward\n"
+    "proxy that serves absolute-form requests and CONNECT tunnels itself, whatever host\n"
+    "they name (so a site such as http://127.0.0.9/dc, where nothing listens, is reached\n"
+    "through the proxy only). It prints \"http=PORT https=PORT proxy=PORT\" and runs until\n"
+    "SIGINT or SIGTERM.\n"
+    "\n"
+    "Options:\n"
+    "  --out DIR              folder for what was received (created if missing)\n"
     "  --bind ADDR            listening address (default 127.0.0.1)\n"
     "  --http-port N          plain HTTP port (default: any free port)\n"
     "  --https-port N         HTTPS port (default: any free port)\n"
     "  --proxy-port N         forward-proxy port (default: any free port)\n"
     "  --proxy-user U         the proxy demands Basic credentials U and --proxy-password\n"
-    "  --proxy-password P\n"
-    "  --expect-query Q       the query must equal Q exactly (else 400)\n"
+    "  --proxy-password P     (without --proxy-user the proxy asks for none)\n"
+    "  --expect-query Q       the query must equal Q byte for byte (else 400)\n"
     "  --script FILE          reply rules, reread whenever the file changes\n"
-    "  --rule 'RULE'          one reply rule (repeatable), e.g. 'prefix=ABC reply=0'\n"
-    "  --cert FILE --key FILE TLS identity (default: a fresh self-signed certificate)\n"
-    "  --cert-out FILE        write the self-signed certificate (PEM)\n"
+    "  --rule 'RULE'          one reply rule (repeatable), e.g. --rule 'prefix=ABC reply=0'\n"
+    "  --cert FILE --key FILE TLS identity in PEM\n"
+    "  --cert-out FILE        write the certificate in use (PEM), e.g. for a trust store\n"
     "  --ports-file FILE      write the ports line to FILE once listening\n"
-    "Rules: default | prefix=NAME | request=N, then reply=TEXT status=CODE page=TEXT\n"
-    "       delay=MS drop times=N (escapes in texts: \\s \\t \\r \\n \\\\ \\xHH).\n";
+    "  --idle-seconds N       close a connection silent for N seconds (default 5)\n"
+    "  --help                 this text\n"
+    "\n"
+    "Replies. A request is answered 1 (status 200) unless a rule says otherwise. Rules come\n"
+    "from --rule options and from the --script file, one per line (blank lines and lines\n"
+    "starting with # are ignored):\n"
+    "  SELECTOR SETTING...\n"
+    "  selectors: default        every request no other rule takes\n"
+    "             prefix=NAME    pages tfr_NAME.asp (letter case ignored)\n"
+    "             request=N      the Nth request the data centre served (1 = first)\n"
+    "  settings:  reply=TEXT     the reply body (page=TEXT is the same)\n"
+    "             status=CODE    the HTTP status (default 200)\n"
+    "             delay=MS       wait before answering\n"
+    "             drop           close the connection without answering\n"
+    "             times=N        the rule serves its first N matches only, then steps aside\n"
+    "  escapes in texts: \\s space, \\t, \\r, \\n, \\\\, \\xHH\n"
+    "Precedence: a request=N rule wins over a prefix= rule, which wins over default; among\n"
+    "rules of one kind, --rule options (in their order) come before the script's lines (in\n"
+    "theirs), and the first that still has matches left answers. A request that is not a\n"
+    "POST gets 405, a page other than tfr_<prefix>.asp 404, a query without the four keys\n"
+    "mmid, sid, rid, rty in that order 400, before any rule is asked.\n"
+    "\n"
+    "Example script:\n"
+    "  # refuse alerts twice, then accept them; the third request gets a server error\n"
+    "  prefix=ALRT reply=0 times=2\n"
+    "  request=3 status=500 page=busy\n"
+    "  default delay=200\n"
+    "\n"
+    "What it keeps, in DIR:\n"
+    "  NNNNNN.head, NNNNNN.body  each request the data centre served, as received\n"
+    "  NNNNNN.unpacked           the inner text of a packed document\n"
+    "  index.txt                 one line per request or connection seen, TAB-separated:\n"
+    "      number, way (http, https, proxy, tunnel), method, target, prefix, body bytes,\n"
+    "      packed (0/1), status, reply (escaped), local time.\n"
+    "      Number \"-\" marks what the data centre did not serve: the proxy's 407 answers,\n"
+    "      CONNECT tunnels, requests cut short (status cut) and failed TLS handshakes\n"
+    "      (status tls, with OpenSSL's reason). Status drop: closed by a drop rule.\n"
+    "A browser pointed at http://127.0.0.1:HTTP-PORT/ sees the same as a page (time, path\n"
+    "and query, method, size, reply and the unpacked text of packed documents), reloaded\n"
+    "every 2 seconds; page views are not recorded.\n";
 
-// A port number 0 to 65535 (0: any free port); exits with a message otherwise.
-int PortValue(const std::string& option, const std::string& text) {
+// A whole number from 0 to `most` (a port: 0 for any free one); exits with a message otherwise.
+int NumberValue(const std::string& option, const std::string& text, long most = 65535) {
   char* end = nullptr;
-  long port = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || port < 0 || port > 65535) {
-    std::fprintf(stderr, "dcsim: %s needs a port number, not '%s'\n", option.c_str(), text.c_str());
+  long number = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || number < 0 || number > most) {
+    std::fprintf(stderr, "dcsim: %s needs a number from 0 to %ld, not '%s'\n", option.c_str(), most,
+                 text.c_str());
     std::exit(2);
   }
-  return static_cast<int>(port);
+  return static_cast<int>(number);
 }
 
 int Fail(const std::string& message) {
@@ -70,11 +120,11 @@ int main(int argc, char** argv) {
     else if (arg == "--bind")
       options.bind_address = value();
     else if (arg == "--http-port")
-      options.http_port = PortValue(arg, value());
+      options.http_port = NumberValue(arg, value());
     else if (arg == "--https-port")
-      options.https_port = PortValue(arg, value());
+      options.https_port = NumberValue(arg, value());
     else if (arg == "--proxy-port")
-      options.proxy_port = PortValue(arg, value());
+      options.proxy_port = NumberValue(arg, value());
     else if (arg == "--proxy-user")
       options.proxy_user = value();
     else if (arg == "--proxy-password")
@@ -89,6 +139,8 @@ int main(int argc, char** argv) {
       options.key_file = value();
     else if (arg == "--cert-out")
       options.cert_out = value();
+    else if (arg == "--idle-seconds")
+      options.idle_seconds = std::max(1, NumberValue(arg, value(), 3600));
     else if (arg == "--ports-file")
       ports_file = value();
     else if (arg == "--rule") {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "packed_document.h"
+#include "status_page.h"
 #include "tls_identity.h"
 
 namespace dcsim {
@@ -26,7 +28,11 @@ namespace {
 
 constexpr std::size_t kHeadLimit = 64 * 1024;
 constexpr std::size_t kBodyLimit = 256u << 20;
-constexpr int kMaxConnections = 512;
+// Idle connections end after ServerOptions::idle_seconds, so this many are seldom reached.
+constexpr int kMaxConnections = 2048;
+constexpr int kPageRefreshSeconds = 2;
+constexpr const char kCutBody[] =
+    "the client closed the connection or went idle before the body ended";
 
 // ---- Byte streams over a socket, plain or TLS ----
 
@@ -63,12 +69,21 @@ class PlainStream : public Stream {
 class TlsStream : public Stream {
  public:
   TlsStream(SSL_CTX* ctx, int fd) : ssl_(SSL_new(ctx)) {
-    if (ssl_ && SSL_set_fd(ssl_, fd) == 1 && SSL_accept(ssl_) == 1) ready_ = true;
+    ERR_clear_error();
+    if (ssl_ && SSL_set_fd(ssl_, fd) == 1 && SSL_accept(ssl_) == 1) {
+      ready_ = true;
+      return;
+    }
+    char text[256] = "the client closed the connection during the handshake";
+    if (unsigned long code = ERR_get_error()) ERR_error_string_n(code, text, sizeof text);
+    failure_ = text;
   }
   ~TlsStream() override {
     if (ssl_) SSL_free(ssl_);
   }
   bool ready() const { return ready_; }
+  // Why the handshake failed (OpenSSL's text), when it did.
+  const std::string& failure() const { return failure_; }
   long Read(char* buffer, std::size_t size) override {
     int n = SSL_read(ssl_, buffer, static_cast<int>(size));
     if (n > 0) return n;
@@ -88,6 +103,7 @@ class TlsStream : public Stream {
  private:
   SSL* ssl_;
   bool ready_ = false;
+  std::string failure_;
 };
 
 // ---- One HTTP/1.1 request ----
@@ -174,8 +190,9 @@ class Reader {
     return ReadExact(size, body);
   }
 
-  // Whatever arrived beyond the last request read (bytes of a TLS handshake after
-  // CONNECT must not be lost; clients wait for the 200 first, so this stays empty).
+  // Whatever arrived beyond the last request read (also: part of a head that never ended) (bytes of
+  // a TLS handshake after CONNECT must not be lost; clients wait for the 200 first, so this stays
+  // empty).
   bool HasBuffered() const { return !buffered_.empty(); }
 
  private:
@@ -328,78 +345,141 @@ struct Server::Impl {
   void Serve(Stream& stream, PortKind kind, const char* via, int fd) {
     Reader reader(stream);
     Request request;
-    while (reader.ReadHead(request)) {
-      bool expect_continue = Lower(request.Header("Expect")) == "100-continue";
-      bool keep_alive = WantsKeepAlive(request);
-
-      if (kind == PortKind::kProxy && !ProxyAuthorized(request)) {
-        static const std::string kPage = "<html><body>Proxy credentials required</body></html>";
-        std::string challenge = "Proxy-Authenticate: Basic realm=\"dcsim\"\r\n";
-        if (request.method != "CONNECT") {
-          // Read the body first: a client still sending it would otherwise meet a reset.
-          // A client waiting for "100 Continue" gets the refusal at once and a closed line.
-          std::string ignored;
-          if (expect_continue)
-            keep_alive = false;
-          else if (!reader.ReadBody(request, ignored))
-            return;
-        }
-        if (!stream.WriteAll(ResponseHead(407, kPage.size(), keep_alive, challenge) + kPage) ||
-            !keep_alive)
-          return;
-        continue;
-      }
-
-      if (kind == PortKind::kProxy && request.method == "CONNECT") {
-        // Whatever host was named, the tunnel ends in this simulator's own TLS service.
-        if (!stream.WriteAll(std::string("HTTP/1.1 200 Connection established\r\n\r\n"))) return;
-        if (reader.HasBuffered()) return;
-        TlsStream tunnel(tls, fd);
-        if (tunnel.ready()) Serve(tunnel, PortKind::kHttps, "tunnel", fd);
-        return;
-      }
-
-      if (expect_continue && !stream.WriteAll(std::string("HTTP/1.1 100 Continue\r\n\r\n"))) return;
-      Received received;
-      if (!reader.ReadBody(request, received.body)) return;
-      received.via = via;
-      received.head = request.head;
-      received.method = request.method;
-      received.target = OriginForm(request.target);
-
-      RefreshScript();
-      unsigned long number = store.Next();
-      TargetCheck check = CheckTarget(received.target, options.expected_query);
-      Reply reply;
-      if (request.method != "POST") {
-        reply.status = 405;
-        reply.body = "<html><body>only POST is served</body></html>";
-      } else if (check.status != 200) {
-        reply.status = check.status;
-        reply.body = "<html><body>" + check.problem + "</body></html>";
-      } else {
-        reply = script.Choose(number, check.prefix);
-      }
-      store.Record(number, received, check.prefix, reply.status, reply.body, reply.drop);
-      if (reply.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delay_ms));
-      if (reply.drop) return;
-      if (!stream.WriteAll(ResponseHead(reply.status, reply.body.size(), keep_alive) +
-                           reply.body) ||
-          !keep_alive)
-        return;
+    while (ServeOne(stream, reader, request, kind, via, fd)) {
     }
+  }
+
+  // A request as the index shows what the data centre did not serve.
+  static Received Unserved(const Request& request, const char* via) {
+    Received r;
+    r.via = via;
+    r.head = request.head;
+    r.method = request.method;
+    r.target = request.target;
+    return r;
+  }
+
+  // The status page at "/" (and nothing at "/favicon.ico"); true when `request` was one
+  // of those two, which are not recorded: a browser reloads the page every few seconds.
+  bool ServePage(Stream& stream, const Request& request, bool keep_alive, bool& open) {
+    std::string path = request.target.substr(0, request.target.find('?'));
+    if (request.method != "GET" || (path != "/" && path != "/favicon.ico")) return false;
+    std::string page =
+        path == "/" ? StatusPage(store.Latest(), kPageRefreshSeconds) : std::string();
+    std::string head = ResponseHead(path == "/" ? 200 : 404, page.size(), keep_alive,
+                                    "Cache-Control: no-store\r\n");
+    open = stream.WriteAll(head + page) && keep_alive;
+    return true;
+  }
+
+  // Serves one request; false when the connection is to end.
+  bool ServeOne(Stream& stream, Reader& reader, Request& request, PortKind kind, const char* via,
+                int fd) {
+    if (!reader.ReadHead(request)) {
+      if (reader.HasBuffered()) {
+        Received cut;
+        cut.via = via;
+        store.RecordUnserved(cut, "cut", "a request head that never ended or was malformed");
+      }
+      return false;
+    }
+    bool expect_continue = Lower(request.Header("Expect")) == "100-continue";
+    bool keep_alive = WantsKeepAlive(request);
+
+    if (kind == PortKind::kProxy && !ProxyAuthorized(request)) {
+      static const std::string kPage = "<html><body>Proxy credentials required</body></html>";
+      std::string challenge = "Proxy-Authenticate: Basic realm=\"dcsim\"\r\n";
+      std::string ignored;
+      if (request.method != "CONNECT") {
+        // Read the body first: a client still sending it would otherwise meet a reset.
+        // A client waiting for "100 Continue" gets the refusal at once and a closed line.
+        if (expect_continue)
+          keep_alive = false;
+        else if (!reader.ReadBody(request, ignored)) {
+          store.RecordUnserved(Unserved(request, via), "cut", kCutBody);
+          return false;
+        }
+      }
+      Received refused = Unserved(request, via);
+      refused.body = std::move(ignored);
+      store.RecordUnserved(refused, "407",
+                           request.Header("Proxy-Authorization").empty()
+                               ? "proxy credentials required (none given)"
+                               : "proxy credentials required (wrong ones given)");
+      return stream.WriteAll(ResponseHead(407, kPage.size(), keep_alive, challenge) + kPage) &&
+             keep_alive;
+    }
+
+    if (kind == PortKind::kProxy && request.method == "CONNECT") {
+      // Whatever host was named, the tunnel ends in this simulator's own TLS service.
+      store.RecordUnserved(Unserved(request, via), "200", "tunnel to the HTTPS service");
+      if (!stream.WriteAll(std::string("HTTP/1.1 200 Connection established\r\n\r\n")))
+        return false;
+      if (reader.HasBuffered()) return false;
+      ServeTls(fd, "tunnel");
+      return false;
+    }
+
+    bool open = false;
+    if (ServePage(stream, request, keep_alive, open)) return open;
+
+    if (expect_continue && !stream.WriteAll(std::string("HTTP/1.1 100 Continue\r\n\r\n")))
+      return false;
+    Received received;
+    if (!reader.ReadBody(request, received.body)) {
+      store.RecordUnserved(Unserved(request, via), "cut", kCutBody);
+      return false;
+    }
+    received.via = via;
+    received.head = request.head;
+    received.method = request.method;
+    received.target = OriginForm(request.target);
+
+    RefreshScript();
+    unsigned long number = store.Next();
+    TargetCheck check = CheckTarget(received.target, options.expected_query);
+    Reply reply;
+    if (request.method != "POST") {
+      reply.status = 405;
+      reply.body = "<html><body>only POST is served</body></html>";
+    } else if (check.status != 200) {
+      reply.status = check.status;
+      reply.body = "<html><body>" + check.problem + "</body></html>";
+    } else {
+      reply = script.Choose(number, check.prefix);
+    }
+    store.Record(number, received, check.prefix, reply.status, reply.body, reply.drop);
+    if (reply.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delay_ms));
+    if (reply.drop) return false;
+    return stream.WriteAll(ResponseHead(reply.status, reply.body.size(), keep_alive) +
+                           reply.body) &&
+           keep_alive;
+  }
+
+  // A TLS connection (the HTTPS port, or a tunnel opened by CONNECT) on `fd`.
+  void ServeTls(int fd, const char* via) {
+    TlsStream stream(tls, fd);
+    if (stream.ready()) {
+      Serve(stream, PortKind::kHttps, via, fd);
+      return;
+    }
+    Received failed;
+    failed.via = via;
+    store.RecordUnserved(failed, "tls", "handshake failed: " + stream.failure());
   }
 
   void Connection(int fd, PortKind kind) {
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // A connection that sends or takes nothing for this long is closed, so idle clients
+    // never hold the simulator's connections from others.
     struct timeval idle {
-      60, 0
+      options.idle_seconds, 0
     };
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &idle, sizeof idle);
     if (kind == PortKind::kHttps) {
-      TlsStream stream(tls, fd);
-      if (stream.ready()) Serve(stream, kind, "https", fd);
+      ServeTls(fd, "https");
     } else {
       PlainStream stream(fd);
       Serve(stream, kind, kind == PortKind::kProxy ? "proxy" : "http", fd);

@@ -22,6 +22,7 @@ struct ServerOptions {
   std::string key_file;
   std::string cert_out;     // where to write the certificate in use (PEM), if set
   std::string script_file;  // reread whenever it changes
+  int idle_seconds = 5;     // a connection silent this long is closed
 };
 
 struct Ports {

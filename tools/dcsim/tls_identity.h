@@ -1,5 +1,5 @@
 // The server's TLS identity: a certificate and key from PEM files, or a self-signed
-// RSA certificate for "localhost", 127.0.0.1 and the proxy-only host name.
+// RSA certificate for "localhost", 127.0.0.1 and the proxy-only address.
 #pragma once
 
 #include <openssl/ssl.h>

@@ -50,16 +50,33 @@ int MethodNumber(const std::string& text) {
   return 0;
 }
 
+const char kUsage[] =
+    "usage: vemtu-post --method N|NAME --host H --port P --path REQUEST_PATH\n"
+    "                  --file FILE --log TRANSFER_LOG [--scheme HTTP|HTTPS]\n"
+    "                  [--proxy-address A] [--proxy-port P] [--proxy-user U]\n"
+    "                  [--proxy-password W] [--error-folder DIR] [--timeout MS]\n"
+    "                  [--config-ini INI] [--prefix TEXT] [--suffix TEXT]\n"
+    "                  [--winhttp-library NAME] [--winhttp-fallback NAME]\n"
+    "\n"
+    "Posts FILE once through one send procedure, exactly as the agent would: the reply 1\n"
+    "deletes FILE, and the procedure's log lines go to TRANSFER_LOG. REQUEST_PATH is the\n"
+    "object name and query, e.g. /dc/tfr_ABC.asp?mmid=1001&sid=42&rid=REG-0001&rty=TVQA.\n"
+    "The proxy user name and password are given in clear text here.\n"
+    "\n"
+    "Methods, numbered in the agent's cascade order:\n"
+    "  1 SendWinHTTPPOST              WinHTTP, direct\n"
+    "  2 SendProxyWinHTTPPOST         WinHTTP, the configured proxy (else the default one)\n"
+    "  3 SendDefaultProxyWinHTTPPOST  WinHTTP, the system's default proxy\n"
+    "  4 SendProxyWinHTTPPOST         as 2, with the proxy also set on the request\n"
+    "  5 SendPOST                     WinINet, direct\n"
+    "  6 SendProxyPOST                WinINet, the configured proxy (else the default one)\n"
+    "  7 SendDefaultProxyPOST         WinINet, the default proxy; renames a refused file\n"
+    "                                 (X.xml -> X.xml1 ... X.xml5, then --error-folder)\n"
+    "\n"
+    "Exit code: 0 when the procedure returned 1, 1 when it returned 0, 2 for misuse.\n";
+
 int Usage(const char* why) {
-  std::fprintf(stderr,
-               "vemtu-post: %s\n"
-               "usage: vemtu-post --method N|NAME --host H --port P --path REQUEST_PATH\n"
-               "                  --file FILE --log TRANSFER_LOG [--scheme HTTP|HTTPS]\n"
-               "                  [--proxy-address A] [--proxy-port P] [--proxy-user U]\n"
-               "                  [--proxy-password W] [--error-folder DIR] [--timeout MS]\n"
-               "                  [--config-ini INI] [--prefix TEXT] [--suffix TEXT]\n"
-               "                  [--winhttp-library NAME] [--winhttp-fallback NAME]\n",
-               why);
+  std::fprintf(stderr, "vemtu-post: %s\n%s", why, kUsage);
   return 2;
 }
 
@@ -69,6 +86,10 @@ int main(int argc, char** argv) {
   Arguments args;
   for (int i = 1; i < argc; ++i) {
     std::string key = argv[i];
+    if (key == "--help" || key == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
     if (key.rfind("--", 0) != 0 || i + 1 >= argc) return Usage(("unexpected " + key).c_str());
     args.values[key.substr(2)] = argv[++i];
   }

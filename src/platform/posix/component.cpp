@@ -3,12 +3,14 @@
 #include "platform/component.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
 #include <utility>
 
 #include "platform/component_utf16.h"
+#include "platform/paths.h"
 #include "platform/posix/component_abi.h"
 #include "platform/profile.h"
 
@@ -30,14 +32,9 @@ struct Binding {
   }
 };
 
-std::string RegistryPath() {
-  const char* path = std::getenv(kComponentRegistryVariable);
-  return path && *path ? path : kDefaultComponentRegistry;
-}
-
 // The library registered for `name`, made absolute against the registry's folder.
 std::string RegisteredLibrary(const std::string& name) {
-  std::string registry = RegistryPath();
+  std::string registry = ComponentRegistryPath();
   std::string library = GetProfileText(registry, name, kComponentLibraryKey, "", kLibraryPathMaxChars);
   if (library.empty() || library[0] == '/') return library;
   std::size_t slash = registry.rfind('/');
@@ -51,6 +48,15 @@ bool ResolveEntry(void* library, const char* name, Entry& entry) {
 }
 
 }  // namespace
+
+std::string ComponentRegistryPath() {
+  const char* path = std::getenv(kComponentRegistryVariable);
+  if (path && *path) return path;
+  std::string exe = ExecutablePath();
+  std::string beside = exe.substr(0, exe.rfind('/') + 1) + kFolderComponentRegistry;
+  if (!exe.empty() && access(beside.c_str(), F_OK) == 0) return beside;
+  return kDefaultComponentRegistry;
+}
 
 ComponentRuntime::ComponentRuntime() : ready_(true) {}
 ComponentRuntime::~ComponentRuntime() = default;

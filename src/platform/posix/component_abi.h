@@ -3,6 +3,8 @@
 // and resolves these four entries. Texts cross as UTF-16 with explicit lengths.
 #pragma once
 
+#include <string>
+
 #include <cstddef>
 
 extern "C" {
@@ -27,11 +29,17 @@ constexpr const char kComponentCallTextEntry[] = "vemtu_component_call_text";
 constexpr const char kComponentFreeTextEntry[] = "vemtu_component_free_text";
 constexpr const char kComponentReleaseEntry[] = "vemtu_component_release";
 
-// Environment variable naming the registry file; without it, kDefaultComponentRegistry.
+// Environment variable naming the registry file; without it, the folder's own registry
+// (kFolderComponentRegistry beside the running program) when there is one, else
+// kDefaultComponentRegistry.
 constexpr const char kComponentRegistryVariable[] = "VEMTU_COMPONENT_REGISTRY";
+constexpr const char kFolderComponentRegistry[] = "components.ini";
 constexpr const char kDefaultComponentRegistry[] = "/etc/vemtu/components.ini";
 // The registry holds one section per component name with the library's path under this
 // key; a relative path is taken from the registry file's folder.
 constexpr const char kComponentLibraryKey[] = "Library";
+
+// The registry file in force, by the rules above.
+std::string ComponentRegistryPath();
 
 }  // namespace vemtu::platform

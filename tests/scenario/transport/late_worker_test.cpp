@@ -24,7 +24,7 @@ Reply LateAnswer() {
   return reply;
 }
 
-TEST(LateWorker, AnAbandonedWinInetWorkerFinishesAfterItsConnectionIsGone) {
+TEST(NativeOnlyLateWorker, AnAbandonedWinInetWorkerFinishesAfterItsConnectionIsGone) {
   if (UnderWine()) GTEST_SKIP() << "an in-process test of the native build";
   ScriptedServer server;
   server.SetDefault(LateAnswer());
@@ -48,7 +48,7 @@ TEST(LateWorker, AnAbandonedWinInetWorkerFinishesAfterItsConnectionIsGone) {
   EXPECT_EQ(server.Requests()[0].body, "<body>");
 }
 
-TEST(LateWorker, AnAbandonedWinHttpWorkerKeepsTheLibraryUntilItEnds) {
+TEST(NativeOnlyLateWorker, AnAbandonedWinHttpWorkerKeepsTheLibraryUntilItEnds) {
   if (UnderWine()) GTEST_SKIP() << "an in-process test of the native build";
   ScriptedServer server;
   server.SetDefault(LateAnswer());

@@ -60,7 +60,7 @@ Outcome PostWinHttp(int port, const std::string& reply_file) {
   return out;
 }
 
-class ReplyFile : public ::testing::TestWithParam<const char*> {
+class NativeOnlyReplyFile : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     if (UnderWine()) GTEST_SKIP() << "an in-process test of the native build";
@@ -72,7 +72,7 @@ class ReplyFile : public ::testing::TestWithParam<const char*> {
   TempDir dir_;
 };
 
-TEST_P(ReplyFile, IsWrittenFromItsStartWithoutCuttingAnOlderLongerContent) {
+TEST_P(NativeOnlyReplyFile, IsWrittenFromItsStartWithoutCuttingAnOlderLongerContent) {
   server_.Push(Reply::Status(200, "1"));
   std::string file = dir_ / "reply.txt";
   WriteFileBytes(file, "0123456789");
@@ -85,7 +85,7 @@ TEST_P(ReplyFile, IsWrittenFromItsStartWithoutCuttingAnOlderLongerContent) {
   EXPECT_EQ(out.reply_length, 0);
 }
 
-TEST_P(ReplyFile, ThePageOfAnErrorStatusIsKeptWhenItWasReadWhole) {
+TEST_P(NativeOnlyReplyFile, ThePageOfAnErrorStatusIsKeptWhenItWasReadWhole) {
   server_.Push(Reply::Status(500, "page of 500"));
   std::string file = dir_ / "reply.txt";
   Outcome out = poster()(server_.port(), file);
@@ -95,7 +95,7 @@ TEST_P(ReplyFile, ThePageOfAnErrorStatusIsKeptWhenItWasReadWhole) {
   EXPECT_EQ(ReadFileBytes(file), "page of 500");
 }
 
-TEST_P(ReplyFile, AReplyCutShortIsRemoved) {
+TEST_P(NativeOnlyReplyFile, AReplyCutShortIsRemoved) {
   Reply cut = Reply::Status(200, "only part");
   cut.headers = {{"Content-Length", "5000"}};
   cut.close = true;
@@ -107,7 +107,7 @@ TEST_P(ReplyFile, AReplyCutShortIsRemoved) {
   EXPECT_FALSE(FileExists(file));
 }
 
-INSTANTIATE_TEST_SUITE_P(Connections, ReplyFile, ::testing::Values("WinInet", "WinHTTP"));
+INSTANTIATE_TEST_SUITE_P(Connections, NativeOnlyReplyFile, ::testing::Values("WinInet", "WinHTTP"));
 
 }  // namespace
 }  // namespace vemtu::test

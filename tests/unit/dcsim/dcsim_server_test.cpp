@@ -1,8 +1,14 @@
 // The simulator as a program, driven over loopback with libcurl.
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <set>
+#include <thread>
 
 #include "dcsim_process.h"
 #include "support/test_files.h"
@@ -115,22 +121,127 @@ TEST_F(DcsimServer, RepliesFollowTheRulesAndTheScriptFileAsItChanges) {
   EXPECT_EQ(index[5].status, "404");
 }
 
-TEST_F(DcsimServer, ProxyDemandsCredentialsAndReachesAnAddressWhereNothingListens) {
+TEST_F(DcsimServer, ProxyDemandsCredentialsAndServesASiteWhereNothingListens) {
   Start({"--proxy-user", "pu", "--proxy-password", "pw"});
-  const std::string site = "127.0.0.9:" + std::to_string(sim_.http_port);
-  const std::string plain = "http://" + site + "/tfr_P.asp" + std::string(kQuery);
-  const std::string tls = "https://" + site + "/tfr_Q.asp" + std::string(kQuery);
-  EXPECT_NE(Post(plain, "x").code, CURLE_OK);  // no proxy: nothing listens there
+  // Nothing listens on 127.0.0.9: the site is reached through the proxy only.
+  const std::string plain = "http://127.0.0.9:9/tfr_P.asp" + std::string(kQuery);
+  const std::string tls = "https://127.0.0.9:9/tfr_Q.asp" + std::string(kQuery);
+  EXPECT_NE(Post(plain, "x").code, CURLE_OK);
   EXPECT_EQ(Post(plain, "x", Proxy()).status, 407);
   EXPECT_EQ(Post(plain, "x", Proxy(), "pu:wrong").status, 407);
   EXPECT_EQ(Post(plain, "via proxy", Proxy(), "pu:pw").body, "1");
   EXPECT_EQ(Post(tls, "via tunnel", Proxy(), "pu:pw").body, "1");
-  auto index = dcsim::ReadIndex(sim_.out_folder);
-  ASSERT_EQ(index.size(), 2u);  // refused requests are not stored
-  EXPECT_EQ(index[0].via, "proxy");
-  EXPECT_EQ(index[0].target, "/tfr_P.asp" + std::string(kQuery));
-  EXPECT_EQ(index[1].via, "tunnel");
+  auto served = dcsim::ReadIndex(sim_.out_folder);
+  ASSERT_EQ(served.size(), 2u);  // only what reached the data centre has files
+  EXPECT_EQ(served[0].via, "proxy");
+  EXPECT_EQ(served[0].target, "/tfr_P.asp" + std::string(kQuery));
+  EXPECT_EQ(served[1].via, "tunnel");
   EXPECT_EQ(ReadFileBytes(dir_ / "out/000002.body"), "via tunnel");
+
+  // The whole index also names the refusals and the tunnel, with what was answered.
+  std::vector<std::string> seen;
+  for (const auto& line : dcsim::ReadIndex(sim_.out_folder, true))
+    seen.push_back(line.method + " " + line.status + " " + line.reply);
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "POST 407 proxy credentials required (none given)",
+                      "POST 407 proxy credentials required (wrong ones given)",
+                      "POST 200 1",
+                      "CONNECT 200 tunnel to the HTTPS service",
+                      "POST 200 1",
+                  }));
+}
+
+// A loopback TCP connection to `port` that the test writes raw bytes into.
+class RawConnection {
+ public:
+  explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ =
+        fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawConnection() {
+    if (fd_ >= 0) close(fd_);
+  }
+  RawConnection(RawConnection&& other) noexcept : fd_(other.fd_), connected_(other.connected_) {
+    other.fd_ = -1;
+  }
+  RawConnection& operator=(RawConnection&&) = delete;
+  bool connected() const { return connected_; }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+  }
+  // True when the server closed the connection within `seconds`.
+  bool ClosedWithin(int seconds) {
+    timeval wait{seconds, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char byte;
+    return recv(fd_, &byte, 1, 0) == 0;
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+TEST_F(DcsimServer, IdleConnectionsAreClosedAndNeverLockOthersOut) {
+  Start({"--idle-seconds", "1"});
+  // More silent connections than a simulator of fixed capacity would take.
+  std::vector<RawConnection> idle;
+  for (int i = 0; i < 600; ++i) {
+    idle.emplace_back(sim_.http_port);
+    ASSERT_TRUE(idle.back().connected()) << i;
+  }
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Post(Http("/tfr_A.asp"), "still served").body, "1");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_TRUE(idle.front().ClosedWithin(5));
+  EXPECT_TRUE(idle.back().ClosedWithin(5));
+}
+
+TEST_F(DcsimServer, CutRequestsAndFailedHandshakesAreIndexed) {
+  Start({"--idle-seconds", "1"});
+  {
+    RawConnection cut(sim_.http_port);
+    cut.Send(std::string("POST /tfr_C.asp") + kQuery +
+             " HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\nonly part");
+  }
+  {
+    RawConnection head(sim_.http_port);
+    head.Send("POST /tfr_H.asp HTTP/1.1\r\nHost: x\r\n");
+  }
+  {
+    RawConnection silent(sim_.http_port);
+    silent.Send(std::string("POST /tfr_S.asp") + kQuery +
+                " HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\n12345");
+    EXPECT_TRUE(silent.ClosedWithin(5));  // went idle mid-body
+  }
+  // A client that checks the certificate refuses the self-signed one.
+  CURL* curl = curl_easy_init();
+  std::string url = Https("/tfr_T.asp");
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+  EXPECT_NE(curl_easy_perform(curl), CURLE_OK);
+  curl_easy_cleanup(curl);
+
+  std::vector<dcsim::IndexLine> lines;
+  for (int i = 0; i < 100 && lines.size() < 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    lines = dcsim::ReadIndex(sim_.out_folder, true);
+  }
+  ASSERT_EQ(lines.size(), 4u);
+  std::multiset<std::string> seen;
+  for (const auto& line : lines) {
+    EXPECT_FALSE(line.served);
+    EXPECT_FALSE(line.time.empty());
+    seen.insert(line.via + " " + line.status + " " + line.target);
+  }
+  EXPECT_EQ(seen, (std::multiset<std::string>{
+                      "http cut /tfr_C.asp" + std::string(kQuery), "http cut -",
+                      "http cut /tfr_S.asp" + std::string(kQuery), "https tls -"}));
+  EXPECT_TRUE(dcsim::ReadIndex(sim_.out_folder).empty());
 }
 
 TEST_F(DcsimServer, ExpectedQueryIsCheckedByteForByte) {

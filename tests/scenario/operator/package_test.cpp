@@ -1,0 +1,130 @@
+// The agent folder as its package lays it out: natively `cmake --install` of this build,
+// under wine the MSI installed silently in a wine prefix of its own. A run against the
+// simulator from the installed folder (proxy credentials deciphered through the
+// registration the package made), and for the MSI a silent removal that takes the
+// programs and the registration but leaves result files, logs and INI files.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "check_scenario.h"
+
+namespace vemtu::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string WinePath(const std::string& path) {
+  std::string result = "Z:" + path;
+  for (char& c : result)
+    if (c == '/') c = '\\';
+  return result;
+}
+
+class InstalledFolder : public AgentScenario {
+ protected:
+  void SetUp() override {
+    AgentScenario::SetUp();
+    fs::remove_all(agent_);  // the package lays the folder out, not the test
+    unsetenv("VEMTU_COMPONENT_REGISTRY");
+    unsetenv("VEMTU_CIPHER_KEY");
+  }
+  void TearDown() override {
+    AgentScenario::TearDown();
+    if (!prefix_.empty())
+      RunProgram({"/bin/bash", "-c", "wineserver -k </dev/null >/dev/null 2>&1"});
+  }
+
+  // A wine prefix of its own: the package's registration must not meet the one other
+  // tests make in the shared prefix.
+  void UseOwnWinePrefix() {
+    prefix_ = EnvOr("VEMTU_WINDOWS_BIN", "") + "/../wineprefix-package";
+    setenv("WINEPREFIX", prefix_.c_str(), 1);
+    // Its server must live in this test's network namespace: wine opens sockets there.
+    std::string scripts = EnvOr("VEMTU_SOURCE", ".") + "/scripts/";
+    RunProgram({"/bin/bash", scripts + "wine-down.sh"});
+    ASSERT_EQ(RunProgram({"/bin/bash", scripts + "wine-up.sh"}, 300000), 0);
+  }
+
+  std::string prefix_;
+};
+
+TEST_F(InstalledFolder, InstallsSilentlyRunsFromThereAndIsRemovedWithoutItsData) {
+  const std::string cipher = UnderWine() ? agent_ + "/vemtu-cipher.exe" : agent_ + "/vemtu-cipher";
+  std::string msi;
+  if (UnderWine()) {
+    for (const auto& entry : fs::directory_iterator(EnvOr("VEMTU_WINDOWS_BIN", "") + "/.."))
+      if (entry.path().extension() == ".msi") msi = entry.path().string();
+    if (msi.empty()) {
+      if (std::getenv("CI")) FAIL() << "no MSI was built (wixl missing?)";
+      GTEST_SKIP() << "no MSI in the Windows build: install wixl and build the msi target";
+    }
+    ASSERT_NO_FATAL_FAILURE(UseOwnWinePrefix());
+    ASSERT_EQ(RunProgram({EnvOr("VEMTU_AGENT_WRAPPER", ""), "msiexec", "/i", WinePath(msi), "/qn",
+                          "INSTALLDIR=" + WinePath(agent_)},
+                         300000),
+              0);
+  } else {
+    std::string build = EnvOr("VEMTU_BIN", ".") + "/..";
+    ASSERT_EQ(RunProgram({VEMTU_CMAKE_COMMAND, "--install", build, "--prefix", agent_,
+                          "--component", "agent"},
+                         300000),
+              0);
+    ASSERT_TRUE(FileExists(agent_ + "/components.ini"));
+    // Only $ORIGIN in every program's run path: the folder works without the build tree.
+    for (const char* program : {"Vemtu.EXE", "vemtu-check", "vemtu-cipher", "libWinInet.so"}) {
+      CheckRun elf = RunTool("/usr/bin/readelf", {"-d", agent_ + "/" + program}, agent_);
+      EXPECT_NE(elf.out.find("[$ORIGIN]"), std::string::npos) << program << "\n" << elf.out;
+      EXPECT_EQ(elf.out.find(build), std::string::npos) << program;
+    }
+  }
+  if (UnderWine()) {
+    // Stripped, with the project's version in its version resource (UTF-16 texts).
+    std::string exe = ReadFileBytes(agent_ + "/Vemtu.EXE");
+    EXPECT_LT(exe.size(), 2u << 20);
+    auto wide = [](const std::string& text) {
+      std::string out;
+      for (char c : text) out += std::string(1, c) + '\0';
+      return out;
+    };
+    std::size_t version = exe.find(wide("ProductVersion"));
+    ASSERT_NE(version, std::string::npos);
+    EXPECT_NE(exe.find(wide(VEMTU_VERSION), version), std::string::npos);
+    EXPECT_NE(exe.find(wide("Vemtu posting agent")), std::string::npos);
+  }
+  for (const char* folder : {"AlertTkt/Error", "Status/Error", "ATPostLogs/Error",
+                             "Configuration/WebPost", "ApplicationLog/WebPost/WebPostExe"})
+    EXPECT_TRUE(fs::is_directory(agent_ + "/" + folder)) << folder;
+
+  // Credentials enciphered by the installed tool are deciphered by the installed agent.
+  CheckRun user = RunTool(cipher, {"encrypt", "pu"}, agent_);
+  ASSERT_EQ(user.exit_code, 0) << user.out;
+  if (!UnderWine()) EXPECT_TRUE(FileExists(agent_ + "/cipher.key"));  // the folder's own key
+  std::string enciphered = user.out.substr(0, user.out.find('\n'));
+  StartDcsim({"--proxy-user", "pu", "--proxy-password", ""});
+  WriteAgentIni(BaseUrl(), "", "127.0.0.1", std::to_string(sim_.proxy_port), enciphered, "");
+  WriteFileBytes(File("ATPostLogs", "PK_N_1.txt"), "from the installed folder");
+  exe_ = agent_ + "/Vemtu.EXE";
+  ASSERT_FALSE(Run("ATPostLogs").timed_out);
+  EXPECT_EQ(ReadFileBytes(RunLog("ATPostLogs")).find("Unable to create instance"),
+            std::string::npos);
+  EXPECT_FALSE(FileExists(File("ATPostLogs", "PK_N_1.txt")));
+  EXPECT_EQ(ReceivedRequests().size(), 1u);
+  if (!UnderWine()) return;
+
+  WriteFileBytes(File("AlertTkt", "KEPT_N_1.txt"), "a result file");
+  ASSERT_EQ(
+      RunProgram({EnvOr("VEMTU_AGENT_WRAPPER", ""), "msiexec", "/x", WinePath(msi), "/qn"}, 300000),
+      0);
+  for (const char* program : {"Vemtu.EXE", "vemtu-check.exe", "vemtu-cipher.exe", "xmlcipher.dll"})
+    EXPECT_FALSE(FileExists(agent_ + "/" + program)) << program;
+  EXPECT_TRUE(FileExists(File("AlertTkt", "KEPT_N_1.txt")));
+  EXPECT_TRUE(FileExists(RunLog("ATPostLogs")));
+  EXPECT_TRUE(FileExists(agent_ + "/KOLTMobile.INI"));
+  EXPECT_NE(RunProgram({EnvOr("VEMTU_AGENT_WRAPPER", ""), "reg", "query",
+                        "HKCR\\CLSID\\{16B1AF0D-6A5A-4D62-92E2-6B3A0643275D}"}),
+            0);
+}
+
+}  // namespace
+}  // namespace vemtu::test

@@ -1,0 +1,53 @@
+// The programs beside the agent explain themselves: --help prints the usage and exits 0,
+// vemtu-post names the seven methods, vemtu-pack says which step failed.
+#include <gtest/gtest.h>
+
+#include "check_scenario.h"
+
+namespace vemtu::test {
+namespace {
+
+TEST(ToolHelp, EveryToolPrintsItsUsageAndExitsZero) {
+  TempDir dir;
+  for (const char* tool : {"vemtu-post", "vemtu-pack", "vemtu-cipher", "vemtu-check"}) {
+    CheckRun run = RunTool(BuiltTool(tool), {"--help"}, dir.path().string());
+    EXPECT_EQ(run.exit_code, 0) << tool << "\n" << run.out;
+    EXPECT_EQ(run.out.rfind("usage: ", 0), 0u) << tool << "\n" << run.out;
+  }
+  // The simulator runs natively beside either build.
+  CheckRun dcsim = RunTool(EnvOr("VEMTU_BIN", ".") + "/dcsim", {"--help"}, dir.path().string());
+  EXPECT_EQ(dcsim.exit_code, 0);
+  for (const char* topic : {"Precedence:", "Example script:", "index.txt", "times=N"})
+    EXPECT_NE(dcsim.out.find(topic), std::string::npos) << topic;
+}
+
+TEST(ToolHelp, PostListsTheSevenMethodsInCascadeOrder) {
+  TempDir dir;
+  CheckRun run = RunTool(BuiltTool("vemtu-post"), {"--help"}, dir.path().string());
+  std::size_t at = 0;
+  for (const char* method :
+       {"1 SendWinHTTPPOST", "2 SendProxyWinHTTPPOST", "3 SendDefaultProxyWinHTTPPOST",
+        "4 SendProxyWinHTTPPOST", "5 SendPOST", "6 SendProxyPOST", "7 SendDefaultProxyPOST"}) {
+    at = run.out.find(method, at);
+    ASSERT_NE(at, std::string::npos) << method << "\n" << run.out;
+  }
+}
+
+TEST(ToolHelp, PackSaysWhyPackingFailed) {
+  TempDir dir;
+  WriteFileBytes(dir / "empty.xml", "");
+  WriteFileBytes(dir / "good.xml", "<a>text</a>");
+  CheckRun empty = RunTool(BuiltTool("vemtu-pack"), {"empty.xml", "out.xml"}, dir.path().string());
+  EXPECT_EQ(empty.exit_code, 1);
+  EXPECT_NE(empty.out.find("packing empty.xml failed: it cannot be read, or is not a document"),
+            std::string::npos)
+      << empty.out;
+  CheckRun unwritable =
+      RunTool(BuiltTool("vemtu-pack"), {"good.xml", "missing/out.xml"}, dir.path().string());
+  EXPECT_EQ(unwritable.exit_code, 1);
+  EXPECT_NE(unwritable.out.find("could not be written"), std::string::npos) << unwritable.out;
+  EXPECT_FALSE(FileExists(dir / "out.xml"));
+}
+
+}  // namespace
+}  // namespace vemtu::test

@@ -1,0 +1,189 @@
+#include "config_check.h"
+
+#include "folder_state.h"
+#include "log/log_writer.h"
+#include "platform/dir_search.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "posting/post_names.h"
+#include "posting/routing_load.h"
+#include "posting/routing_table.h"
+#include "posting/rule_files.h"
+#include "transport/xml_encryption_client.h"
+
+namespace vemtu::check {
+
+namespace {
+
+// A log this close to the restart size loses its history at one of the next runs.
+constexpr long long kLogNearLimit = kLogSizeLimit - 256 * 1024;
+
+bool Exists(const std::string& path) {
+  return platform::File::Open(path, platform::OpenMode::kReadExisting).IsOpen();
+}
+
+void CheckValues(const AgentFolder& agent, std::vector<Finding>& out) {
+  const std::string ini = "KOLTMobile.INI";
+  if (!Exists(agent.ctx.agent_ini_path.str())) {
+    out.push_back({true, ini + " is missing (" + agent.ctx.agent_ini_path.str() + ")",
+                   "create it beside Vemtu.EXE with the four identity values and the site URL"});
+    return;
+  }
+  for (const auto& v : agent.values) {
+    std::string name = ini + " [" + v.section + "] " + v.key;
+    if (v.required && v.value.empty())
+      out.push_back({true, name + " is missing or empty: every run ends unposted",
+                     "set it to the value the data centre gave this machine"});
+    if (HoldsInlineComment(v.value))
+      out.push_back({true, name + " holds a comment: \"" + v.value + "\"",
+                     "a ';' after a value is part of it; put the comment on a line of its own"});
+  }
+}
+
+void CheckSite(const AgentFolder& agent, const char* key, bool required,
+               std::vector<Finding>& out) {
+  std::string url = agent.Value(key);
+  std::string name = std::string("KOLTMobile.INI [DCConnURL] ") + key;
+  if (url.empty()) {
+    if (required)
+      out.push_back({true, name + " is empty: nothing can be posted",
+                     "set it to the base URL, scheme://host[:port][/path]"});
+    return;
+  }
+  UrlParts parts;
+  if (!SplitUrl(url, parts) || parts.host.empty() || parts.port <= 0 || parts.port > 65535) {
+    out.push_back({true, name + " \"" + url + "\" does not split into scheme, host and port",
+                   "write it as http://host[:port][/path] or https://host[:port][/path]"});
+  }
+}
+
+void CheckProxy(const AgentFolder& agent, std::vector<Finding>& out) {
+  const std::string section = "KOLTMobile.INI [ProxySettings] ";
+  if (!agent.Value("ProxyIP").empty() && agent.Value("ProxyPort").empty())
+    out.push_back({true, section + "ProxyIP is set but ProxyPort is empty",
+                   "set ProxyPort to the proxy's port number"});
+  std::string user = agent.Value("ProxyUserName");
+  if (user.empty()) {
+    if (!agent.Value("ProxyPassword").empty())
+      out.push_back({false, section + "ProxyPassword is set without ProxyUserName: it is not read",
+                     "set the enciphered ProxyUserName too, or remove the password"});
+    return;
+  }
+  CXMLEncryptionClient client;
+  if (!client.CreateComponent()) {
+    out.push_back({true,
+                   "the cipher component XMLCipher.clsCipher cannot be created: every run "
+                   "with proxy credentials ends at once",
+                   "register it: vemtu-cipher register (Windows: regsvr32 xmlcipher.dll)"});
+    return;
+  }
+  for (const char* key : {"ProxyUserName", "ProxyPassword"}) {
+    std::string enciphered = agent.Value(key), clear;
+    if (enciphered.empty()) continue;
+    client.DecryptText(enciphered, clear);
+    if (clear.empty())
+      out.push_back({true, section + key + " cannot be deciphered with this machine's key",
+                     "encipher it here again: vemtu-cipher encrypt 'TEXT'"});
+  }
+}
+
+// The rule files count only when there is no post database.
+void CheckRoutingFiles(const AgentFolder& agent, std::vector<Finding>& out) {
+  for (const char* category : kPostingCategories) {
+    std::string database = PostDatabasePath(agent.config_dir, category);
+    platform::File file = platform::File::Open(database, platform::OpenMode::kReadExisting);
+    if (!file.IsOpen()) continue;
+    long long size = file.Size();
+    if (size % static_cast<long long>(kRoutingRecordSize) != 0)
+      out.push_back({true,
+                     database + " is " + std::to_string(size) + " bytes, not a whole number of " +
+                         std::to_string(kRoutingRecordSize) + "-byte records",
+                     "replace it with a complete copy, or remove it to use the rule files"});
+  }
+  const std::string sep(1, platform::kPathSeparator);
+  struct RuleFile {
+    const char* name;
+    const char* marker;  // what a rule starts with, in lower case
+    bool (*yields)(const std::string& text);
+  };
+  static const RuleFile kFiles[] = {
+      {"Reprioritize.XML", "nm=",
+       [](const std::string& text) {
+         RoutingTable table;
+         ApplyReprioritizeRules(table, text);
+         return table.size() + table.priority_count() > 0;
+       }},
+      {"DNSSpecific.XML",
+       "url=", [](const std::string& text) { return text.find("url='") != std::string::npos; }},
+  };
+  for (const RuleFile& f : kFiles) {
+    std::string path = agent.config_dir + sep + f.name, text;
+    if (!ReadRuleText(path, text)) continue;
+    if (text.find(f.marker) != std::string::npos && !f.yields(text))
+      out.push_back({true, path + " holds rules but yields none (double quotes?)",
+                     "write every value in single quotes: nm='NAME', url='URL'"});
+  }
+}
+
+void CheckFolder(const std::string& path, bool must_exist, std::vector<Finding>& out) {
+  FolderState state = InspectFolder(path);
+  if (state.is_link)
+    out.push_back({true, path + " is a link: the agent never enters a linked folder",
+                   "replace the link by a real folder"});
+  else if (!state.exists && must_exist)
+    out.push_back({true, path + " is missing", "create it"});
+  else if (state.exists && !state.writable)
+    out.push_back({true, path + " is not writable for this user",
+                   "give the user that runs the agent the right to create and delete files in it"});
+}
+
+void CheckFolders(const AgentFolder& agent, std::vector<Finding>& out) {
+  CheckFolder(agent.folder, true, out);
+  for (const char* category : kPostingCategories) {
+    CheckFolder(agent.Path({category}), false, out);
+    CheckFolder(agent.Path({category, "Error"}), false, out);
+  }
+  CheckFolder(agent.Path({"Configuration"}), false, out);
+  CheckFolder(agent.config_dir, false, out);
+  CheckFolder(agent.Path({"ApplicationLog"}), false, out);
+  CheckFolder(agent.Path({"ApplicationLog", "WebPost"}), false, out);
+  CheckFolder(agent.log_dir, false, out);
+}
+
+void CheckLogs(const AgentFolder& agent, std::vector<Finding>& out) {
+  platform::DirSearch search;
+  platform::DirEntry entry;
+  std::string folder = agent.log_dir + platform::kPathSeparator;
+  for (auto step = search.First(folder + "*.log", entry); step == platform::SearchStep::kEntry;
+       step = search.Next(entry)) {
+    if (entry.is_directory || static_cast<long long>(entry.size) < kLogNearLimit) continue;
+    out.push_back({false,
+                   folder + entry.name + " is " + std::to_string(entry.size) + " bytes: at " +
+                       std::to_string(kLogSizeLimit) + " it restarts empty and its history is lost",
+                   "keep a copy of it now if its history matters"});
+  }
+}
+
+}  // namespace
+
+bool HoldsInlineComment(const std::string& value) {
+  if (!value.empty() && (value[0] == ';' || value[0] == '#')) return true;
+  for (std::size_t i = 1; i < value.size(); ++i)
+    if ((value[i] == ';' || value[i] == '#') && (value[i - 1] == ' ' || value[i - 1] == '\t'))
+      return true;
+  return false;
+}
+
+std::vector<Finding> CheckConfig(const AgentFolder& agent) {
+  std::vector<Finding> out;
+  CheckValues(agent, out);
+  CheckSite(agent, "ControllerPSite", true, out);
+  CheckSite(agent, "ControllerSSite", false, out);
+  CheckProxy(agent, out);
+  CheckRoutingFiles(agent, out);
+  CheckFolders(agent, out);
+  CheckLogs(agent, out);
+  return out;
+}
+
+}  // namespace vemtu::check
