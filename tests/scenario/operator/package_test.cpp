@@ -99,7 +99,9 @@ TEST_F(InstalledFolder, InstallsSilentlyRunsFromThereAndIsRemovedWithoutItsData)
   // Credentials enciphered by the installed tool are deciphered by the installed agent.
   CheckRun user = RunTool(cipher, {"encrypt", "pu"}, agent_);
   ASSERT_EQ(user.exit_code, 0) << user.out;
-  if (!UnderWine()) EXPECT_TRUE(FileExists(agent_ + "/cipher.key"));  // the folder's own key
+  if (!UnderWine()) {
+    EXPECT_TRUE(FileExists(agent_ + "/cipher.key"));  // the folder's own key
+  }
   std::string enciphered = user.out.substr(0, user.out.find('\n'));
   StartDcsim({"--proxy-user", "pu", "--proxy-password", ""});
   WriteAgentIni(BaseUrl(), "", "127.0.0.1", std::to_string(sim_.proxy_port), enciphered, "");
