@@ -94,8 +94,8 @@ class ConfigureRunTest : public ::testing::Test {
 
 TEST_F(ConfigureRunTest, AllValuesLandInTheRunRecord) {
   SetRegistration();
-  SetAgent("DCConnURL", "ControllerPSite", "https://primary.example/post");
-  SetAgent("DCConnURL", "ControllerSSite", "\"http://secondary.example\"");
+  SetAgent("DCConnURL", "ControllerPSite", "https://127.0.0.5/post");
+  SetAgent("DCConnURL", "ControllerSSite", "\"http://127.0.0.6\"");
   SetAgent("ProxySettings", "ProxyIP", "10.0.0.5");
   SetAgent("ProxySettings", "ProxyPort", "3128");
   // A password without a user name is never read, let alone deciphered.
@@ -108,8 +108,8 @@ TEST_F(ConfigureRunTest, AllValuesLandInTheRunRecord) {
   EXPECT_EQ(ctx.member_id, "M-2");
   EXPECT_EQ(ctx.site_id, "S-3");
   EXPECT_EQ(ctx.agent_type, "Desktop");
-  EXPECT_EQ(ctx.primary_site_url, "https://primary.example/post");
-  EXPECT_EQ(ctx.secondary_site_url, "http://secondary.example");
+  EXPECT_EQ(ctx.primary_site_url, "https://127.0.0.5/post");
+  EXPECT_EQ(ctx.secondary_site_url, "http://127.0.0.6");
   EXPECT_EQ(ctx.proxy_address, "10.0.0.5");
   EXPECT_EQ(ctx.proxy_port, "3128");
   EXPECT_EQ(ctx.proxy_user_name, "");

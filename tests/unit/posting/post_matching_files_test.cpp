@@ -193,10 +193,10 @@ TEST_F(PostMatchingFilesTest, AWriteErrorPartWayThroughThePackedCopyLeavesTheFil
   // part-way (EFBIG), as it would on a full disk.
   const std::string source = Category("BIG_Y_1.xml");
   std::string text;
-  std::uint32_t seed = 12345;
+  std::uint32_t state = 12345;
   for (int i = 0; i < 65536; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    text += static_cast<char>('a' + (seed >> 16) % 26);
+    state = state * 1103515245u + 12345u;
+    text += static_cast<char>('a' + (state >> 16) % 26);
   }
   const std::string doc = "<a>" + text + "</a>";
   WriteFileBytes(source, doc);
