@@ -2,6 +2,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace vemtu::platform::posix_detail {
@@ -25,6 +27,17 @@ SplitPath Split(const std::string& path) {
 }
 
 int OpenFolderNoFollow(const std::string& folder) {
+  // The agent's paths come from its own resolved program path, so a link anywhere along
+  // one was put there by someone else: refused at every level, not just the last one.
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  int fd;
+  do {
+    fd = static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how));
+  } while (fd < 0 && (errno == EINTR || errno == EAGAIN));
+  if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return fd;
+  // A kernel without openat2 (or a filter that forbids it): the last level at least.
   return OpenRetrying(AT_FDCWD, folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 

@@ -34,7 +34,8 @@ struct SplitPath {
 };
 SplitPath Split(const std::string& path);
 
-// Opens `folder` as a handle for the *at calls, failing when it is a link.
+// Opens `folder` as a handle for the *at calls, failing when it or any folder along its
+// path is a link (only the last level where the kernel cannot check the others).
 int OpenFolderNoFollow(const std::string& folder);
 
 // Opens `path` with `flags` (O_NOFOLLOW added) inside its folder opened without following

@@ -72,6 +72,23 @@ TEST(NoLinkFollowed, OpensAttributesAndFolderChecksRefuseALink) {
   EXPECT_TRUE(fs::exists(f.outside_file));
 }
 
+TEST(NoLinkFollowed, ALinkFurtherUpThePathIsRefusedToo) {
+  LinkedFolder f;
+  fs::create_directories(f.outside_folder + "/WebPost/WebPostExe");
+  // "in/linked" is a link; the file would be made two folders below it, outside.
+  const std::string deep = f.folder_link + "/WebPost/WebPostExe";
+  for (OpenMode mode : {OpenMode::kReadWriteAlways, OpenMode::kWriteTruncate,
+                        OpenMode::kWriteTruncateUnshared, OpenMode::kAppendAlways}) {
+    EXPECT_FALSE(File::Open(deep + "/WebPostStatus.log", mode).IsOpen()) << static_cast<int>(mode);
+  }
+  WriteFileBytes(f.in + "/a.txt", "a");
+  EXPECT_EQ(MoveNoReplace(f.in + "/a.txt", deep + "/a.txt"), MoveOutcome::kFailed);
+  EXPECT_TRUE(fs::is_empty(f.outside_folder + "/WebPost/WebPostExe"));
+  // A plain path of the same depth is written as usual.
+  fs::create_directories(f.in + "/WebPost/WebPostExe");
+  EXPECT_TRUE(File::Open(f.in + "/WebPost/WebPostExe/x.log", OpenMode::kAppendAlways).IsOpen());
+}
+
 TEST(NoLinkFollowed, MovesIntoALinkedFolderFail) {
   LinkedFolder f;
   WriteFileBytes(f.in + "/a.txt", "a");
