@@ -24,6 +24,8 @@ bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
   prefix_pos_ = text_pos_ = suffix_pos_ = 0;
   file_pos_ = 0;
   file_done_ = false;
+  ahead_pos_ = ahead_len_ = 0;
+  read_pos_ = 0;
   std::uint64_t body = text_.size();
   if (!body_file_.empty()) {
     file_.Close();
@@ -51,6 +53,29 @@ bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
   return true;
 }
 
+long long BodySource::ReadFile(char* out, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    if (ahead_pos_ == ahead_len_) {
+      std::uint64_t left = file_size_ - read_pos_;
+      if (left == 0) break;
+      if (ahead_.empty()) ahead_.resize(kReadAhead);
+      long long got = file_.Read(ahead_.data(), static_cast<std::size_t>(
+                                                    std::min<std::uint64_t>(kReadAhead, left)));
+      if (got < 0) return -1;
+      if (got == 0) break;
+      ahead_pos_ = 0;
+      ahead_len_ = static_cast<std::size_t>(got);
+      read_pos_ += static_cast<std::uint64_t>(got);
+    }
+    std::size_t part = std::min(size - done, ahead_len_ - ahead_pos_);
+    std::memcpy(out + done, ahead_.data() + ahead_pos_, part);
+    ahead_pos_ += part;
+    done += part;
+  }
+  return static_cast<long long>(done);
+}
+
 long long BodySource::Fill(char* chunk, std::size_t capacity, std::uint32_t& error) {
   std::memset(chunk, 0, capacity);
   std::size_t used = Take(prefix_, prefix_pos_, chunk, capacity);
@@ -64,7 +89,7 @@ long long BodySource::Fill(char* chunk, std::size_t capacity, std::uint32_t& err
         file_done_ = true;
         break;
       }
-      long long got = file_.Read(chunk + used, want);
+      long long got = ReadFile(chunk + used, want);
       if (got < 0) {
         error = static_cast<std::uint32_t>(platform::LastError());
         return -1;

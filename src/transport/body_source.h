@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -38,6 +39,13 @@ class BodySource {
   void Close() { file_.Close(); }
 
  private:
+  // The file is read in blocks of this size whatever the chunks are: far fewer reads.
+  static constexpr std::size_t kReadAhead = 64 * 1024;
+
+  // Copies up to `size` next bytes of the file (never beyond the size it had at Start)
+  // through the read-ahead block; fewer only at its end. -1 when the file cannot be read.
+  long long ReadFile(char* out, std::size_t size);
+
   std::string body_file_;
   std::string_view prefix_, text_, suffix_;
   platform::File file_;
@@ -45,6 +53,9 @@ class BodySource {
   std::size_t prefix_pos_ = 0, text_pos_ = 0, suffix_pos_ = 0;
   std::uint64_t file_pos_ = 0;
   bool file_done_ = false;
+  std::vector<char> ahead_;        // the block read last
+  std::size_t ahead_pos_ = 0, ahead_len_ = 0;  // handed out / read into it
+  std::uint64_t read_pos_ = 0;     // bytes of the file read so far
 };
 
 }  // namespace vemtu

@@ -153,6 +153,10 @@ void CZHTTPConnect::RecordLastError(std::uint32_t code) { handles_->Record(code)
 std::uint32_t CZHTTPConnect::ZGetLastError() const { return handles_->last_error.load(); }
 
 bool CZHTTPConnect::RunStep(std::function<void()> step) {
+  if (kStepTimeoutOption != 0) {
+    step();  // the library bounds its sends itself (set in ZHTTPWebPost)
+    return true;
+  }
   std::uint32_t error = 0;
   if (RunWorkerStep(std::move(step), timeout_ms_, error)) return true;
   // A worker that overran may still be using the handles: leave them to it (it closes
@@ -305,6 +309,11 @@ int CZHTTPConnect::ZHTTPWebPost(const char* body_file_path, const char* reply_fi
     auto job = std::make_shared<WebPostJob>();
     job->owner = handles_;
     job->SetBody(body_file_path, reply_file_path, body_text, body_length, prefix, suffix);
+    if (kStepTimeoutOption != 0 && handles_->request) {
+      // The send, run on this thread, ends with the time-out error at the step's time-out.
+      DWORD bound = timeout_ms_ >= 0xFFFFFFFFUL ? 0 : static_cast<DWORD>(timeout_ms_);
+      InternetSetOptionA(handles_->request, kStepTimeoutOption, &bound, sizeof bound);
+    }
     bool ran = RunStep([job] {
       try {
         WebPostWorker(*job);

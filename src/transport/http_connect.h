@@ -1,6 +1,7 @@
 // CZHTTPConnect: one HTTP POST exchange over WinINet. Session open on the calling
 // thread; connect, request open and the POST itself each on a worker thread of their
-// own, waited for with the connection's time-out.
+// own, waited for with the connection's time-out (where the library bounds the POST
+// itself, see kStepTimeoutOption, all on the calling thread).
 #pragma once
 
 #include <cstdint>

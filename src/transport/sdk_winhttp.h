@@ -8,3 +8,5 @@
 #include <winbase.h>
 #endif
 #include <winhttp.h>
+
+#include "transport/sdk_step_timeout.h"

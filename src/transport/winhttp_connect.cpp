@@ -299,6 +299,10 @@ void CZWinHTTPConnect::RecordLastError(std::uint32_t code) { handles_->Record(co
 std::uint32_t CZWinHTTPConnect::ZGetLastError() const { return handles_->last_error.load(); }
 
 bool CZWinHTTPConnect::RunStep(std::function<void()> step) {
+  if (kStepTimeoutOption != 0) {
+    step();  // the library bounds its sends itself (set in ZHTTPWebPost)
+    return true;
+  }
   std::uint32_t error = 0;
   if (RunWorkerStep(std::move(step), timeout_ms_, error)) return true;
   // The worker may still be using the handles: leave them to it (it closes them when it
@@ -484,6 +488,11 @@ int CZWinHTTPConnect::ZHTTPWebPost(const char* body_file_path, const char* reply
     job->proxy_password = proxy_password_;
     job->chunk_size = static_cast<std::size_t>(write_chunk_size_);
     job->write_delay_ms = write_delay_ms_;
+    if (kStepTimeoutOption != 0 && handles_->request && api_ && api_->set_option) {
+      // The send, run on this thread, ends with the time-out error at the step's time-out.
+      DWORD bound = timeout_ms_ >= 0xFFFFFFFFUL ? 0 : static_cast<DWORD>(timeout_ms_);
+      api_->set_option(handles_->request, kStepTimeoutOption, &bound, sizeof bound);
+    }
     bool ran = RunStep([job] {
       try {
         if (!job->owner->request) {

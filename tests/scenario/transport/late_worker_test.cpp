@@ -1,6 +1,8 @@
-// A worker that overruns its time-out is left to finish on Linux: it must find
-// everything it uses still alive after the connection that started it is gone (the
-// AddressSanitizer build proves it), and its late result must not reach the connection.
+// A POST that overruns the connection's time-out: where it runs on a worker, the worker
+// is left to finish and must find everything it uses still alive after the connection
+// that started it is gone (the AddressSanitizer build proves it); where the library
+// bounds the send itself (Linux), the send ends at the time-out. Either way the late
+// result must not reach the connection.
 #include <gtest/gtest.h>
 
 #include <chrono>

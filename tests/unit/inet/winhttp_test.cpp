@@ -265,6 +265,38 @@ TEST_F(WinHttp, ClosingTheHandleEndsAWaitingCall) {
   api_->CloseHandle(session);
 }
 
+TEST_F(WinHttp, TheStepTimeOutOptionBoundsTheWholeSend) {
+  ScriptedServer server;
+  Reply late = Reply::Status(200, "late");
+  late.delay_ms = 1200;
+  server.SetDefault(late);
+  HINTERNET session = api_->Open(u"VemtuTest", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+  HINTERNET connection = api_->Connect(session, u"127.0.0.1",
+                                       static_cast<INTERNET_PORT>(server.port()), 0);
+  for (DWORD bound : {DWORD{300}, DWORD{0}}) {
+    HINTERNET request = api_->OpenRequest(connection, u"POST", u"/late", nullptr, nullptr, nullptr, 0);
+    ASSERT_TRUE(api_->SetOption(request, VEMTU_OPTION_STEP_TIMEOUT, &bound, sizeof bound));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(api_->SendRequest(request, nullptr, 0, nullptr, 0, 4, 0));
+    DWORD written = 0;
+    ASSERT_TRUE(api_->WriteData(request, "body", 4, &written));
+    BOOL received = api_->ReceiveResponse(request, nullptr);
+    int error = errno;
+    auto took = std::chrono::steady_clock::now() - start;
+    if (bound != 0) {
+      EXPECT_FALSE(received);
+      EXPECT_EQ(error, ERROR_WINHTTP_TIMEOUT);
+      EXPECT_LT(took, std::chrono::milliseconds(1000));
+    } else {
+      EXPECT_TRUE(received);
+      EXPECT_GE(took, std::chrono::milliseconds(1100));
+    }
+    api_->CloseHandle(request);
+  }
+  api_->CloseHandle(connection);
+  api_->CloseHandle(session);
+}
+
 TEST_F(WinHttp, LargeBodyStreamsWithFlatMemory) {
 #if defined(__SANITIZE_ADDRESS__)
   const std::size_t size = 20u << 20;  // the sanitizer's own bookkeeping is not flat

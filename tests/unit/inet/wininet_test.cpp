@@ -2,6 +2,7 @@
 // relaxed checks, proxies (named, through tinyproxy, from the environment), handles.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "inet_clients.h"
@@ -228,6 +229,51 @@ TEST(WinInet, RefusesBadHandlesAndRequestLineBytes) {
   EXPECT_TRUE(InternetCloseHandle(connection));
   EXPECT_FALSE(InternetCloseHandle(connection));
   EXPECT_TRUE(InternetCloseHandle(session));
+}
+
+// The bound on a whole send ends a send that waits within its per-call time-outs, and
+// counts from when it was set; without it the late answer arrives.
+TEST(WinInet, TheStepTimeOutOptionBoundsTheWholeSend) {
+  ScriptedServer server;
+  Reply late = Reply::Status(200, "late");
+  late.delay_ms = 1200;
+  server.SetDefault(late);
+  HINTERNET session = InternetOpenA("VemtuTest", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  HINTERNET connection = InternetConnectA(session, "127.0.0.1", static_cast<INTERNET_PORT>(server.port()),
+                                          nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  struct Case {
+    DWORD bound_ms;
+    bool answered;
+  } cases[] = {{300, false}, {0xFFFFFFFF, true}, {0, true}};
+  for (const Case& c : cases) {
+    HINTERNET request = HttpOpenRequestA(connection, "POST", "/late", "HTTP/1.0", nullptr, nullptr, 0, 0);
+    ASSERT_NE(request, nullptr);
+    DWORD bound = c.bound_ms;
+    ASSERT_TRUE(InternetSetOptionA(request, VEMTU_OPTION_STEP_TIMEOUT, &bound, sizeof bound));
+    auto start = std::chrono::steady_clock::now();
+    INTERNET_BUFFERSA buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    buffers.dwBufferTotal = 4;
+    ASSERT_TRUE(HttpSendRequestExA(request, &buffers, nullptr, HSR_INITIATE, 0));
+    DWORD written = 0;
+    ASSERT_TRUE(InternetWriteFile(request, "body", 4, &written));
+    BOOL ended = HttpEndRequestA(request, nullptr, 0, 0);
+    int error = errno;
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(ended != FALSE, c.answered) << c.bound_ms;
+    if (c.answered) {
+      EXPECT_GE(took, std::chrono::milliseconds(1100));
+    } else {
+      EXPECT_EQ(error, ERROR_INTERNET_TIMEOUT);
+      EXPECT_LT(took, std::chrono::milliseconds(1000));
+    }
+    InternetCloseHandle(request);
+  }
+  // Only a request takes the bound.
+  DWORD bound = 300;
+  EXPECT_FALSE(InternetSetOptionA(connection, VEMTU_OPTION_STEP_TIMEOUT, &bound, sizeof bound));
+  InternetCloseHandle(connection);
+  InternetCloseHandle(session);
 }
 
 TEST(WinInet, MessageTableCoversItsCodes) {

@@ -101,6 +101,26 @@ TEST(BodySource, StartAgainSendsTheSameBytesAndAMissingFileGivesItsCode) {
   EXPECT_EQ(error, 2u);  // file not found, on both platforms
 }
 
+TEST(BodySource, AFileOfManyReadBlocksComesInFullChunksWhateverTheChunkSize) {
+  test::TempDir dir;
+  std::string content = Pattern(200 * 1024 + 7);
+  test::WriteFileBytes(dir / "b", content);
+  BodySource body(dir / "b", "<p>", "", "</p>");
+  for (std::size_t size : {kWinInetChunkSize, std::size_t{3000}, std::size_t{1}}) {
+    Cut cut = CutBody(body, size);
+    EXPECT_EQ(Join(cut.chunks), "<p>" + content + "</p>") << size;
+    for (std::size_t i = 0; i + 1 < cut.chunks.size(); ++i) {
+      ASSERT_EQ(cut.chunks[i].size(), size) << "chunk " << i << " of size " << size;
+    }
+  }
+  // Started again half-way, it sends from the first byte.
+  std::uint32_t declared = 0, error = 0;
+  ASSERT_TRUE(body.Start(declared, error));
+  std::vector<char> chunk(kChunkBufferSize);
+  for (int i = 0; i < 20; ++i) body.Fill(chunk.data(), kWinInetChunkSize, error);
+  EXPECT_EQ(Join(CutBody(body, kWinInetChunkSize).chunks), "<p>" + content + "</p>");
+}
+
 TEST(BodySource, AFileThatGrowsAfterStartGivesOnlyTheDeclaredBytes) {
   test::TempDir dir;
   test::WriteFileBytes(dir / "b", "12345");

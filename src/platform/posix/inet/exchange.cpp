@@ -78,8 +78,8 @@ void SetSocketCallbacks(CURL* easy, SocketTracker* sockets,
 
 // ---- Setting up and running the transfer ----
 
-Exchange::Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings)
-    : easy_(easy), sockets_(sockets), settings_(std::move(settings)) {
+Exchange::Exchange(CURL* easy, CURLM* multi, SocketTracker* sockets, ExchangeSettings settings)
+    : easy_(easy), multi_(multi), sockets_(sockets), settings_(std::move(settings)) {
   Touch();
   error_text_[0] = '\0';
   sockets_->Reset();
@@ -169,10 +169,8 @@ Exchange::Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings
                      static_cast<long>(settings_.connect_timeout_ms));
   }
 
-  try {
-    thread_ = std::thread([this] { Run(); });
-  } catch (const std::system_error&) {
-    // No thread for the transfer: the send ends at once as out of resources.
+  added_ = curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+  if (!added_) {
     finished_ = true;
     result_ = CURLE_OUT_OF_MEMORY;
   }
@@ -186,35 +184,109 @@ Exchange::~Exchange() {
 
 void Exchange::Join() {
   std::lock_guard<std::mutex> lock(join_mutex_);
-  if (!thread_.joinable()) return;
+  if (joined_) return;
   Abort();
-  thread_.join();
-  // Forget every pointer into this object; the handle keeps its connections.
+  // A call driving the transfer on another thread sees the abort and leaves.
+  std::lock_guard<std::mutex> driving(drive_mutex_);
+  joined_ = true;
+  if (added_) curl_multi_remove_handle(multi_, easy_);
+  added_ = false;
+  // Forget every pointer into this object; the multi handle keeps the connections.
   curl_easy_reset(easy_);
   SetSocketCallbacks(easy_, sockets_, &Exchange::OnOpenSocket, &Exchange::OnCloseSocket);
   curl_slist_free_all(header_list_);
   header_list_ = nullptr;
 }
 
-void Exchange::Run() {
-  CURLcode code = curl_easy_perform(easy_);
+void Exchange::Abort() {
+  bool running = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running = !aborted_ && !finished_;
+    aborted_ = true;
+  }
+  if (!running) return;
+  sockets_->ShutdownAll();
+  curl_multi_wakeup(multi_);  // a caller waiting in curl_multi_poll returns at once
+}
+
+// ---- Running the transfer on the caller's thread ----
+
+template <typename Ready>
+Exchange::Wait Exchange::Drive(std::uint32_t timeout_ms, bool push, Ready ready) {
+  std::lock_guard<std::mutex> driving(drive_mutex_);
+  bool turned = false;  // the transfer took a turn since it last waited for the network
+  if (push && !joined_) {
+    Resume();
+    Perform();
+    turned = true;
+  }
+  while (true) {
+    int wait_ms = 1000;  // no limit: wake now and then all the same
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (aborted_) return Wait::kAborted;
+      if (finished_ || ready()) return Wait::kReady;
+      auto deadline = settings_.deadline;
+      if (timeout_ms > 0) {
+        deadline = std::min(deadline, last_activity_ + std::chrono::milliseconds(timeout_ms));
+      }
+      if (deadline != kNoDeadline) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return Wait::kTimedOut;
+        wait_ms = static_cast<int>(std::min<long long>(left.count(), wait_ms));
+      }
+    }
+    if (turned) {
+      curl_multi_poll(multi_, nullptr, 0, wait_ms, nullptr);
+    }
+    Resume();
+    Perform();
+    turned = true;
+  }
+}
+
+void Exchange::Perform() {
+  int running = 0;
+  curl_multi_perform(multi_, &running);
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
+      Finish(message->data.result);
+    }
+  }
+}
+
+void Exchange::Resume() {
+  bool send = false;
+  bool receive = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) return;
+    send = send_paused_ && (!queue_.empty() || body_closed_);
+    receive = receive_paused_ && reply_.size() - reply_offset_ < kReplyLimit;
+  }
+  if (!send && !receive) return;
+  if (send) send_paused_ = false;
+  if (receive) receive_paused_ = false;
+  // Resuming the reply may hand over the bytes curl kept at once (OnWrite runs inside).
+  curl_easy_pause(easy_, (send_paused_ ? CURLPAUSE_SEND : 0) | (receive_paused_ ? CURLPAUSE_RECV : 0));
+}
+
+void Exchange::Finish(CURLcode code) {
   TakeEarlyAnswer(code);
   long verify = 0;
   curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify);
   long status = 0;
   curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    finished_ = true;
-    result_ = code;
-    verify_result_ = verify;
-    reset_by_peer_ = std::strstr(error_text_, "reset by peer") != nullptr;
-    if (code == CURLE_OK && status_ == 0) status_ = status;
-    Touch();
-  }
-  // Woken after the mutex is free, so that a waiter does not wake only to wait for it.
-  // Join waits for this thread: the object outlives the call.
-  NotifyAll();
+  std::lock_guard<std::mutex> lock(mutex_);
+  finished_ = true;
+  result_ = code;
+  verify_result_ = verify;
+  reset_by_peer_ = std::strstr(error_text_, "reset by peer") != nullptr;
+  if (code == CURLE_OK && status_ == 0) status_ = status;
+  Touch();
 }
 
 void Exchange::TakeEarlyAnswer(CURLcode code) {
@@ -249,34 +321,17 @@ void Exchange::TakeEarlyAnswer(CURLcode code) {
   body_started_ = true;
 }
 
-void Exchange::NotifyAll() {
-  transfer_wake_.notify_all();
-  room_freed_.notify_all();
-  progress_.notify_all();
-}
-
-void Exchange::Abort() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (aborted_ || finished_) {
-      aborted_ = true;
-      NotifyAll();
-      return;
-    }
-    aborted_ = true;
-    NotifyAll();
-  }
-  sockets_->ShutdownAll();
-}
-
-// ---- curl's callbacks (on the transfer thread) ----
+// ---- curl's callbacks (on the thread that drives the transfer) ----
 
 size_t Exchange::OnRead(char* buffer, size_t size, size_t count, void* self) {
   auto& x = *static_cast<Exchange*>(self);
-  std::unique_lock<std::mutex> lock(x.mutex_);
-  x.transfer_wake_.wait(lock, [&] { return x.aborted_ || !x.queue_.empty() || x.body_closed_; });
+  std::lock_guard<std::mutex> lock(x.mutex_);
   if (x.aborted_) return CURL_READFUNC_ABORT;
   if (x.queue_.empty()) {
+    if (!x.body_closed_) {
+      x.send_paused_ = true;  // resumed when the caller hands over more
+      return CURL_READFUNC_PAUSE;
+    }
     // The caller ended the body before handing over all it declared.
     return x.accepted_ < x.settings_.body_length ? CURL_READFUNC_ABORT : 0;
   }
@@ -297,35 +352,26 @@ size_t Exchange::OnRead(char* buffer, size_t size, size_t count, void* self) {
   }
   x.queued_bytes_ -= take;
   x.Touch();
-  x.room_freed_.notify_all();  // no syscall unless a writer waits
   return take;
 }
 
 size_t Exchange::OnWrite(char* data, size_t size, size_t count, void* self) {
   auto& x = *static_cast<Exchange*>(self);
   std::size_t bytes = size * count;
-  // Whether these bytes complete a reply of announced length: curl then ends the
-  // transfer at once, and the reader is woken by that end instead of twice.
-  curl_off_t announced = -1;
-  curl_easy_getinfo(x.easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-  std::unique_lock<std::mutex> lock(x.mutex_);
+  std::lock_guard<std::mutex> lock(x.mutex_);
   x.body_started_ = true;
   x.Touch();
-  auto has_room = [&] { return x.aborted_ || x.reply_.size() - x.reply_offset_ < kReplyLimit; };
-  if (!has_room()) {
-    x.progress_.notify_all();
-    x.transfer_wake_.wait(lock, has_room);
-  }
   if (x.aborted_) return 0;
+  if (x.reply_.size() - x.reply_offset_ >= kReplyLimit) {
+    x.receive_paused_ = true;  // curl keeps the bytes until the reader makes room
+    return CURL_WRITEFUNC_PAUSE;
+  }
   if (x.reply_offset_ > 0 && x.reply_offset_ * 2 >= x.reply_.size()) {
     x.reply_.erase(0, x.reply_offset_);
     x.reply_offset_ = 0;
   }
   x.reply_.append(data, bytes);
   x.reply_received_ += bytes;
-  bool complete = announced >= 0 && x.reply_received_ == static_cast<std::uint64_t>(announced);
-  lock.unlock();
-  if (!complete) x.progress_.notify_all();
   return bytes;
 }
 
@@ -349,7 +395,6 @@ size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
     }
     x.head_in_progress_.clear();
     x.status_in_progress_ = 0;
-    // No wake-up: every wait for the reply waits for its body or for the end.
   } else {
     x.head_in_progress_ += line + "\r\n";
   }
@@ -358,12 +403,9 @@ size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
 
 int Exchange::OnPrereq(void* self, char*, char*, int, int) {
   auto& x = *static_cast<Exchange*>(self);
-  {
-    std::lock_guard<std::mutex> lock(x.mutex_);
-    x.connected_ = true;
-    x.Touch();
-  }
-  x.progress_.notify_all();
+  std::lock_guard<std::mutex> lock(x.mutex_);
+  x.connected_ = true;
+  x.Touch();
   return CURL_PREREQFUNC_OK;
 }
 
@@ -401,30 +443,16 @@ CURLcode Exchange::OnSslContext(CURL*, void* ssl_ctx, void* self) {
 
 // ---- The caller's side ----
 
-template <typename Ready>
-Exchange::Wait Exchange::WaitFor(std::unique_lock<std::mutex>& lock,
-                                 std::condition_variable& wake, std::uint32_t timeout_ms,
-                                 Ready ready) {
-  while (true) {
-    if (aborted_) return Wait::kAborted;
-    if (ready()) return Wait::kReady;
-    if (timeout_ms == 0) {
-      wake.wait(lock);
-      continue;
-    }
-    auto deadline = last_activity_ + std::chrono::milliseconds(timeout_ms);
-    if (std::chrono::steady_clock::now() >= deadline) return Wait::kTimedOut;
-    wake.wait_until(lock, deadline);
-  }
-}
-
-Failure Exchange::Interrupted(std::unique_lock<std::mutex>& lock, Wait wait) {
+Failure Exchange::Interrupted(Wait wait) {
   if (wait == Wait::kTimedOut) {
-    timed_out_ = true;
-    lock.unlock();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      timed_out_ = true;
+    }
     Abort();
     return Failure::kTimeout;
   }
+  std::lock_guard<std::mutex> lock(mutex_);
   return timed_out_ ? Failure::kTimeout : Failure::kCancelled;
 }
 
@@ -498,50 +526,58 @@ Failure Exchange::EndFailure() const {
 }
 
 Failure Exchange::AwaitConnected() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  Wait wait = WaitFor(lock, progress_, 0, [&] { return connected_ || finished_; });
-  if (wait != Wait::kReady) return Interrupted(lock, wait);
+  Wait wait = Drive(0, false, [&] { return connected_; });
+  if (wait != Wait::kReady) return Interrupted(wait);
+  std::lock_guard<std::mutex> lock(mutex_);
   if (finished_ && !ResponseReady()) return EndFailure();
   return Failure::kNone;
 }
 
 Failure Exchange::Write(const char* data, std::size_t size, std::uint32_t timeout_ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  Wait wait = WaitFor(lock, room_freed_, timeout_ms, [&] {
-    return finished_ || queued_bytes_ == 0 || queued_bytes_ + size <= kQueueLimit;
+  Wait wait = Drive(timeout_ms, false, [&] {
+    return queued_bytes_ == 0 || queued_bytes_ + size <= kQueueLimit;
   });
-  if (wait != Wait::kReady) return Interrupted(lock, wait);
-  if (finished_) {
-    if (!ResponseReady()) return EndFailure();
-    accepted_ += size;  // the reply is in; the rest of the body is not needed
-    return Failure::kNone;
-  }
-  if (size > 0) {
+  if (wait != Wait::kReady) return Interrupted(wait);
+  bool send_now = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) {
+      if (!ResponseReady()) return EndFailure();
+      accepted_ += size;  // the reply is in; the rest of the body is not needed
+      return Failure::kNone;
+    }
+    if (size == 0) return Failure::kNone;
     queue_.emplace_back(data, size);
     queued_bytes_ += size;
     accepted_ += size;
-    lock.unlock();
-    transfer_wake_.notify_all();
+    send_now = queued_bytes_ >= kBurstBytes ||
+               std::chrono::steady_clock::now() - last_write_ >= kBurstGap;
   }
+  // What the network takes now goes out now: a caller that pauses between writes has
+  // its chunks go out one by one as written.
+  if (send_now) Drive(timeout_ms, true, [] { return true; });
+  std::lock_guard<std::mutex> lock(mutex_);
+  last_write_ = std::chrono::steady_clock::now();
   return Failure::kNone;
 }
 
 Failure Exchange::AwaitResponse(std::uint32_t timeout_ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  body_closed_ = true;
-  transfer_wake_.notify_all();
-  Wait wait = WaitFor(lock, progress_, timeout_ms, [&] { return body_started_ || finished_; });
-  if (wait != Wait::kReady) return Interrupted(lock, wait);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    body_closed_ = true;
+  }
+  Wait wait = Drive(timeout_ms, false, [&] { return body_started_; });
+  if (wait != Wait::kReady) return Interrupted(wait);
+  std::lock_guard<std::mutex> lock(mutex_);
   if (body_started_ || ResponseReady()) return Failure::kNone;
   return EndFailure();
 }
 
 Failure Exchange::Available(std::size_t* count, std::uint32_t timeout_ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  Wait wait = WaitFor(lock, progress_, timeout_ms,
-                      [&] { return finished_ || reply_.size() > reply_offset_; });
   *count = 0;
-  if (wait != Wait::kReady) return Interrupted(lock, wait);
+  Wait wait = Drive(timeout_ms, false, [&] { return reply_.size() > reply_offset_; });
+  if (wait != Wait::kReady) return Interrupted(wait);
+  std::lock_guard<std::mutex> lock(mutex_);
   *count = reply_.size() - reply_offset_;
   if (*count > 0 || result_ == CURLE_OK || ResponseReady()) return Failure::kNone;
   return EndFailure();
@@ -549,17 +585,15 @@ Failure Exchange::Available(std::size_t* count, std::uint32_t timeout_ms) {
 
 Failure Exchange::Read(char* out, std::size_t size, std::size_t* got,
                        std::uint32_t timeout_ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
   *got = 0;
-  Wait wait = WaitFor(lock, progress_, timeout_ms,
-                      [&] { return finished_ || reply_.size() > reply_offset_ || size == 0; });
-  if (wait != Wait::kReady) return Interrupted(lock, wait);
+  Wait wait = Drive(timeout_ms, false, [&] { return reply_.size() > reply_offset_ || size == 0; });
+  if (wait != Wait::kReady) return Interrupted(wait);
+  std::lock_guard<std::mutex> lock(mutex_);
   std::size_t ready = reply_.size() - reply_offset_;
   if (ready > 0 || size == 0) {
     *got = std::min(ready, size);
     std::memcpy(out, reply_.data() + reply_offset_, *got);
     reply_offset_ += *got;
-    transfer_wake_.notify_all();  // no syscall unless the transfer waits for room
     return Failure::kNone;
   }
   if (result_ == CURLE_OK || ResponseReady()) return Failure::kNone;

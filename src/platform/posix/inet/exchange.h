@@ -1,20 +1,19 @@
-// One send of one request: curl runs the transfer on a thread of its own while the
-// caller hands over the body chunk by chunk and then waits for and reads the reply.
-// Memory stays bounded: at most kQueueLimit body bytes wait for curl, at most
-// kReplyLimit reply bytes wait for the caller.
+// One send of one request: the caller hands over the body chunk by chunk and then waits
+// for and reads the reply, and each of these calls runs the transfer on the caller's
+// thread (curl's multi interface) until it has what it waits for. Memory stays
+// bounded: at most kQueueLimit body bytes wait for curl, at most kReplyLimit reply
+// bytes wait for the caller.
 #pragma once
 
 #include <curl/curl.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "failure.h"
@@ -26,6 +25,9 @@ namespace vemtu::inet {
 // trust besides the system's bundle, so that a test can trust a CA it made without
 // changing the machine. Products never set it.
 constexpr const char* kTestCaFileVariable = "VEMTU_TEST_CA_FILE";
+
+constexpr std::chrono::steady_clock::time_point kNoDeadline =
+    std::chrono::steady_clock::time_point::max();
 
 enum class ProxyMode {
   kNone,         // straight to the server, whatever the environment says
@@ -56,24 +58,35 @@ struct ExchangeSettings {
   std::uint32_t security_ignore = 0;  // SECURITY_FLAG_IGNORE_* bits that relax TLS checks
   std::uint32_t connect_timeout_ms = 0;  // 0: curl's own default
   std::uint64_t body_length = 0;
+  // The latest moment any wait of the send may end at (kNoDeadline: none).
+  std::chrono::steady_clock::time_point deadline = kNoDeadline;
 };
 
 class Exchange {
  public:
   static constexpr std::size_t kQueueLimit = 256 * 1024;
   static constexpr std::size_t kReplyLimit = 256 * 1024;
+  // A write that follows the previous one within kBurstGap is queued without being sent
+  // until kBurstBytes wait: a caller writing small chunks back to back has them joined
+  // into larger sends. Any other write goes out at once, and so do the queued bytes at
+  // the next call that waits.
+  static constexpr std::size_t kBurstBytes = 64 * 1024;
+  static constexpr std::chrono::milliseconds kBurstGap{2};
 
-  // Configures `easy` (owned by the request, idle) and starts the transfer.
-  Exchange(CURL* easy, SocketTracker* sockets, ExchangeSettings settings);
-  ~Exchange();  // aborts the transfer and waits for its thread
+  // Configures `easy` (owned by the request, idle) and adds it to `multi` (owned by the
+  // request as well, which keeps the connections between sends); nothing moves until a
+  // call below drives the transfer.
+  Exchange(CURL* easy, CURLM* multi, SocketTracker* sockets, ExchangeSettings settings);
+  ~Exchange();  // aborts the transfer and hands the handle back
   Exchange(const Exchange&) = delete;
   Exchange& operator=(const Exchange&) = delete;
 
   // Waits until the connection stands (tunnel and TLS included) and the request is about
   // to go out, or the transfer has ended. A failure to connect is reported here.
   Failure AwaitConnected();
-  // Hands `size` body bytes to the transfer; waits (at most `timeout_ms` without
-  // progress, 0 = no limit) while the queue is full.
+  // Hands `size` body bytes to the transfer and sends what the network takes at once
+  // (see kBurstGap); waits (at most `timeout_ms` without progress, 0 = no limit) while
+  // the queue is full.
   Failure Write(const char* data, std::size_t size, std::uint32_t timeout_ms);
   // Declares the body complete and waits for the reply's status line and headers.
   Failure AwaitResponse(std::uint32_t timeout_ms);
@@ -89,28 +102,34 @@ class Exchange {
 
   // Ends the transfer from any thread; waiting calls return kCancelled.
   void Abort();
-  // Aborts, waits for the transfer thread and hands the curl handle back idle. The
-  // calls above stay safe afterwards (they no longer touch the handle).
+  // Aborts, waits until no call drives the transfer and hands the curl handle back
+  // idle. The calls above stay safe afterwards (they no longer touch the handle).
   void Join();
 
  private:
   enum class Wait { kReady, kTimedOut, kAborted };
 
-  void Run();
+  // Runs the transfer on the calling thread until `ready()` holds or the transfer ended,
+  // it was aborted, `timeout_ms` passed without progress (0 = no limit) or the send's
+  // deadline passed. With
+  // `push`, the transfer takes one turn first even if `ready()` holds already.
+  template <typename Ready>
+  Wait Drive(std::uint32_t timeout_ms, bool push, Ready ready);
+  // One turn of the transfer without waiting; records its end.
+  void Perform();
+  // Resumes the directions paused for want of body bytes or of reply room that now have them.
+  void Resume();
+  // Records the end of the transfer with curl's result.
+  void Finish(CURLcode code);
   // After a send or receive failure before any reply: an answer the peer sent before it
   // reset the connection, read from what the socket still held. It becomes the reply.
   void TakeEarlyAnswer(CURLcode code);
-  // Waits until `ready()` holds; a time-out counts from the last progress of the transfer.
-  template <typename Ready>
-  Wait WaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
-               std::uint32_t timeout_ms, Ready ready);
-  void NotifyAll();
   // The reply stands if it was complete, or if a final head arrived before the
   // connection failed (a server or proxy that answers before reading the whole body).
   bool ResponseReady() const;
   Failure EndFailure() const;
   // What a wait that did not reach its goal reports; a time-out also ends the transfer.
-  Failure Interrupted(std::unique_lock<std::mutex>& lock, Wait wait);
+  Failure Interrupted(Wait wait);
   void Touch() { last_activity_ = std::chrono::steady_clock::now(); }
 
   static size_t OnRead(char* buffer, size_t size, size_t count, void* self);
@@ -123,27 +142,31 @@ class Exchange {
   static CURLcode OnSslContext(CURL*, void* ssl_ctx, void* self);
 
   CURL* easy_;
+  CURLM* multi_;
   SocketTracker* sockets_;
   ExchangeSettings settings_;
   curl_slist* header_list_ = nullptr;
   std::string extra_ca_file_;  // kTestCaFileVariable's file, empty when not set
 
+  // Held by the thread that drives the transfer: curl's handles serve one thread at a time.
+  std::mutex drive_mutex_;
+  bool added_ = false;         // easy_ is in multi_
+  bool send_paused_ = false;   // curl asked for body bytes while none were queued
+  bool receive_paused_ = false;  // reply bytes came while the reply buffer was full
+
+  // What other threads see: Abort, Status and Head may come from any thread.
   mutable std::mutex mutex_;
-  // Each side waits on its own condition and is woken only by what it waits for: on a
-  // busy machine every needless wake-up costs a turn of the scheduler within the post.
-  std::condition_variable transfer_wake_;  // the transfer: body bytes, reply room, the end
-  std::condition_variable room_freed_;     // a writer: room in the body queue
-  std::condition_variable progress_;       // the other calls: connection, reply, the end
   bool aborted_ = false;
   bool timed_out_ = false;     // a caller's wait ran out and ended the transfer
   bool connected_ = false;
   bool body_closed_ = false;   // the caller declared the body complete
-  bool finished_ = false;      // curl returned
+  bool finished_ = false;      // curl ended the transfer
   CURLcode result_ = CURLE_OK;
   long verify_result_ = 0;
   bool reset_by_peer_ = false;
   char error_text_[CURL_ERROR_SIZE];
   std::chrono::steady_clock::time_point last_activity_;
+  std::chrono::steady_clock::time_point last_write_;  // when the previous Write returned
 
   // Body bytes handed over by the caller and not yet taken by curl.
   std::deque<std::string> queue_;
@@ -162,7 +185,7 @@ class Exchange {
   std::uint64_t reply_received_ = 0;  // body bytes of the final reply so far
 
   std::mutex join_mutex_;
-  std::thread thread_;
+  bool joined_ = false;
 };
 
 }  // namespace vemtu::inet

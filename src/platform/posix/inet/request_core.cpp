@@ -47,6 +47,7 @@ void InitCurlOnce() {
 RequestCore::RequestCore() {
   InitCurlOnce();
   easy_ = curl_easy_init();
+  multi_ = curl_multi_init();
 }
 
 RequestCore::~RequestCore() {
@@ -59,12 +60,13 @@ RequestCore::~RequestCore() {
   }
   if (last) last->Join();
   if (easy_) curl_easy_cleanup(easy_);
+  if (multi_) curl_multi_cleanup(multi_);  // closes the connections it kept
   errno = saved_errno;
 }
 
 Failure RequestCore::Send(ExchangeSettings settings, const char* initial,
                           std::size_t initial_size) {
-  if (!easy_) return Failure::kOutOfMemory;
+  if (!usable()) return Failure::kOutOfMemory;
   if (initial_size > settings.body_length) return Failure::kBadArgument;
   std::shared_ptr<Exchange> previous;
   {
@@ -74,9 +76,10 @@ Failure RequestCore::Send(ExchangeSettings settings, const char* initial,
   }
   if (previous) previous->Join();  // the curl handle is idle again
 
+  settings.deadline = step_deadline_;
   declared_ = settings.body_length;
   written_ = 0;
-  auto exchange = std::make_shared<Exchange>(easy_, &sockets_, std::move(settings));
+  auto exchange = std::make_shared<Exchange>(easy_, multi_, &sockets_, std::move(settings));
   {
     std::lock_guard<std::mutex> lock(mutex_);
     exchange_ = exchange;
@@ -85,6 +88,12 @@ Failure RequestCore::Send(ExchangeSettings settings, const char* initial,
   Failure failure = exchange->AwaitConnected();
   if (failure == Failure::kNone && initial_size > 0) failure = Write(initial, initial_size, 0);
   return failure;
+}
+
+void RequestCore::SetStepTimeout(std::uint32_t timeout_ms) {
+  step_deadline_ = timeout_ms == 0 ? kNoDeadline
+                                   : std::chrono::steady_clock::now() +
+                                         std::chrono::milliseconds(timeout_ms);
 }
 
 Failure RequestCore::Write(const char* data, std::size_t size, std::uint32_t timeout_ms) {

@@ -1,9 +1,11 @@
-// What both libraries' request handles share: one curl handle, the exchange of the
-// current send, and cancellation by closing the handle from any thread.
+// What both libraries' request handles share: one curl handle with the multi handle that
+// runs it (and keeps its connections between sends), the exchange of the current send,
+// and cancellation by closing the handle from any thread.
 #pragma once
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -46,12 +48,15 @@ class RequestCore {
   RequestCore(const RequestCore&) = delete;
   RequestCore& operator=(const RequestCore&) = delete;
 
-  bool usable() const { return easy_ != nullptr; }
+  bool usable() const { return easy_ != nullptr && multi_ != nullptr; }
 
   // Ends the previous send, starts a new one of `settings.body_length` bytes and waits
   // until it is connected; the `initial` bytes go out first.
   Failure Send(ExchangeSettings settings, const char* initial = nullptr,
                std::size_t initial_size = 0);
+  // Bounds every send from now on to end `timeout_ms` from now (0: no bound); a wait
+  // that reaches the bound ends the send with kTimeout.
+  void SetStepTimeout(std::uint32_t timeout_ms);
   // The steps of the current send (kNotSent before the first).
   Failure Write(const char* data, std::size_t size, std::uint32_t timeout_ms);
   Failure Receive(std::uint32_t timeout_ms);
@@ -66,9 +71,11 @@ class RequestCore {
  private:
   SocketTracker sockets_;  // outlives the curl handle, which closes through it
   CURL* easy_ = nullptr;
+  CURLM* multi_ = nullptr;
   mutable std::mutex mutex_;
   bool cancelled_ = false;
   std::shared_ptr<Exchange> exchange_;
+  std::chrono::steady_clock::time_point step_deadline_ = kNoDeadline;  // set by SetStepTimeout
   std::uint64_t declared_ = 0;  // body bytes the current send announced
   std::uint64_t written_ = 0;   // and handed over so far
   std::shared_ptr<Exchange> Current() const;

@@ -41,6 +41,14 @@ typedef int INTERNET_SCHEME, *LPINTERNET_SCHEME;
 #define WINHTTP_OPTION_PROXY_USERNAME 0x1002
 #define WINHTTP_OPTION_PROXY_PASSWORD 0x1003
 
+// Only in these libraries: a request's whole send (from the send to the last read) ends
+// with the time-out error once this many milliseconds have passed since the option was
+// set. The transfer runs on the calling thread, so a caller needs no worker thread of
+// its own to bound a send. A DWORD; 0 or 0xFFFFFFFF: no bound.
+#ifndef VEMTU_OPTION_STEP_TIMEOUT
+#define VEMTU_OPTION_STEP_TIMEOUT 0x56540001
+#endif
+
 #define WINHTTP_QUERY_CONTENT_LENGTH 5
 #define WINHTTP_QUERY_STATUS_CODE 19
 #define WINHTTP_QUERY_STATUS_TEXT 20

@@ -351,6 +351,11 @@ BOOL WINAPI WinHttpSetOption(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffe
         if (dwOption == WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT) t.response_ms = limit;
         return Succeed();
       }
+      case VEMTU_OPTION_STEP_TIMEOUT:
+        if (!request) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE);
+        if (!ReadDword(lpBuffer, dwBufferLength, &value)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+        request->core.SetStepTimeout(value == 0xFFFFFFFF ? 0 : value);
+        return Succeed();
       case WINHTTP_OPTION_SECURITY_FLAGS:
         if (!request) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE);
         if (!ReadDword(lpBuffer, dwBufferLength, &value)) return Fail(ERROR_INSUFFICIENT_BUFFER);

@@ -35,6 +35,14 @@
 #define INTERNET_OPTION_PROXY_USERNAME 43
 #define INTERNET_OPTION_PROXY_PASSWORD 44
 
+// Only in these libraries: a request's whole send (from the send to the last read) ends
+// with the time-out error once this many milliseconds have passed since the option was
+// set. The transfer runs on the calling thread, so a caller needs no worker thread of
+// its own to bound a send. A DWORD; 0 or 0xFFFFFFFF: no bound.
+#ifndef VEMTU_OPTION_STEP_TIMEOUT
+#define VEMTU_OPTION_STEP_TIMEOUT 0x56540001
+#endif
+
 #define HSR_INITIATE 0x00000008
 
 #define HTTP_QUERY_CONTENT_LENGTH 5

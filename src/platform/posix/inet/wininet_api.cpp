@@ -319,6 +319,14 @@ BOOL WINAPI InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuf
       request->security_flags = value;
       return Succeed();
     }
+    if (dwOption == VEMTU_OPTION_STEP_TIMEOUT) {
+      auto request = std::dynamic_pointer_cast<InetRequest>(object);
+      if (!request) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+      DWORD value = 0;
+      if (!ReadDword(lpBuffer, dwBufferLength, &value)) return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH);
+      request->core.SetStepTimeout(value == 0xFFFFFFFF ? 0 : value);
+      return Succeed();
+    }
     if (dwOption == INTERNET_OPTION_USER_AGENT) {
       auto session = std::dynamic_pointer_cast<InetSession>(object);
       if (!session) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
