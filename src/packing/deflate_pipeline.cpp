@@ -29,8 +29,10 @@ struct DeflatePipeline::Encoder {
 };
 
 DeflatePipeline::DeflatePipeline(StringBuffer& payload, bool own_thread)
-    : payload_(payload), encoder_(std::make_unique<Encoder>(payload)) {
-  if (!own_thread) return;
+    : payload_(payload), encoder_(std::make_unique<Encoder>(payload)), own_thread_(own_thread) {}
+
+void DeflatePipeline::StartWorker() {
+  own_thread_ = false;
   try {
     worker_ = std::thread([this] { Work(); });
   } catch (const std::system_error&) {
@@ -48,6 +50,7 @@ DeflatePipeline::~DeflatePipeline() {
 }
 
 bool DeflatePipeline::Queue(std::string_view read, bool last) {
+  if (own_thread_ && !last) StartWorker();
   if (!worker_.joinable()) {
     if (done_) return false;
     bool ok = false;

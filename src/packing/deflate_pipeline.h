@@ -19,8 +19,10 @@ namespace vemtu::packing {
 class DeflatePipeline {
  public:
   // The base64 text of the compressed stream is appended to `payload`, which belongs to
-  // the worker until Finish returns. Without `own_thread`, or when no thread can be
-  // started, each read is compressed on the calling thread as it is handed over.
+  // the worker until Finish returns. The worker starts with the first Feed: a text of
+  // one read is compressed by Finish on the calling thread, without a thread to start.
+  // Without `own_thread`, or when no thread can be started, each read is compressed on
+  // the calling thread as it is handed over.
   explicit DeflatePipeline(StringBuffer& payload, bool own_thread = true);
   // Stops the worker and waits for it, also when Finish was never called.
   ~DeflatePipeline();
@@ -41,6 +43,7 @@ class DeflatePipeline {
   };
   struct Encoder;
   bool Queue(std::string_view read, bool last);
+  void StartWorker();
   void Work();
 
   StringBuffer& payload_;
@@ -51,6 +54,7 @@ class DeflatePipeline {
   bool stop_ = false;    // the owner gives up: the worker ends without finishing
   bool done_ = false;    // the last read is encoded, or the compressor has failed
   bool failed_ = false;  // the compressor or an allocation failed
+  bool own_thread_;      // a worker may still be started
   std::thread worker_;
 };
 

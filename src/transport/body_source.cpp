@@ -34,7 +34,7 @@ bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
       error = static_cast<std::uint32_t>(platform::LastError());
       return false;
     }
-    long long size = file_.Size();
+    long long size = file_.SizeAtOpen();
     if (size < 0) {
       error = static_cast<std::uint32_t>(platform::LastError());
       file_.Close();

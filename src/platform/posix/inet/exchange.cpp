@@ -194,6 +194,8 @@ void Exchange::Join() {
   // Forget every pointer into this object; the multi handle keeps the connections.
   curl_easy_reset(easy_);
   SetSocketCallbacks(easy_, sockets_, &Exchange::OnOpenSocket, &Exchange::OnCloseSocket);
+  // Sockets are written with MSG_NOSIGNAL: the clean-up needs no SIGPIPE handler of its own.
+  curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
   curl_slist_free_all(header_list_);
   header_list_ = nullptr;
 }
