@@ -274,7 +274,8 @@ TEST_F(WinHttp, TheStepTimeOutOptionBoundsTheWholeSend) {
   HINTERNET connection = api_->Connect(session, u"127.0.0.1",
                                        static_cast<INTERNET_PORT>(server.port()), 0);
   for (DWORD bound : {DWORD{300}, DWORD{0}}) {
-    HINTERNET request = api_->OpenRequest(connection, u"POST", u"/late", nullptr, nullptr, nullptr, 0);
+    HINTERNET request =
+        api_->OpenRequest(connection, u"POST", u"/late", nullptr, nullptr, nullptr, 0);
     ASSERT_TRUE(api_->SetOption(request, VEMTU_OPTION_STEP_TIMEOUT, &bound, sizeof bound));
     auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(api_->SendRequest(request, nullptr, 0, nullptr, 0, 4, 0));

@@ -239,14 +239,16 @@ TEST(WinInet, TheStepTimeOutOptionBoundsTheWholeSend) {
   late.delay_ms = 1200;
   server.SetDefault(late);
   HINTERNET session = InternetOpenA("VemtuTest", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-  HINTERNET connection = InternetConnectA(session, "127.0.0.1", static_cast<INTERNET_PORT>(server.port()),
-                                          nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  HINTERNET connection =
+      InternetConnectA(session, "127.0.0.1", static_cast<INTERNET_PORT>(server.port()), nullptr,
+                       nullptr, INTERNET_SERVICE_HTTP, 0, 0);
   struct Case {
     DWORD bound_ms;
     bool answered;
   } cases[] = {{300, false}, {0xFFFFFFFF, true}, {0, true}};
   for (const Case& c : cases) {
-    HINTERNET request = HttpOpenRequestA(connection, "POST", "/late", "HTTP/1.0", nullptr, nullptr, 0, 0);
+    HINTERNET request =
+        HttpOpenRequestA(connection, "POST", "/late", "HTTP/1.0", nullptr, nullptr, 0, 0);
     ASSERT_NE(request, nullptr);
     DWORD bound = c.bound_ms;
     ASSERT_TRUE(InternetSetOptionA(request, VEMTU_OPTION_STEP_TIMEOUT, &bound, sizeof bound));

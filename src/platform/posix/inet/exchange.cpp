@@ -273,7 +273,8 @@ void Exchange::Resume() {
   if (send) send_paused_ = false;
   if (receive) receive_paused_ = false;
   // Resuming the reply may hand over the bytes curl kept at once (OnWrite runs inside).
-  curl_easy_pause(easy_, (send_paused_ ? CURLPAUSE_SEND : 0) | (receive_paused_ ? CURLPAUSE_RECV : 0));
+  curl_easy_pause(easy_,
+                  (send_paused_ ? CURLPAUSE_SEND : 0) | (receive_paused_ ? CURLPAUSE_RECV : 0));
 }
 
 void Exchange::Finish(CURLcode code) {
