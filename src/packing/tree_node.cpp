@@ -23,6 +23,23 @@ std::uint32_t Checked32(std::size_t size) {
   return static_cast<std::uint32_t>(size);
 }
 
+// Makes room for `count` more bytes after the `size` bytes of an arena text, doubling its
+// capacity (moving the bytes) when it is full; returns where the new bytes go.
+char* ExtendArenaText(NodeArena& arena, char*& data, std::uint32_t size, std::uint32_t& capacity,
+                      std::size_t count) {
+  std::size_t needed = static_cast<std::size_t>(size) + count;
+  Checked32(needed);
+  if (needed > capacity) {
+    std::size_t grown = std::max<std::size_t>(needed, static_cast<std::size_t>(capacity) * 2);
+    if (grown > kBufferLimit) grown = needed;
+    char* moved = arena.AllocateText(grown);
+    if (size) std::memcpy(moved, data, size);
+    data = moved;
+    capacity = static_cast<std::uint32_t>(grown);
+  }
+  return data + size;
+}
+
 // Copies the name bytes of `name` to `out` and returns how many there were.
 std::size_t CopyNameBytes(std::string_view name, char* out) {
   std::size_t n = 0;
@@ -47,18 +64,7 @@ std::size_t WriteAttributeName(std::string_view name, char* out) {
 // ---- NodeText
 
 char* NodeText::Extend(NodeArena& arena, std::size_t count) {
-  std::size_t needed = static_cast<std::size_t>(size) + count;
-  Checked32(needed);
-  if (needed > capacity) {
-    std::size_t grown = data ? static_cast<std::size_t>(capacity) * 2 : needed;
-    if (grown < needed) grown = needed;
-    if (grown > kBufferLimit) grown = needed;
-    char* moved = arena.AllocateText(grown);
-    if (size) std::memcpy(moved, data, size);
-    data = moved;
-    capacity = static_cast<std::uint32_t>(grown);
-  }
-  return data + size;
+  return ExtendArenaText(arena, data, size, capacity, count);
 }
 
 void NodeText::Assign(NodeArena& arena, std::string_view text) {
@@ -115,17 +121,7 @@ std::size_t AttributeSet::Count() const {
 }
 
 char* AttributeSet::Extend(NodeArena& arena, std::size_t count) {
-  std::size_t needed = static_cast<std::size_t>(size_) + count;
-  Checked32(needed);
-  if (needed > capacity_) {
-    std::size_t grown = std::max<std::size_t>(needed, static_cast<std::size_t>(capacity_) * 2);
-    if (grown > kBufferLimit) grown = needed;
-    char* moved = arena.AllocateText(grown);
-    if (size_) std::memcpy(moved, data_, size_);
-    data_ = moved;
-    capacity_ = static_cast<std::uint32_t>(grown);
-  }
-  return data_ + size_;
+  return ExtendArenaText(arena, data_, size_, capacity_, count);
 }
 
 void AttributeSet::Add(NodeArena& arena, std::string_view name, std::string_view value) {

@@ -31,4 +31,15 @@ RunResult WaitAgent(int pid, int timeout_ms = 60000);
 // Runs any program with arguments and waits; its exit code or -1.
 int RunProgram(const std::vector<std::string>& argv, int timeout_ms = 60000);
 
+// `arg` in single quotes for a shell command line.
+std::string ShellQuote(const std::string& arg);
+
+struct CommandOutput {
+  std::string out;     // standard output as the command wrote it
+  int exit_code = -1;  // -1 when it did not exit normally
+};
+
+// Runs a shell command line and collects its standard output.
+CommandOutput CaptureCommand(const std::string& command);
+
 }  // namespace vemtu::test

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -85,6 +86,23 @@ RunResult RunAgent(const std::string& exe, const std::vector<std::string>& args,
 
 int RunProgram(const std::vector<std::string>& argv, int timeout_ms) {
   return WaitAgent(Spawn(argv), timeout_ms).exit_code;
+}
+
+std::string ShellQuote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+CommandOutput CaptureCommand(const std::string& command) {
+  CommandOutput result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, n);
+  int status = pclose(pipe);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
 }
 
 }  // namespace vemtu::test

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/agent_runner.h"
+
 namespace vemtu::test {
 
 // Makes the component available, with the key file `folder`/cipher.key. False when the
@@ -20,13 +22,8 @@ bool PrepareCipherComponent(const std::string& folder);
 // the registration other tests rely on stays.
 void HideCipherComponent(const std::string& folder);
 
-struct CommandOutput {
-  std::string out;     // standard output without the final line ending
-  int exit_code = -1;  // -1 when it did not exit normally
-};
-
 // Runs the vemtu-cipher command of the build under test with `args`, and `input` on its
-// standard input (none: an empty input).
+// standard input (none: an empty input); its output without the final line ending.
 CommandOutput RunCipherCommand(const std::vector<std::string>& args, const char* input = nullptr);
 
 // `clear` enciphered by the vemtu-cipher command of the build under test; empty when the

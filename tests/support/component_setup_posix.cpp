@@ -22,12 +22,6 @@ std::string WinePath(const std::string& path) {
   return result;
 }
 
-std::string Quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 std::string WindowsBin() { return EnvOr("VEMTU_WINDOWS_BIN", ""); }
 
 }  // namespace
@@ -57,19 +51,13 @@ void HideCipherComponent(const std::string& folder) {
 }
 
 CommandOutput RunCipherCommand(const std::vector<std::string>& args, const char* input) {
-  std::string command = input ? "printf '%s' " + Quote(input) + " | " : std::string();
-  command += UnderWine() ? Quote(EnvOr("VEMTU_AGENT_WRAPPER", "")) + " " +
-                               Quote(WindowsBin() + "/vemtu-cipher.exe")
-                         : Quote(EnvOr("VEMTU_BIN", ".") + "/vemtu-cipher");
-  for (const std::string& arg : args) command += " " + Quote(arg);
+  std::string command = input ? "printf '%s' " + ShellQuote(input) + " | " : std::string();
+  command += UnderWine() ? ShellQuote(EnvOr("VEMTU_AGENT_WRAPPER", "")) + " " +
+                               ShellQuote(WindowsBin() + "/vemtu-cipher.exe")
+                         : ShellQuote(EnvOr("VEMTU_BIN", ".") + "/vemtu-cipher");
+  for (const std::string& arg : args) command += " " + ShellQuote(arg);
   command += input ? " 2>/dev/null" : " </dev/null 2>/dev/null";
-  CommandOutput result;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return result;
-  char buffer[512];
-  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, n);
-  int status = pclose(pipe);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  CommandOutput result = CaptureCommand(command);
   while (!result.out.empty() && (result.out.back() == '\n' || result.out.back() == '\r')) {
     result.out.pop_back();
   }

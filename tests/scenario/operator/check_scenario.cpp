@@ -8,16 +8,6 @@
 
 namespace vemtu::test {
 
-namespace {
-
-std::string Quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-}  // namespace
-
 std::string BuiltTool(const std::string& name) {
   return UnderWine() ? EnvOr("VEMTU_WINDOWS_BIN", "") + "/" + name + ".exe"
                      : EnvOr("VEMTU_BIN", ".") + "/" + name;
@@ -36,20 +26,17 @@ CheckRun CheckScenario::RunCheck(const std::vector<std::string>& args) {
 
 CheckRun RunTool(const std::string& exe, const std::vector<std::string>& args,
                  const std::string& folder) {
-  std::string command = "cd " + Quote(folder) + " && ";
+  std::string command = "cd " + ShellQuote(folder) + " && ";
   std::string wrapper = EnvOr("VEMTU_AGENT_WRAPPER", "");
   if (!wrapper.empty() && exe.size() > 4 && exe.substr(exe.size() - 4) == ".exe")
-    command += Quote(wrapper) + " ";
-  command += Quote(exe);
-  for (const auto& arg : args) command += " " + Quote(arg);
+    command += ShellQuote(wrapper) + " ";
+  command += ShellQuote(exe);
+  for (const auto& arg : args) command += " " + ShellQuote(arg);
   command += " </dev/null 2>&1";
+  CommandOutput captured = CaptureCommand(command);
   CheckRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) run.out.append(buffer, n);
-  int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.exit_code = captured.exit_code;
+  run.out = captured.out;
   std::string clean;  // the Windows build ends its lines with CR LF
   for (char c : run.out)
     if (c != '\r') clean += c;
