@@ -205,6 +205,31 @@ bool ConvertOnce(unsigned from, unsigned to, std::string_view input, std::string
 
 bool IsUnicode(unsigned code_page) { return code_page == kCodePageUtf8 || code_page == kCodePageUtf16Le; }
 
+// ASCII reads the same in UTF-8 and in UTF-16: most texts (paths, host names, keys) need
+// no converter, whose opening costs more than the conversion. False, with `output`
+// untouched, when the text is not plain ASCII.
+bool ConvertAsciiBetweenUnicodeForms(unsigned from, unsigned to, std::string_view input,
+                                     std::string& output) {
+  if (from == kCodePageUtf8 && to == kCodePageUtf16Le) {
+    for (unsigned char c : input)
+      if (c >= 0x80) return false;
+    output.resize(input.size() * 2);
+    for (std::size_t i = 0; i < input.size(); ++i) {
+      output[2 * i] = input[i];
+      output[2 * i + 1] = '\0';
+    }
+    return true;
+  }
+  if (from == kCodePageUtf16Le && to == kCodePageUtf8 && input.size() % 2 == 0) {
+    for (std::size_t i = 0; i < input.size(); i += 2)
+      if (static_cast<unsigned char>(input[i]) >= 0x80 || input[i + 1] != '\0') return false;
+    output.resize(input.size() / 2);
+    for (std::size_t i = 0; i < output.size(); ++i) output[i] = input[2 * i];
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 unsigned SystemCodePage() { return kCodePageUtf8; }
@@ -216,6 +241,7 @@ bool ConvertCodePage(unsigned from, unsigned to, std::string_view input, std::st
     output.assign(input);
     return true;
   }
+  if (ConvertAsciiBetweenUnicodeForms(from, to, input, output)) return true;
   if (IsUnicode(from) || IsUnicode(to)) return ConvertOnce(from, to, input, output);
   // Between two code pages the text passes through UTF-8, as Windows passes it through
   // UTF-16: a source that holds characters back then never meets a target that cannot

@@ -49,30 +49,36 @@ bool SetupLock(int fd, bool take, bool try_only = false) {
   return true;
 }
 
-// True when `fd` still is the segment that `name` names (a last user may have removed
-// it between our open and our set-up lock).
-bool StillNamed(int fd, const std::string& name) {
-  int again = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
-  if (again < 0) return false;
-  struct stat a, b;
-  bool same = fstat(fd, &a) == 0 && fstat(again, &b) == 0 && a.st_ino == b.st_ino &&
-              a.st_dev == b.st_dev;
-  close(again);
-  return same;
-}
+// True when `fd` still is the segment that `name` names: a last user may have removed it
+// between our open and our set-up lock. Removal leaves it without a link; renaming it in
+// the sticky segment folder takes its owner, who could change the agent anyway.
+bool StillNamed(const struct stat& st) { return st.st_nlink > 0; }
 
-// Gives a segment that nobody else maps the agent's rights (only its owner, or root, may).
-void ApplyRights(int fd, const SegmentRights& rights) {
+// Gives a segment that nobody else maps the agent's rights (only its owner, or root, may);
+// `st` is its state now. False when it had to be changed, so that it must be read again.
+bool ApplyRights(int fd, const struct stat& st, const SegmentRights& rights) {
+  bool changed = false;
   // Root hands the segment to the folder's owner, who could not open it otherwise.
-  if (geteuid() == 0) fchown(fd, rights.owner, rights.group);
-  else if (rights.mode & 0060) fchown(fd, static_cast<uid_t>(-1), rights.group);
-  fchmod(fd, rights.mode);  // as asked, whatever the umask took away at creation
+  if (geteuid() == 0) {
+    if (st.st_uid != rights.owner || st.st_gid != rights.group) {
+      fchown(fd, rights.owner, rights.group);
+      changed = true;
+    }
+  } else if ((rights.mode & 0060) && st.st_gid != rights.group) {
+    fchown(fd, static_cast<uid_t>(-1), rights.group);
+    changed = true;
+  }
+  // As asked, whatever the umask took away at creation.
+  if ((st.st_mode & 07777) != rights.mode) {
+    fchmod(fd, rights.mode);
+    changed = true;
+  }
+  return !changed;
 }
 
-// True when only the users of `rights` can reach the segment's memory.
-bool RightsAllowed(int fd, const SegmentRights& rights) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
+// True when only the users of `rights` can reach the memory of the segment in state `st`.
+bool RightsAllowed(const struct stat& st, const SegmentRights& rights) {
+  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
   const bool everyone = (rights.mode & 0006) != 0;
   const bool owner_trusted =
       everyone || st.st_uid == 0 || st.st_uid == geteuid() || st.st_uid == rights.owner;
@@ -209,24 +215,25 @@ bool AttachSegment(const std::string& name, const SegmentRights& rights, Segment
     fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, rights.mode);
     if (fd < 0) return false;
     if (!SetupLock(fd, true)) break;
-    if (!StillNamed(fd, name)) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) break;
+    if (!StillNamed(st)) {
       close(fd);  // removed under us by its last user: open the new one
       fd = -1;
       continue;
     }
     bool created = flock(fd, LOCK_EX | LOCK_NB) == 0;  // no other process maps it
-    if (created) ApplyRights(fd, rights);
-    if (!RightsAllowed(fd, rights)) {
+    if (created && !ApplyRights(fd, st, rights) && fstat(fd, &st) != 0) break;
+    if (!RightsAllowed(st, rights)) {
       errno = EACCES;
       break;
     }
     void* map = MAP_FAILED;
-    struct stat st;
     if (created) {
       if (ftruncate(fd, sizeof(SharedBlock)) == 0) {
         map = mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
       }
-    } else if (fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(SharedBlock))) {
+    } else if (st.st_size >= static_cast<off_t>(sizeof(SharedBlock))) {
       map = mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     } else {
       errno = EINVAL;
@@ -278,7 +285,9 @@ void RemoveUnusedSegments() {
     if (fd < 0) continue;
     // As the last user's detach does: nobody maps it when its flock can be exclusive.
     // A segment in set-up by someone else is left alone.
-    if (SetupLock(fd, true, true) && StillNamed(fd, name) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    struct stat st;
+    if (SetupLock(fd, true, true) && fstat(fd, &st) == 0 && StillNamed(st) &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0) {
       shm_unlink(name.c_str());
     }
     close(fd);

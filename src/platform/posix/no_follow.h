@@ -38,8 +38,9 @@ SplitPath Split(const std::string& path);
 // path is a link (only the last level where the kernel cannot check the others).
 int OpenFolderNoFollow(const std::string& folder);
 
-// Opens `path` with `flags` (O_NOFOLLOW added) inside its folder opened without following
-// a link: a file is never made or written in a folder that was replaced by a link.
+// Opens `path` with `flags` (O_NOFOLLOW added), refusing a link at any level of the path
+// as OpenFolderNoFollow does: a file is never made or written in a folder that was
+// replaced by a link.
 int OpenInPlainFolder(const std::string& path, int flags);
 
 }  // namespace vemtu::platform::posix_detail

@@ -113,6 +113,19 @@ TEST(Convert, MacArabicCopiesOfAsciiAreFolded) {
   EXPECT_EQ(out, "(x):");
 }
 
+// Plain ASCII widens and narrows byte for byte, NUL and DEL included; a text with one
+// character beyond ASCII anywhere converts whole, as a converter does it.
+TEST(Convert, UnicodeFormsOfAsciiAndMixedText) {
+  const std::string ascii("a\0/~\x7F", 5);
+  const std::string ascii16("a\0\0\0/\0~\0\x7F\0", 10);
+  EXPECT_EQ(Converted(65001, 1200, ascii), ascii16);
+  EXPECT_EQ(Converted(1200, 65001, ascii16), ascii);
+  EXPECT_EQ(Converted(65001, 1200, "ab\xC3\xA9"), std::string("a\0b\0\xE9\0", 6));
+  EXPECT_EQ(Converted(1200, 65001, std::string("a\0b\0\xE9\0", 6)), "ab\xC3\xA9");
+  EXPECT_EQ(Converted(1200, 65001, std::string("a\0\x42\x30", 4)), "a\xE3\x81\x82");
+  EXPECT_EQ(Converted(65001, 1200, ""), "");
+}
+
 TEST(Convert, SingleByteCodePages) {
   EXPECT_EQ(Converted(28591, 65001, "caf\xE9"), "caf\xC3\xA9");
   EXPECT_EQ(Converted(65001, 1252, "\xE2\x82\xAC"), "\x80");
