@@ -36,11 +36,12 @@ def main(folder):
 
     side = "BM_Small_SideBySide/iterations:2000/real_time"
     large = "BM_Large_{}/iterations:3/real_time"
-    agent = "BM_AgentPosts1000Files/iterations:3/real_time"
-    curl_new = "BM_CurlLoopPosts1000Files/1/iterations:3/real_time"
+    run = "BM_Run_SideBySide/in_memory:{}/iterations:7/real_time"
     rows = [
-        ("whole run, 1,000 files vs curl loop", ratio(field(posting, agent, "files_per_s"),
-                                                      field(posting, curl_new, "files_per_s")), ">= 0.5"),
+        ("whole run, 1,000 files vs curl loop, folder in memory",
+         field(posting, run.format(1), "agent_vs_curl"), ">= 0.5"),
+        ("whole run, 1,000 files vs curl loop, folder on disk",
+         field(posting, run.format(0), "agent_vs_curl"), ">= 0.5"),
         ("SendPOST, 2 KB posts vs curl", field(transport, side, "wininet_vs_curl"), ">= 0.8"),
         ("SendWinHTTPPOST, 2 KB posts vs curl", field(transport, side, "winhttp_vs_curl"), ">= 0.8"),
         ("SendPOST, 200 MB body vs curl", ratio(field(transport, large.format("SendPOST"), "bytes_per_second"),
@@ -61,7 +62,7 @@ def main(folder):
          ratio(field(log, "BM_WriteLogEntry", "items_per_second"),
                field(log, "BM_BareOpenAppendClose", "items_per_second")), ">= 0.7"),
         ("Windows build under wine, files/s vs curl loop (information)",
-         ratio(field(wine, agent, "files_per_s"), field(wine, curl_new, "files_per_s")), "-"),
+         field(wine, run.format(0), "agent_vs_curl"), "-"),
     ]
     print(f"{'measure':<62} {'ratio':>8}  goal")
     for name, value, goal in rows:

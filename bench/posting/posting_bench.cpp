@@ -1,11 +1,12 @@
 // The agent as a whole process: a run posting 1,000 files of 2 KB (half of them packed)
-// to the simulator on loopback, beside a plain libcurl loop posting the same file bodies;
-// and a run with nothing to post beside starting `true`.
+// to the simulator on loopback, in turn with a plain libcurl loop posting the same file
+// bodies; and a run with nothing to post beside starting `true`.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -28,9 +29,17 @@ constexpr int kFiles = 1000;
 constexpr std::size_t kFileBytes = 2048;
 constexpr const char* kCategory = "ATPostLogs";
 
-// One simulator for the whole program, answering "1" to everything.
+// Folders in memory where the machine has them: what a run writes then costs the same
+// every round, whatever the disk's file system did with the rounds before.
+fs::path MemoryFolder() {
+  std::error_code error;
+  return fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
+}
+
+// One simulator for the whole program, answering "1" to everything; what it stores goes
+// to memory, as both peers make it store the same.
 struct Simulator {
-  TempDir dir;
+  TempDir dir{MemoryFolder()};
   dcsim::DcsimProcess process;
   Simulator() {
     std::string error;
@@ -59,11 +68,12 @@ std::string FileBody(int i) {
   return head + filler.substr(0, kFileBytes - head.size() - tail.size()) + tail;
 }
 
-// An agent folder with the agent installed and an INI pointing at the simulator.
+// An agent folder under `base` with the agent installed and an INI pointing at the
+// simulator.
 struct AgentFolder {
   TempDir dir;
   std::string exe;
-  AgentFolder() {
+  explicit AgentFolder(const fs::path& base = fs::temp_directory_path()) : dir(base) {
     exe = vemtu::test::InstallAgent(dir / "agent");
     WriteFileBytes(dir / "agent/KOLTMobile.INI",
                    "[MACHINE_INFO]\r\nDCRegId=R1\r\nAgentType=T1\r\n[CONTROLLER_INFO]\r\n"
@@ -84,54 +94,81 @@ struct AgentFolder {
   }
 };
 
-void BM_AgentPosts1000Files(benchmark::State& state) {
-  AgentFolder folder;
-  for (auto _ : state) {
-    state.PauseTiming();
-    folder.Fill();
-    state.ResumeTiming();
-    vemtu::test::RunResult result = vemtu::test::RunAgent(folder.exe, {kCategory}, 600000);
-    if (result.timed_out || !folder.Empty()) {
-      std::fprintf(stderr, "%s\n",
-                   vemtu::test::ReadFileBytes(folder.dir /
-                                              ("agent/ApplicationLog/WebPost/WebPostExe/WebPost" +
-                                               std::string(kCategory) + ".log"))
-                       .c_str());
-      state.SkipWithError("the run left files behind");
-      break;
-    }
-  }
-  state.counters["files_per_s"] = benchmark::Counter(static_cast<double>(kFiles),
-                                                     benchmark::Counter::kIsIterationInvariantRate);
-}
-
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
-// A plain loop of libcurl posts of the same bodies; range(0) 1 opens a new connection
-// for every post, as the agent's transport does.
-void BM_CurlLoopPosts1000Files(benchmark::State& state) {
-  std::vector<std::string> bodies, urls;
-  for (int i = 0; i < kFiles; ++i) {
-    bodies.push_back(FileBody(i));
-    urls.push_back(Sim().Url("B" + std::to_string(i)));
-  }
-  std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
-  curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, Discard);
-  curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
-  curl_easy_setopt(curl.get(), CURLOPT_FORBID_REUSE, state.range(0));
-  for (auto _ : state) {
+// A plain loop of libcurl posts of the same bodies, a new connection for every post as
+// the agent's transport opens one.
+class CurlLoop {
+ public:
+  CurlLoop() : curl_(curl_easy_init(), curl_easy_cleanup) {
     for (int i = 0; i < kFiles; ++i) {
-      curl_easy_setopt(curl.get(), CURLOPT_URL, urls[i].c_str());
-      curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, bodies[i].data());
-      curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(bodies[i].size()));
-      if (curl_easy_perform(curl.get()) != CURLE_OK) {
-        state.SkipWithError("post failed");
-        return;
+      bodies_.push_back(FileBody(i));
+      urls_.push_back(Sim().Url("B" + std::to_string(i)));
+    }
+    curl_easy_setopt(curl_.get(), CURLOPT_WRITEFUNCTION, Discard);
+    curl_easy_setopt(curl_.get(), CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl_.get(), CURLOPT_FORBID_REUSE, 1L);
+  }
+  bool PostAll() {
+    for (int i = 0; i < kFiles; ++i) {
+      curl_easy_setopt(curl_.get(), CURLOPT_URL, urls_[i].c_str());
+      curl_easy_setopt(curl_.get(), CURLOPT_POSTFIELDS, bodies_[i].data());
+      curl_easy_setopt(curl_.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(bodies_[i].size()));
+      if (curl_easy_perform(curl_.get()) != CURLE_OK) return false;
+    }
+    return true;
+  }
+
+ private:
+  std::unique_ptr<CURL, void (*)(CURL*)> curl_;
+  std::vector<std::string> bodies_, urls_;
+};
+
+// Rounds of the agent's run and the curl loop in turn (each goes first every other
+// round), so that both meet the same load; range(0) 1 puts the agent folder in memory,
+// 0 on the disk of the temporary folder. The counters give files per second of each and
+// the agent's rate as a share of curl's.
+void BM_Run_SideBySide(benchmark::State& state) {
+  AgentFolder folder(state.range(0) ? MemoryFolder() : fs::temp_directory_path());
+  CurlLoop curl;
+  using Clock = std::chrono::steady_clock;
+  Clock::duration agent_time{}, curl_time{};
+  bool agent_first = true;
+  for (auto _ : state) {
+    for (int turn = 0; turn < 2; ++turn) {
+      if ((turn == 0) == agent_first) {
+        folder.Fill();
+        auto start = Clock::now();
+        vemtu::test::RunResult result = vemtu::test::RunAgent(folder.exe, {kCategory}, 600000);
+        agent_time += Clock::now() - start;
+        if (result.timed_out || !folder.Empty()) {
+          std::fprintf(stderr, "%s\n",
+                       vemtu::test::ReadFileBytes(
+                           folder.dir / ("agent/ApplicationLog/WebPost/WebPostExe/WebPost" +
+                                         std::string(kCategory) + ".log"))
+                           .c_str());
+          state.SkipWithError("the run left files behind");
+          return;
+        }
+      } else {
+        auto start = Clock::now();
+        bool posted = curl.PostAll();
+        curl_time += Clock::now() - start;
+        if (!posted) {
+          state.SkipWithError("post failed");
+          return;
+        }
       }
     }
+    agent_first = !agent_first;
   }
-  state.counters["files_per_s"] = benchmark::Counter(static_cast<double>(kFiles),
-                                                     benchmark::Counter::kIsIterationInvariantRate);
+  auto rate = [&](Clock::duration spent) {
+    return static_cast<double>(kFiles) * static_cast<double>(state.iterations()) /
+           std::chrono::duration<double>(spent).count();
+  };
+  state.counters["agent_files_per_s"] = rate(agent_time);
+  state.counters["curl_files_per_s"] = rate(curl_time);
+  state.counters["agent_vs_curl"] = rate(agent_time) / rate(curl_time);
 }
 
 void BM_AgentEmptyRun(benchmark::State& state) {
@@ -153,12 +190,12 @@ void BM_TrueCommand(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_AgentPosts1000Files)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_CurlLoopPosts1000Files)
-    ->Arg(0)
+BENCHMARK(BM_Run_SideBySide)
+    ->ArgName("in_memory")
     ->Arg(1)
+    ->Arg(0)
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
+    ->Iterations(7)
     ->UseRealTime();
 BENCHMARK(BM_AgentEmptyRun)->Unit(benchmark::kMillisecond)->Iterations(30)->UseRealTime();
 BENCHMARK(BM_TrueCommand)->Unit(benchmark::kMillisecond)->Iterations(30)->UseRealTime();

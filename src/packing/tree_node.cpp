@@ -224,27 +224,6 @@ void TreeNode::AppendChild(TreeNode* child, TreeNode* last) {
   has_children = true;
 }
 
-void TreeNode::Detach() {
-  if (parent) {
-    if (parent->first_child == this) {
-      parent->first_child = next;
-    } else {
-      TreeNode* before = parent->first_child;
-      while (before->next != this) before = before->next;
-      before->next = next;
-    }
-  }
-  parent = next = nullptr;
-
-  std::uint64_t held = 0;
-  ForEachInSubtree(this, [&](TreeNode* n) { held += n->references; });
-  if (held == 0) return;  // nothing refers to the subtree: it is gone with the arena
-  TreeInfo* own = TreeInfo::Create(document->arena);
-  own->root = this;
-  own->references = static_cast<std::uint32_t>(held);
-  ForEachInSubtree(this, [own](TreeNode* n) { n->document = own; });
-}
-
 // ---- TreeInfo
 
 TreeInfo* TreeInfo::Create(std::shared_ptr<NodeArena> arena) {

@@ -112,9 +112,10 @@ struct TreeNode {
   // Links `child` after `last`, which must be this node's last child (null when it has
   // none): the caller that builds a tree knows it, so no node keeps it.
   void AppendChild(TreeNode* child, TreeNode* last);
-  // Unlinks this node from its parent (finding the sibling before it by a walk). It gets a tree of its own that carries the
-  // references held on its subtree; when there are none, the subtree is freed at once.
-  void Detach();
+  // Unlinks every child at once. Handles are only ever held on the root of a tree (a
+  // document holds its root), so the children hold none: their nodes stay in the arena
+  // until it is freed, unreachable.
+  void DropChildren() { first_child = nullptr; }
 };
 
 // The record that the nodes of one tree share.

@@ -101,19 +101,26 @@ class XmlDocument::ZipAhead : public ParseObserver {
 
   void TopLevelChildClosed(const TreeNode& child) override {
     if (!valid_) return;
-    packing::SerializeNode(child, pending_, children_ == 0 ? 0 : 1, 1, false, &drain_);
-    ++children_;
+    if (child.parent != root_ || (last_child_ && last_child_->next != &child)) valid_ = false;
+    if (!valid_) return;
+    packing::SerializeNode(child, pending_, last_child_ ? 1 : 0, 1, false, &drain_);
+    if (!last_child_) first_child_ = &child;
+    last_child_ = &child;
   }
 
   // Moves the payload of `root`'s packed serialisation to `payload`; false when what was
-  // packed ahead is not that serialisation.
+  // packed ahead is not that serialisation. The children were reported in the order of
+  // their links, each after the one before, so the first and the last reported still
+  // being the ends of the list shows that the list is the one packed (walking a list of
+  // 100,000 children costs milliseconds).
   bool Complete(const TreeNode& root, StringBuffer& payload) {
     if (!valid_ || root_ != &root || !root.document || !root.content().empty() || !root.has_children) {
       return false;
     }
-    std::size_t count = 0;
-    for (const TreeNode* child = root.first_child; child; child = child->next) ++count;
-    if (count != children_) return false;
+    if (!last_child_ || root.first_child != first_child_ || last_child_->next ||
+        last_child_->parent != &root) {
+      return false;
+    }
     StringBuffer opening;
     const TreeInfo& tree = *root.document;
     AppendRootOpening(tree.declaration, tree.stylesheets, tree.prolog.view(), root, opening);
@@ -130,7 +137,8 @@ class XmlDocument::ZipAhead : public ParseObserver {
   StringBuffer pending_;
   StringBuffer opening_;  // as written, to compare with the loaded tree's
   const TreeNode* root_ = nullptr;
-  std::size_t children_ = 0;
+  const TreeNode* first_child_ = nullptr;
+  const TreeNode* last_child_ = nullptr;
   bool valid_ = true;
 };
 
@@ -477,7 +485,7 @@ bool XmlDocument::ZipTree() {
       }
     }
 
-    while (TreeNode* child = root_->first_child) child->Detach();
+    root_->DropChildren();
     root_->TakeContent(payload);  // the payload joins the tree without a copy
     root_->cdata = 1;
     return true;

@@ -9,12 +9,13 @@
 
 namespace vemtu::test {
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+
+TempDir::TempDir(const std::filesystem::path& base) {
   static std::atomic<unsigned> counter{0};
   std::random_device random;
   auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  path_ = std::filesystem::temp_directory_path() /
-          ("vemtu-test-" + std::to_string(stamp) + "-" + std::to_string(random()) + "-" +
+  path_ = base / ("vemtu-test-" + std::to_string(stamp) + "-" + std::to_string(random()) + "-" +
            std::to_string(counter++));
   std::filesystem::create_directories(path_);
 }

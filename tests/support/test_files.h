@@ -11,6 +11,8 @@ namespace vemtu::test {
 class TempDir {
  public:
   TempDir();
+  // A fresh folder under `base` (the system's temporary folder for the one above).
+  explicit TempDir(const std::filesystem::path& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

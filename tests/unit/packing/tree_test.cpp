@@ -63,32 +63,44 @@ TEST(AttributeSet, NamesAreSanitised) {
   EXPECT_EQ(document.root()->tag(), "abc\x80");
 }
 
-TEST(TreeNode, DetachedSubtreeKeepsHeldReferences) {
+TEST(TreeNode, DroppedChildrenLeaveAnOpenEmptyElement) {
   XmlDocument document;
   ASSERT_TRUE(document.LoadXml("<r><a><held/></a><b/></r>", true));
   TreeNode* root = document.root();
-  TreeNode* a = root->first_child;
-  TreeNode* held = a->first_child;
-  TreeNode* b = a->next;
-  TreeInfo* tree = root->document;
-
-  ++held->references;  // a handle on a node deep in the first child
-  a->Detach();
-  EXPECT_EQ(root->first_child, b);
-  EXPECT_TRUE(root->has_children);
-  ASSERT_NE(a->document, tree);
-  EXPECT_EQ(a->document->root, a);
-  EXPECT_EQ(a->document->references, 1u);
-  EXPECT_EQ(held->document, a->document);
-  TreeInfo* own = a->document;
-  --held->references;
-  own->DropReference();  // the last handle goes: the subtree's tree goes with it
-
-  b->Detach();
+  root->DropChildren();
   EXPECT_EQ(root->first_child, nullptr);
+  EXPECT_TRUE(root->has_children);
   StringBuffer out;
   document.Serialize(out);
   EXPECT_EQ(out.view(), "\r\n<r></r>\r\n");  // the emptied children list still opens the element
+}
+
+// Packing while loading gives the packing of the loaded tree; a tree whose children
+// changed at either end after the load is packed anew.
+TEST(ZipTree, PackedWhileLoadingOnlyWhileTheChildrenAreTheLoadedOnes) {
+  const std::string text = "<r k=\"v\"><a>1</a><b><c/></b><d>x &amp; y</d></r>";
+  auto packed = [&](bool ahead, void (*change)(TreeNode&)) {
+    XmlDocument document;
+    if (ahead) document.PackWhileLoading();
+    EXPECT_TRUE(document.LoadXml(text, true));
+    if (change) change(*document.root());
+    EXPECT_TRUE(document.ZipTree());
+    StringBuffer out;
+    document.Serialize(out);
+    return std::string(out.view());
+  };
+  auto append = [](TreeNode& root) {
+    TreeNode* last = root.first_child;
+    while (last->next) last = last->next;
+    TreeNode* extra = root.document->NewNode();
+    extra->SetTag("extra");
+    root.AppendChild(extra, last);
+  };
+  auto drop_first = [](TreeNode& root) { root.first_child = root.first_child->next; };
+  EXPECT_EQ(packed(true, nullptr), packed(false, nullptr));
+  EXPECT_EQ(packed(true, append), packed(false, append));
+  EXPECT_EQ(packed(true, drop_first), packed(false, drop_first));
+  EXPECT_NE(packed(false, append), packed(false, nullptr));
 }
 
 TEST(TreeNode, SubtreeWalkNeedsNoStack) {
