@@ -27,6 +27,20 @@ void BM_NamedMutexCycle(benchmark::State& state) {
 }
 BENCHMARK(BM_NamedMutexCycle);
 
+// The same with a name never used before each time, as for the first entry of each new
+// transfer log: the lock's shared part is made and, once no handle is left, removed.
+void BM_NamedMutexCycleNewName(benchmark::State& state) {
+  std::size_t round = 0;
+  for (auto _ : state) {
+    NamedMutex mutex = NamedMutex::Create(std::string(kLockName) + std::to_string(round++));
+    mutex.Wait(300000);
+    mutex.Release();
+    mutex.Close();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_NamedMutexCycleNewName);
+
 void BM_FileOpenClose(benchmark::State& state) {
   vemtu::test::TempDir dir;
   std::string path = dir / "lock";

@@ -16,9 +16,9 @@ unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
 json() { "$bin/$1" --benchmark_format=json --benchmark_out="$out/$2.json" "${@:3}" >/dev/null; }
 
 echo "== log lines";  json bench_log_writer_bench log_writer --benchmark_filter='WriteLogEntry|BareOpenAppendClose'
-echo "== posts";      json bench_transport transport --benchmark_filter='SideBySide|Large_'
+echo "== posts";      json bench_transport transport --benchmark_filter='SideBySide|Large_|BM_Small_(Curl|SendWinHTTPPOST|SendPOST)/'
 echo "== packing";    json bench_packing packing --benchmark_filter='PackXmlFile|RawDeflate'
-echo "== whole run";  json bench_posting posting --benchmark_filter='Run_SideBySide'
+echo "== whole run";  json bench_posting posting --benchmark_filter='^BM_Run_SideBySide'
 
 echo "== packing memory"
 big=$out/P_Y_1.xml
@@ -33,7 +33,7 @@ if [ -x "$root/build/windows/bin/Vemtu.EXE" ] && command -v wine >/dev/null; the
   export WINEPREFIX=$root/build/wineprefix
   bash scripts/wine-up.sh
   VEMTU_AGENT_EXE=$root/build/windows/bin/Vemtu.EXE VEMTU_AGENT_WRAPPER=$root/scripts/wine-run.sh \
-    json bench_posting posting_wine --benchmark_filter='Run_SideBySide/in_memory:0'
+    json bench_posting posting_wine --benchmark_filter='WrappedRun_SideBySide'
 fi
 
 echo "== load: $(cut -d' ' -f1-3 /proc/loadavg); results in $out"

@@ -197,6 +197,15 @@ BENCHMARK(BM_Run_SideBySide)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(7)
     ->UseRealTime();
+// The same under a wrapper (the Windows build under wine), where a round takes a minute:
+// two rounds, folder on disk.
+BENCHMARK(BM_Run_SideBySide)
+    ->Name("BM_WrappedRun_SideBySide")
+    ->ArgName("in_memory")
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
 BENCHMARK(BM_AgentEmptyRun)->Unit(benchmark::kMillisecond)->Iterations(30)->UseRealTime();
 BENCHMARK(BM_TrueCommand)->Unit(benchmark::kMillisecond)->Iterations(30)->UseRealTime();
 
