@@ -24,6 +24,10 @@ def field(runs, name, key):
     return None if run is None or run.get("error_occurred") else run.get(key)
 
 
+def megabytes(kilobytes):
+    return None if kilobytes is None else kilobytes / 1024
+
+
 def ratio(top, bottom):
     return None if top is None or not bottom else top / bottom
 
@@ -60,9 +64,9 @@ def main(folder):
          ratio(field(transport, large.format("SendWinHTTPPOST"), "bytes_per_second"),
                field(transport, large.format("Curl"), "bytes_per_second")), ">= 0.8"),
         ("SendPOST, 200 MB body, memory growth MB",
-         (field(transport, large.format("SendPOST"), "rss_growth_KB") or 0) / 1024 or None, "< 2"),
+         megabytes(field(transport, large.format("SendPOST"), "rss_growth_KB")), "< 2"),
         ("SendWinHTTPPOST, 200 MB body, memory growth MB",
-         (field(transport, large.format("SendWinHTTPPOST"), "rss_growth_KB") or 0) / 1024 or None, "< 2"),
+         megabytes(field(transport, large.format("SendWinHTTPPOST"), "rss_growth_KB")), "< 2"),
         ("PackXmlFile vs raw DEFLATE of its text",
          ratio(field(packing, "BM_PackXmlFile", "bytes_per_second"),
                field(packing, "BM_RawDeflateOfSerializedText", "bytes_per_second")), ">= 0.8"),
@@ -76,7 +80,7 @@ def main(folder):
     ]
     print(f"{'measure':<62} {'ratio':>8}  goal")
     for name, value, goal in rows:
-        shown = "n/a" if value is None else f"{value:.2f}"
+        shown = "n/a" if value is None else f"{value:.3f}" if value < 0.1 else f"{value:.2f}"
         print(f"{name:<62} {shown:>8}  {goal}")
 
 
