@@ -29,7 +29,7 @@ struct DeflatePipeline::Encoder {
 };
 
 DeflatePipeline::DeflatePipeline(StringBuffer& payload, bool own_thread)
-    : payload_(payload), encoder_(std::make_unique<Encoder>(payload)), own_thread_(own_thread) {}
+    : encoder_(std::make_unique<Encoder>(payload)), own_thread_(own_thread) {}
 
 void DeflatePipeline::StartWorker() {
   own_thread_ = false;

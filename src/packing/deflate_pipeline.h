@@ -46,7 +46,6 @@ class DeflatePipeline {
   void StartWorker();
   void Work();
 
-  StringBuffer& payload_;
   std::unique_ptr<Encoder> encoder_;  // compressor and base64 state, used by one thread
   std::mutex lock_;
   std::condition_variable changed_;
