@@ -1,5 +1,6 @@
 #include "posting/transfer_log_copy.h"
 
+#include <cstring>
 #include <vector>
 
 #include "log/log_writer.h"
@@ -26,9 +27,14 @@ void CopyDataToTransferLog(const std::string& file_path, const std::string& tran
       std::size_t want = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
       long long got = want > 0 ? source.Read(buffer.data(), want) : 0;
       if (got < 0) return false;
-      if (got > 0 && !log.Write(buffer.data(), static_cast<std::size_t>(got))) return false;
-      left -= static_cast<unsigned long long>(got);
-      if (got < static_cast<long long>(kReadSize)) return log.Write("\r\n", 2);
+      auto bytes = static_cast<std::size_t>(got);
+      if (bytes < kReadSize) {
+        // The last block and the line end go in one write.
+        std::memcpy(buffer.data() + bytes, "\r\n", 2);
+        return log.Write(buffer.data(), bytes + 2);
+      }
+      if (!log.Write(buffer.data(), bytes)) return false;
+      left -= bytes;
     }
   });
 }

@@ -92,10 +92,9 @@ class LockedFile {
 
   // Replaces the whole content with `bytes`.
   bool Rewrite(const std::string& bytes) {
-    if (lseek(fd_, 0, SEEK_SET) != 0) return false;
     std::size_t done = 0;
     while (done < bytes.size()) {
-      ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
       if (n < 0) {
         if (errno == EINTR) continue;
         return false;
