@@ -316,8 +316,10 @@ bool ScriptedServer::State::ServeOne(Connection& connection, bool& reset) {
   pending.erase(0, head_end + 4);
 
   Reply reply = ChooseReply(request);
+  // HTTP/1.0 keeps the connection only when the client asks for it.
   bool close = reply.close || EqualsNoCase(request.Header("Connection"), "close") ||
-               request.version == "HTTP/1.0";
+               (request.version == "HTTP/1.0" &&
+                !EqualsNoCase(request.Header("Connection"), "keep-alive"));
   if (reply.before_body) {
     Record(request);
     connection.Write(FormatReply(reply, true));

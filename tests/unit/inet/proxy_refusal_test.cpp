@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/early_answer_server.h"
 #include "inet_clients.h"
 #include "socket_tracker.h"
 #include "support/scripted_server.h"
@@ -22,61 +23,14 @@
 namespace vemtu::test {
 namespace {
 
-// Reads each request's head, answers 407 and closes without reading the body, as a
-// proxy does that refuses before the body. Keeps the heads it read.
-class HastyProxy {
+// A proxy that refuses before the body: 407 after the head, then a close.
+class HastyProxy : public EarlyAnswerServer {
  public:
-  HastyProxy() {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.2", &where.sin_addr);
-    socklen_t length = sizeof where;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-        listen(listener_, 16) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&where), &length) != 0) {
-      ADD_FAILURE() << "no listener on 127.0.0.2";
-    }
-    port_ = ntohs(where.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~HastyProxy() {
-    shutdown(listener_, SHUT_RDWR);
-    thread_.join();
-    close(listener_);
-  }
-  std::string HostPort() const { return "127.0.0.2:" + std::to_string(port_); }
-  std::vector<std::string> Heads() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return heads_;
-  }
-
- private:
-  void Serve() {
-    while (true) {
-      int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) return;
-      std::string head;
-      char byte;
-      while (head.find("\r\n\r\n") == std::string::npos && recv(fd, &byte, 1, 0) == 1) head += byte;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        heads_.push_back(head);
-      }
-      const char answer[] =
-          "HTTP/1.1 407 Proxy Authentication Required\r\n"
-          "Proxy-Authenticate: Basic realm=\"hasty\"\r\n"
-          "Content-Length: 6\r\nConnection: close\r\n\r\ndenied";
-      send(fd, answer, sizeof answer - 1, MSG_NOSIGNAL);
-      close(fd);
-    }
-  }
-
-  int listener_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> heads_;
+  HastyProxy()
+      : EarlyAnswerServer("127.0.0.2",
+                          "HTTP/1.1 407 Proxy Authentication Required\r\n"
+                          "Proxy-Authenticate: Basic realm=\"hasty\"\r\n"
+                          "Content-Length: 6\r\nConnection: close\r\n\r\ndenied") {}
 };
 
 PostPlan ThroughProxy(const std::string& proxy_list, std::string body) {

@@ -82,6 +82,7 @@ Exchange::Exchange(CURL* easy, CURLM* multi, SocketTracker* sockets, ExchangeSet
     : easy_(easy), multi_(multi), sockets_(sockets), settings_(std::move(settings)) {
   Touch();
   error_text_[0] = '\0';
+  body_sent_ = settings_.body_length == 0;
   sockets_->Reset();
   curl_easy_reset(easy_);
   SetSocketCallbacks(easy_, sockets_, &Exchange::OnOpenSocket, &Exchange::OnCloseSocket);
@@ -92,9 +93,6 @@ Exchange::Exchange(CURL* easy, CURLM* multi, SocketTracker* sockets, ExchangeSet
   }
   curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_text_);
-  if (!settings_.user_agent.empty()) {
-    curl_easy_setopt(easy_, CURLOPT_USERAGENT, settings_.user_agent.c_str());
-  }
   curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION,
                    settings_.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
 
@@ -112,13 +110,22 @@ Exchange::Exchange(CURL* easy, CURLM* multi, SocketTracker* sockets, ExchangeSet
       curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, settings_.method.c_str());
     }
   }
-  // Only the headers the caller asked for: no form content type, no Accept line, and
-  // no "Expect: 100-continue" (a server or proxy that refuses expectations answers 417,
-  // and the body then never arrives).
-  for (const char* line : {"Content-Type:", "Accept:", "Expect:"}) {
+  // Only the headers of the settings, in their order: no form content type, no Accept
+  // line, no "Proxy-Connection" through a proxy, and no "Expect: 100-continue" (a server
+  // or proxy that refuses expectations answers 417, and the body then never arrives).
+  // curl leaves out its own User-Agent and Content-Length when the settings hold them;
+  // its Host line, which it would put first, is cleared so that the settings' one goes
+  // out in its place.
+  for (const char* line : {"Host:", "Content-Type:", "Accept:", "Expect:", "Proxy-Connection:"}) {
     header_list_ = curl_slist_append(header_list_, line);
   }
+  // A scheme that takes more than one pass (Digest, NTLM, Negotiate) first sends the
+  // request without its body: curl then writes the Content-Length itself.
+  const unsigned long multi_pass = ~static_cast<unsigned long>(CURLAUTH_BASIC);
+  const bool curl_length = (settings_.proxy_credentials.scheme & multi_pass) != 0 ||
+                           (settings_.server_credentials.scheme & multi_pass) != 0;
   for (const auto& line : settings_.headers) {
+    if (curl_length && StartsWith(line, "Content-Length:")) continue;
     header_list_ = curl_slist_append(header_list_, line.c_str());
   }
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, header_list_);
@@ -283,8 +290,11 @@ void Exchange::Finish(CURLcode code) {
   curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify);
   long status = 0;
   curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+  curl_off_t uploaded = 0;
+  curl_easy_getinfo(easy_, CURLINFO_SIZE_UPLOAD_T, &uploaded);
   std::lock_guard<std::mutex> lock(mutex_);
   finished_ = true;
+  if (static_cast<std::uint64_t>(uploaded) >= settings_.body_length) body_sent_ = true;
   result_ = code;
   verify_result_ = verify;
   reset_by_peer_ = std::strstr(error_text_, "reset by peer") != nullptr;
@@ -412,9 +422,10 @@ int Exchange::OnPrereq(void* self, char*, char*, int, int) {
   return CURL_PREREQFUNC_OK;
 }
 
-int Exchange::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int Exchange::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
   auto& x = *static_cast<Exchange*>(self);
   std::lock_guard<std::mutex> lock(x.mutex_);
+  if (static_cast<std::uint64_t>(sent) >= x.settings_.body_length) x.body_sent_ = true;
   return x.aborted_ ? 1 : 0;
 }
 
@@ -460,14 +471,22 @@ Failure Exchange::Interrupted(Wait wait) {
 }
 
 bool Exchange::ResponseReady() const {
-  if (!finished_) return body_started_;
-  if (result_ == CURLE_OK) return status_ > 0;
-  // A final answer that came before the connection failed stands: a server or a proxy
-  // may refuse a request (401, 407, 413...) without reading its body.
-  return status_ >= 300 && !aborted_;
+  // A refusal stands whenever it came, even if the connection failed after it: a server
+  // or a proxy may refuse a request (401, 407, 413...) without reading its body.
+  if (status_ >= 300) return finished_ ? result_ == CURLE_OK || !aborted_ : body_started_;
+  // Any other answer stands only once the whole body went out: a server that answers
+  // "1" and stops reading has not received the file.
+  if (!body_sent_) return false;
+  return finished_ ? result_ == CURLE_OK && status_ > 0 : body_started_;
 }
 
 Failure Exchange::EndFailure() const {
+  // The transfer ended with an answer but without the whole body: the send failed,
+  // whatever the answer said.
+  if (status_ > 0 && status_ < 300 && !body_sent_ && (result_ == CURLE_OK || result_ == CURLE_SEND_ERROR ||
+                                     result_ == CURLE_RECV_ERROR)) {
+    return Failure::kConnectionAborted;
+  }
   switch (result_) {
     case CURLE_OK:
       return Failure::kNone;
@@ -569,10 +588,11 @@ Failure Exchange::AwaitResponse(std::uint32_t timeout_ms) {
     std::lock_guard<std::mutex> lock(mutex_);
     body_closed_ = true;
   }
-  Wait wait = Drive(timeout_ms, false, [&] { return body_started_; });
+  Wait wait = Drive(timeout_ms, false, [&] { return ResponseReady(); });
   if (wait != Wait::kReady) return Interrupted(wait);
   std::lock_guard<std::mutex> lock(mutex_);
-  if (body_started_ || ResponseReady()) return Failure::kNone;
+  // A reply cut short after the whole body went out is still read as far as it came.
+  if ((body_started_ && body_sent_) || ResponseReady()) return Failure::kNone;
   return EndFailure();
 }
 

@@ -49,8 +49,10 @@ struct ExchangeSettings {
   std::string request_target;
   std::string method = "POST";
   bool http10 = false;         // request line says HTTP/1.0
-  std::vector<std::string> headers;  // extra "Name: value" lines
-  std::string user_agent;
+  // Every header line after the request line, "Name: value", in the order they go out:
+  // the library's own (Host, User-Agent, Content-Length...) and then the caller's.
+  // Authorization lines that credentials produce go first.
+  std::vector<std::string> headers;
   ProxyMode proxy_mode = ProxyMode::kNone;
   std::string proxy_url;       // "http://host:port" for kNamed
   Credentials proxy_credentials;
@@ -124,8 +126,8 @@ class Exchange {
   // After a send or receive failure before any reply: an answer the peer sent before it
   // reset the connection, read from what the socket still held. It becomes the reply.
   void TakeEarlyAnswer(CURLcode code);
-  // The reply stands if it was complete, or if a final head arrived before the
-  // connection failed (a server or proxy that answers before reading the whole body).
+  // The reply stands if it was complete after the whole body went out, or if it is a
+  // refusal (a server or proxy may refuse before reading the whole body).
   bool ResponseReady() const;
   Failure EndFailure() const;
   // What a wait that did not reach its goal reports; a time-out also ends the transfer.
@@ -160,6 +162,7 @@ class Exchange {
   bool timed_out_ = false;     // a caller's wait ran out and ended the transfer
   bool connected_ = false;
   bool body_closed_ = false;   // the caller declared the body complete
+  bool body_sent_ = false;     // curl wrote the whole declared body to the connection
   bool finished_ = false;      // curl ended the transfer
   CURLcode result_ = CURLE_OK;
   long verify_result_ = 0;

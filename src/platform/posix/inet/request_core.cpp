@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "proxy_list.h"
+#include "response_head.h"
 
 namespace vemtu::inet {
 
@@ -25,6 +26,16 @@ void ChooseProxy(ExchangeSettings& settings, std::uint32_t access, const std::st
   }
 }
 
+std::string HostLine(const std::string& host, unsigned port, bool secure) {
+  std::string line = "Host: " + UrlHost(host);
+  if (port != (secure ? 443u : 80u)) line += ":" + std::to_string(port);
+  return line;
+}
+
+bool BodyAnnounced(const std::string& method, std::uint64_t length) {
+  return !(method == "GET" && length == 0) && method != "HEAD";
+}
+
 void SetTarget(ExchangeSettings& settings, const std::string& origin, const std::string& object,
                bool secure) {
   bool absolute_form =
@@ -39,16 +50,7 @@ void SetTarget(ExchangeSettings& settings, const std::string& origin, const std:
   settings.request_target = absolute_form ? "" : object;
 }
 
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-RequestCore::RequestCore() {
-  InitCurlOnce();
-  easy_ = curl_easy_init();
-  multi_ = curl_multi_init();
-}
+RequestCore::RequestCore(HandlePool& pool) : pool_(pool), handles_(pool.Take(0)) {}
 
 RequestCore::~RequestCore() {
   // A call that drops the last reference reports its own error after this has run.
@@ -59,8 +61,7 @@ RequestCore::~RequestCore() {
     last = std::move(exchange_);
   }
   if (last) last->Join();
-  if (easy_) curl_easy_cleanup(easy_);
-  if (multi_) curl_multi_cleanup(multi_);  // closes the connections it kept
+  pool_.Give(std::move(handles_));
   errno = saved_errno;
 }
 
@@ -79,7 +80,14 @@ Failure RequestCore::Send(ExchangeSettings settings, const char* initial,
   settings.deadline = step_deadline_;
   declared_ = settings.body_length;
   written_ = 0;
-  auto exchange = std::make_shared<Exchange>(easy_, multi_, &sockets_, std::move(settings));
+  // Connections made with other certificate checks are never reused.
+  if (settings.security_ignore != handles_->security_ignore) {
+    pool_.Give(std::move(handles_));
+    handles_ = pool_.Take(settings.security_ignore);
+    if (!usable()) return Failure::kOutOfMemory;
+  }
+  auto exchange = std::make_shared<Exchange>(handles_->easy, handles_->multi, &handles_->sockets,
+                                             std::move(settings));
   {
     std::lock_guard<std::mutex> lock(mutex_);
     exchange_ = exchange;

@@ -1,6 +1,7 @@
 // What both libraries' request handles share: one curl handle with the multi handle that
-// runs it (and keeps its connections between sends), the exchange of the current send,
-// and cancellation by closing the handle from any thread.
+// runs it (and keeps its connections between sends), taken from the library's pool and
+// given back when the request closes; the exchange of the current send; and
+// cancellation by closing the handle from any thread.
 #pragma once
 
 #include <curl/curl.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <mutex>
 
+#include "curl_handles.h"
 #include "exchange.h"
 #include "failure.h"
 #include "socket_tracker.h"
@@ -38,17 +40,26 @@ void ChooseProxy(ExchangeSettings& settings, std::uint32_t access, const std::st
 void SetTarget(ExchangeSettings& settings, const std::string& origin, const std::string& object,
                bool secure);
 
+// The "Host" header line for `host` (a name or an address, IPv6 without brackets) and
+// `port`: the port is left out when it is the scheme's default.
+std::string HostLine(const std::string& host, unsigned port, bool secure);
+
+// True when a request of `method` with a body of `length` bytes carries a Content-Length
+// (all but a GET without a body and a HEAD).
+bool BodyAnnounced(const std::string& method, std::uint64_t length);
+
 // Calls curl_global_init once per process.
 void InitCurlOnce();
 
 class RequestCore {
  public:
-  RequestCore();
+  // `pool` lives as long as the process.
+  explicit RequestCore(HandlePool& pool);
   ~RequestCore();
   RequestCore(const RequestCore&) = delete;
   RequestCore& operator=(const RequestCore&) = delete;
 
-  bool usable() const { return easy_ != nullptr && multi_ != nullptr; }
+  bool usable() const { return handles_ && handles_->usable(); }
 
   // Ends the previous send, starts a new one of `settings.body_length` bytes and waits
   // until it is connected; the `initial` bytes go out first.
@@ -69,9 +80,8 @@ class RequestCore {
   void Cancel();
 
  private:
-  SocketTracker sockets_;  // outlives the curl handle, which closes through it
-  CURL* easy_ = nullptr;
-  CURLM* multi_ = nullptr;
+  HandlePool& pool_;
+  std::unique_ptr<CurlHandles> handles_;
   mutable std::mutex mutex_;
   bool cancelled_ = false;
   std::shared_ptr<Exchange> exchange_;

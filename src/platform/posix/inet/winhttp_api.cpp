@@ -92,6 +92,13 @@ struct HttpConnection : HttpObject {
   INTERNET_PORT port = 0;
 };
 
+// Curl handles for the whole process; connections end with their request (see
+// curl_handles.h).
+HandlePool& Pool() {
+  static auto* pool = new HandlePool(HandlePool::Connections::kClose);  // handles may outlive statics
+  return *pool;
+}
+
 struct HttpRequest : HttpObject {
   std::shared_ptr<HttpConnection> connection;
   std::string verb;
@@ -103,7 +110,7 @@ struct HttpRequest : HttpObject {
   std::optional<ProxySetting> proxy;  // WINHTTP_OPTION_PROXY on the request
   Credentials server_credentials;
   Credentials proxy_credentials;
-  RequestCore core;
+  RequestCore core{Pool()};
 
   void Cancel() override { core.Cancel(); }
   bool secure() const { return flags & WINHTTP_FLAG_SECURE; }
@@ -168,8 +175,14 @@ ExchangeSettings SettingsFor(const HttpRequest& request, std::uint64_t total) {
                                                : INTERNET_DEFAULT_HTTP_PORT);
   settings.method = request.verb;
   settings.http10 = request.http10;
-  settings.headers = request.headers;
-  settings.user_agent = session.agent;
+  // The system library's head, in its order.
+  if (!session.agent.empty()) settings.headers.push_back("User-Agent: " + session.agent);
+  settings.headers.push_back(HostLine(connection.host, port, request.secure()));
+  if (BodyAnnounced(request.verb, total)) {
+    settings.headers.push_back("Content-Length: " + std::to_string(total));
+  }
+  settings.headers.push_back("Connection: Keep-Alive");
+  settings.headers.insert(settings.headers.end(), request.headers.begin(), request.headers.end());
   const ProxySetting& proxy = request.proxy ? *request.proxy : session.proxy;
   ChooseProxy(settings, proxy.access, proxy.proxy, proxy.bypass, connection.host,
               request.secure());

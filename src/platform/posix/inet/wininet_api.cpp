@@ -87,6 +87,12 @@ struct InetConnection : InetObject {
   INTERNET_PORT port = 0;
 };
 
+// Curl handles and their kept-alive connections, for the whole process (see curl_handles.h).
+HandlePool& Pool() {
+  static auto* pool = new HandlePool(HandlePool::Connections::kKeep);  // handles may outlive statics
+  return *pool;
+}
+
 struct InetRequest : InetObject {
   std::shared_ptr<InetConnection> connection;
   std::string verb;
@@ -99,7 +105,7 @@ struct InetRequest : InetObject {
   // (the caller resends when HttpEndRequestA fails with ERROR_INTERNET_FORCE_RETRY).
   unsigned long proxy_scheme = 0;
   unsigned long server_scheme = 0;
-  RequestCore core;
+  RequestCore core{Pool()};
 
   void Cancel() override { core.Cancel(); }
   bool secure() const { return flags & INTERNET_FLAG_SECURE; }
@@ -140,8 +146,15 @@ ExchangeSettings SettingsFor(const InetRequest& request, std::uint64_t total) {
                                                : INTERNET_DEFAULT_HTTP_PORT);
   settings.method = request.verb;
   settings.http10 = request.http10;
-  settings.headers = request.headers;
-  settings.user_agent = session.agent;
+  // The system library's head, in its order.
+  settings.headers.push_back(HostLine(connection.host, port, request.secure()));
+  if (BodyAnnounced(request.verb, total)) {
+    settings.headers.push_back("Content-Length: " + std::to_string(total));
+  }
+  if (!session.agent.empty()) settings.headers.push_back("User-Agent: " + session.agent);
+  if (request.flags & INTERNET_FLAG_RELOAD) settings.headers.push_back("Cache-Control: no-cache");
+  settings.headers.push_back("Connection: Keep-Alive");
+  settings.headers.insert(settings.headers.end(), request.headers.begin(), request.headers.end());
   ChooseProxy(settings, session.access, session.proxy, session.bypass, connection.host,
               request.secure());
   if (request.proxy_scheme != 0) {
