@@ -105,6 +105,22 @@ TEST(WinInet, AnAnswerBeforeTheBodyStands) {
   EXPECT_EQ(server.Requests()[0].body_size, 0u);
 }
 
+// Kept-alive connections serve later sessions of the process; one that the server closed
+// meanwhile (here: on the next request, without a reply) is replaced, and the post goes
+// out again on a new connection instead of failing.
+TEST(WinInet, KeepsAConnectionAcrossSessionsAndReplacesOneTheServerClosed) {
+  ScriptedServer server;
+  server.SetDefault(Reply::Status(200, "1"));
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(PostWinInet(To(server, "a=1")).reply, "1");
+  EXPECT_EQ(server.ConnectionCount(), 1u);
+  server.Push(Reply::Of(ReplyKind::kDrop));
+  PostResult after = PostWinInet(To(server, "a=2"));
+  ASSERT_EQ(after.error, 0u) << after.failed;
+  EXPECT_EQ(after.reply, "1");
+  EXPECT_EQ(server.ConnectionCount(), 2u);
+  EXPECT_EQ(server.Requests().back().body, "a=2");
+}
+
 TEST(WinInet, RelaxedChecksAcceptASelfSignedCertificate) {
   ScriptedServer server(ScriptedServer::Options{"127.0.0.1", true});
   server.SetDefault(Reply::Status(200, "1"));

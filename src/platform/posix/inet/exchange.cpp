@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -106,6 +107,8 @@ Exchange::Exchange(CURL* easy, CURLM* multi, SocketTracker* sockets, ExchangeSet
                      static_cast<curl_off_t>(settings_.body_length));
     curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Exchange::OnRead);
     curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Exchange::OnSeek);
+    curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
     if (settings_.method != "POST") {
       curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, settings_.method.c_str());
     }
@@ -340,6 +343,14 @@ size_t Exchange::OnRead(char* buffer, size_t size, size_t count, void* self) {
   auto& x = *static_cast<Exchange*>(self);
   std::lock_guard<std::mutex> lock(x.mutex_);
   if (x.aborted_) return CURL_READFUNC_ABORT;
+  // After a rewind, the bytes taken before go out again first.
+  if (x.replay_offset_ < x.taken_.size()) {
+    std::size_t part = std::min(size * count, x.taken_.size() - x.replay_offset_);
+    std::memcpy(buffer, x.taken_.data() + x.replay_offset_, part);
+    x.replay_offset_ += part;
+    x.Touch();
+    return part;
+  }
   if (x.queue_.empty()) {
     if (!x.body_closed_) {
       x.send_paused_ = true;  // resumed when the caller hands over more
@@ -364,8 +375,23 @@ size_t Exchange::OnRead(char* buffer, size_t size, size_t count, void* self) {
     }
   }
   x.queued_bytes_ -= take;
+  if (x.rewindable_ && x.taken_.size() + take <= kRewindLimit) {
+    x.taken_.append(buffer, take);
+  } else {
+    x.rewindable_ = false;
+    std::string().swap(x.taken_);
+  }
+  x.replay_offset_ = x.taken_.size();
   x.Touch();
   return take;
+}
+
+int Exchange::OnSeek(void* self, curl_off_t offset, int origin) {
+  auto& x = *static_cast<Exchange*>(self);
+  std::lock_guard<std::mutex> lock(x.mutex_);
+  if (offset != 0 || origin != SEEK_SET || !x.rewindable_) return CURL_SEEKFUNC_CANTSEEK;
+  x.replay_offset_ = 0;
+  return CURL_SEEKFUNC_OK;
 }
 
 size_t Exchange::OnWrite(char* data, size_t size, size_t count, void* self) {

@@ -135,6 +135,8 @@ class Exchange {
   void Touch() { last_activity_ = std::chrono::steady_clock::now(); }
 
   static size_t OnRead(char* buffer, size_t size, size_t count, void* self);
+  // Rewinds the body to its start while the bytes taken so far are kept (see taken_).
+  static int OnSeek(void* self, curl_off_t offset, int origin);
   static size_t OnWrite(char* data, size_t size, size_t count, void* self);
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static int OnPrereq(void* self, char*, char*, int, int);
@@ -175,6 +177,13 @@ class Exchange {
   std::deque<std::string> queue_;
   std::size_t queue_offset_ = 0;  // bytes of queue_.front() already taken
   std::size_t queued_bytes_ = 0;
+  // Body bytes curl has taken, kept while they are few: a kept-alive connection that the
+  // server closed meanwhile makes curl send the request again on a new one, from the
+  // body's start. A larger body that meets a closed connection fails instead.
+  static constexpr std::size_t kRewindLimit = 64 * 1024;
+  std::string taken_;
+  bool rewindable_ = true;
+  std::size_t replay_offset_ = 0;  // bytes of taken_ handed out (again) so far
   std::uint64_t accepted_ = 0;    // body bytes accepted from the caller
 
   // Reply: the head being read, the last complete final head, and the body bytes.
