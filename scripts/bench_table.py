@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
-"""Reads the JSON files of one bench.sh round and prints one table: measure, ratio, goal.
+"""Reads the JSON files of bench.sh rounds and prints one table: measure, ratio, goal.
+With several round folders, each ratio is the median of the rounds, with their spread
+(lowest and highest) and each round's load.
 
 Every ratio compares the agent with its peer measured in the same round, so the load of
 a shared machine falls on both sides alike."""
 import json
+import statistics
 import sys
 from pathlib import Path
 
@@ -32,32 +35,44 @@ def ratio(top, bottom):
     return None if top is None or not bottom else top / bottom
 
 
-def main(folder):
+def read_json(folder, name):
+    path = Path(folder) / name
+    return json.loads(path.read_text()) if path.exists() else {}
+
+
+def rows_of(folder):
     log = load(folder, "log_writer")
     transport = load(folder, "transport")
     packing = load(folder, "packing")
     posting = load(folder, "posting")
     wine = load(folder, "posting_wine")
-    memory = json.loads((Path(folder) / "packing_memory.json").read_text()) \
-        if (Path(folder) / "packing_memory.json").exists() else {}
+    memory = read_json(folder, "packing_memory.json")
+    syscalls = read_json(folder, "syscalls.json")
 
     side = "BM_Small_SideBySide/iterations:2000/real_time"
     small = "BM_Small_{}/iterations:2000/real_time"
     large = "BM_Large_{}/iterations:3/real_time"
-    run = "BM_Run_SideBySide/in_memory:{}/iterations:7/real_time"
-    rows = [
-        ("whole run, 1,000 files vs curl loop, folder in memory",
-         field(posting, run.format(1), "agent_vs_curl"), ">= 0.5"),
-        ("whole run, 1,000 files vs curl loop, folder on disk",
-         field(posting, run.format(0), "agent_vs_curl"), ">= 0.5"),
-        ("SendPOST, 2 KB posts vs curl", field(transport, side, "wininet_vs_curl"), ">= 0.8"),
-        ("SendWinHTTPPOST, 2 KB posts vs curl", field(transport, side, "winhttp_vs_curl"), ">= 0.8"),
+    run = "BM_Run_SideBySide/in_memory:{}/new_prefix:{}/iterations:7/real_time"
+    return [
+        ("whole run, 1,000 files vs curl loop, in memory, a prefix per file",
+         field(posting, run.format(1, 1), "agent_vs_curl"), ">= 0.6"),
+        ("whole run, 1,000 files vs curl loop, on disk, a prefix per file",
+         field(posting, run.format(0, 1), "agent_vs_curl"), ">= 0.6"),
+        ("whole run, 1,000 files vs curl loop, in memory, one prefix",
+         field(posting, run.format(1, 0), "agent_vs_curl"), ">= 0.6"),
+        ("system calls per file, a prefix per file (information)",
+         syscalls.get("new_prefix"), "-"),
+        ("system calls per file, one prefix (information)", syscalls.get("one_prefix"), "-"),
+        ("SendPOST, 2 KB posts vs curl", field(transport, side, "wininet_vs_curl"), ">= 0.85"),
+        ("SendWinHTTPPOST, 2 KB posts vs curl", field(transport, side, "winhttp_vs_curl"), ">= 0.85"),
         ("SendPOST, 2 KB posts vs curl, each peer's 2,000 in a row",
          ratio(field(transport, small.format("SendPOST"), "items_per_second"),
-               field(transport, small.format("Curl"), "items_per_second")), "-"),
+               field(transport, small.format("Curl"), "items_per_second")), ">= 0.85"),
         ("SendWinHTTPPOST, 2 KB posts vs curl, each peer's 2,000 in a row",
          ratio(field(transport, small.format("SendWinHTTPPOST"), "items_per_second"),
-               field(transport, small.format("Curl"), "items_per_second")), "-"),
+               field(transport, small.format("Curl"), "items_per_second")), ">= 0.85"),
+        ("SendPOST, connections per post (information)",
+         field(transport, small.format("SendPOST"), "connections_per_post"), "-"),
         ("SendPOST, 200 MB body vs curl", ratio(field(transport, large.format("SendPOST"), "bytes_per_second"),
                                                 field(transport, large.format("Curl"), "bytes_per_second")), ">= 0.8"),
         ("SendWinHTTPPOST, 200 MB body vs curl",
@@ -76,13 +91,30 @@ def main(folder):
          ratio(field(log, "BM_WriteLogEntry", "items_per_second"),
                field(log, "BM_BareOpenAppendClose", "items_per_second")), ">= 0.7"),
         ("Windows build under wine, files/s vs curl loop (information)",
-         field(wine, "BM_WrappedRun_SideBySide/in_memory:0/iterations:2/real_time", "agent_vs_curl"), "-"),
+         field(wine, "BM_WrappedRun_SideBySide/in_memory:0/new_prefix:1/iterations:2/real_time",
+               "agent_vs_curl"), "-"),
     ]
-    print(f"{'measure':<62} {'ratio':>8}  goal")
-    for name, value, goal in rows:
-        shown = "n/a" if value is None else f"{value:.3f}" if value < 0.1 else f"{value:.2f}"
-        print(f"{name:<62} {shown:>8}  {goal}")
+
+
+def shown(value):
+    if value is None:
+        return "n/a"
+    return f"{value:.3f}" if value < 0.1 else f"{value:.2f}" if value < 10 else f"{value:.0f}"
+
+
+def main(folders):
+    rounds = [rows_of(folder) for folder in folders]
+    loads = [(Path(folder) / "load.txt").read_text().strip()
+             if (Path(folder) / "load.txt").exists() else "?" for folder in folders]
+    many = len(rounds) > 1
+    print(f"{'measure':<66} {'median' if many else 'ratio':>8}  {'spread' if many else '':<11} goal")
+    for index, (name, _, goal) in enumerate(rounds[0]):
+        values = [r[index][1] for r in rounds if r[index][1] is not None]
+        middle = statistics.median(values) if values else None
+        spread = f"{shown(min(values))}-{shown(max(values))}" if many and values else ""
+        print(f"{name:<66} {shown(middle):>8}  {spread:<11} {goal}")
+    print("load (1, 5, 15 min) in each round: " + "; ".join(loads))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else ".")
+    main(sys.argv[1:] or ["."])

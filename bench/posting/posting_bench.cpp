@@ -1,6 +1,7 @@
 // The agent as a whole process: a run posting 1,000 files of 2 KB (half of them packed)
 // to the simulator on loopback, in turn with a plain libcurl loop posting the same file
-// bodies; and a run with nothing to post beside starting `true`.
+// bodies (each file with a prefix of its own, or all with one); and a run with nothing
+// to post beside starting `true`.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <spawn.h>
@@ -60,7 +61,13 @@ Simulator& Sim() {
 }
 
 // File `i`: odd numbers are "_Y_" XML files (packed by the agent), even ones plain text.
-std::string FileName(int i) { return "B" + std::to_string(i) + (i % 2 ? "_Y_1.xml" : "_N_1.txt"); }
+// With `new_prefix` each file has a prefix (and so a transfer log and its lock) of its
+// own; otherwise all share the prefix "B".
+std::string Prefix(int i, bool new_prefix) { return new_prefix ? "B" + std::to_string(i) : "B"; }
+std::string FileName(int i, bool new_prefix) {
+  std::string serial = new_prefix ? "1" : std::to_string(i);
+  return Prefix(i, new_prefix) + (i % 2 ? "_Y_" + serial + ".xml" : "_N_" + serial + ".txt");
+}
 std::string FileBody(int i) {
   std::string filler(kFileBytes, 'a' + i % 26);
   if (i % 2 == 0) return filler;
@@ -82,9 +89,10 @@ struct AgentFolder {
     fs::create_directories(dir / "agent/Configuration/WebPost");
     fs::create_directories(dir / ("agent/" + std::string(kCategory)));
   }
-  void Fill() const {
+  void Fill(bool new_prefix) const {
     for (int i = 0; i < kFiles; ++i)
-      WriteFileBytes(dir / ("agent/" + std::string(kCategory) + "/" + FileName(i)), FileBody(i));
+      WriteFileBytes(dir / ("agent/" + std::string(kCategory) + "/" + FileName(i, new_prefix)),
+                     FileBody(i));
   }
   // True when no file is left in the category folder (its Error folder aside).
   bool Empty() const {
@@ -100,10 +108,10 @@ size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 // the agent's transport opens one.
 class CurlLoop {
  public:
-  CurlLoop() : curl_(curl_easy_init(), curl_easy_cleanup) {
+  explicit CurlLoop(bool new_prefix) : curl_(curl_easy_init(), curl_easy_cleanup) {
     for (int i = 0; i < kFiles; ++i) {
       bodies_.push_back(FileBody(i));
-      urls_.push_back(Sim().Url("B" + std::to_string(i)));
+      urls_.push_back(Sim().Url(Prefix(i, new_prefix)));
     }
     curl_easy_setopt(curl_.get(), CURLOPT_WRITEFUNCTION, Discard);
     curl_easy_setopt(curl_.get(), CURLOPT_NOPROXY, "*");
@@ -126,18 +134,20 @@ class CurlLoop {
 
 // Rounds of the agent's run and the curl loop in turn (each goes first every other
 // round), so that both meet the same load; range(0) 1 puts the agent folder in memory,
-// 0 on the disk of the temporary folder. The counters give files per second of each and
-// the agent's rate as a share of curl's.
+// 0 on the disk of the temporary folder; range(1) 1 gives each file a prefix of its own,
+// 0 one prefix to all. The counters give files per second of each and the agent's rate
+// as a share of curl's.
 void BM_Run_SideBySide(benchmark::State& state) {
   AgentFolder folder(state.range(0) ? MemoryFolder() : fs::temp_directory_path());
-  CurlLoop curl;
+  const bool new_prefix = state.range(1) != 0;
+  CurlLoop curl(new_prefix);
   using Clock = std::chrono::steady_clock;
   Clock::duration agent_time{}, curl_time{};
   bool agent_first = true;
   for (auto _ : state) {
     for (int turn = 0; turn < 2; ++turn) {
       if ((turn == 0) == agent_first) {
-        folder.Fill();
+        folder.Fill(new_prefix);
         auto start = Clock::now();
         vemtu::test::RunResult result = vemtu::test::RunAgent(folder.exe, {kCategory}, 600000);
         agent_time += Clock::now() - start;
@@ -191,9 +201,10 @@ void BM_TrueCommand(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Run_SideBySide)
-    ->ArgName("in_memory")
-    ->Arg(1)
-    ->Arg(0)
+    ->ArgNames({"in_memory", "new_prefix"})
+    ->Args({1, 1})
+    ->Args({0, 1})
+    ->Args({1, 0})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(7)
     ->UseRealTime();
@@ -201,8 +212,8 @@ BENCHMARK(BM_Run_SideBySide)
 // two rounds, folder on disk.
 BENCHMARK(BM_Run_SideBySide)
     ->Name("BM_WrappedRun_SideBySide")
-    ->ArgName("in_memory")
-    ->Arg(0)
+    ->ArgNames({"in_memory", "new_prefix"})
+    ->Args({0, 1})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->UseRealTime();

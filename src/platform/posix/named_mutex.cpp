@@ -13,9 +13,12 @@
 // table: opening a name already in it is a look-up, and closing the last handle leaves
 // the mapping in place (the segment stays while any process maps it). That table plays
 // the part of the kernel's object table, which is process-wide by nature; it is guarded
-// by its own mutex, as handles are opened and closed on any thread. Mappings without
-// handles are kept for the most recently used names only, and given back at exit; the
-// first lock a process opens removes the segments that killed processes left behind.
+// by its own mutex, as handles are opened and closed on any thread. A name is mapped
+// once per process: its mapping stays after its last handle closed (up to
+// kKeptMappings names, the least recently used going first), so that a lock costs no
+// segment set-up after the first use of its name in a run; the mappings are given back
+// at exit. The first lock a process opens removes the segments that killed processes
+// left behind.
 #include "platform/named_mutex.h"
 
 #include <errno.h>
@@ -39,10 +42,6 @@ namespace {
 using named_mutex_detail::SharedBlock;
 
 constexpr unsigned long kInfinite = 0xFFFFFFFFUL;
-// Mappings kept without handles: enough for a run's log, the transfer log in use and
-// its locks. A killed process leaves its kept segments behind until the next process
-// sweeps them, so this stays small.
-constexpr std::size_t kIdleMappings = 8;
 
 // One mapped segment of this process.
 struct Mapping {
@@ -110,7 +109,7 @@ class MappingTable {
     idle_.push_front(mapping);
     mapping->idle_position = idle_.begin();
     mapping->idle = true;
-    while (idle_.size() > kIdleMappings) DetachLocked(idle_.back());
+    while (idle_.size() > named_mutex_detail::kKeptMappings) DetachLocked(idle_.back());
   }
 
  private:

@@ -24,12 +24,19 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace vemtu::platform::named_mutex_detail {
 
 constexpr int kPresenceSlots = 32;
+
+// Mappings a process keeps without handles, each with its descriptor: every name of a
+// run (its logs, one transfer log per prefix, its locks) unless the run meets more
+// names than this, which stays well below the usual limit of 1,024 descriptors. A
+// killed process leaves its kept segments behind until the next process sweeps them.
+constexpr std::size_t kKeptMappings = 256;
 
 struct SharedBlock {
   pthread_mutex_t mutex;
