@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "post_harness.h"
+#include "support/agent_runner.h"
 #include "support/early_answer_server.h"
 #include "support/scripted_server.h"
 
@@ -63,7 +64,13 @@ TEST_F(WireParity, AnAnswerBeforeTheWholeBodyIsNoAcceptance) {
     EXPECT_EQ(Post(run), 0);
     EXPECT_TRUE(FileExists(file));
     const std::string library = IsWinHttpMethod(method) ? "WinHTTP" : "WinInet";
-    ExpectLog({Started(ProcedureName(method)), ErrorLine(12030, "ERR\t" + library + ".ZHTTPWebPost")});
+    // Wine's libraries hand on the socket's own error (10054, reset by the peer) where
+    // Windows' give 12030, and Wine's WinINet still ends the request with the early
+    // answer, which the entry shows.
+    const int error = UnderWine() ? 10054 : 12030;
+    const std::string answer = UnderWine() && !IsWinHttpMethod(method) ? "1" : "";
+    ExpectLog({Started(ProcedureName(method)),
+               ErrorLine(error, "ERR\t" + library + ".ZHTTPWebPost", "", "", answer)});
     std::remove(Native("Log/tfr_X.log").c_str());
   }
 }
