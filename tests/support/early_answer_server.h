@@ -20,8 +20,7 @@ namespace vemtu::test {
 class EarlyAnswerServer {
  public:
   EarlyAnswerServer(const char* address, std::string answer, std::size_t body_bytes = 0)
-      : answer_(std::move(answer)), body_bytes_(body_bytes) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      : address_(address), answer_(std::move(answer)), body_bytes_(body_bytes) {
     sockaddr_in where{};
     where.sin_family = AF_INET;
     inet_pton(AF_INET, address, &where.sin_addr);
@@ -31,16 +30,28 @@ class EarlyAnswerServer {
         getsockname(listener_, reinterpret_cast<sockaddr*>(&where), &length) != 0) {
       ADD_FAILURE() << "no listener on " << address;
     }
-    host_port_ = std::string(address) + ":" + std::to_string(ntohs(where.sin_port));
     port_ = ntohs(where.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    thread_ = std::thread([this] {
+      for (int fd; (fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; close(fd)) {
+        std::string head;
+        char buffer[16384];
+        while (head.find("\r\n\r\n") == std::string::npos && recv(fd, buffer, 1, 0) == 1) head += buffer[0];
+        Record(head);
+        for (std::size_t read = 0; read < body_bytes_;) {
+          ssize_t n = recv(fd, buffer, std::min(sizeof buffer, body_bytes_ - read), 0);
+          if (n <= 0) break;
+          read += static_cast<std::size_t>(n);
+        }
+        send(fd, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+      }
+    });
   }
   ~EarlyAnswerServer() {
     shutdown(listener_, SHUT_RDWR);
     thread_.join();
     close(listener_);
   }
-  const std::string& HostPort() const { return host_port_; }
+  std::string HostPort() const { return address_ + ":" + std::to_string(port_); }
   int port() const { return port_; }
   std::vector<std::string> Heads() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -48,33 +59,15 @@ class EarlyAnswerServer {
   }
 
  private:
-  void Serve() {
-    while (true) {
-      int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) return;
-      std::string head;
-      char byte;
-      while (head.find("\r\n\r\n") == std::string::npos && recv(fd, &byte, 1, 0) == 1) head += byte;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        heads_.push_back(head);
-      }
-      char buffer[16384];
-      for (std::size_t read = 0; read < body_bytes_;) {
-        ssize_t n = recv(fd, buffer, std::min(sizeof buffer, body_bytes_ - read), 0);
-        if (n <= 0) break;
-        read += static_cast<std::size_t>(n);
-      }
-      send(fd, answer_.data(), answer_.size(), MSG_NOSIGNAL);
-      close(fd);
-    }
+  void Record(const std::string& head) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    heads_.push_back(head);
   }
 
-  std::string answer_;
+  std::string address_, answer_;
   std::size_t body_bytes_;
-  int listener_ = -1;
+  int listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int port_ = 0;
-  std::string host_port_;
   std::thread thread_;
   mutable std::mutex mutex_;
   std::vector<std::string> heads_;

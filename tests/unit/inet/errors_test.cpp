@@ -17,7 +17,6 @@
 #include "platform/errors.h"
 #include "support/offline.h"
 #include "support/scripted_server.h"
-#include "support/early_answer_server.h"
 #include "test_bodies.h"
 #include "winhttp.h"
 
@@ -45,8 +44,6 @@ struct FailureCase {
 };
 
 std::vector<FailureCase> Cases() {
-  auto early = std::make_shared<EarlyAnswerServer>(
-      "127.0.0.1", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n1", 65 * 1024);
   return {
       {"refused port", [](ScriptedServer&, PostPlan& plan) { plan.port = ClosedPort(); },
        12029, 12029},
@@ -74,14 +71,6 @@ std::vector<FailureCase> Cases() {
       {"no reply at all",
        [](ScriptedServer& server, PostPlan&) { server.Push(Reply::Of(ReplyKind::kDrop)); },
        12152, 12152},
-      // An acceptance before the body went out whole is no acknowledgement.
-      {"\"1\" after 65 KB of a 4.4 MB body, then a close",
-       [early](ScriptedServer&, PostPlan& plan) {
-         plan.port = early->port();
-         plan.body = PatternBody(4400 * 1024);
-         plan.chunk = 65536;
-       },
-       12030, 12030},
   };
 }
 
