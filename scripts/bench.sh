@@ -56,7 +56,7 @@ one_round() {
   local dir=$1
   mkdir -p "$dir"
   json() { "$bin/$1" --benchmark_format=json --benchmark_out="$dir/$2.json" "${@:3}" >/dev/null; }
-  cut -d' ' -f1-3 /proc/loadavg >"$dir/load.txt"
+  echo "start $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/load.txt"
 
   echo "== log lines";  json bench_log_writer_bench log_writer --benchmark_filter='WriteLogEntry|BareOpenAppendClose'
   echo "== posts";      json bench_transport transport --benchmark_filter='SideBySide|Large_|BM_Small_(Curl|SendWinHTTPPOST|SendPOST)/'
@@ -84,7 +84,7 @@ one_round() {
     VEMTU_AGENT_EXE=$root/build/windows/bin/Vemtu.EXE VEMTU_AGENT_WRAPPER=$root/scripts/wine-run.sh \
       json bench_posting posting_wine --benchmark_filter='WrappedRun_SideBySide'
   fi
-  echo "   load at the end: $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$dir/load.txt"
+  echo "end $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$dir/load.txt"
 }
 
 if [ "$rounds" = 1 ]; then

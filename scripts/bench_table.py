@@ -104,7 +104,7 @@ def shown(value):
 
 def main(folders):
     rounds = [rows_of(folder) for folder in folders]
-    loads = [(Path(folder) / "load.txt").read_text().strip()
+    loads = [", ".join((Path(folder) / "load.txt").read_text().split("\n")).strip(", ")
              if (Path(folder) / "load.txt").exists() else "?" for folder in folders]
     many = len(rounds) > 1
     print(f"{'measure':<66} {'median' if many else 'ratio':>8}  {'spread' if many else '':<11} goal")
@@ -113,7 +113,9 @@ def main(folders):
         middle = statistics.median(values) if values else None
         spread = f"{shown(min(values))}-{shown(max(values))}" if many and values else ""
         print(f"{name:<66} {shown(middle):>8}  {spread:<11} {goal}")
-    print("load (1, 5, 15 min) in each round: " + "; ".join(loads))
+    print("load average (1, 5, 15 min) at the start and end of each round:")
+    for number, load in enumerate(loads, 1):
+        print(f"  round {number}: {load}")
 
 
 if __name__ == "__main__":

@@ -166,6 +166,9 @@ Exchange::Exchange(CURL* easy, CURLM* multi, SocketTracker* sockets, ExchangeSet
   }
 
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+  // Every new connection makes a full TLS handshake, as it did before curl handles were
+  // reused: handles kept from earlier requests must not change what goes on the wire.
+  curl_easy_setopt(easy_, CURLOPT_SSL_SESSIONID_CACHE, 0L);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST,
                    (settings_.security_ignore & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
   if (const char* file = std::getenv(kTestCaFileVariable)) extra_ca_file_ = file;
