@@ -5,7 +5,9 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -199,19 +201,18 @@ void BM_Small_SideBySide(benchmark::State& state) {
   using Clock = std::chrono::steady_clock;
   Clock::duration spent[3] = {};
   std::size_t failures = 0;
-  const Peer order[] = {Peer::kCurl, Peer::kWinHttp, Peer::kWinInet};
-  std::size_t round = 0;
+  // The six orders in turn: each peer goes first as often as the others, and follows
+  // each other peer as often (the one after another meets the server still closing the
+  // previous connection, unless that peer kept its connection).
+  Peer order[] = {Peer::kCurl, Peer::kWinHttp, Peer::kWinInet};
   for (auto _ : state) {
-    // Each peer goes first in turn: the one after another meets the server still
-    // closing the previous connection.
-    for (std::size_t i = 0; i < 3; ++i) {
-      Peer peer = order[(round + i) % 3];
+    std::next_permutation(std::begin(order), std::end(order));
+    for (Peer peer : order) {
       PrepareSmall(b, file);  // not counted: the same for every peer
       auto start = Clock::now();
       if (!PostSmallOnce(b, peer, file, url)) ++failures;
       spent[static_cast<int>(peer)] += Clock::now() - start;
     }
-    ++round;
   }
   std::remove(b.ctx.transfer_log_path.c_str());
   auto rate = [&](Peer peer) {
