@@ -394,6 +394,7 @@ int Exchange::OnSeek(void* self, curl_off_t offset, int origin) {
   std::lock_guard<std::mutex> lock(x.mutex_);
   if (offset != 0 || origin != SEEK_SET || !x.rewindable_) return CURL_SEEKFUNC_CANTSEEK;
   x.replay_offset_ = 0;
+  x.body_sent_ = x.settings_.body_length == 0;  // the body goes out again, whole or not
   return CURL_SEEKFUNC_OK;
 }
 
