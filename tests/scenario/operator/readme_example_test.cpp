@@ -1,5 +1,7 @@
 // The agent INI example of README.md, copied as an operator would copy it (only the site
 // URL pointed at the simulator), makes a run post with exactly the values it shows.
+#include <filesystem>
+
 #include "check_scenario.h"
 #include "platform/profile.h"
 
@@ -31,6 +33,8 @@ TEST_F(ReadmeExample, TheIniExampleWorksWhenCopied) {
   ASSERT_NE(example, "") << "README.md has no ```ini block";
   StartDcsim();
   WriteFileBytes(agent_ + "/KOLTMobile.INI", WithValue(example, "ControllerPSite", BaseUrl()));
+  for (const char* category : {"AlertTkt", "Status", "ATPostLogs"})  // as installed
+    std::filesystem::create_directories(Folder(category) + "/Error");
 
   CheckRun check = RunCheck({"config"});
   EXPECT_EQ(check.exit_code, 0) << check.out;
