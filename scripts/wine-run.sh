@@ -7,7 +7,7 @@
 here=$(cd "$(dirname "$0")" && pwd)
 export WINEPREFIX=${WINEPREFIX:-$here/../build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
-export LANG=${VEMTU_WINE_LANG:-C.UTF-8}
+export LANG=${VEMTU_WINE_LANG:-C.UTF-8} LC_ALL=${VEMTU_WINE_LANG:-C.UTF-8}
 unset DISPLAY
 if [ "${VEMTU_WINE_KEEP_PROXY:-0}" != 1 ]; then unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY; fi
 exec wine "$@"
