@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
+#include "driver/agent_process.h"
 #include "driver/startup.h"
 #include "posting/post_names.h"
 #include "posting/routing_load.h"
@@ -208,6 +209,12 @@ void CheckLocks(std::vector<Finding>& out) {
 }
 
 void CheckFolders(const AgentFolder& agent, std::vector<Finding>& out) {
+  const std::string exe = agent.Path({kAgentImageName});
+  if (exe.size() > kExePathMaxChars)
+    out.push_back({true,
+                   exe + " is " + std::to_string(exe.size()) + " characters long: every run ends at "
+                   "once, touching nothing (at most " + std::to_string(kExePathMaxChars) + ")",
+                   "move the agent folder to a shorter path"});
   CheckFolder(agent.folder, true, out);
   for (const char* category : kPostingCategories) {
     if (!InspectFolder(agent.Path({category})).exists)
