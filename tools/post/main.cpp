@@ -77,6 +77,8 @@ const char kUsage[] =
     "  7 SendDefaultProxyPOST         WinINet, the default proxy; renames a refused file\n"
     "                                 (X.xml -> X.xml1 ... X.xml5, then --error-folder)\n"
     "\n"
+    "The last line says what happened: accepted; refused (the reply was not \"1\", or an\n"
+    "HTTP status of 300 or more); or not delivered (an error number, its step and text).\n"
     "Exit code: 0 when the procedure returned 1, 1 when it returned 0, 2 for misuse.\n";
 
 long long LogSize(const std::string& path) {
