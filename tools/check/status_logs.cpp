@@ -11,7 +11,6 @@ constexpr char kStarted[] = "MSG: Started ";
 constexpr char kReturnText[] = "MSG: Return text from ";
 constexpr char kNewFile[] = "MSG: WebPosting File";
 constexpr char kAccepted[] = "MSG: Successfully WebPosted File";
-constexpr char kNotPosted[] = "ERR: Unable to WebPost File";
 constexpr char kRunStarted[] = "MSG: Started Web Posting";
 constexpr char kRunFinished[] = "MSG: Finished Web Posting";
 
@@ -65,12 +64,21 @@ void ReadTransferLog(const std::string& prefix, const std::vector<LogEntry>& ent
   status.prefix = prefix;
   const std::int64_t this_hour = report.now / 3600;
   int method = 0, last_success = 0;
+  // A file counts as not posted when its attempts end without an acceptance.
+  bool attempted = false, accepted = false;
+  auto end_file = [&] {
+    if (attempted && !accepted) ++status.failed;
+    attempted = accepted = false;
+  };
   for (const LogEntry& e : entries) {
     if (e.message == kNewFile) {
+      end_file();
       method = 0;
     } else if (StartsWith(e.message, kStarted)) {
+      attempted = true;
       method = MethodOf(e.message.substr(sizeof kStarted - 1), method, last_success);
     } else if (e.message == kAccepted) {
+      accepted = true;
       ++status.accepted;
       if (e.time >= status.last_accepted) {
         status.last_accepted = e.time;
@@ -83,8 +91,6 @@ void ReadTransferLog(const std::string& prefix, const std::vector<LogEntry>& ent
         if (e.time >= m.last_success) m.last_success = e.time;
         last_success = method;
       }
-    } else if (e.message == kNotPosted) {
-      ++status.failed;
     } else if (method != 0 && StartsWith(e.message, kReturnText)) {
       if (e.detail1 == "1") continue;
       MethodFailure& f = report.methods[method - 1].last_failure;
@@ -109,6 +115,7 @@ void ReadTransferLog(const std::string& prefix, const std::vector<LogEntry>& ent
       f.detail = !e.detail3.empty() ? e.detail3 : e.detail2 == "No text returned" ? "" : e.detail2;
     }
   }
+  end_file();
   report.prefixes.push_back(status);
 }
 

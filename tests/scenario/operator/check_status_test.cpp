@@ -100,7 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"Refusing", {"default reply=0"}, true, "", {"T_N_1.txt", "R_N_1.txt5"}, "1h", 1,
                    {"\"stuck\":true", "\"oldest\":\"T_N_1.txt",
                     "\"error_folder\":{\"count\":1,\"newest\":\"R_N_1.txt\"", "\"new\":1",
-                    "\"last_accepted\":null"},
+                    "{\"prefix\":\"R\",\"last_accepted\":null,\"last_accepted_file\":null,"
+                    "\"accepted\":0,\"failed\":1}"},
                    7, "\"text\":\"refused: reply \\\"0\\\"\""},
         StatusCase{"DeadProxy", {}, false, "9", {"T_N_1.txt"}, "1s", 1,
                    {"\"stuck\":true", "\"waiting\":{\"count\":1,", "\"overdue\":1"},
