@@ -26,16 +26,20 @@ constexpr std::size_t kLogReadLimit = 3 * 1024 * 1024;
 
 const std::string kSep(1, platform::kPathSeparator);
 
-// Calls `visit` for every plain file in `folder` (no folders, no links).
+// Calls `visit` for every plain file in `folder` (no folders, no links); returns the
+// number of links met.
 template <typename Visit>
-void ForEachFile(const std::string& folder, const char* pattern, Visit visit) {
+int ForEachFile(const std::string& folder, const char* pattern, Visit visit) {
   platform::DirSearch search;
   platform::DirEntry entry;
+  int links = 0;
   for (auto step = search.First(folder + kSep + pattern, entry);
        step == platform::SearchStep::kEntry; step = search.Next(entry)) {
+    links += entry.is_link;
     if (entry.is_directory || entry.is_link) continue;
     visit(entry, ReadFileTimes(folder + kSep + entry.name));
   }
+  return links;
 }
 
 // The routing table a run of `category` would load, read without its lock: only the
@@ -69,7 +73,7 @@ void ReadFiles(const AgentFolder& agent, StatusReport& report, CategoryStatus& c
   c.folder_exists = state.exists && !state.is_link;
   if (!c.folder_exists || !c.posts) return;
   const RoutingTable rules = RulesOf(agent, c.name);
-  ForEachFile(folder, "*", [&](const platform::DirEntry& entry, const FileTimes& times) {
+  c.links = ForEachFile(folder, "*", [&](const platform::DirEntry& entry, const FileTimes& times) {
     const RoutingEntry* rule = rules.FindRoutingEntry(NamePrefix(entry.name));
     if (rule && rule->ig == 1 && entry.name.find('_') != std::string::npos) {
       ++c.left_by_rule;

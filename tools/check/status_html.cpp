@@ -49,7 +49,7 @@ std::string Chart(const StatusReport& r) {
 
 std::string Categories(const StatusReport& r) {
   std::string out = "<table>\n" + Cells({"category", "waiting", "bytes", "oldest", "retry 1..5",
-                                         "left by ig rule", "in Error", "new in Error",
+                                         "left by ig rule", "links (never posted)", "in Error", "new in Error",
                                          "newest in Error"},
                                         "th");
   for (const CategoryStatus& c : r.categories) {
@@ -59,7 +59,8 @@ std::string Categories(const StatusReport& r) {
     out += Cells({HtmlText(c.name), std::to_string(c.waiting), std::to_string(c.waiting_bytes),
                   c.oldest_name.empty() ? "-" : HtmlText(c.oldest_name) + " (" +
                       std::to_string((r.now - c.oldest_written) / 60) + " min)",
-                  retries, std::to_string(c.left_by_rule), std::to_string(c.error_files),
+                  retries, std::to_string(c.left_by_rule), std::to_string(c.links),
+                  std::to_string(c.error_files),
                   std::to_string(c.new_errors),
                   c.newest_error_name.empty() ? "-" : HtmlText(c.newest_error_name) + " (" +
                       When(c.newest_error_arrived) + ")"});

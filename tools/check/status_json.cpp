@@ -26,6 +26,7 @@ std::string Category(const StatusReport& r, const CategoryStatus& c) {
          ",\"bytes\":" + std::to_string(c.waiting_bytes) + ",\"oldest\":" + NameOrNull(c.oldest_name) +
          ",\"oldest_age\":" + Seconds(oldest_age) + ",\"overdue\":" + std::to_string(c.overdue) +
          ",\"by_retry\":[" + retries + "],\"left_by_rule\":" + std::to_string(c.left_by_rule) +
+         ",\"links\":" + std::to_string(c.links) +
          "},\"error_folder\":{\"count\":" + std::to_string(c.error_files) +
          ",\"newest\":" + NameOrNull(c.newest_error_name) +
          ",\"newest_arrived\":" + Seconds(c.newest_error_arrived) +

@@ -29,6 +29,7 @@ struct CategoryStatus {
   int overdue = 0;  // waiting longer than the allowed age
   std::array<int, kRetryNumbers + 1> by_retry{};  // [n]: files in their n-th retry name
   int left_by_rule = 0;  // files of an "ig" prefix: left alone on purpose, never overdue
+  int links = 0;         // links: the agent never posts, moves or follows them
   // The Error folder.
   int error_files = 0;
   std::string newest_error_name;

@@ -32,7 +32,7 @@ std::string RunState(const CategoryStatus& c) {
 std::string StatusText(const StatusReport& r) {
   std::string out = "agent folder " + r.folder + " at " + FormatStamp(r.now) + "\n\n";
   out += Pad("category", 13) + Pad("waiting", 8) + Pad("bytes", 10) + Pad("oldest", 8) +
-         Pad("retry 1..5", 11) + Pad("ig", 4) + Pad("Error", 6) + Pad("new", 4) + "newest in Error\n";
+         Pad("retry 1..5", 11) + Pad("ig", 4) + Pad("links", 6) + Pad("Error", 6) + Pad("new", 4) + "newest in Error\n";
   for (const CategoryStatus& c : r.categories) {
     if (!c.posts) continue;
     std::string retries;
@@ -41,6 +41,7 @@ std::string StatusText(const StatusReport& r) {
            (c.folder_exists ? Pad(std::to_string(c.waiting), 8) + Pad(std::to_string(c.waiting_bytes), 10) +
                                   Pad(c.oldest_written < 0 ? "-" : Age(r.now - c.oldest_written), 8) +
                                   Pad(retries, 11) + Pad(std::to_string(c.left_by_rule), 4) +
+                                  Pad(std::to_string(c.links), 6) +
                                   Pad(std::to_string(c.error_files), 6) +
                                   Pad(std::to_string(c.new_errors), 4) +
                                   (c.newest_error_name.empty() ? "-" : c.newest_error_name + " (" +

@@ -58,6 +58,9 @@ TEST_P(CheckStatus, TellsWhatIsWaitingAndWhyAfterARealRun) {
   WriteAgentIni(c.site_reachable ? BaseUrl() : "http://127.0.0.9:9/dc", "",
                 *c.proxy_port ? "127.0.0.1" : "", c.proxy_port);
   for (const char* name : c.files) WriteFileBytes(File("ATPostLogs", name), "<r>status test</r>");
+  // A linked folder: never entered or posted, counted as a link (under wine a reparse point).
+  fs::create_directories(dir_ / "elsewhere");
+  fs::create_directory_symlink(dir_ / "elsewhere", File("ATPostLogs", "LINKED"));
   ASSERT_FALSE(Run("ATPostLogs").timed_out);
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // past a one-second age
 
@@ -80,8 +83,9 @@ TEST_P(CheckStatus, TellsWhatIsWaitingAndWhyAfterARealRun) {
   std::string retries = "\"by_retry\":[";
   for (int n = 1; n <= 5; ++n) retries += std::to_string(by_retry[n]) + (n < 5 ? "," : "]");
   std::size_t category = run.out.find("{\"name\":\"ATPostLogs\"");
-  EXPECT_NE(run.out.substr(category, run.out.find("\"run\":", category) - category).find(retries),
-            std::string::npos) << retries << "\n" << run.out;
+  const std::string files = run.out.substr(category, run.out.find("\"run\":", category) - category);
+  EXPECT_NE(files.find(retries), std::string::npos) << retries << "\n" << run.out;
+  EXPECT_NE(files.find("\"links\":1}"), std::string::npos) << files;
 
   CheckRun text = RunCheck({"status", "--max-age", c.max_age});
   EXPECT_EQ(text.exit_code, c.exit_code);
