@@ -1,7 +1,6 @@
 // What the agent folder holds: the files of each category, its run record and lock, and
 // the logs, gathered into one report.
-#include <cstdlib>
-
+#include "common/fixed_text.h"
 #include "driver/agent_process.h"
 #include "driver/startup.h"
 #include "file_times.h"
@@ -108,8 +107,9 @@ void ReadRun(const AgentFolder& agent, CategoryStatus& c) {
                                             kRunRecordMaxChars);
   c.watchdog = platform::GetProfileText(ini, kRunRecordSection, c.name + kCycleSuffix, "",
                                         kRunRecordMaxChars);
-  unsigned long pid = std::strtoul(c.recorded_pid.c_str(), nullptr, 10);
-  c.pid_alive = pid > 0 && pid <= 0xFFFFFFFFUL &&
+  // Read as the previous-run check reads it: leading digits, 0 for none or a sign.
+  const long long pid = LeadingNumber(c.recorded_pid);
+  c.pid_alive = pid > 0 && pid <= 0xFFFFFFFFLL &&
                 IsAgentProcessRunning(static_cast<platform::ProcessId>(pid));
   c.lock_open = platform::NamedMutexIsOpen(InstanceLockName(c.name));
   const std::string log = agent.log_dir + kSep + "WebPost" + c.name + ".log";
