@@ -107,7 +107,7 @@ void ReadRun(const AgentFolder& agent, CategoryStatus& c) {
                                             kRunRecordMaxChars);
   c.watchdog = platform::GetProfileText(ini, kRunRecordSection, c.name + kCycleSuffix, "",
                                         kRunRecordMaxChars);
-  // Read as the previous-run check reads it: leading digits, 0 for none or a sign.
+  // Read as the previous-run check reads it: its leading number; 0 or less is no run.
   const long long pid = LeadingNumber(c.recorded_pid);
   c.pid_alive = pid > 0 && pid <= 0xFFFFFFFFLL &&
                 IsAgentProcessRunning(static_cast<platform::ProcessId>(pid));
