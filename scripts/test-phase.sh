@@ -12,7 +12,9 @@ export WINEPREFIX=${WINEPREFIX:-$(pwd)/build/wineprefix}
 # Wine opens its sockets in the wineserver, so a server of this build's prefix started
 # outside this network namespace (or in another one) would carry the tests' traffic there:
 # past the isolation, or to a loopback where none of the tests' servers listen. Stop it
-# and start one here.
+# and start one here. wine-up.sh leaves a persistent server: one that a wine client starts
+# by itself ends with its last client, and parallel tests then meet it on its way out
+# ("wine client error:0: recvmsg: Connection reset by peer").
 bash scripts/wine-down.sh
 bash scripts/wine-up.sh
 
@@ -32,5 +34,7 @@ status=0
 run native+wine-scenarios linux 600 || status=1
 run asan linux-asan 900 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 || status=1
+# Whatever the earlier phases did to the server, the wine units start with a persistent one.
+bash scripts/wine-up.sh
 run wine-units windows 600 || status=1
 exit $status

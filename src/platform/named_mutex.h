@@ -33,4 +33,9 @@ class NamedMutex final : public InterProcessLock {
   State* state_ = nullptr;
 };
 
+// True when some process has the mutex `name` open (a run keeps its instance lock open
+// from start to finish). Neither creates the mutex nor waits for it: a look that changes
+// nothing, for tools that watch the agent.
+bool NamedMutexIsOpen(const std::string& name);
+
 }  // namespace vemtu::platform

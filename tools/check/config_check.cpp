@@ -3,12 +3,17 @@
 #include "folder_state.h"
 #include "log/log_writer.h"
 #include "platform/dir_search.h"
+#include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/named_mutex.h"
 #include "platform/paths.h"
+#include "driver/agent_process.h"
+#include "driver/startup.h"
 #include "posting/post_names.h"
 #include "posting/routing_load.h"
 #include "posting/routing_table.h"
 #include "posting/rule_files.h"
+#include "transport/send_procedures.h"
 #include "transport/xml_encryption_client.h"
 
 namespace vemtu::check {
@@ -18,8 +23,24 @@ namespace {
 // A log this close to the restart size loses its history at one of the next runs.
 constexpr long long kLogNearLimit = kLogSizeLimit - 256 * 1024;
 
+// How long the proxy may take to answer a request.
+constexpr unsigned long kProxyProbeMs = 5000;
+
 bool Exists(const std::string& path) {
   return platform::File::Open(path, platform::OpenMode::kReadExisting).IsOpen();
+}
+
+// The first bytes of the agent INI: a byte-order mark or zero bytes tell a Unicode file.
+const char* UnicodeForm(const std::string& path) {
+  platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
+  unsigned char head[64] = {};
+  long long got = file.IsOpen() ? file.Read(head, sizeof head) : 0;
+  if (got >= 2 && head[0] == 0xFF && head[1] == 0xFE) return "UTF-16 (little-endian)";
+  if (got >= 2 && head[0] == 0xFE && head[1] == 0xFF) return "UTF-16 (big-endian)";
+  if (got >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) return "UTF-8 with a byte-order mark";
+  for (long long i = 0; i < got; ++i)
+    if (head[i] == 0) return "UTF-16 without a byte-order mark";
+  return nullptr;
 }
 
 void CheckValues(const AgentFolder& agent, std::vector<Finding>& out) {
@@ -27,6 +48,13 @@ void CheckValues(const AgentFolder& agent, std::vector<Finding>& out) {
   if (!Exists(agent.ctx.agent_ini_path.str())) {
     out.push_back({true, ini + " is missing (" + agent.ctx.agent_ini_path.str() + ")",
                    "create it beside Vemtu.EXE with the four identity values and the site URL"});
+    return;
+  }
+  bool missing = false;
+  for (const auto& v : agent.values) missing = missing || (v.required && v.value.empty());
+  if (const char* form = UnicodeForm(agent.ctx.agent_ini_path.str()); form && missing) {
+    out.push_back({true, ini + " is saved as " + form + ", which the agent does not read",
+                   "save it as plain 8-bit text (ANSI) without a byte-order mark"});
     return;
   }
   for (const auto& v : agent.values) {
@@ -57,11 +85,33 @@ void CheckSite(const AgentFolder& agent, const char* key, bool required,
   }
 }
 
+// A request through the configured proxy as the WinINet proxy method makes it: a proxy
+// that answers at all (even with an error page) is there.
+void CheckProxyAnswers(const AgentFolder& agent, std::vector<Finding>& out) {
+  UrlParts parts;
+  // Any site will do: the question is whether the proxy answers at all.
+  if (!SplitUrl(agent.Value("ControllerPSite"), parts)) SplitUrl("http://127.0.0.9:9/", parts);
+  ProbeOutcome outcome = ProbeSendProcedure("SendProxyPOST", false, agent.ctx, nullptr,
+                                            parts.host.str(), "/" + parts.base_path.str(),
+                                            parts.scheme.str(), parts.port, "GET", kProxyProbeMs);
+  if (outcome.replied || outcome.error == 0) return;
+  std::string proxy = agent.Value("ProxyIP") + ":" + agent.Value("ProxyPort");
+  out.push_back({true,
+                 "the configured proxy " + proxy + " does not answer (" + outcome.step + ": " +
+                     std::to_string(outcome.error) + " " +
+                     platform::ErrorText(static_cast<int>(outcome.error)) +
+                     "): the proxy methods 2, 4 and 6 fail",
+                 "check ProxyIP and ProxyPort, and that the proxy runs; vemtu-check output "
+                 "shows every method"});
+}
+
 void CheckProxy(const AgentFolder& agent, std::vector<Finding>& out) {
   const std::string section = "KOLTMobile.INI [ProxySettings] ";
   if (!agent.Value("ProxyIP").empty() && agent.Value("ProxyPort").empty())
     out.push_back({true, section + "ProxyIP is set but ProxyPort is empty",
                    "set ProxyPort to the proxy's port number"});
+  else if (!agent.Value("ProxyIP").empty())
+    CheckProxyAnswers(agent, out);
   std::string user = agent.Value("ProxyUserName");
   if (user.empty()) {
     if (!agent.Value("ProxyPassword").empty())
@@ -137,9 +187,40 @@ void CheckFolder(const std::string& path, bool must_exist, std::vector<Finding>&
                    "give the user that runs the agent the right to create and delete files in it"});
 }
 
+// The locks are machine-wide by name: a lock made by a run of another agent folder, as
+// another user, is refused here and every run of this folder ends at once.
+void CheckLocks(std::vector<Finding>& out) {
+  std::vector<std::string> names;
+  for (const char* category : kPostingCategories) {
+    names.push_back(InstanceLockName(category));
+    names.push_back(PostDatabaseLockName(category));
+  }
+  names.push_back(InstanceLockName("Configuration"));
+  for (const std::string& name : names) {
+    platform::NamedMutex lock = platform::NamedMutex::Create(name);
+    if (lock.IsValid()) continue;
+    int error = platform::LastError();
+    out.push_back({true,
+                   "the lock " + name + " cannot be opened (" + std::to_string(error) + " " +
+                       platform::ErrorText(error) + "): runs end with \"MSG: Unable to create mutex\"",
+                   "locks are shared by name across the machine: a run of another agent "
+                   "folder as another user holds it; run both as one user, or one at a time"});
+  }
+}
+
 void CheckFolders(const AgentFolder& agent, std::vector<Finding>& out) {
+  const std::string exe = agent.Path({kAgentImageName});
+  if (exe.size() > kExePathMaxChars)
+    out.push_back({true,
+                   exe + " is " + std::to_string(exe.size()) + " characters long: every run ends at "
+                   "once, touching nothing (at most " + std::to_string(kExePathMaxChars) + ")",
+                   "move the agent folder to a shorter path"});
   CheckFolder(agent.folder, true, out);
   for (const char* category : kPostingCategories) {
+    if (!InspectFolder(agent.Path({category})).exists)
+      out.push_back({true, agent.Path({category}) + " is missing: the monitoring agent has nowhere "
+                     "to leave its files",
+                     "create it (a run of that category creates it too)"});
     CheckFolder(agent.Path({category}), false, out);
     CheckFolder(agent.Path({category, "Error"}), false, out);
   }
@@ -182,6 +263,7 @@ std::vector<Finding> CheckConfig(const AgentFolder& agent) {
   CheckProxy(agent, out);
   CheckRoutingFiles(agent, out);
   CheckFolders(agent, out);
+  CheckLocks(out);
   CheckLogs(agent, out);
   return out;
 }

@@ -12,6 +12,10 @@ namespace vemtu::check {
 namespace {
 
 constexpr unsigned long kProxyAuthenticationRequired = 407;
+// A GET meets this where the data centre serves POSTs only: the way there is open.
+constexpr unsigned long kMethodNotAllowed = 405;
+// Errors of a way that does not open: nothing answers, no name, no answer in time.
+constexpr unsigned long kCannotConnect = 12029, kNameNotResolved = 12007, kTimedOut = 12002;
 
 // Method 4 is procedure 2 with the proxy also set on the request.
 constexpr int kRequestProxyMethod = 4;
@@ -33,8 +37,17 @@ void Decipher(AgentFolder& agent, std::vector<std::string>& notes) {
     notes.push_back("ProxyUserName cannot be deciphered: the proxy is tried without credentials");
 }
 
-// Words for what a probe found.
-void Describe(const ProbeOutcome& outcome, MethodProbe& row) {
+// The way a method goes: through the configured proxy, through the default proxy, or
+// direct (methods 1 and 5).
+std::string Route(const AgentFolder& agent, int method) {
+  if (method == 1 || method == 5) return {};
+  const bool named = !agent.ctx.proxy_address.empty() && (method == 2 || method == 4 || method == 6);
+  return named ? "the proxy " + agent.ctx.proxy_address.str() + ":" + agent.ctx.proxy_port.str()
+               : "the default proxy";
+}
+
+// Words for what a probe found; `route` is the proxy the method goes through, if any.
+void Describe(const ProbeOutcome& outcome, const std::string& route, MethodProbe& row) {
   row.error = outcome.error;
   if (outcome.replied && outcome.error == kProxyAuthenticationRequired) {
     row.outcome = "the proxy refused the credentials (HTTP 407)";
@@ -42,13 +55,25 @@ void Describe(const ProbeOutcome& outcome, MethodProbe& row) {
   }
   if (outcome.replied) {
     row.usable = true;
-    row.outcome = outcome.error
-                      ? "reached the data centre (HTTP " + std::to_string(outcome.error) + ")"
-                      : "reached the data centre";
+    if (outcome.error == kMethodNotAllowed)
+      row.outcome = "reached (the server answers POSTs only)";
+    else
+      row.outcome = outcome.error
+                        ? "reached the data centre (HTTP " + std::to_string(outcome.error) + ")"
+                        : "reached the data centre";
     return;
   }
-  row.outcome = "failed at " + outcome.step;
   row.error_text = platform::ErrorText(static_cast<int>(outcome.error));
+  const bool way_closed = outcome.error == kCannotConnect || outcome.error == kTimedOut ||
+                          outcome.error == kNameNotResolved;
+  // Through a proxy, only the proxy itself can fail to connect: one that cannot reach
+  // the site answers with an HTTP status instead.
+  if (way_closed && !route.empty() && route != "the default proxy")
+    row.outcome = route + " does not answer (at " + outcome.step + ")";
+  else if (way_closed && !route.empty())
+    row.outcome = "no way through " + route + ", or direct when none is set (at " + outcome.step + ")";
+  else
+    row.outcome = "failed at " + outcome.step;
 }
 
 }  // namespace
@@ -81,7 +106,7 @@ std::vector<MethodProbe> CheckOutput(AgentFolder& agent, unsigned long timeout_m
         Describe(ProbeSendProcedure(method.name, method.number == kRequestProxyMethod, agent.ctx,
                                     &winhttp, parts.host.str(), path, parts.scheme.str(),
                                     parts.port, "GET", timeout_ms),
-                 row);
+                 Route(agent, method.number), row);
       }
       rows.push_back(row);
     }

@@ -12,12 +12,16 @@
 // 2 SendProxyWinHTTPPOST, 3 SendDefaultProxyWinHTTPPOST, 4 SendProxyWinHTTPPOST with
 // the proxy also set on the request, 5 SendPOST, 6 SendProxyPOST, 7 SendDefaultProxyPOST.
 // Exit code: 0 when the procedure returned 1, 1 when it returned 0, 2 for a usage error.
+// The last line says what happened, from the lines the procedure wrote to the log:
+// accepted, refused (a reply other than "1") or not delivered (an error number).
 #include <cstdio>
 #include <map>
 #include <string>
 
 #include "common/fixed_text.h"
 #include "common/run_context.h"
+#include "log_reader.h"
+#include "platform/files.h"
 #include "transport/send_procedures.h"
 #include "transport/winhttp_connect.h"
 
@@ -73,7 +77,44 @@ const char kUsage[] =
     "  7 SendDefaultProxyPOST         WinINet, the default proxy; renames a refused file\n"
     "                                 (X.xml -> X.xml1 ... X.xml5, then --error-folder)\n"
     "\n"
+    "The last line says what happened: accepted; refused (the reply was not \"1\", or an\n"
+    "HTTP status of 300 or more); or not delivered (an error number, its step and text).\n"
     "Exit code: 0 when the procedure returned 1, 1 when it returned 0, 2 for misuse.\n";
+
+long long LogSize(const std::string& path) {
+  auto file = vemtu::platform::File::Open(path, vemtu::platform::OpenMode::kReadExisting);
+  return file.IsOpen() ? file.Size() : 0;
+}
+
+// The verdict on one attempt, from the log lines it added after `start`.
+std::string Verdict(const std::string& log, long long start, int result) {
+  std::string text = vemtu::check::ReadLogTail(log, 4 * 1024 * 1024);
+  long long size = LogSize(log);
+  // The log restarts past 2 MiB: then all of it is new.
+  std::size_t from = start <= size && size - start <= static_cast<long long>(text.size())
+                         ? text.size() - static_cast<std::size_t>(size - start)
+                         : 0;
+  std::string reply, failure;
+  for (const auto& e : vemtu::check::ParseLogText(std::string_view(text).substr(from))) {
+    if (e.message.rfind("MSG: Return text from ", 0) == 0) reply = e.detail1;
+    if (e.event != 0) continue;
+    std::string step = e.message.rfind("ERR\t", 0) == 0 ? e.message.substr(4) : e.message;
+    if (e.detail2 == "No text returned") {
+      reply.clear();
+      failure = "refused: no reply text";
+    } else if (e.error >= 300 && e.error < 600) {
+      failure = "refused: HTTP status " + std::to_string(e.error) +
+                (e.detail3.empty() ? "" : ", page \"" + e.detail3 + "\"");
+    } else {
+      failure = "not delivered: error " + std::to_string(e.error) + " at " + step +
+                (e.error_text.empty() ? "" : ": " + e.error_text);
+    }
+  }
+  if (result == 1) return "accepted: the reply was \"1\"; the file is deleted";
+  if (!failure.empty()) return failure;
+  if (!reply.empty()) return "refused: the reply was \"" + reply + "\", not \"1\"";
+  return "not delivered (no log line tells why)";
+}
 
 int Usage(const char* why) {
   std::fprintf(stderr, "vemtu-post: %s\n%s", why, kUsage);
@@ -126,6 +167,7 @@ int main(int argc, char** argv) {
     if (args.Has("config-ini")) winhttp.ZReadWriteDataSettings(args.Get("config-ini"));
   }
 
+  const long long log_start = LogSize(ctx.transfer_log_path.str());
   int result = 0;
   switch (method) {
     case 1:
@@ -151,7 +193,8 @@ int main(int argc, char** argv) {
                                            port, timeout);
       break;
   }
-  std::printf("%s returned %d\n", kMethodNames[method - 1], result);
+  std::printf("%s returned %d\n%s\n", kMethodNames[method - 1], result,
+              Verdict(ctx.transfer_log_path.str(), log_start, result).c_str());
   std::fflush(stdout);
   return result == 1 ? 0 : 1;
 }

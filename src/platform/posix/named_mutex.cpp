@@ -277,4 +277,8 @@ void NamedMutex::Close() {
   errno = saved;
 }
 
+bool NamedMutexIsOpen(const std::string& name) {
+  return named_mutex_detail::LiveProcessPresent(named_mutex_detail::SegmentName(name));
+}
+
 }  // namespace vemtu::platform

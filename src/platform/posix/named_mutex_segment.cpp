@@ -344,6 +344,28 @@ bool OtherProcessPresent(SharedBlock& block, std::uint64_t self) {
   return false;
 }
 
+bool LiveProcessPresent(const std::string& name) {
+  int fd = shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  struct stat st;
+  void* mapped = MAP_FAILED;
+  if (fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(SharedBlock)))
+    mapped = mmap(nullptr, sizeof(SharedBlock), PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
+  if (mapped == MAP_FAILED) return false;
+  const SharedBlock& block = *static_cast<const SharedBlock*>(mapped);
+  bool present = false;
+  if (block.ready == kReady) {
+    present = block.unlisted.load() != 0;
+    for (const auto& slot : block.present) {
+      std::uint64_t taken = slot.load();
+      if (taken != 0 && ProcessAlive(taken)) present = true;
+    }
+  }
+  munmap(mapped, sizeof(SharedBlock));
+  return present;
+}
+
 bool OtherSlotTaken(const SharedBlock& block, std::uint64_t self) {
   if (block.unlisted.load() != 0) return true;
   for (const auto& slot : block.present) {

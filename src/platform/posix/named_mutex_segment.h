@@ -88,6 +88,9 @@ int RegisterPresence(SharedBlock& block, std::uint64_t self, int hint);
 void ClearPresence(SharedBlock& block, std::uint64_t self, int slot);
 // True when a live process other than `self` has a handle open (or may have).
 bool OtherProcessPresent(SharedBlock& block, std::uint64_t self);
+// True when a live process has a handle open to the segment `name`: looks through a
+// read-only mapping, so it neither creates the segment nor registers the caller.
+bool LiveProcessPresent(const std::string& name);
 // True when any slot other than `self`'s is taken, dead processes included: no /proc.
 bool OtherSlotTaken(const SharedBlock& block, std::uint64_t self);
 

@@ -102,4 +102,12 @@ void NamedMutex::Close() {
   state_ = nullptr;
 }
 
+bool NamedMutexIsOpen(const std::string& name) {
+  // Opening needs a handle somewhere else to exist; SYNCHRONIZE alone takes nothing.
+  HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, FittedMutexName(name).c_str());
+  if (handle == nullptr) return false;
+  CloseHandle(handle);
+  return true;
+}
+
 }  // namespace vemtu::platform

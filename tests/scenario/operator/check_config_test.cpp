@@ -16,7 +16,8 @@ TEST_F(CheckConfig, AReadyFolderPasses) {
   WriteAgentIni("http://127.0.0.9:9/dc");
   WriteConfigFile("Reprioritize.XML", "<rules><pr nm='URGENT'/><ig nm='KEEP'/></rules>");
   WriteConfigFile("WebPostDB_Status.bin", std::string(2 * 788, '\0'));
-  fs::create_directories(Folder("AlertTkt") + "/Error");
+  for (const char* category : {"AlertTkt", "Status", "ATPostLogs"})
+    fs::create_directories(Folder(category) + "/Error");
   CheckRun run = RunCheck({"config"});
   EXPECT_EQ(run.exit_code, 0) << run.out;
   EXPECT_NE(LineWith(run.out, "ready: "), "") << run.out;
@@ -27,7 +28,8 @@ TEST_F(CheckConfig, NamesEveryPlantedProblemWithItsFix) {
                  "[MACHINE_INFO]\r\nDCRegId=R1\r\nAgentType=TVQA ; test agent\r\n"
                  "[CONTROLLER_INFO]\r\nMemberId=M1\r\n"
                  "[DCConnURL]\r\nControllerPSite=127.0.0.1/dc\r\n"
-                 "ControllerSSite=http://127.0.0.1:99999/dc\r\n");
+                 "ControllerSSite=http://127.0.0.1:99999/dc\r\n"
+                 "[ProxySettings]\r\nProxyIP=127.0.0.1\r\nProxyPort=9\r\n");
   WriteConfigFile("Reprioritize.XML", "<rules><pr nm=\"URGENT\"/></rules>");
   WriteConfigFile("DNSSpecific.XML", "<wp name=\"urgent\" url=\"http://127.0.0.9/u\"/>");
   WriteConfigFile("WebPostDB_AlertTkt.bin", std::string(1000, '\0'));
@@ -48,6 +50,8 @@ TEST_F(CheckConfig, NamesEveryPlantedProblemWithItsFix) {
       "WebPostDB_AlertTkt.bin is 1000 bytes, not a whole number of 788-byte records",
       "Status is a link",
       "WebPostAlertTkt.log is 2000000 bytes",
+      "ATPostLogs is missing",
+      "the configured proxy 127.0.0.1:9 does not answer",
   };
   for (const char* text : expected) {
     std::string line = LineWith(run.out, text);
@@ -58,6 +62,18 @@ TEST_F(CheckConfig, NamesEveryPlantedProblemWithItsFix) {
   // Nothing is repaired or created by the check.
   EXPECT_FALSE(fs::exists(Folder("AlertTkt")));
   EXPECT_EQ(fs::file_size(agent_ + "/Configuration/WebPost/WebPostDB_AlertTkt.bin"), 1000u);
+}
+
+TEST_F(CheckConfig, AnAgentIniInUtf16IsNamedWhenTheAgentCannotReadIt) {
+  std::string ini = "\xFF\xFE";
+  for (char c : std::string("[MACHINE_INFO]\r\nDCRegId=R1\r\nAgentType=T\r\n[CONTROLLER_INFO]\r\n"
+                            "MemberId=M\r\nSiteId=S\r\n[DCConnURL]\r\nControllerPSite=http://127.0.0.9:9/\r\n"))
+    ini += std::string(1, c) + '\0';
+  WriteFileBytes(agent_ + "/KOLTMobile.INI", ini);
+  CheckRun run = RunCheck({"config"});
+  // Windows reads a Unicode INI that starts with its byte-order mark; the Linux build does not.
+  EXPECT_EQ(LineWith(run.out, "saved as UTF-16 (little-endian)") != "", !UnderWine()) << run.out;
+  EXPECT_EQ(LineWith(run.out, "DCRegId is missing"), "") << run.out;
 }
 
 TEST_F(CheckConfig, ProxyCredentialsThatCannotBeDecipheredAreNamed) {

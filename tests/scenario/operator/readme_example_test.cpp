@@ -1,5 +1,8 @@
 // The agent INI example of README.md, copied as an operator would copy it (only the site
 // URL pointed at the simulator), makes a run post with exactly the values it shows.
+#include <filesystem>
+#include <sstream>
+
 #include "check_scenario.h"
 #include "platform/profile.h"
 
@@ -31,6 +34,8 @@ TEST_F(ReadmeExample, TheIniExampleWorksWhenCopied) {
   ASSERT_NE(example, "") << "README.md has no ```ini block";
   StartDcsim();
   WriteFileBytes(agent_ + "/KOLTMobile.INI", WithValue(example, "ControllerPSite", BaseUrl()));
+  for (const char* category : {"AlertTkt", "Status", "ATPostLogs"})  // as installed
+    std::filesystem::create_directories(Folder(category) + "/Error");
 
   CheckRun check = RunCheck({"config"});
   EXPECT_EQ(check.exit_code, 0) << check.out;
@@ -49,6 +54,24 @@ TEST_F(ReadmeExample, TheIniExampleWorksWhenCopied) {
                                          "&rty=" + value("MACHINE_INFO", "AgentType"));
   EXPECT_EQ(received[0].line.target.find_first_of("; "), std::string::npos)
       << received[0].line.target;
+}
+
+// The agent folder is not on PATH: every command line shown runs a program of the folder
+// as "./name", and each such program is one the package installs.
+TEST(ReadmeExampleNativeOnly, ToolExamplesRunFromTheAgentFolder) {
+  std::istringstream readme(ReadFileBytes(EnvOr("VEMTU_SOURCE", ".") + "/README.md"));
+  std::string line;
+  int examples = 0;
+  while (std::getline(readme, line)) {
+    if (line.rfind("    ", 0) != 0) continue;
+    std::string command = line.substr(line.find_first_not_of(' '));
+    EXPECT_NE(command.rfind("vemtu-", 0), 0u) << "not on PATH: " << line;
+    if (command.rfind("./", 0) != 0) continue;
+    ++examples;
+    std::string program = command.substr(2, command.find(' ') - 2);
+    EXPECT_TRUE(FileExists(EnvOr("VEMTU_BIN", ".") + "/" + program)) << line;
+  }
+  EXPECT_GE(examples, 10);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // vemtu-post names the seven methods, vemtu-pack says which step failed.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "check_scenario.h"
 
 namespace vemtu::test {
@@ -47,6 +49,44 @@ TEST(ToolHelp, PackSaysWhyPackingFailed) {
   EXPECT_EQ(unwritable.exit_code, 1);
   EXPECT_NE(unwritable.out.find("could not be written"), std::string::npos) << unwritable.out;
   EXPECT_FALSE(FileExists(dir / "out.xml"));
+}
+
+TEST(ToolHelp, PostTellsARefusalFromAFileThatWasNotDelivered) {
+  TempDir dir;
+  dcsim::DcsimProcess sim;
+  std::string error;
+  ASSERT_TRUE(sim.Start(EnvOr("VEMTU_BIN", ".") + "/dcsim", dir / "received",
+                        {"--rule", "default reply=0"}, error)) << error;
+  WriteFileBytes(dir / "T_N_1.txt", "x");
+  const std::string path = "/dc/tfr_T.asp?mmid=1&sid=2&rid=R&rty=T";
+  struct {
+    int port;
+    const char* says;
+  } cases[] = {{sim.http_port, "refused: the reply was \"0\", not \"1\""},
+               {9, "not delivered: error 12029 at WinInet."}};
+  for (const auto& c : cases) {
+    CheckRun run = RunTool(BuiltTool("vemtu-post"),
+                           {"--method", "5", "--host", "127.0.0.1", "--port", std::to_string(c.port),
+                            "--path", path, "--file", "T_N_1.txt", "--log", "tfr_T.log"},
+                           dir.path().string());
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+  }
+}
+
+// Linux: the folder's own registry names the library beside it relative to itself.
+TEST(ToolHelpNativeOnly, CipherRegistersRelativeInItsFolderAndUnregistersOnlyWhatExists) {
+  TempDir dir;
+  for (const char* file : {"vemtu-cipher", "xmlcipher.so"})
+    std::filesystem::copy_file(EnvOr("VEMTU_BIN", ".") + "/" + file, dir / file);
+  const std::string registry = dir / "components.ini";
+  CheckRun gone = RunTool(dir / "vemtu-cipher", {"unregister", registry}, dir.path().string());
+  EXPECT_EQ(gone.exit_code, 1);
+  EXPECT_NE(gone.out.find("does not exist"), std::string::npos) << gone.out;
+  EXPECT_FALSE(FileExists(registry));
+  ASSERT_EQ(RunTool(dir / "vemtu-cipher", {"register", registry}, dir.path().string()).exit_code, 0);
+  EXPECT_NE(ReadFileBytes(registry).find("Library=xmlcipher.so"), std::string::npos)
+      << ReadFileBytes(registry);
 }
 
 }  // namespace

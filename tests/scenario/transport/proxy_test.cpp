@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
+#include <memory>
+
+#include "dcsim_process.h"
 
 #include "post_harness.h"
 #include "support/agent_runner.h"
@@ -55,20 +58,34 @@ TEST_F(Proxy, TheProxyMethodsPostThroughAProxyWithCredentials) {
 }
 
 TEST_F(Proxy, WithoutCredentialsTheProxysRefusalIsTheError) {
+  // Under wine the WinINet half only (wine's WinHTTP takes no "http=http://host:port"
+  // proxy), through dcsim's proxy: it reads the body before it refuses, where tinyproxy's
+  // early 407 is read by wine's WinINet at times as a reply body without a status.
+  std::unique_ptr<TinyProxy> tiny;
+  dcsim::DcsimProcess sim;
+  int proxy_port;
   if (UnderWine()) {
-    GTEST_SKIP() << "wine's WinHTTP takes no \"http=http://host:port\" proxy, and wine's WinINet "
-                    "at times reads a proxy's early 407 as a reply body without a status";
+    std::string error;
+    ASSERT_TRUE(sim.Start(EnvOr("VEMTU_BIN", ".") + "/dcsim", dir_ / "received",
+                          {"--bind", "127.0.0.2", "--proxy-user", "agent", "--proxy-password", "s3cret"},
+                          error))
+        << error;
+    proxy_port = sim.proxy_port;
+    std::cout << "[ SKIPPED  ] WinHTTP row: wine's WinHTTP takes no \"http=http://host:port\" proxy\n";
+  } else {
+    tiny = std::make_unique<TinyProxy>(TinyProxy::Options{"127.0.0.2", "agent", "s3cret"});
+    proxy_port = tiny->port();
   }
-  TinyProxy proxy({"127.0.0.2", "agent", "s3cret"});
   server_.SetDefault(Reply::Status(200, "1"));
   for (int method : {2, 6}) {
+    if (UnderWine() && method == 2) continue;
     SCOPED_TRACE(ProcedureName(method));
     // A large body: the proxy answers 407 before it reads the body and then closes, and
     // the unread body makes the kernel reset the connection. The refusal must still be
     // the answer. WinHTTP answers the 407 with the Basic scheme and the (empty)
     // credentials, which this proxy refuses with 401.
     std::string file = MakeFile("K/X_1.xml", std::string(1 << 20, 'b'));
-    EXPECT_EQ(Post(ProxyRun(method, std::to_string(proxy.port()), false)), 0);
+    EXPECT_EQ(Post(ProxyRun(method, std::to_string(proxy_port), false)), 0);
     EXPECT_TRUE(FileExists(file));
     std::string log = ReadFileBytes(dir_ / "Log/tfr_X.log");
     std::string label = method == 2 ? "ERR\tWinHTTP.ZHTTPWebPost" : "ERR\tWinInet.ZHTTPWebPost";
@@ -145,7 +162,6 @@ namespace vemtu::test {
 namespace {
 
 TEST(ProxyChallenges, AProxyThatRefusesTheCredentialsForeverEndsTheAttempt) {
-  if (UnderWine()) GTEST_SKIP() << "wine sends no proxy credentials with a streamed body";
   ScriptedServer::Options options;
   options.address = "127.0.0.2";
   ScriptedServer proxy(options);
@@ -154,6 +170,10 @@ TEST(ProxyChallenges, AProxyThatRefusesTheCredentialsForeverEndsTheAttempt) {
   WriteFileBytes(dir / "K/X_1.xml", "body");
   std::string exe = EnvOr("VEMTU_POST_EXE", EnvOr("VEMTU_BIN", ".") + "/vemtu-post");
   for (int method : {2, 6}) {
+    if (UnderWine() && method == 2) {
+      std::cout << "[ SKIPPED  ] WinHTTP row: wine sends no proxy credentials with a streamed body\n";
+      continue;
+    }
     SCOPED_TRACE(method);
     std::size_t before = proxy.RequestCount();
     RunResult run = RunAgent(exe, {"--method", std::to_string(method), "--host", "127.0.0.1",

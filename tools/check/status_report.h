@@ -1,0 +1,101 @@
+// `vemtu-check status`: what is waiting, what is stuck and why, read from an agent folder
+// without changing anything in it and without taking any lock a run takes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "agent_folder.h"
+#include "log_reader.h"
+
+namespace vemtu::check {
+
+constexpr int kRetryNumbers = 5;     // X.xml1 ... X.xml5, then Error
+constexpr std::size_t kLastErrorLines = 5;
+constexpr int kChartHours = 24;
+
+struct CategoryStatus {
+  std::string name;
+  bool posts = true;  // false for Configuration, which only advances counters
+  bool folder_exists = false;
+  // Files waiting in the category folder (the Error folder and subfolders aside).
+  int waiting = 0;
+  std::uint64_t waiting_bytes = 0;
+  std::string oldest_name;
+  std::int64_t oldest_written = -1;
+  int overdue = 0;  // waiting longer than the allowed age
+  std::array<int, kRetryNumbers + 1> by_retry{};  // [n]: files in their n-th retry name
+  int left_by_rule = 0;  // files of an "ig" prefix: left alone on purpose, never overdue
+  int links = 0;         // links: the agent never posts, moves or follows them
+  // The Error folder.
+  int error_files = 0;
+  std::string newest_error_name;
+  std::int64_t newest_error_arrived = -1;
+  int new_errors = 0;  // arrived within the allowed age
+  // The run: its record in the category INI, its lock, its log.
+  std::string recorded_pid;   // as written; empty when no run is recorded
+  bool pid_alive = false;     // the recorded process runs Vemtu.EXE now: a run goes on
+  bool lock_open = false;     // some process holds the instance lock open: a run of this
+                              // category in this or another agent folder (the name is
+                              // machine-wide), or one starting here before it records itself
+  std::string watchdog;       // the Cycle counter as written
+  std::int64_t last_start = -1, last_finish = -1;
+  std::vector<LogEntry> last_errors;  // ERR lines and refusals of the run log, oldest first
+};
+
+// The last thing one send method met that was not an acceptance.
+struct MethodFailure {
+  std::int64_t time = -1;  // -1: none seen
+  std::string prefix;      // the transfer log it is in
+  std::string step;        // "WinHTTP.ZHTTPWebPost", or "reply" for a refusal
+  long long error = 0;     // the error number (an HTTP status for a reply of 300 or more)
+  std::string text;        // the error text as logged, or "refused: reply \"0\""
+  std::string detail;      // host, proxy or reply page when the log gave one
+};
+
+struct MethodStatus {
+  int number = 0;
+  std::string procedure;
+  std::int64_t last_success = -1;
+  MethodFailure last_failure;
+};
+
+struct PrefixStatus {
+  std::string prefix;
+  std::int64_t last_accepted = -1;
+  std::string last_accepted_file;
+  int accepted = 0;  // acceptances the log still holds
+  int failed = 0;    // files no method posted
+};
+
+struct StatusReport {
+  std::string folder;
+  std::int64_t now = 0;
+  std::int64_t max_age = 3600;
+  std::vector<CategoryStatus> categories;
+  std::vector<PrefixStatus> prefixes;
+  std::array<MethodStatus, 7> methods{};
+  // Accepted posts per hour, the last kChartHours hours up to now (index 0 the oldest).
+  std::array<int, kChartHours> posts_per_hour{};
+  std::vector<std::string> stuck;  // why the exit code is 1, one line each
+};
+
+// Reads the folder; `now` and `max_age` in seconds.
+StatusReport ReadStatus(const AgentFolder& agent, std::int64_t now, std::int64_t max_age);
+
+// Numbers each method and names its procedure.
+void NameMethods(std::array<MethodStatus, 7>& methods);
+// What one transfer log says (exposed for the fuzz target): adds to `report`.
+void ReadTransferLog(const std::string& prefix, const std::vector<LogEntry>& entries,
+                     StatusReport& report);
+// What one run log says about its category.
+void ReadRunLog(const std::vector<LogEntry>& entries, CategoryStatus& category);
+
+std::string StatusJson(const StatusReport& report);
+std::string StatusText(const StatusReport& report);
+std::string StatusHtml(const StatusReport& report);
+
+}  // namespace vemtu::check
