@@ -1,11 +1,5 @@
 // The cipher's text form: round trips, and the clean failures for other keys, altered,
 // cut and garbled texts; the key file's life; the UTF-16 boundary conversion.
-#ifdef _WIN32
-#include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
-#endif
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -166,85 +160,6 @@ TEST_F(KeyStore, AKeyFileOthersMayReadIsRefused) {
   std::string clear = "untouched";
   EXPECT_EQ(DecryptWithStoredKey(text, clear), CipherStatus::kExposedKey);
   EXPECT_EQ(clear, "untouched");
-}
-#endif
-
-#ifdef _WIN32
-// The owner and access list of `path` in the system's notation; empty when unreadable.
-std::string SecurityText(const std::string& path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr,
-                            nullptr, &descriptor) != ERROR_SUCCESS) {
-    return "";
-  }
-  char* text = nullptr;
-  ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &text,
-                                                       nullptr);
-  std::string result = text ? text : "";
-  LocalFree(text);
-  LocalFree(descriptor);
-  return result;
-}
-
-TEST_F(KeyStore, TheKeyFolderIsMadeForTheAdministrationOnly) {
-  std::string text;
-  ASSERT_EQ(EncryptWithStoredKey("user", text), CipherStatus::kOk);
-  std::string folder = SecurityText(dir / "keys");
-  // Wine keeps no file access lists: it maps them to the Unix mode, so at least nobody
-  // else may have any access there.
-  EXPECT_EQ(folder.find("WD"), std::string::npos) << folder;
-  if (folder.find("D:P") == std::string::npos) {
-    GTEST_SKIP() << "wine keeps no file access list (read back: " << folder << ")";
-  }
-  EXPECT_NE(folder.find("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"), std::string::npos) << folder;
-}
-
-// A folder that another user owns or that others may write is refused, for making a key
-// and for reading one put there; so is a key of another owner.
-TEST_F(KeyStore, AKeyOrFolderThatAnotherUserOwnsOrMayChangeIsRefused) {
-  struct Case {
-    const char* folder;  // made in advance with this security
-    const char* key;     // a key put there with this security, or none
-    const char* kept;    // how the system must spell it back for the case to hold
-  } cases[] = {
-      {"D:P(A;OICI;FA;;;WD)", nullptr, "(A;OICI;FA;;;WD)"},
-      {"O:BUD:P(A;OICI;FA;;;BA)", nullptr, "O:BU"},
-      {"D:P(A;OICI;FA;;;BA)", "O:BUD:P(A;;FA;;;BA)", "O:BU"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.folder);
-    std::filesystem::remove_all(dir / "keys");
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const char* sddl = c.key ? c.key : c.folder;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.folder, SDDL_REVISION_1,
-                                                                     &descriptor, nullptr));
-    SECURITY_ATTRIBUTES folder_security{sizeof folder_security, descriptor, FALSE};
-    ASSERT_TRUE(CreateDirectoryA((dir / "keys").c_str(), &folder_security));
-    LocalFree(descriptor);
-    if (c.key) {
-      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.key, SDDL_REVISION_1,
-                                                                       &descriptor, nullptr));
-      SECURITY_ATTRIBUTES key_security{sizeof key_security, descriptor, FALSE};
-      HANDLE key = CreateFileA(key_path.c_str(), GENERIC_WRITE, 0, &key_security, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-      LocalFree(descriptor);
-      ASSERT_NE(key, INVALID_HANDLE_VALUE);
-      DWORD written = 0;
-      WriteFile(key, "planted key bytes", 17, &written, nullptr);
-      CloseHandle(key);
-    }
-    std::string kept = SecurityText(c.key ? key_path : dir / "keys");
-    if (kept.find(c.kept) == std::string::npos) {
-      GTEST_SKIP() << "wine did not keep the security " << sddl << " (read back: " << kept << ")";
-    }
-    std::string text = "untouched";
-    EXPECT_EQ(EncryptWithStoredKey("user", text), CipherStatus::kForeignKey);
-    EXPECT_EQ(text, "untouched");
-    if (!c.key) {
-      EXPECT_FALSE(test::FileExists(key_path));
-    }
-  }
 }
 #endif
 
