@@ -8,8 +8,11 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=${JOBS:-2}
 
-export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
-export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+# The compiler cache speeds up rebuilds where it is installed; a fresh machine builds without.
+if command -v ccache >/dev/null 2>&1; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+  export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 

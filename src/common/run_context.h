@@ -43,6 +43,9 @@ struct RunContext {
 
   // --- Transport ---
   bool winhttp_available = false;
+  // The operator's choice: the WinINet methods check server certificates as WinHTTP does
+  // (by default they accept any certificate).
+  bool wininet_checks_certificates = false;
 
   // --- Instance lock: "RHOVAN_KOLT_MUTEX" + category; none when not created ---
   std::unique_ptr<InterProcessLock> instance_lock;

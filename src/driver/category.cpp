@@ -20,10 +20,10 @@ constexpr CategoryWord kCategoryWords[] = {
 }  // namespace
 
 std::optional<Category> SelectCategory(std::string_view command_tail) {
-  if (command_tail.empty()) return Category{CategoryKind::kAlertTkt, "AlertTkt"};
+  if (command_tail.empty()) return Category{CategoryKind::kAlertTkt, "AlertTkt", "AlertTkt"};
   for (const CategoryWord& entry : kCategoryWords) {
     if (EqualsIgnoreCase(command_tail, entry.word)) {
-      return Category{entry.kind, std::string(command_tail)};
+      return Category{entry.kind, std::string(command_tail), entry.word};
     }
   }
   return std::nullopt;

@@ -16,7 +16,8 @@ enum class CategoryKind {
 
 struct Category {
   CategoryKind kind;
-  std::string name;  // as typed (its letter case kept), or "AlertTkt"
+  std::string name;       // as typed (its letter case kept), or "AlertTkt"
+  std::string canonical;  // the word as the category table spells it: lock names use this
 };
 
 // The whole text after the program name, compared without case with the three words;

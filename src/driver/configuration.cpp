@@ -31,6 +31,10 @@ constexpr AgentValue kProxyPort{"ProxySettings", "ProxyPort", 49};
 constexpr AgentValue kProxyUserName{"ProxySettings", "ProxyUserName", 259};  // enciphered
 constexpr AgentValue kProxyPassword{"ProxySettings", "ProxyPassword", 259};  // enciphered
 
+// 1: the WinINet methods check server certificates; absent or 0: they accept any.
+constexpr char kCertificateCheckSection[] = "DCConnURL";
+constexpr char kCertificateCheckKey[] = "WinInetCheckCertificates";
+
 // The clear-text credentials are texts of the run record like the others.
 constexpr std::size_t kClearTextMaxChars = kPathCapacity - 1;
 
@@ -90,6 +94,9 @@ bool ConfigureRun(RunContext& ctx) {
   ctx.secondary_site_url = ReadAgentValue(ctx, kSecondarySite);
   ctx.proxy_address = ReadAgentValue(ctx, kProxyAddress);
   ctx.proxy_port = ReadAgentValue(ctx, kProxyPort);
+  ctx.wininet_checks_certificates =
+      platform::GetProfileInt(ctx.agent_ini_path.str(), kCertificateCheckSection,
+                              kCertificateCheckKey, 0) != 0;
   std::string enciphered = ReadAgentValue(ctx, kProxyUserName);
 
   ctx.proxy_user_name.clear();

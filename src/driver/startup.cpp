@@ -60,8 +60,8 @@ void BuildCategoryPaths(RunContext& ctx, const StartupPaths& paths, std::string_
   ctx.error_folder = exe_dir + Native("\\") + k + Native("\\Error");
 }
 
-std::string InstanceLockName(std::string_view category) {
-  return std::string(kInstanceLockPrefix) + std::string(category);
+std::string InstanceLockName(const Category& category) {
+  return std::string(kInstanceLockPrefix) + category.canonical;
 }
 
 PreviousRun CheckPreviousRun(RunContext& ctx, AgentProcesses& processes) {
@@ -145,11 +145,11 @@ bool StartRun(RunContext& ctx, RoutingTable& routing, std::string_view command_t
   platform::SetCurrentFolder(ctx.exe_dir.str());
   BuildCategoryPaths(ctx, paths, category->name);
 
-  auto lock = std::make_unique<platform::NamedMutex>(
-      platform::NamedMutex::Create(InstanceLockName(category->name)));
+  const std::string lock_name = InstanceLockName(*category);
+  auto lock = std::make_unique<platform::NamedMutex>(platform::NamedMutex::Create(lock_name));
   if (!lock->IsValid()) {
     WriteLogEntry(ctx.run_log_path.str(), kEventProgress, platform::LastError(),
-                  "MSG: Unable to create mutex", InstanceLockName(category->name).c_str());
+                  "MSG: Unable to create mutex", lock_name.c_str());
     return false;
   }
   ctx.instance_lock = std::move(lock);

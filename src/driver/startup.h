@@ -30,8 +30,9 @@ StartupPaths BuildExecutablePaths(RunContext& ctx, std::string_view exe_path);
 // folder and Error folder.
 void BuildCategoryPaths(RunContext& ctx, const StartupPaths& paths, std::string_view category);
 
-// "RHOVAN_KOLT_MUTEX" + category.
-std::string InstanceLockName(std::string_view category);
+// "RHOVAN_KOLT_MUTEX" + the category's canonical word: a run of "status" and one of
+// "Status" share a folder, so they share the lock too.
+std::string InstanceLockName(const Category& category);
 
 enum class PreviousRun {
   kGone,          // no earlier run alive (or it was ended): this run starts

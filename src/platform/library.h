@@ -15,7 +15,9 @@ class Library {
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
 
-  // Loads `name` ("WinHttp.dll"; on Linux the stand-in library of that name).
+  // Loads `name` ("WinHttp.dll"; on Linux the stand-in library of that name). On Windows
+  // a bare name is taken from the system folder only, never from the agent folder; a
+  // full path loads that file.
   static Library Load(const std::string& name);
   bool IsLoaded() const;
   // The address of the exported symbol `name`, or nullptr.

@@ -20,7 +20,9 @@ class NamedMutex final : public InterProcessLock {
   NamedMutex& operator=(const NamedMutex&) = delete;
 
   // Creates or opens the mutex `name`. Check IsValid(); LastError() tells why not.
-  // Long names (log paths) still map to distinct locks.
+  // Long names (log paths) still map to distinct locks. A lock that another user made
+  // (one who is neither the system's administration nor this process's user) is refused
+  // with the access-denied error: its maker could deny or hold it at will.
   static NamedMutex Create(const std::string& name);
 
   bool IsValid() const;

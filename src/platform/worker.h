@@ -8,7 +8,7 @@ namespace vemtu::platform {
 
 enum class WorkerOutcome {
   kFinished,   // the step ran to its end within the time-out
-  kTimedOut,   // the step overran; the worker was ended (Windows) or abandoned (Linux)
+  kTimedOut,   // the step overran; the worker was abandoned and finishes on its own
   kFailed,     // no worker could be started
 };
 

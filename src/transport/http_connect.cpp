@@ -29,11 +29,31 @@ constexpr DWORD kPlainFlags =
 constexpr DWORD kSecureFlags = kPlainFlags | INTERNET_FLAG_SECURE |
                                INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
                                INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+// The secure request of an operator who asked for the certificate checks.
+constexpr DWORD kCheckedSecureFlags = kPlainFlags | INTERNET_FLAG_SECURE;
 static_assert(kPlainFlags == 0x84400000u, "plain request flags");
 static_assert(kSecureFlags == 0x84C03000u, "secure request flags");
 
 std::uint32_t LastCode() { return static_cast<std::uint32_t>(platform::LastError()); }
 const char* OrEmpty(const char* text) { return text ? text : ""; }
+
+// Gives the session (and so every handle opened under it) connect, send and receive
+// time-outs no longer than the step's, so that a blocked call ends by itself soon after
+// the waiting side gave up on it. A shorter time-out the library already has stays.
+void BoundLibraryTimeouts(HINTERNET session, unsigned long step_ms) {
+  if (step_ms == 0 || step_ms >= 0xFFFFFFFFUL) return;
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    DWORD current = 0;
+    DWORD size = sizeof current;
+    if (InternetQueryOptionA(session, option, &current, &size) && current != 0 &&
+        current <= step_ms) {
+      continue;
+    }
+    DWORD bound = static_cast<DWORD>(step_ms);
+    InternetSetOptionA(session, option, &bound, sizeof bound);
+  }
+}
 
 }  // namespace
 
@@ -42,17 +62,22 @@ const char* OrEmpty(const char* text) { return text ? text : ""; }
 // ---------------------------------------------------------------------------
 
 struct CZHTTPConnect::Handles : ExchangeState {
-  HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
+  // Atomic: on a time-out the waiting side closes them while the late worker may still
+  // read them; a worker that reads null afterwards fails its call at once.
+  std::atomic<HINTERNET> session{nullptr};
+  std::atomic<HINTERNET> connection{nullptr};
+  std::atomic<HINTERNET> request{nullptr};
   Handles() = default;
   Handles(const Handles&) = delete;
   Handles& operator=(const Handles&) = delete;
-  ~Handles() {
-    // Children before their parent.
-    if (request) InternetCloseHandle(request);
-    if (connection) InternetCloseHandle(connection);
-    if (session) InternetCloseHandle(session);
+  ~Handles() { Close(); }
+
+  // Closes every handle still open, children before their parent. Closing a handle that
+  // a worker is blocked on ends that call, so the worker comes back on its own.
+  void Close() {
+    for (std::atomic<HINTERNET>* handle : {&request, &connection, &session}) {
+      if (HINTERNET open = handle->exchange(nullptr)) InternetCloseHandle(open);
+    }
   }
 };
 
@@ -159,9 +184,10 @@ bool CZHTTPConnect::RunStep(std::function<void()> step) {
   }
   std::uint32_t error = 0;
   if (RunWorkerStep(std::move(step), timeout_ms_, error)) return true;
-  // A worker that overran may still be using the handles: leave them to it (it closes
-  // them when it ends) and go on with an empty set that carries the error.
+  // The worker overran: close its handles, which ends the call it is blocked in, leave
+  // it to finish on its own, and go on with an empty set that carries the error.
   handles_->abandoned.store(true);
+  handles_->Close();
   handles_ = std::make_shared<Handles>();
   RecordLastError(error);
   return false;
@@ -196,6 +222,7 @@ int CZHTTPConnect::ZInternetOpen(const char* agent_name, std::uint32_t access_ty
       return 0;
     }
     handles_->session = session;
+    BoundLibraryTimeouts(session, timeout_ms_);
     return 1;
   } catch (...) {
     RecordLastError(LastCode());
@@ -215,13 +242,11 @@ int CZHTTPConnect::ZInternetConnect(const char* server_name, std::uint16_t port,
     INTERNET_PORT server_port = port_;
     bool ran = RunStep([h, server, server_port] {
       try {
-        if (h->connection) {
-          InternetCloseHandle(h->connection);
-          h->connection = nullptr;
-        }
-        h->connection = InternetConnectA(h->session, server.c_str(), server_port, nullptr,
-                                         nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-        if (!h->connection) h->Record(LastCode());
+        if (HINTERNET old = h->connection.exchange(nullptr)) InternetCloseHandle(old);
+        HINTERNET connection = InternetConnectA(h->session, server.c_str(), server_port,
+                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+        h->connection = connection;
+        if (!connection) h->Record(LastCode());
       } catch (...) {
       }
     });
@@ -242,26 +267,25 @@ int CZHTTPConnect::ZHTTPOpenRequest(const char* object_name, const char* verb) {
       return 0;
     }
     std::string verb_text(CutText(OrEmpty(verb), 359));
-    bool secure = !EqualsIgnoreCase(scheme_.view(), "HTTP");
-    bool ran = RunStep([h, object, verb_text, secure] {
+    const bool secure = !EqualsIgnoreCase(scheme_.view(), "HTTP");
+    const bool relaxed = secure && !check_certificates_;
+    const DWORD flags = !secure ? kPlainFlags : relaxed ? kSecureFlags : kCheckedSecureFlags;
+    bool ran = RunStep([h, object, verb_text, flags, relaxed] {
       try {
-        if (h->request) {
-          InternetCloseHandle(h->request);
-          h->request = nullptr;
-        }
-        h->request = HttpOpenRequestA(h->connection, verb_text.c_str(), object.c_str(),
-                                      "HTTP/1.0", nullptr, nullptr,
-                                      secure ? kSecureFlags : kPlainFlags, 0);
-        if (!h->request) {
+        if (HINTERNET old = h->request.exchange(nullptr)) InternetCloseHandle(old);
+        HINTERNET request = HttpOpenRequestA(h->connection, verb_text.c_str(), object.c_str(),
+                                             "HTTP/1.0", nullptr, nullptr, flags, 0);
+        h->request = request;
+        if (!request) {
           h->Record(LastCode());
           return;
         }
-        if (secure) {
-          DWORD flags = 0;
-          DWORD size = sizeof flags;
-          InternetQueryOptionA(h->request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size);
-          flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-          InternetSetOptionA(h->request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+        if (relaxed) {
+          DWORD security = 0;
+          DWORD size = sizeof security;
+          InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
+          security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+          InternetSetOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
         }
       } catch (...) {
       }

@@ -23,15 +23,16 @@ class CZHTTPConnect {
   CZHTTPConnect(const CZHTTPConnect&) = delete;
   CZHTTPConnect& operator=(const CZHTTPConnect&) = delete;
 
-  // Closes the request, connection and session handles (a worker still running keeps
-  // them until it ends) and restores every field to its default.
+  // Closes the request, connection and session handles and restores every field to its
+  // default.
   void ZReset();
   // Resets, then opens the session. Empty agent name or proxy keep the stored ones.
   int ZInternetOpen(const char* agent_name, std::uint32_t access_type, const char* proxy);
   // Connects to the server on a worker. The scheme word picks the request flags later.
   int ZInternetConnect(const char* server_name, std::uint16_t port, const char* scheme);
   // Opens the request on a worker: HTTP/1.0, no cache; for any scheme but "HTTP" a
-  // secure request that accepts unknown authorities, wrong names and expired dates.
+  // secure request that accepts unknown authorities, wrong names and expired dates
+  // (unless CheckCertificates(true) was called: then the library's checks all apply).
   // CR, LF, space and control bytes of the object name are percent-encoded.
   int ZHTTPOpenRequest(const char* object_name, const char* verb);
   // Sets the non-empty proxy user name and password on the open request.
@@ -47,6 +48,8 @@ class CZHTTPConnect {
   std::uint32_t ZGetLastError() const;
 
   unsigned long timeout_ms() const { return timeout_ms_; }
+  // Makes secure requests check the server's certificate fully; ZReset keeps the choice.
+  void CheckCertificates(bool check) { check_certificates_ = check; }
 
   struct Handles;  // the session, connection and request handles and the last error
 
@@ -63,6 +66,7 @@ class CZHTTPConnect {
   std::uint16_t port_ = 0;
   std::uint32_t access_type_ = kDefaultAccessType;
   unsigned long timeout_ms_;
+  bool check_certificates_ = false;
   // Shared with the worker that runs on them: a worker left behind after a time-out
   // keeps them (and closes them) when it ends.
   std::shared_ptr<Handles> handles_;

@@ -10,3 +10,18 @@
 #include <winhttp.h>
 
 #include "transport/sdk_step_timeout.h"
+
+namespace vemtu {
+
+// The WinHttpSetOption that the executable imports at load time, through which the
+// per-request proxy option is set; none where the library is only bound at run time (the
+// Linux stand-in), and the bound entry serves instead.
+inline decltype(&::WinHttpSetOption) ImportedSetOption() {
+#if defined(_WIN32)
+  return &::WinHttpSetOption;
+#else
+  return nullptr;
+#endif
+}
+
+}  // namespace vemtu

@@ -77,7 +77,9 @@ class Connection {
 
 class WinInetConnection final : public Connection {
  public:
-  explicit WinInetConnection(unsigned long timeout_ms) : connect_(timeout_ms) {}
+  WinInetConnection(unsigned long timeout_ms, bool check_certificates) : connect_(timeout_ms) {
+    connect_.CheckCertificates(check_certificates);
+  }
   const char* library() const override { return "WinInet"; }
   // The WinINet connect step reports under the open step's name.
   const char* connect_label() const override { return "WinInet.ZInternetOpen"; }
@@ -257,7 +259,7 @@ std::unique_ptr<Connection> MakeConnection(const Procedure& procedure, const Run
                                            CZWinHTTPConnect* winhttp, unsigned long timeout_ms,
                                            bool request_proxy) {
   if (procedure.transport == Transport::kWinInet)
-    return std::make_unique<WinInetConnection>(timeout_ms);
+    return std::make_unique<WinInetConnection>(timeout_ms, ctx.wininet_checks_certificates);
   if (request_proxy) winhttp->SetRequestProxy(ctx.proxy_address.str(), ctx.proxy_port.str());
   return std::make_unique<WinHttpConnection>(*winhttp);
 }

@@ -103,17 +103,23 @@ struct CZWinHTTPConnect::Api {
 struct CZWinHTTPConnect::Handles : ExchangeState {
   // Keeps the library loaded for as long as a handle from it is open.
   std::shared_ptr<const Api> api;
-  HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
+  // Atomic: on a time-out the waiting side closes them while the late worker may still
+  // read them; a worker that reads null afterwards fails its call at once.
+  std::atomic<HINTERNET> session{nullptr};
+  std::atomic<HINTERNET> connection{nullptr};
+  std::atomic<HINTERNET> request{nullptr};
   explicit Handles(std::shared_ptr<const Api> bound) : api(std::move(bound)) {}
   Handles(const Handles&) = delete;
   Handles& operator=(const Handles&) = delete;
-  ~Handles() {
+  ~Handles() { Close(); }
+
+  // Closes every handle still open, children before their parent. Closing a handle that
+  // a worker is blocked on ends that call, so the worker comes back on its own.
+  void Close() {
     if (!api || !api->close_handle) return;
-    if (request) api->close_handle(request);
-    if (connection) api->close_handle(connection);
-    if (session) api->close_handle(session);
+    for (std::atomic<HINTERNET>* handle : {&request, &connection, &session}) {
+      if (HINTERNET open = handle->exchange(nullptr)) api->close_handle(open);
+    }
   }
 };
 
@@ -199,7 +205,8 @@ DWORD Exchange(WebPostJob& job, char* chunk) {
       info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
       info.lpszProxy = name;
       info.lpszProxyBypass = nullptr;
-      if (!api.set_option(h.request, WINHTTP_OPTION_PROXY, &info, sizeof info)) {
+      const auto set_option = ImportedSetOption() ? ImportedSetOption() : api.set_option;
+      if (!set_option(h.request, WINHTTP_OPTION_PROXY, &info, sizeof info)) {
         h.Record(LastCode());
         return 0;
       }
@@ -305,9 +312,10 @@ bool CZWinHTTPConnect::RunStep(std::function<void()> step) {
   }
   std::uint32_t error = 0;
   if (RunWorkerStep(std::move(step), timeout_ms_, error)) return true;
-  // The worker may still be using the handles: leave them to it (it closes them when it
-  // ends) and go on with an empty set that carries the error.
+  // The worker overran: close its handles, which ends the call it is blocked in, leave
+  // it to finish on its own, and go on with an empty set that carries the error.
   handles_->abandoned.store(true);
+  handles_->Close();
   handles_ = std::make_shared<Handles>(api_);
   RecordLastError(error);
   return false;
@@ -389,6 +397,9 @@ int CZWinHTTPConnect::ZInternetOpen(const char16_t* agent_name, std::uint32_t ac
     DWORD timeout = static_cast<DWORD>(timeout_ms_);
     if (api_->set_option) {
       api_->set_option(session, WINHTTP_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+      // The name look-up is the one step without a finite time-out of its own (send and
+      // receive have 30 s): bound it by the step's, so that a blocked call ends by itself.
+      api_->set_option(session, WINHTTP_OPTION_RESOLVE_TIMEOUT, &timeout, sizeof timeout);
     }
     return 1;
   } catch (...) {
@@ -409,12 +420,10 @@ int CZWinHTTPConnect::ZInternetConnect(const char16_t* server_name, std::uint16_
     bool ran = RunStep([h, server, server_port] {
       try {
         if (!h->api || !h->api->connect) return;
-        if (h->connection) {
-          h->api->close_handle(h->connection);
-          h->connection = nullptr;
-        }
-        h->connection = h->api->connect(h->session, W(server), server_port, 0);
-        if (!h->connection) h->Record(LastCode());
+        if (HINTERNET old = h->connection.exchange(nullptr)) h->api->close_handle(old);
+        HINTERNET connection = h->api->connect(h->session, W(server), server_port, 0);
+        h->connection = connection;
+        if (!connection) h->Record(LastCode());
       } catch (...) {
       }
     });
@@ -445,14 +454,12 @@ int CZWinHTTPConnect::ZHTTPOpenRequest(const char16_t* object_name, const char16
           h->Record(kErrorProcNotFound);
           return;
         }
-        if (h->request) {
-          h->api->close_handle(h->request);
-          h->request = nullptr;
-        }
-        h->request = h->api->open_request(h->connection, W(verb_text), W(object), nullptr,
-                                          nullptr, nullptr,
-                                          secure ? WINHTTP_FLAG_SECURE : 0);
-        if (!h->request) h->Record(LastCode());
+        if (HINTERNET old = h->request.exchange(nullptr)) h->api->close_handle(old);
+        HINTERNET request = h->api->open_request(h->connection, W(verb_text), W(object),
+                                                 nullptr, nullptr, nullptr,
+                                                 secure ? WINHTTP_FLAG_SECURE : 0);
+        h->request = request;
+        if (!request) h->Record(LastCode());
       } catch (...) {
       }
     });

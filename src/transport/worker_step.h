@@ -17,8 +17,8 @@ constexpr std::uint32_t kErrorStepTimedOut = 12002;
 
 // Runs `step` on a worker and waits at most `timeout_ms`. True when it completed; false
 // with `error` set when it could not be started or overran. A worker that overran is
-// ended (Windows) or left to finish on its own (Linux); `step` owns, through shared
-// pointers, everything that worker can still touch.
+// left to finish on its own (the caller ends its blocked call by closing the handles it
+// uses); `step` owns, through shared pointers, everything that worker can still touch.
 bool RunWorkerStep(std::function<void()> step, unsigned long timeout_ms, std::uint32_t& error);
 
 }  // namespace vemtu

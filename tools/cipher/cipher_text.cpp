@@ -38,6 +38,8 @@ const char* Describe(CipherStatus status) {
     case CipherStatus::kNoKey: return "no key file";
     case CipherStatus::kBadKey: return "the key file is unreadable or holds no key";
     case CipherStatus::kExposedKey: return "the key file may be read by others than its owner";
+    case CipherStatus::kForeignKey:
+      return "the key file or its folder belongs to, or may be changed by, another user";
     case CipherStatus::kMalformed: return "not a cipher text";
     case CipherStatus::kRejected: return "the text was made with another key or was altered";
     case CipherStatus::kTooLong: return "the text is too long";

@@ -27,6 +27,7 @@ enum class CipherStatus {
   kRejected,      // authentication failed: another key, or the text was altered
   kTooLong,       // the text exceeds kMaxClearBytes
   kCryptoFailed,  // the crypto library failed
+  kForeignKey,    // the key file or its folder belongs to, or may be changed by, another user
 };
 
 const char* Describe(CipherStatus status);

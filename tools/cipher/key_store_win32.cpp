@@ -1,5 +1,7 @@
-// The key file on Windows: the key protected with machine-scope DPAPI, written to a
-// temporary file and moved into place, so that a reader never sees half a key.
+// The key file on Windows: the key protected with machine-scope DPAPI, written to a new
+// temporary file and moved into place, so that a reader never sees half a key. The folder
+// is made for SYSTEM and Administrators only; a key or folder that another user owns or
+// may change is refused, and no step follows a reparse point.
 #include <windows.h>
 #include <dpapi.h>
 #include <sddl.h>
@@ -9,6 +11,7 @@
 
 #include "aead.h"
 #include "key_store.h"
+#include "key_trust_win32.h"
 
 namespace vemtu::cipher {
 
@@ -69,23 +72,22 @@ class FileHandle {
   HANDLE h_;
 };
 
-// The key file's access: the system, administrators and the file's owner, nothing
-// inherited from the folder. Null (default security) when the system cannot build it.
-class OwnerOnlySecurity {
+// Security given at creation; null (default security) when the system cannot build it.
+class CreationSecurity {
  public:
-  OwnerOnlySecurity() {
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)", SDDL_REVISION_1, &descriptor_, nullptr)) {
+  explicit CreationSecurity(const wchar_t* sddl) {
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor_,
+                                                             nullptr)) {
       attributes_.nLength = sizeof attributes_;
       attributes_.lpSecurityDescriptor = descriptor_;
       attributes_.bInheritHandle = FALSE;
     }
   }
-  ~OwnerOnlySecurity() {
+  ~CreationSecurity() {
     if (descriptor_) LocalFree(descriptor_);
   }
-  OwnerOnlySecurity(const OwnerOnlySecurity&) = delete;
-  OwnerOnlySecurity& operator=(const OwnerOnlySecurity&) = delete;
+  CreationSecurity(const CreationSecurity&) = delete;
+  CreationSecurity& operator=(const CreationSecurity&) = delete;
 
   SECURITY_ATTRIBUTES* get() { return descriptor_ ? &attributes_ : nullptr; }
 
@@ -93,6 +95,15 @@ class OwnerOnlySecurity {
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
   SECURITY_ATTRIBUTES attributes_{};
 };
+
+// The key file's access: the system, administrators and the file's owner, nothing
+// inherited from the folder.
+constexpr wchar_t kKeyFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
+
+std::wstring FolderOf(const std::wstring& path) {
+  std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
+}
 
 DATA_BLOB Blob(const void* data, std::size_t size) {
   DATA_BLOB blob;
@@ -103,13 +114,23 @@ DATA_BLOB Blob(const void* data, std::size_t size) {
 
 }  // namespace
 
-CipherStatus ReadKeyFile(const std::string& path, CipherKey& key) {
-  FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+CipherStatus ReadKeyFile(const std::string& utf8_path, CipherKey& key) {
+  std::wstring path = Wide(utf8_path);
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? CipherStatus::kNoKey
                                                                           : CipherStatus::kBadKey;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return CipherStatus::kBadKey;
+  }
+  if (!IsTrustedObject(file.get()) || !IsTrustedFolder(FolderOf(path))) {
+    return CipherStatus::kForeignKey;
   }
   std::vector<BYTE> blob(4096);
   DWORD got = 0;
@@ -135,8 +156,12 @@ CipherStatus ReadKeyFile(const std::string& path, CipherKey& key) {
 
 CipherStatus CreateKeyFile(const std::string& utf8_path) {
   std::wstring path = Wide(utf8_path);
-  std::size_t slash = path.find_last_of(L"\\/");
-  if (slash != std::wstring::npos) CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
+  const std::wstring folder = FolderOf(path);
+  {
+    CreationSecurity security(kKeyFolderSddl);
+    CreateDirectoryW(folder.c_str(), security.get());  // one that exists is kept, and checked
+  }
+  if (!IsTrustedFolder(folder)) return CipherStatus::kForeignKey;
   CipherKey fresh;
   if (!FillRandom(fresh.data(), fresh.size())) return CipherStatus::kCryptoFailed;
   DATA_BLOB in = Blob(fresh.data(), fresh.size());
@@ -149,9 +174,10 @@ CipherStatus CreateKeyFile(const std::string& utf8_path) {
   std::wstring temp = path + L".new" + std::to_wstring(GetCurrentProcessId());
   bool written = false;
   {
-    OwnerOnlySecurity security;
-    FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security.get(), CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    // CREATE_NEW: nothing that is already there, a link included, is opened or replaced.
+    CreationSecurity security(kKeyFileSddl);
+    FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security.get(), CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     DWORD done = 0;
     written = file.get() != INVALID_HANDLE_VALUE &&
               WriteFile(file.get(), out.pbData, out.cbData, &done, nullptr) && done == out.cbData &&

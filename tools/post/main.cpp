@@ -7,6 +7,7 @@
 //              [--error-folder DIR] [--timeout MS] [--config-ini INI]
 //              [--prefix TEXT] [--suffix TEXT]
 //              [--winhttp-library NAME] [--winhttp-fallback NAME]
+//              [--wininet-check-certificates 0|1]
 //
 // Methods by number as the agent's cascade counts them: 1 SendWinHTTPPOST,
 // 2 SendProxyWinHTTPPOST, 3 SendDefaultProxyWinHTTPPOST, 4 SendProxyWinHTTPPOST with
@@ -61,6 +62,7 @@ const char kUsage[] =
     "                  [--proxy-password W] [--error-folder DIR] [--timeout MS]\n"
     "                  [--config-ini INI] [--prefix TEXT] [--suffix TEXT]\n"
     "                  [--winhttp-library NAME] [--winhttp-fallback NAME]\n"
+    "                  [--wininet-check-certificates 0|1]\n"
     "\n"
     "Posts FILE once through one send procedure, exactly as the agent would: the reply 1\n"
     "deletes FILE, and the procedure's log lines go to TRANSFER_LOG. REQUEST_PATH is the\n"
@@ -147,6 +149,8 @@ int main(int argc, char** argv) {
   ctx.proxy_port = args.Get("proxy-port");
   ctx.proxy_user_name = args.Get("proxy-user");
   ctx.proxy_password = args.Get("proxy-password");
+  // As the agent INI's WinInetCheckCertificates: 1 makes the WinINet methods check.
+  ctx.wininet_checks_certificates = vemtu::LeadingNumber(args.Get("wininet-check-certificates")) != 0;
 
   unsigned long timeout = vemtu::kWorkerTimeoutMs;
   if (args.Has("timeout")) timeout = static_cast<unsigned long>(vemtu::LeadingNumber(args.Get("timeout")));

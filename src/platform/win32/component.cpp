@@ -1,5 +1,6 @@
-// Windows components: COM objects created by ProgID in any server context, started with
-// OleRun and called through their automation interface with BSTRs.
+// Windows components: COM objects created by ProgID from in-process servers only (a DLL
+// loaded into the agent, never a server process another user may have registered), started
+// with OleRun and called through their automation interface with BSTRs.
 #include "platform/component.h"
 
 #include <windows.h>
@@ -70,10 +71,10 @@ ComponentObject ComponentObject::Create(const std::string& name, ComponentStatus
     status = ComponentStatus::kNameUnknown;
     return result;
   }
-  // CLSCTX_ALL includes out-of-process servers: ask for IUnknown, start the object with
-  // OleRun, and only then ask for the automation interface.
+  // Ask for IUnknown, start the object with OleRun, and only then ask for the automation
+  // interface.
   IUnknown* unknown = nullptr;
-  hr = CoCreateInstance(class_id, nullptr, CLSCTX_ALL, IID_IUnknown,
+  hr = CoCreateInstance(class_id, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                         reinterpret_cast<void**>(&unknown));
   if (FAILED(hr) || !unknown) {
     status = ComponentStatus::kCreateFailed;

@@ -1,4 +1,6 @@
-// Libraries bound at run time through LoadLibraryA and GetProcAddress.
+// Libraries bound at run time through LoadLibraryExA and GetProcAddress. A bare name is
+// looked for in the system folder only: the agent folder, the current folder and PATH
+// are places where someone else may have put a library of that name.
 #include "platform/library.h"
 
 #include <windows.h>
@@ -20,7 +22,11 @@ Library& Library::operator=(Library&& other) noexcept {
 
 Library Library::Load(const std::string& name) {
   Library library;
-  library.handle_ = reinterpret_cast<void*>(LoadLibraryA(name.c_str()));
+  // A name with a folder is loaded from there; what it needs comes from the system folder.
+  const bool has_folder = name.find_first_of("\\/") != std::string::npos;
+  const DWORD search = has_folder ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                                  : LOAD_LIBRARY_SEARCH_SYSTEM32;
+  library.handle_ = reinterpret_cast<void*>(LoadLibraryExA(name.c_str(), nullptr, search));
   return library;
 }
 

@@ -1,12 +1,23 @@
 // Named mutexes through CreateMutexA. The system ends a dead owner's hold and tells the
 // next waiter (WAIT_ABANDONED), so nothing else is needed for crash safety.
+//
+// The names carry no prefix, so a run as SYSTEM shares them with every session: a user
+// could create one first and deny or hold it. A mutex we make gets a DACL of SYSTEM,
+// Administrators and our own user; one that already exists is used only when its owner
+// is one of those three.
 #include "platform/named_mutex.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <new>
+#include <vector>
+
+#include "platform/win32/trusted_owner.h"
 
 namespace vemtu::platform {
 
@@ -40,6 +51,42 @@ std::string FittedMutexName(const std::string& name) {
   return fitted;
 }
 
+struct LocalFreeDeleter {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+template <class T>
+using LocalMemory = std::unique_ptr<T, LocalFreeDeleter>;
+
+// Owned by our user; full access for SYSTEM, Administrators and our user, nothing inherited.
+LocalMemory<void> OwnMutexSecurity(const std::vector<BYTE>& own_sid) {
+  if (own_sid.empty()) return nullptr;
+  char* sid_text = nullptr;
+  if (!ConvertSidToStringSidA(const_cast<BYTE*>(own_sid.data()), &sid_text)) return nullptr;
+  LocalMemory<char> held_text(sid_text);
+  // Owned by our user by name, not by the token's default owner (a group on some systems),
+  // so that the owner check of the next opener knows it.
+  std::string sddl = std::string("O:") + sid_text + "D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;" +
+                     sid_text + ")";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return nullptr;
+  }
+  return LocalMemory<void>(descriptor);
+}
+
+// True when the mutex behind `handle` belongs to SYSTEM, Administrators or our own user.
+bool HasTrustedOwner(HANDLE handle, const std::vector<BYTE>& own_sid) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  LocalMemory<void> held(descriptor);
+  return IsTrustedSid(owner, own_sid);
+}
+
 }  // namespace
 
 NamedMutex::~NamedMutex() { Close(); }
@@ -59,9 +106,18 @@ NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
 
 NamedMutex NamedMutex::Create(const std::string& name) {
   NamedMutex mutex;
-  HANDLE handle = CreateMutexA(nullptr, FALSE, FittedMutexName(name).c_str());
+  const std::vector<BYTE> own_sid = OwnUserSid();
+  LocalMemory<void> security = OwnMutexSecurity(own_sid);
+  if (!security) return mutex;  // the reason is in the error slot
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, security.get(), FALSE};
+  HANDLE handle = CreateMutexA(&attributes, FALSE, FittedMutexName(name).c_str());
   if (handle == nullptr) return mutex;
   DWORD error = GetLastError();  // ERROR_ALREADY_EXISTS tells the caller it was opened
+  if (error == ERROR_ALREADY_EXISTS && !HasTrustedOwner(handle, own_sid)) {
+    CloseHandle(handle);
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return mutex;
+  }
   mutex.state_ = new (std::nothrow) State{handle};
   if (mutex.state_ == nullptr) {
     CloseHandle(handle);

@@ -92,7 +92,8 @@ bool SpawnDetached(const std::string& quoted_exe, const std::string& word) {
   startup.cb = sizeof startup;
   startup.lpDesktop = desktop;
   PROCESS_INFORMATION created{};
-  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE,
+  // The new run inherits none of this run's handles (its locks, log files, sockets).
+  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE,
                       CREATE_NEW_CONSOLE | HIGH_PRIORITY_CLASS, nullptr, nullptr, &startup,
                       &created)) {
     return false;

@@ -1,5 +1,7 @@
-// One blocking step on a worker thread, waited for with a time-out; a late worker is
-// ended with TerminateThread.
+// One blocking step on a worker thread, waited for with a time-out. A late worker is
+// abandoned, never terminated: a thread cut off inside the network library or the heap
+// could leave a lock held that the next call of this process would wait on for ever.
+// The caller ends the late step instead, by closing the handles it blocks on.
 #include "platform/worker.h"
 
 #include <windows.h>
@@ -11,10 +13,6 @@ namespace vemtu::platform {
 namespace {
 
 using Step = std::shared_ptr<std::function<void()>>;
-
-// How long to wait for a terminated worker to be gone: TerminateThread only asks for
-// the end, and the worker must not run on after RunOnWorker has returned.
-constexpr DWORD kTerminationWaitMs = 5000;
 
 DWORD WINAPI WorkerMain(LPVOID parameter) {
   Step* own = static_cast<Step*>(parameter);
@@ -30,12 +28,8 @@ DWORD WINAPI WorkerMain(LPVOID parameter) {
 }  // namespace
 
 WorkerOutcome RunOnWorker(Step step, unsigned long timeout_ms) {
-  // The worker gets its own heap copy of the step's shared pointer, and the caller's
-  // `step` stays alive on this side for the whole wait. When the worker is terminated,
-  // its copy is deliberately leaked: the thread may have been stopped anywhere, even
-  // half way through `delete own` or through the reference-count decrement, so deleting
-  // it from here could free the step twice. Leaking one control-block reference keeps
-  // the step's objects alive for the rest of the process, which is the safe side.
+  // The worker gets its own heap copy of the step's shared pointer: an abandoned worker
+  // keeps the step's objects alive until it ends, and frees its copy then.
   Step* own = new (std::nothrow) Step(step);
   if (own == nullptr) {
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -48,13 +42,9 @@ WorkerOutcome RunOnWorker(Step step, unsigned long timeout_ms) {
     ::SetLastError(error);
     return WorkerOutcome::kFailed;
   }
-  if (WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0) {
-    CloseHandle(thread);
-    return WorkerOutcome::kFinished;
-  }
-  // Timed out (or the wait itself failed): the step did not finish in time.
-  if (TerminateThread(thread, ERROR_TIMEOUT)) WaitForSingleObject(thread, kTerminationWaitMs);
-  CloseHandle(thread);
+  const bool finished = WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0;
+  CloseHandle(thread);  // the thread runs on without its handle when it was late
+  if (finished) return WorkerOutcome::kFinished;
   ::SetLastError(ERROR_TIMEOUT);
   return WorkerOutcome::kTimedOut;
 }

@@ -95,7 +95,24 @@ TEST_F(InstalledFolder, InstallsSilentlyRunsFromThereAndIsRemovedWithoutItsData)
   for (const char* folder : {"AlertTkt/Error", "Status/Error", "ATPostLogs/Error",
                              "Configuration/WebPost", "ApplicationLog/WebPost/WebPostExe"})
     EXPECT_TRUE(fs::is_directory(agent_ + "/" + folder)) << folder;
-
+  if (UnderWine()) {
+    // The rights the installer set, read back where wine keeps them (it turns a file's
+    // access list into its Unix mode, and reads back one made from the mode).
+    const std::string admin = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const std::string users = "(A;OICI;0x1200a9;;;BU)";
+    for (const auto& [folder, dacl] : std::vector<std::pair<std::string, std::string>>{
+             {"", admin + users},
+             {"\\Status", admin + users + "(A;;0x100002;;;BU)(A;OIIONP;0x1301bf;;;CO)"},
+             {"\\Status\\Error", admin}}) {
+      CheckRun shown = RunTool(agent_ + "/vemtu-rights.exe", {"show", WinePath(agent_) + folder}, agent_);
+      ASSERT_EQ(shown.exit_code, 0) << folder << ": " << shown.out;
+      std::string read = shown.out.substr(shown.out.find("D:"));
+      read = read.substr(0, read.find('\n'));
+      if (read.rfind("D:P", 0) == 0) {
+        EXPECT_EQ(read, dacl) << folder;
+      }
+    }
+  }
   // Credentials enciphered by the installed tool are deciphered by the installed agent.
   CheckRun user = RunTool(cipher, {"encrypt", "pu"}, agent_);
   ASSERT_EQ(user.exit_code, 0) << user.out;

@@ -199,6 +199,13 @@ TEST_F(Faults, SelfSignedCertificateIsAcceptedByWinInetAndRefusedByWinHttp) {
 
   // Wine's WinHTTP refuses it too, with another number.
   ExpectPostFailure(1, run, UnderWine() ? kWineSecureFailure : kSecureFailure);
+
+  // The operator's switch makes the WinINet methods check it as well: nothing is sent.
+  MakeFile("K/X_1.xml", "secure body");
+  run.options = {{"wininet-check-certificates", "1"}};
+  EXPECT_EQ(Post(run), 0);
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_EQ(server.RequestCount(), 1u);
 }
 
 }  // namespace

@@ -43,13 +43,11 @@ TEST(Worker, OverrunningStepTimesOutAndStaysOwned) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(RunOnWorker(step, 50), WorkerOutcome::kTimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  // The worker still owns its reference: on Windows it was ended where it stood and
-  // its reference is kept for good; on Linux it is still running.
+  // The late worker is abandoned, not ended: it still owns its reference and runs on
+  // to its end (a thread cut off inside a library could leave a lock held).
   EXPECT_GE(step.use_count(), 2);
-  if (kPathSeparator == '\\') {
-    SleepMs(800);
-    EXPECT_FALSE(finished->load()) << "the late worker was not ended";
-  }
+  for (int i = 0; i < 100 && !finished->load(); ++i) SleepMs(20);
+  EXPECT_TRUE(finished->load()) << "the late worker was ended";
 }
 
 // A worker still busy with an overrun step is never handed the next one, and steps of

@@ -25,22 +25,25 @@ std::string Native(const char* fixed) { return platform::NativePath(fixed); }
 // ---- Category selection ------------------------------------------------------------
 
 TEST(SelectCategory, MatchesWholeWordsWithoutCaseAndKeepsTheTypedName) {
+  // The lock name comes from the canonical word, so "status" and "Status" share one.
   struct Case {
     const char* tail;
     bool selected;
     CategoryKind kind;
     const char* name;
+    const char* lock;
   } cases[] = {
-      {"", true, CategoryKind::kAlertTkt, "AlertTkt"},
-      {"Status", true, CategoryKind::kStatus, "Status"},
-      {"status", true, CategoryKind::kStatus, "status"},
-      {"atpostlogs", true, CategoryKind::kATPostLogs, "atpostlogs"},
-      {"CONFIGURATION", true, CategoryKind::kConfiguration, "CONFIGURATION"},
-      {"Status ", false, {}, ""},
-      {"Status Status", false, {}, ""},
-      {"AlertTkt", false, {}, ""},
-      {"Stat", false, {}, ""},
-      {"junk", false, {}, ""},
+      {"", true, CategoryKind::kAlertTkt, "AlertTkt", "RHOVAN_KOLT_MUTEXAlertTkt"},
+      {"Status", true, CategoryKind::kStatus, "Status", "RHOVAN_KOLT_MUTEXStatus"},
+      {"status", true, CategoryKind::kStatus, "status", "RHOVAN_KOLT_MUTEXStatus"},
+      {"atpostlogs", true, CategoryKind::kATPostLogs, "atpostlogs", "RHOVAN_KOLT_MUTEXATPostLogs"},
+      {"CONFIGURATION", true, CategoryKind::kConfiguration, "CONFIGURATION",
+       "RHOVAN_KOLT_MUTEXConfiguration"},
+      {"Status ", false, {}, "", ""},
+      {"Status Status", false, {}, "", ""},
+      {"AlertTkt", false, {}, "", ""},
+      {"Stat", false, {}, "", ""},
+      {"junk", false, {}, "", ""},
   };
   for (const Case& c : cases) {
     std::optional<Category> got = SelectCategory(c.tail);
@@ -48,6 +51,7 @@ TEST(SelectCategory, MatchesWholeWordsWithoutCaseAndKeepsTheTypedName) {
     if (!got) continue;
     EXPECT_EQ(got->kind, c.kind) << c.tail;
     EXPECT_EQ(got->name, c.name);
+    EXPECT_EQ(InstanceLockName(*got), c.lock);
   }
 }
 
@@ -70,7 +74,6 @@ TEST(StartupPaths, AreBuiltFromTheExecutableFolderAndTheTypedName) {
   EXPECT_EQ(ctx.category_folder.str(), dir + Native("\\status"));
   EXPECT_EQ(ctx.error_folder.str(), dir + Native("\\status\\Error"));
   EXPECT_EQ(ctx.category.str(), "status");
-  EXPECT_EQ(InstanceLockName("status"), "RHOVAN_KOLT_MUTEXstatus");
 }
 
 TEST(StartupPaths, AnOverlongExecutablePathIsCutNotOverrun) {

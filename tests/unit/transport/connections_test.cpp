@@ -1,6 +1,7 @@
 // The connection objects without a network: binding, settings, unbound use.
 #include <gtest/gtest.h>
 
+#include "platform/paths.h"
 #include "support/test_files.h"
 #include "transport/winhttp_connect.h"
 
@@ -37,7 +38,12 @@ TEST(CZWinHTTPConnect, AnIncompleteBindingFailsTheExchangeInsteadOfCallingAMissi
   // The library has WinHttpOpen, WinHttpConnect and WinHttpOpenRequest only: the binding
   // reports failure, the steps up to the request open still run, and the exchange, which
   // needs the entries that are missing, fails with "procedure not found".
-  CZWinHTTPConnect connect(5000, "WinHttpPartial.dll", "NoSuchWinHttp5.dll");
+  // On Windows a bare name is looked for in the system folder only: name the file.
+  std::string exe = platform::ExecutablePath();
+  std::string partial = platform::kPathSeparator == '\\'
+                            ? exe.substr(0, exe.rfind('\\') + 1) + "WinHttpPartial.dll"
+                            : "WinHttpPartial.dll";
+  CZWinHTTPConnect connect(5000, partial, "NoSuchWinHttp5.dll");
   EXPECT_EQ(connect.ZLoadWinHttp(), 0);
   ASSERT_EQ(connect.ZInternetOpen(u"agent", CZWinHTTPConnect::kAccessNoProxy, nullptr), 1);
   ASSERT_EQ(connect.ZInternetConnect(u"127.0.0.1", 80, u"HTTP"), 1);

@@ -8,10 +8,9 @@ namespace {
 
 using OtherUserScenario = StartupScenario;
 
-// The category word keeps its letter case in the instance lock's name: a spelling of its
-// own gives this test a lock that no other test's runs use.
+// The instance lock is named after the canonical word, whatever letter case was typed.
 constexpr const char* kCategory = "cOnFiGuRaTiOn";
-constexpr const char* kInstanceLock = "RHOVAN_KOLT_MUTEXcOnFiGuRaTiOn";
+constexpr const char* kInstanceLock = "RHOVAN_KOLT_MUTEXConfiguration";
 
 TEST_F(OtherUserScenario, LocksMadeByARunOfAnotherUserServeTheFolderOwner) {
   TestUser user;
