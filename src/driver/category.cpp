@@ -29,4 +29,9 @@ std::optional<Category> SelectCategory(std::string_view command_tail) {
   return std::nullopt;
 }
 
+Category CategoryOfTableWord(std::string_view word) {
+  std::optional<Category> category = SelectCategory(word == "AlertTkt" ? "" : word);
+  return category ? *category : *SelectCategory("");
+}
+
 }  // namespace vemtu

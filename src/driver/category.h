@@ -24,6 +24,10 @@ struct Category {
 // empty selects "AlertTkt". Anything else (a trailing blank, two words) selects none.
 std::optional<Category> SelectCategory(std::string_view command_tail);
 
+// The category of one of the table's words ("AlertTkt" included), for tools that name a
+// category's locks without a command line; an unknown word gives "AlertTkt".
+Category CategoryOfTableWord(std::string_view word);
+
 // True for the categories that load a routing table and post.
 inline bool LoadsRoutingTable(CategoryKind kind) { return kind != CategoryKind::kConfiguration; }
 

@@ -192,10 +192,10 @@ void CheckFolder(const std::string& path, bool must_exist, std::vector<Finding>&
 void CheckLocks(std::vector<Finding>& out) {
   std::vector<std::string> names;
   for (const char* category : kPostingCategories) {
-    names.push_back(InstanceLockName(category));
+    names.push_back(InstanceLockName(CategoryOfTableWord(category)));
     names.push_back(PostDatabaseLockName(category));
   }
-  names.push_back(InstanceLockName("Configuration"));
+  names.push_back(InstanceLockName(CategoryOfTableWord("Configuration")));
   for (const std::string& name : names) {
     platform::NamedMutex lock = platform::NamedMutex::Create(name);
     if (lock.IsValid()) continue;

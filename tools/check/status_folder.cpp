@@ -111,7 +111,7 @@ void ReadRun(const AgentFolder& agent, CategoryStatus& c) {
   const long long pid = LeadingNumber(c.recorded_pid);
   c.pid_alive = pid > 0 && pid <= 0xFFFFFFFFLL &&
                 IsAgentProcessRunning(static_cast<platform::ProcessId>(pid));
-  c.lock_open = platform::NamedMutexIsOpen(InstanceLockName(c.name));
+  c.lock_open = platform::NamedMutexIsOpen(InstanceLockName(CategoryOfTableWord(c.name)));
   const std::string log = agent.log_dir + kSep + "WebPost" + c.name + ".log";
   ReadRunLog(ParseLogText(ReadLogTail(log, kLogReadLimit)), c);
 }
