@@ -11,8 +11,10 @@
 #include <unistd.h>
 #endif
 
+#include "log/log_writer.h"
 #include "packing/content_coding.h"
 #include "packing/raw_deflate.h"
+#include "posting/transfer_log_copy.h"
 #include "posting_fixture.h"
 
 namespace vemtu::test {
@@ -94,6 +96,16 @@ TEST_F(PostMatchingFilesTest, TheDataCopyHandlesBlockBoundaries) {
     std::string log = ReadFileBytes(TransferLog("B"));
     EXPECT_NE(log.find("\t\t\t\t\r\n" + body + "\r\n"), std::string::npos) << size;
   }
+}
+
+TEST_F(PostMatchingFilesTest, TheDataCopyStopsAtTheLogSizeLimitAndGivesTheWholeSize) {
+  const std::string path = Category("B_N_1.txt");
+  WriteFileBytes(path, std::string(kLogSizeLimit + 10, 'a'));
+  CopyDataToTransferLog(path, TransferLog("B"));
+  const std::string log = ReadFileBytes(TransferLog("B"));
+  const std::string end = "\t\t\t\t\r\n" + std::string(kLogSizeLimit, 'a') + "\\[cut: 2097162 bytes]\r\n";
+  ASSERT_GT(log.size(), end.size());
+  EXPECT_EQ(log.substr(log.size() - end.size()), end);
 }
 
 TEST_F(PostMatchingFilesTest, AFailedPostLeavesTheFileAndTheNextFileStartsAgain) {
