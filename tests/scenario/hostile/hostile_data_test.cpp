@@ -326,6 +326,20 @@ TEST_F(HostileData, ARefusedFileWhoseRetryNameIsTakenKeepsCountingToTheErrorFold
   EXPECT_EQ(FileStartingWith(FilesIn(Folder(k)), "X_N_1"), "");
 }
 
+TEST_F(HostileData, ARunThatCannotPostSaysWhyInItsRunLog) {
+  WriteAgentIni("127.0.0.1/dc", "ftp://127.0.0.1/x");  // no scheme; no port for the scheme
+  const std::string k = "ATPostLogs";
+  std::filesystem::remove_all(Folder(k));
+  WriteFileBytes(Folder(k), "a file where the folder belongs");
+  ASSERT_FALSE(Run(k).timed_out);
+  const std::string log = ReadFileBytes(RunLog(k));
+  for (const std::string& problem :
+       {std::string("ERR: KOLTMobile.INI [DCConnURL] ControllerPSite \"127.0.0.1/dc\" does not split"),
+        std::string("[DCConnURL] ControllerSSite \"ftp://127.0.0.1/x\" does not split"),
+        "ERR: " + AgentPath(Folder(k)) + " is missing"})
+    EXPECT_NE(log.find(problem), std::string::npos) << problem << "\n" << log;
+}
+
 TEST_F(HostileData, BothBuildsSendTheSameRequestLine) {
   StartDcsim();
   // Characters that WinHTTP escapes in a path, in the base path of the site.
