@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #if !defined(_WIN32)
@@ -232,6 +233,33 @@ TEST_F(PostMatchingFilesTest, AWriteErrorPartWayThroughThePackedCopyLeavesTheFil
   EXPECT_FALSE(FileExists(Category("BIG_Y_1.zip")));
   EXPECT_NE(ReadFileBytes(TransferLog("BIG")).find("ERR: Unable to compress file"),
             std::string::npos);
+}
+#endif
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+TEST_F(PostMatchingFilesTest, RunningOutOfMemoryWhilePackingLeavesTheFile) {
+  const std::string source = Category("MEM_Y_1.xml");
+  const std::string doc = "<a>" + std::string(64u << 20, 'x') + "</a>";
+  WriteFileBytes(source, doc);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Room for the run itself, not for the document.
+    unsigned long pages = 0;
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm || std::fscanf(statm, "%lu", &pages) != 1) _exit(2);
+    rlim_t room = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (16u << 20);
+    rlimit limit{room, room};
+    setrlimit(RLIMIT_AS, &limit);
+    results = {{5, 1}};
+    Run(1);
+    _exit(sends.empty() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFileBytes(source).size(), doc.size());
+  EXPECT_FALSE(FileExists(Error("MEM_Y_1.xml")));
 }
 #endif
 
