@@ -170,7 +170,7 @@ void RetryRename(const RunContext& ctx, const std::string& file_path) {
   // An older file of a retry name stays: this one takes the next retry number that is
   // free, so that its name still counts refusals and leads to the Error folder. Only in
   // the Error folder does it take a free name after the planned one.
-  for (std::string current = file_path;;) {
+  for (std::string current = file_path; !current.empty();) {
     const bool to_error_folder = current.back() == '5';
     std::string target = RetryTarget(current, ctx.error_folder.view(), platform::kPathSeparator,
                                      kPathCapacity - 1);
