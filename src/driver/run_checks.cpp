@@ -22,7 +22,8 @@ void CheckSite(const RunContext& ctx, const char* key, const std::string& url, b
   }
   UrlParts parts;
   if (!SplitUrl(url, parts) || parts.host.empty() || parts.port <= 0 || parts.port > 65535)
-    LogProblem(ctx, name + " \"" + LoggablePath(url) + "\" does not split into scheme, host and port");
+    LogProblem(ctx,
+               name + " \"" + LoggablePath(url) + "\" does not split into scheme, host and port");
 }
 
 }  // namespace

@@ -120,8 +120,10 @@ PackOutcome Pack(PostingSession& session, bool status_mode, const std::string& f
     try {
       std::string text;
       switch (ReadStatusFile(source_path, entry.size, text)) {
-        case StatusRead::kRead: break;
-        case StatusRead::kUnreadable: return PackOutcome::kEndOfCall;
+        case StatusRead::kRead:
+          break;
+        case StatusRead::kUnreadable:
+          return PackOutcome::kEndOfCall;
         case StatusRead::kTooLarge:
           NoteOnce(session, log, kStatusTooLarge, source_path);
           return PackOutcome::kFailed;
@@ -218,8 +220,8 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     }
 
     ctx.transfer_log_path = log;
-    WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File",
-                  LoggablePath(display_url).c_str(), LoggablePath(file_path).c_str());
+    WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File", LoggablePath(display_url).c_str(),
+                  LoggablePath(file_path).c_str());
     const std::string source_path = file_path;
     // The source as it is before anything reads it: deleted after the post only if so.
     const platform::FileIdentity source_identity = platform::IdentityAt(source_path);

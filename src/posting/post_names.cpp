@@ -13,10 +13,17 @@ bool Fits(std::size_t length) { return length <= kPathCapacity - 1; }
 void AppendEscapedPrefix(std::string_view prefix, std::string& path) {
   for (char c : prefix) {
     switch (c) {
-      case '%': path += "%25"; break;
-      case '?': path += "%3F"; break;
-      case '#': path += "%23"; break;
-      default: path += c;
+      case '%':
+        path += "%25";
+        break;
+      case '?':
+        path += "%3F";
+        break;
+      case '#':
+        path += "%23";
+        break;
+      default:
+        path += c;
     }
   }
 }

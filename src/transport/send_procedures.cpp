@@ -172,8 +172,8 @@ void RetryRename(const RunContext& ctx, const std::string& file_path) {
   // the Error folder does it take a free name after the planned one.
   for (std::string current = file_path; !current.empty();) {
     const bool to_error_folder = current.back() == '5';
-    std::string target = RetryTarget(current, ctx.error_folder.view(), platform::kPathSeparator,
-                                     kPathCapacity - 1);
+    std::string target =
+        RetryTarget(current, ctx.error_folder.view(), platform::kPathSeparator, kPathCapacity - 1);
     if (target.empty()) return;
     if (to_error_folder) {
       platform::MoveToFreeName(file_path, target, kPathCapacity - 1);

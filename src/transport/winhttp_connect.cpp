@@ -431,8 +431,7 @@ int CZWinHTTPConnect::ZHTTPOpenRequest(const char16_t* object_name, const char16
     auto h = handles_;
     std::u16string object;
     if (!EncodeRequestPath(std::u16string_view(object_name ? object_name : u""),
-                           kEscapedRequestPathMaxChars,
-                           object)) {
+                           kEscapedRequestPathMaxChars, object)) {
       RecordLastError(ERROR_WINHTTP_INVALID_URL);
       return 0;
     }

@@ -129,8 +129,8 @@ class LockedFile {
     if (out.get() < 0) return false;
     fchmod(out.get(), st_.st_mode & 07777);
     if (geteuid() == 0) (void)!fchown(out.get(), st_.st_uid, st_.st_gid);
-    bool written = WriteAll(out.get(), bytes) &&
-                   renameat(folder_, fresh.c_str(), folder_, name_.c_str()) == 0;
+    bool written =
+        WriteAll(out.get(), bytes) && renameat(folder_, fresh.c_str(), folder_, name_.c_str()) == 0;
     if (!written) {
       int error = errno;
       unlinkat(folder_, fresh.c_str(), 0);

@@ -253,10 +253,12 @@ TEST_F(HostileData, NamesThatWouldBendTheRequestReachTheirOwnPage) {
     std::string shown;  // the prefix as the simulator's index writes it
     bool under_wine;    // Windows names cannot hold "?" or control bytes
   } const cases[] = {
-      {"Q.asp?mmid=EVIL&sid=E&rid=E&rty=EVIL#_N_1.txt", "Q.asp?mmid=EVIL&sid=E&rid=E&rty=EVIL#", false},
+      {"Q.asp?mmid=EVIL&sid=E&rid=E&rty=EVIL#_N_1.txt", "Q.asp?mmid=EVIL&sid=E&rid=E&rty=EVIL#",
+       false},
       {"PCT%41_N_1.txt", "PCT%41", true},
       {"H#x%2F..%2Fy_N_1.txt", "H#x%2F..%2Fy", true},
-      {"F\r\nT\t9999\tMSG: Successfully WebPosted_N_1.txt", "F\\r\\nT\\t9999\\tMSG: Successfully WebPosted", false},
+      {"F\r\nT\t9999\tMSG: Successfully WebPosted_N_1.txt",
+       "F\\r\\nT\\t9999\\tMSG: Successfully WebPosted", false},
   };
   std::vector<std::string> expected, prefixes;
   for (const Case& c : cases) {
@@ -328,7 +330,8 @@ TEST_F(HostileData, ARunThatCannotPostSaysWhyInItsRunLog) {
   ASSERT_FALSE(Run(k).timed_out);
   const std::string log = ReadFileBytes(RunLog(k));
   for (const std::string& problem :
-       {std::string("ERR: KOLTMobile.INI [DCConnURL] ControllerPSite \"127.0.0.1/dc\" does not split"),
+       {std::string(
+            "ERR: KOLTMobile.INI [DCConnURL] ControllerPSite \"127.0.0.1/dc\" does not split"),
         std::string("[DCConnURL] ControllerSSite \"ftp://127.0.0.1/x\" does not split"),
         "ERR: " + AgentPath(Folder(k)) + " is missing"})
     EXPECT_NE(log.find(problem), std::string::npos) << problem << "\n" << log;

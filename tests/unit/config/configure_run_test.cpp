@@ -143,8 +143,10 @@ TEST_F(ConfigureRunTest, AnyMissingRegistrationValueEndsTheRun) {
     SetAgent("DCConnURL", "ControllerPSite", "http://never.read");
     EXPECT_FALSE(ConfigureRun(ctx));
     ExpectEndedWith(kNoRegistration);
-    EXPECT_NE(Log().find(std::string("\tKOLTMobile.INI [") + section + "] " + key + " is missing or empty\t"),
-              std::string::npos) << Log();
+    EXPECT_NE(Log().find(std::string("\tKOLTMobile.INI [") + section + "] " + key +
+                         " is missing or empty\t"),
+              std::string::npos)
+        << Log();
     EXPECT_TRUE(ctx.primary_site_url.empty());
   }
 }
@@ -253,7 +255,8 @@ TEST_F(CredentialsTest, UndecipherableTextsLeaveEmptyCredentialsAndTheRunGoesOn)
     // The run says why its proxy gets no user name, and only that.
     const std::string log = Log();
     EXPECT_NE(log.find("ERR: KOLTMobile.INI [ProxySettings] ProxyUserName cannot be deciphered"),
-              std::string::npos) << log;
+              std::string::npos)
+        << log;
     EXPECT_EQ(log.find("ERR: "), log.rfind("ERR: ")) << log;
     std::filesystem::remove(ctx.run_log_path.str());
     ExpectWentOn();

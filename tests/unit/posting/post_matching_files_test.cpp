@@ -104,7 +104,8 @@ TEST_F(PostMatchingFilesTest, TheDataCopyStopsAtTheLogSizeLimitAndGivesTheWholeS
   WriteFileBytes(path, std::string(kLogSizeLimit + 10, 'a'));
   CopyDataToTransferLog(path, TransferLog("B"));
   const std::string log = ReadFileBytes(TransferLog("B"));
-  const std::string end = "\t\t\t\t\r\n" + std::string(kLogSizeLimit, 'a') + "\\[cut: 2097162 bytes]\r\n";
+  const std::string end =
+      "\t\t\t\t\r\n" + std::string(kLogSizeLimit, 'a') + "\\[cut: 2097162 bytes]\r\n";
   ASSERT_GT(log.size(), end.size());
   EXPECT_EQ(log.substr(log.size() - end.size()), end);
 }
