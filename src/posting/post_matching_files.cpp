@@ -40,9 +40,9 @@ constexpr long long kStatusFileMaxBytes = 16ll << 20;
 // Writes `message` naming `path` to `log`, once per run for each message and path: a
 // file left alone is met again by every later pattern and pass.
 void NoteOnce(PostingSession& session, const std::string& log, const char* message,
-              const std::string& path, const char* detail = nullptr) {
+              const std::string& path) {
   if (log.empty() || !session.noted.insert(std::string(message) + '\n' + path).second) return;
-  WriteLogEntry(log, kEventProgress, 0, message, LoggablePath(path).c_str(), detail);
+  WriteLogEntry(log, kEventProgress, 0, message, LoggablePath(path).c_str());
 }
 
 void DeleteWithAttributes(const std::string& path) {

@@ -322,6 +322,21 @@ TEST_F(HostileData, ARefusedFileWhoseRetryNameIsTakenKeepsCountingToTheErrorFold
   EXPECT_EQ(FileStartingWith(FilesIn(Folder(k)), "X_N_1"), "");
 }
 
+TEST_F(HostileData, ALinkedResultFileIsNotedOnceInItsTransferLog) {
+  if (UnderWine()) GTEST_SKIP() << "a link to a file shows under wine as a plain file";
+  WriteAgentIni(BaseUrl());
+  const std::string k = "ATPostLogs";
+  WriteFileBytes(dir_ / "outside.txt", "outside");
+  std::filesystem::create_directories(Folder(k));
+  std::filesystem::create_symlink(dir_ / "outside.txt", File(k, "L_N_1.txt"));
+  ASSERT_FALSE(Run(k).timed_out);
+  const std::string log = ReadFileBytes(TransferLog("L"));
+  const std::string notice = "ERR: File is a link, left alone";
+  EXPECT_NE(log.find(notice), std::string::npos) << log;
+  EXPECT_EQ(log.find(notice), log.rfind(notice));
+  EXPECT_EQ(ReadFileBytes(RunLog(k)).find(notice), std::string::npos);
+}
+
 TEST_F(HostileData, ARunThatCannotPostSaysWhyInItsRunLog) {
   WriteAgentIni("127.0.0.1/dc", "ftp://127.0.0.1/x");  // no scheme; no port for the scheme
   const std::string k = "ATPostLogs";
