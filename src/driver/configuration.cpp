@@ -58,14 +58,47 @@ std::string ReadAgentValue(const RunContext& ctx, const AgentValue& value) {
 }
 
 // Logs `message`, clears the run's record and closes the instance lock: the run ends.
-bool EndConfiguration(RunContext& ctx, const char* message) {
-  WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, message);
+bool EndConfiguration(RunContext& ctx, const char* message, const char* detail = nullptr) {
+  WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, message, detail);
   EndRunRecord(ctx);
   return false;
 }
 
+// "KOLTMobile.INI [SECTION] Key", as the configuration check names a value.
+std::string ValueName(const AgentValue& value) {
+  return std::string("KOLTMobile.INI [") + value.section + "] " + value.key;
+}
+
+// Names the identity values that are empty, as the configuration check does.
+std::string MissingValues(const RunContext& ctx) {
+  std::string missing;
+  const std::pair<const AgentValue*, bool> values[] = {
+      {&kRegistrationId, ctx.registration_id.empty()},
+      {&kMemberId, ctx.member_id.empty()},
+      {&kSiteId, ctx.site_id.empty()},
+      {&kAgentType, ctx.agent_type.empty()}};
+  for (const auto& [value, empty] : values) {
+    if (!empty) continue;
+    if (!missing.empty()) missing += ", ";
+    missing += ValueName(*value);
+  }
+  return missing + " is missing or empty";
+}
+
 void CutClearText(std::string& text) {
   if (text.size() > kClearTextMaxChars) text.resize(kClearTextMaxChars);
+}
+
+// Deciphers one credential; a text that deciphers to nothing is logged, and the run
+// goes on without it.
+void Decipher(const RunContext& ctx, CXMLEncryptionClient& client, const AgentValue& value,
+              const std::string& enciphered, std::string& clear) {
+  client.DecryptText(enciphered, clear);
+  CutClearText(clear);
+  if (!clear.empty()) return;
+  const std::string problem =
+      "ERR: " + ValueName(value) + " cannot be deciphered with this machine's key";
+  WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, problem.c_str());
 }
 
 void AdvanceCycle(const std::string& ini, const char* key, int limit) {
@@ -87,7 +120,7 @@ bool ConfigureRun(RunContext& ctx) {
   ctx.site_id = site_id;
   ctx.agent_type = agent_type;
   if (registration_id.empty() || member_id.empty() || site_id.empty() || agent_type.empty()) {
-    return EndConfiguration(ctx, kNoRegistration);
+    return EndConfiguration(ctx, kNoRegistration, MissingValues(ctx).c_str());
   }
 
   ctx.primary_site_url = ReadAgentValue(ctx, kPrimarySite);
@@ -107,14 +140,10 @@ bool ConfigureRun(RunContext& ctx) {
   CXMLEncryptionClient client;
   if (!client.CreateComponent()) return EndConfiguration(ctx, kNoComponent);
   // Whatever the component returns is taken: a failed call leaves the text empty.
-  client.DecryptText(enciphered, ctx.proxy_user_name);
-  CutClearText(ctx.proxy_user_name);
+  Decipher(ctx, client, kProxyUserName, enciphered, ctx.proxy_user_name);
   enciphered.clear();
   enciphered = ReadAgentValue(ctx, kProxyPassword);
-  if (!enciphered.empty()) {
-    client.DecryptText(enciphered, ctx.proxy_password);
-    CutClearText(ctx.proxy_password);
-  }
+  if (!enciphered.empty()) Decipher(ctx, client, kProxyPassword, enciphered, ctx.proxy_password);
   enciphered.clear();  // the enciphered texts are kept only while they are deciphered
   return true;
 }

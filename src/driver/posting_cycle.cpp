@@ -4,6 +4,7 @@
 
 #include "driver/agent_process.h"
 #include "driver/configuration.h"
+#include "driver/run_checks.h"
 #include "log/log_writer.h"
 #include "platform/dir_search.h"
 #include "platform/files.h"
@@ -140,6 +141,7 @@ void RunPostingCycle(RunContext& ctx, RoutingTable& routing) {
   winhttp.ZReadWriteDataSettings(ctx.config_ini_path.str());
   DeleteMatchingFiles(ctx.category_folder.str(), platform::NativePath("\\*.zip"));
 
+  if (!EqualsIgnoreCase(ctx.category.view(), "Configuration")) ReportUnworkableSetup(ctx);
   PostingSession session(ctx, ctx.winhttp_available ? &winhttp : nullptr, StandardSendMethods());
   RunCategoryWork(session, routing);
 

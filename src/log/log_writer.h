@@ -40,6 +40,15 @@ std::string FormatLogLine(std::string_view timestamp, int event_code, int error_
                           std::string_view detail1, std::string_view detail2,
                           std::string_view detail3);
 
+// `text` as one log field: a backslash is written "\\", CR "\r", LF "\n", TAB "\t" and
+// every other control byte "\xHH", so that it can neither end the line nor add fields.
+std::string EscapeLogField(std::string_view text);
+
+// A path as one log field. Where a file name can hold control bytes and backslashes
+// (Linux), it is escaped as EscapeLogField does; where the backslash is the separator
+// (Windows), names cannot hold control bytes and the path is written as it is.
+std::string LoggablePath(std::string_view path);
+
 // Appends `text` to the file under the file's named lock (five-minute wait), creating
 // the folder when the file is missing and restarting a file larger than 2,097,152 bytes.
 bool AppendLogText(const std::string& path, std::string_view text);

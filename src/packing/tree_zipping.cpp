@@ -1,5 +1,7 @@
 #include "packing/tree_zipping.h"
 
+#include <new>
+
 #include "packing/xml_document.h"
 
 namespace vemtu::packing {
@@ -10,8 +12,12 @@ PackResult Pack(Load load, const std::string& packed) {
   try {
     XmlDocument document;
     document.PackWhileLoading();
-    if (!load(document) || !document.ZipTree()) return PackResult::kNotADocument;
+    if (!load(document) || !document.ZipTree()) {
+      return document.OutOfMemory() ? PackResult::kNotSaved : PackResult::kNotADocument;
+    }
     return document.SaveXml(packed.c_str()) ? PackResult::kPacked : PackResult::kNotSaved;
+  } catch (const std::bad_alloc&) {
+    return PackResult::kNotSaved;
   } catch (...) {
     return PackResult::kNotADocument;
   }

@@ -12,7 +12,8 @@ namespace vemtu::packing {
 enum class PackResult {
   kPacked,        // the packed document was written at the packed path
   kNotADocument,  // the input could not be loaded as a document, or its tree not zipped
-  kNotSaved,      // the packed document could not be written (no space, a write error)
+  kNotSaved,      // the packed document could not be written (no space, a write error),
+                  // or memory ran out: the input may be good and is tried again later
 };
 
 // Loads `source` (trimmed, converted to UTF-8), zips the tree and saves it at `packed`,

@@ -197,6 +197,9 @@ bool XmlDocument::LoadXml(std::string_view text, bool auto_trim) {
       return LoadXmlFile(trimmed, auto_trim);
     }
     return Parse(text, auto_trim, false);
+  } catch (const std::bad_alloc&) {
+    out_of_memory_ = true;
+    return false;
   } catch (...) {
     return false;
   }
@@ -269,6 +272,9 @@ bool XmlDocument::LoadXmlFile(std::string_view path_text, bool auto_trim) {
       }
     }
     return Parse(text, auto_trim, true);
+  } catch (const std::bad_alloc&) {
+    out_of_memory_ = true;
+    return false;
   } catch (...) {
     return false;
   }
@@ -385,6 +391,9 @@ bool XmlDocument::SaveXml(const char* path) {
       return false;
     }
     return true;
+  } catch (const std::bad_alloc&) {
+    out_of_memory_ = true;
+    return false;
   } catch (...) {
     return false;
   }
@@ -491,6 +500,7 @@ bool XmlDocument::ZipTree() {
     return true;
   } catch (const std::bad_alloc&) {
     log_.LogError("Failed to append data to Zip");
+    out_of_memory_ = true;
     return false;
   } catch (...) {
     return false;

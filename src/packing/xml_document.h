@@ -51,6 +51,8 @@ class XmlDocument {
 
   TreeNode* root() const { return root_; }
   const LogBase& log() const { return log_; }
+  // True once an operation failed for want of memory: the input may be a good document.
+  bool OutOfMemory() const { return out_of_memory_; }
 
  private:
   bool Parse(std::string_view text, bool auto_trim, bool from_file);
@@ -68,6 +70,7 @@ class XmlDocument {
   std::unique_ptr<ZipAhead> zip_ahead_;
   TreeNode* root_ = nullptr;
   LogBase log_;
+  bool out_of_memory_ = false;
   std::mutex lock_;
 };
 

@@ -32,10 +32,11 @@ bool DispatchPost(PostingSession& session, const SendTarget& target, const std::
         }
       }
       WriteLogEntry(log, kEventProgress, 0, "MSG: Successfully WebPosted File",
-                    report_path.c_str());
+                    LoggablePath(report_path).c_str());
     } else {
       session.last_post_method = 0;
-      WriteLogEntry(log, kEventProgress, 0, "ERR: Unable to WebPost File", report_path.c_str());
+      WriteLogEntry(log, kEventProgress, 0, "ERR: Unable to WebPost File",
+                    LoggablePath(report_path).c_str());
     }
   }
   return session.last_post_method != 0;

@@ -21,6 +21,8 @@ namespace {
 // failures in a row, so the walk always ends.
 constexpr int kListingFailureLimit = 3;
 
+constexpr char kStatusTooLarge[] = "ERR: Status file too large, left alone";
+
 bool StartsWithA(std::string_view category) {
   return !category.empty() && (category[0] == 'A' || category[0] == 'a');
 }
@@ -31,18 +33,37 @@ bool WantsPacking(int pack_flag, std::string_view category, std::string_view nam
   return name.find("_Y_") != std::string_view::npos || name.find("_y_") != std::string_view::npos;
 }
 
+// Status texts are a few kilobytes; one above this is left alone rather than read and
+// packed, which takes several times its size in memory.
+constexpr long long kStatusFileMaxBytes = 16ll << 20;
+
+// Writes `message` naming `path` to `log`, once per run for each message and path: a
+// file left alone is met again by every later pattern and pass.
+void NoteOnce(PostingSession& session, const std::string& log, const char* message,
+              const std::string& path) {
+  if (log.empty() || !session.noted.insert(std::string(message) + '\n' + path).second) return;
+  WriteLogEntry(log, kEventProgress, 0, message, LoggablePath(path).c_str());
+}
+
 void DeleteWithAttributes(const std::string& path) {
   platform::SetAttributesNormal(path);
   platform::DeleteFileAt(path);
 }
 
+enum class StatusRead {
+  kRead,        // `text` holds the whole file
+  kUnreadable,  // it could not be opened or read
+  kTooLarge,    // it holds more than kStatusFileMaxBytes when opened
+};
+
 // Reads the whole Status file into `text`, as large as it is when opened (not as
-// listed). False when it cannot be opened or read.
-bool ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::string& text) {
+// listed).
+StatusRead ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::string& text) {
   platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
-  if (!file.IsOpen()) return false;
+  if (!file.IsOpen()) return StatusRead::kUnreadable;
   long long current = file.SizeAtOpen();
-  if (current < 0) return false;
+  if (current < 0) return StatusRead::kUnreadable;
+  if (current > kStatusFileMaxBytes) return StatusRead::kTooLarge;
   std::uint64_t expected = current > 0 ? static_cast<std::uint64_t>(current) : listed_size;
   text.reserve(expected);
   // Bounded by the size at the open: bytes a writer adds meanwhile change the file's
@@ -52,12 +73,12 @@ bool ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::str
   while (left > 0) {
     std::size_t want = left < sizeof block ? static_cast<std::size_t>(left) : sizeof block;
     long long got = file.Read(block, want);
-    if (got < 0) return false;
-    if (got == 0) return true;
+    if (got < 0) return StatusRead::kUnreadable;
+    if (got == 0) return StatusRead::kRead;
     text.append(block, static_cast<std::size_t>(got));
     left -= static_cast<std::uint64_t>(got);
   }
-  return true;
+  return StatusRead::kRead;
 }
 
 enum class PackOutcome {
@@ -66,21 +87,27 @@ enum class PackOutcome {
   kEndOfCall,  // Status mode: the file could not be read; the call ends here
 };
 
-// The envelope around a Status file's text, or false when the text holds a byte that
-// XML cannot carry: a NUL would end the text there, and the rest would be lost.
+// The envelope around a Status file's text, or false when the text holds a NUL with
+// other bytes after it: the text would end at the NUL, and those bytes would be lost.
+// Zero bytes that only pad the end lose nothing: the text is taken up to the first.
 bool BuildEnvelope(const RunContext& ctx, std::string_view prefix, std::string_view text,
                    std::string& envelope) {
-  if (text.find('\0') != std::string_view::npos) return false;
+  const std::size_t nul = text.find('\0');
+  if (nul != std::string_view::npos) {
+    if (text.find_first_not_of('\0', nul) != std::string_view::npos) return false;
+    text = text.substr(0, nul);
+  }
   envelope = EnvelopeHead(prefix, ctx.registration_id.view());
   packing::AppendCdataPieces(text, envelope);  // a "]]>" would end the section early
   envelope += EnvelopeTail(prefix);
   return true;
 }
 
-PackOutcome Pack(const RunContext& ctx, bool status_mode, const std::string& folder,
+PackOutcome Pack(PostingSession& session, bool status_mode, const std::string& folder,
                  const platform::DirEntry& entry, std::string_view prefix,
                  const std::string& source_path, const std::string& packed_path,
                  const std::string& log) {
+  const RunContext& ctx = session.ctx;
   DeleteWithAttributes(packed_path);
   packing::PackResult packed = packing::PackResult::kNotADocument;
   if (!status_mode) {
@@ -92,17 +119,26 @@ PackOutcome Pack(const RunContext& ctx, bool status_mode, const std::string& fol
     std::string envelope;
     try {
       std::string text;
-      if (!ReadStatusFile(source_path, entry.size, text)) return PackOutcome::kEndOfCall;
+      switch (ReadStatusFile(source_path, entry.size, text)) {
+        case StatusRead::kRead:
+          break;
+        case StatusRead::kUnreadable:
+          return PackOutcome::kEndOfCall;
+        case StatusRead::kTooLarge:
+          NoteOnce(session, log, kStatusTooLarge, source_path);
+          return PackOutcome::kFailed;
+      }
       if (BuildEnvelope(ctx, prefix, text, envelope)) {
         text = std::string();
         packed = packing::PackText(envelope, packed_path);
       }
     } catch (const std::bad_alloc&) {
-      return PackOutcome::kEndOfCall;
+      packed = packing::PackResult::kNotSaved;  // a good file; it stays for the next run
     }
   }
   if (packed == packing::PackResult::kPacked) return PackOutcome::kPacked;
-  WriteLogEntry(log, kEventProgress, 0, "ERR: Unable to compress file", source_path.c_str());
+  WriteLogEntry(log, kEventProgress, 0, "ERR: Unable to compress file",
+                LoggablePath(source_path).c_str());
   DeleteWithAttributes(packed_path);
   // Only a file that is no document goes to the Error folder; one that could not be
   // packed for want of disk space or a write error is good and stays for the next run.
@@ -143,9 +179,8 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     if (entry.is_directory || entry.name == "." || entry.name == "..") continue;
     if (entry.is_link) {
       // Never followed: neither posted, nor moved, nor deleted.
-      const std::string link_path = folder + platform::kPathSeparator + entry.name;
-      WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, "ERR: File is a link, left alone",
-                    link_path.c_str());
+      NoteOnce(session, TransferLogPath(ctx, NamePrefix(entry.name)),
+               "ERR: File is a link, left alone", folder + platform::kPathSeparator + entry.name);
       continue;
     }
 
@@ -168,7 +203,7 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     const std::string log = TransferLogPath(ctx, prefix);
     const std::string display_url = DisplayUrl(url, prefix);
     std::string file_path = folder + platform::kPathSeparator + entry.name;
-    PathText request_path;
+    std::string request_path;
     if (log.empty() || file_path.size() > kPathCapacity - 1 ||
         !BuildRequestPath(ctx, parts.base_path.view(), prefix, request_path))
       continue;
@@ -179,16 +214,20 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
       MoveToErrorFolder(ctx, folder, entry.name);
       continue;
     }
+    if (status_mode && entry.size > static_cast<std::uint64_t>(kStatusFileMaxBytes)) {
+      NoteOnce(session, log, kStatusTooLarge, file_path);
+      continue;
+    }
 
     ctx.transfer_log_path = log;
-    WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File", display_url.c_str(),
-                  file_path.c_str());
+    WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File", LoggablePath(display_url).c_str(),
+                  LoggablePath(file_path).c_str());
     const std::string source_path = file_path;
     // The source as it is before anything reads it: deleted after the post only if so.
     const platform::FileIdentity source_identity = platform::IdentityAt(source_path);
     if (pack) {
       PackOutcome outcome =
-          Pack(ctx, status_mode, folder, entry, prefix, source_path, packed_path, log);
+          Pack(session, status_mode, folder, entry, prefix, source_path, packed_path, log);
       if (outcome == PackOutcome::kEndOfCall) return;
       if (outcome == PackOutcome::kFailed) continue;
       file_path = packed_path;

@@ -8,6 +8,26 @@ namespace {
 
 bool Fits(std::size_t length) { return length <= kPathCapacity - 1; }
 
+// Appends `prefix` with the bytes that would end the page name or start a query or a
+// fragment, and the escape character itself, written as "%XX".
+void AppendEscapedPrefix(std::string_view prefix, std::string& path) {
+  for (char c : prefix) {
+    switch (c) {
+      case '%':
+        path += "%25";
+        break;
+      case '?':
+        path += "%3F";
+        break;
+      case '#':
+        path += "%23";
+        break;
+      default:
+        path += c;
+    }
+  }
+}
+
 }  // namespace
 
 bool SplitUrl(std::string_view url, UrlParts& parts) {
@@ -36,13 +56,14 @@ bool SplitUrl(std::string_view url, UrlParts& parts) {
 std::string_view NamePrefix(std::string_view name) { return name.substr(0, name.find('_')); }
 
 bool BuildRequestPath(const RunContext& ctx, std::string_view base_path, std::string_view prefix,
-                      PathText& request_path) {
+                      std::string& request_path) {
   std::string path;
   if (!base_path.empty()) {
     path += base_path;
     path += '/';
   }
   path += "tfr_";
+  const std::size_t prefix_at = path.size();
   path += prefix;
   path += ".asp?mmid=";
   path += ctx.member_id.view();
@@ -53,7 +74,9 @@ bool BuildRequestPath(const RunContext& ctx, std::string_view base_path, std::st
   path += "&rty=";
   path += ctx.agent_type.view();
   if (!Fits(path.size())) return false;
-  request_path = path;
+  request_path.assign(path, 0, prefix_at);
+  AppendEscapedPrefix(prefix, request_path);
+  request_path.append(path, prefix_at + prefix.size(), std::string::npos);
   return true;
 }
 

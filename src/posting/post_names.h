@@ -33,9 +33,12 @@ bool SplitUrl(std::string_view url, UrlParts& parts);
 std::string_view NamePrefix(std::string_view name);
 
 // base path + "/" (when not empty) + "tfr_" + prefix + ".asp?mmid=..&sid=..&rid=..&rty=..",
-// the values as read from the agent INI. False when it would not fit in 359 characters.
+// the values as read from the agent INI. In the prefix, which comes from a file name,
+// "%", "?" and "#" are written "%25", "%3F" and "%23", so that the page named is the
+// prefix as the file has it and the query is the agent's own. False when the path
+// before that escaping would not fit in 359 characters; the escaped path may be longer.
 bool BuildRequestPath(const RunContext& ctx, std::string_view base_path, std::string_view prefix,
-                      PathText& request_path);
+                      std::string& request_path);
 
 // The file path with its extension (from the last "." of the file name) replaced by
 // ".zip"; a name without "." gets ".zip" appended, so the copy always stays beside its

@@ -8,6 +8,10 @@
 
 namespace vemtu {
 
+std::string CutMarker(long long whole_size) {
+  return "\\[cut: " + std::to_string(whole_size) + " bytes]";
+}
+
 void CopyDataToTransferLog(const std::string& file_path, const std::string& transfer_log_path) {
   constexpr std::size_t kBufferSize = 5120;
   constexpr std::size_t kReadSize = 4096;
@@ -22,7 +26,10 @@ void CopyDataToTransferLog(const std::string& file_path, const std::string& tran
     platform::File log =
         platform::File::Open(transfer_log_path, platform::OpenMode::kAppendAlways);
     if (!log.IsOpen()) return false;
-    auto left = static_cast<unsigned long long>(size);
+    // A copy never holds more than a whole log may: a larger file is cut there, and a
+    // marker gives its whole size.
+    const bool cut = size > kLogSizeLimit;
+    auto left = static_cast<unsigned long long>(cut ? kLogSizeLimit : size);
     while (true) {
       std::size_t want = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
       long long got = want > 0 ? source.Read(buffer.data(), want) : 0;
@@ -30,8 +37,10 @@ void CopyDataToTransferLog(const std::string& file_path, const std::string& tran
       auto bytes = static_cast<std::size_t>(got);
       if (bytes < kReadSize) {
         // The last block and the line end go in one write.
-        std::memcpy(buffer.data() + bytes, "\r\n", 2);
-        return log.Write(buffer.data(), bytes + 2);
+        std::string end = cut ? CutMarker(size) : std::string();
+        end += "\r\n";
+        std::memcpy(buffer.data() + bytes, end.data(), end.size());
+        return log.Write(buffer.data(), bytes + end.size());
       }
       if (!log.Write(buffer.data(), bytes)) return false;
       left -= bytes;

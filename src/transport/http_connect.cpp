@@ -21,7 +21,6 @@ namespace {
 
 constexpr const char kDefaultAgent[] = "Microsoft Internet Explorer";
 constexpr const char kDefaultScheme[] = "HTTP";
-constexpr std::size_t kObjectNameChars = 619;
 constexpr int kForcedRetries = 3;
 
 constexpr DWORD kPlainFlags =
@@ -262,7 +261,7 @@ int CZHTTPConnect::ZHTTPOpenRequest(const char* object_name, const char* verb) {
     RecordLastError(0);
     auto h = handles_;
     std::string object;
-    if (!EncodeRequestPath(OrEmpty(object_name), kObjectNameChars, object)) {
+    if (!EncodeRequestPath(OrEmpty(object_name), kEscapedRequestPathMaxChars, object)) {
       RecordLastError(ERROR_INTERNET_INVALID_URL);
       return 0;
     }

@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include "log/log_writer.h"
+
 namespace vemtu {
 
 namespace {
@@ -54,27 +56,8 @@ bool IsAcceptedReply(std::string_view reply) { return ReplyText(reply) == "1"; }
 bool IsRefusedReply(std::string_view reply) { return ReplyText(reply) == "0"; }
 
 std::string LoggableReply(std::string_view reply) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string_view shown = reply.substr(0, kLoggedReplyChars);
-  std::string out;
-  out.reserve(shown.size() + 32);
-  for (char c : shown) {
-    auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (byte < 0x20 || byte == 0x7F) {
-          out += "\\x";
-          out += kHex[byte >> 4];
-          out += kHex[byte & 0xF];
-        } else {
-          out += c;
-        }
-    }
-  }
+  std::string out = EscapeLogField(shown);
   if (shown.size() < reply.size()) {
     out += "\\[cut: " + std::to_string(reply.size()) + " bytes]";
   }

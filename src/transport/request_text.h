@@ -9,6 +9,10 @@
 
 namespace vemtu {
 
+// Longest request path handed to a library: a path of 359 characters in which every
+// byte is written "%XX". The limit of the request path applies before escaping.
+constexpr std::size_t kEscapedRequestPathMaxChars = 3 * 359;
+
 // `path` with every CR, LF, space and other control byte (0x00-0x1F, 0x7F) written as
 // "%XX", so that no such byte reaches the request line raw; other bytes are unchanged.
 // False, with `encoded` empty, when the result would be longer than `max_chars`

@@ -168,12 +168,22 @@ std::string ProxyText(const RunContext& ctx) {
 }
 
 void RetryRename(const RunContext& ctx, const std::string& file_path) {
-  std::string target = RetryTarget(file_path, ctx.error_folder.view(), platform::kPathSeparator,
-                                   kPathCapacity - 1);
-  if (target.empty()) return;
   platform::SetAttributesNormal(file_path);
-  // An older file of the target name stays: this one takes the next free name.
-  platform::MoveToFreeName(file_path, target, kPathCapacity - 1);
+  // An older file of a retry name stays: this one takes the next retry number that is
+  // free, so that its name still counts refusals and leads to the Error folder. Only in
+  // the Error folder does it take a free name after the planned one.
+  for (std::string current = file_path; !current.empty();) {
+    const bool to_error_folder = current.back() == '5';
+    std::string target =
+        RetryTarget(current, ctx.error_folder.view(), platform::kPathSeparator, kPathCapacity - 1);
+    if (target.empty()) return;
+    if (to_error_folder) {
+      platform::MoveToFreeName(file_path, target, kPathCapacity - 1);
+      return;
+    }
+    if (platform::MoveNoReplace(file_path, target) != platform::MoveOutcome::kExists) return;
+    current = target;
+  }
 }
 
 // The steps before the exchange: open (with the proxy the procedure takes), connect, open

@@ -439,8 +439,8 @@ int CZWinHTTPConnect::ZHTTPOpenRequest(const char16_t* object_name, const char16
     RecordLastError(0);
     auto h = handles_;
     std::u16string object;
-    if (!EncodeRequestPath(std::u16string_view(object_name ? object_name : u""), kMaxWideChars,
-                           object)) {
+    if (!EncodeRequestPath(std::u16string_view(object_name ? object_name : u""),
+                           kEscapedRequestPathMaxChars, object)) {
       RecordLastError(ERROR_WINHTTP_INVALID_URL);
       return 0;
     }

@@ -7,8 +7,12 @@
 // before the first section belong to none. LF ends a line, a CR before it is dropped;
 // a NUL byte ends the text of its line.
 //
-// Readers take a shared flock on the file and writers an exclusive one, so that a
-// write (read, edit, rewrite in place) is never seen half done by our own processes.
+// Readers take a shared flock on the file and writers an exclusive one. A write reads,
+// edits, writes the new text to a file beside it and renames that over the file, so
+// that every reader sees the old text or the new one whole, even on a full disk.
+//
+// A file that starts with a UTF-16 byte-order mark is read as UTF-16 and written back
+// so, as the system's profile functions do on Windows; its texts are UTF-8 here.
 #include "platform/profile.h"
 
 #include <errno.h>
@@ -20,6 +24,7 @@
 #include <string_view>
 
 #include "common/fixed_text.h"
+#include "platform/component_utf16.h"
 #include "platform/posix/no_follow.h"
 
 namespace vemtu::platform {
@@ -41,30 +46,53 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// An open profile file, closed (and its flock dropped) by the destructor.
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// An open profile file, closed (and its flock dropped) by the destructor. A writer also
+// holds the file's folder: the new content is written beside the file and renamed over
+// it, so that the file holds either the old or the new text, never a part.
 class LockedFile {
  public:
   LockedFile(const std::string& path, bool write) {
-    // Never through a link (nor, to write, in a folder that is one), and never waiting
-    // on a FIFO: only a regular file is kept.
-    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (write ? O_RDWR | O_CREAT : O_RDONLY);
-    fd_ = write ? posix_detail::OpenInPlainFolder(path, flags)
-                : posix_detail::OpenRetrying(AT_FDCWD, path.c_str(), flags);
-    if (fd_ < 0) return;
-    struct stat st;
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-      Fail(EACCES);
+    if (!write) {
+      // Never through a link, and never waiting on a FIFO: only a regular file is kept.
+      fd_ = posix_detail::OpenRetrying(AT_FDCWD, path.c_str(),
+                                       O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_RDONLY);
+      if (fd_ < 0) return;
+      if (!IsRegular()) {
+        Close();
+        return;
+      }
+      Lock(LOCK_SH);
       return;
     }
-    // Our own holders keep the lock for one read or rewrite; a lock held longer than
-    // that is someone else's, and the file is used without it rather than waited for.
-    for (int tries = 0; flock(fd_, (write ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0; ++tries) {
-      if ((errno != EWOULDBLOCK && errno != EINTR) || tries >= kLockTries) return;
-      usleep(kLockPauseUs);
+    // Never in a folder that is (or lies below) a link.
+    posix_detail::SplitPath split = posix_detail::Split(path);
+    folder_ = posix_detail::OpenFolderNoFollow(split.folder);
+    name_ = split.name;
+    if (folder_ < 0) return;
+    // A writer that replaced the file while this one waited for its lock: the lock is
+    // taken again on the file that now has the name.
+    for (int tries = 0; tries < kReplacedTries; ++tries) {
+      fd_ = posix_detail::OpenRetrying(folder_, name_.c_str(),
+                                       O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_RDWR | O_CREAT);
+      if (fd_ < 0) return;
+      if (!IsRegular()) {
+        Close();
+        return;
+      }
+      Lock(LOCK_EX);
+      struct stat now;
+      if (fstatat(folder_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(now, st_))
+        return;
+      Close();
     }
   }
   ~LockedFile() {
     if (fd_ >= 0) ::close(fd_);
+    if (folder_ >= 0) ::close(folder_);
   }
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;
@@ -90,27 +118,70 @@ class LockedFile {
     }
   }
 
-  // Replaces the whole content with `bytes`.
+  // Replaces the whole content with `bytes`: written whole to a new file beside it, with
+  // the file's mode and owner, then renamed over it. On any failure (a full disk) the
+  // file keeps its old content and the new one is removed.
   bool Rewrite(const std::string& bytes) {
+    const std::string fresh = name_ + ".new";
+    unlinkat(folder_, fresh.c_str(), 0);  // left by a run that died mid-write
+    posix_detail::Descriptor out(posix_detail::OpenRetrying(
+        folder_, fresh.c_str(), O_CLOEXEC | O_NOFOLLOW | O_WRONLY | O_CREAT | O_EXCL));
+    if (out.get() < 0) return false;
+    fchmod(out.get(), st_.st_mode & 07777);
+    if (geteuid() == 0) (void)!fchown(out.get(), st_.st_uid, st_.st_gid);
+    bool written =
+        WriteAll(out.get(), bytes) && renameat(folder_, fresh.c_str(), folder_, name_.c_str()) == 0;
+    if (!written) {
+      int error = errno;
+      unlinkat(folder_, fresh.c_str(), 0);
+      errno = error;
+    }
+    return written;
+  }
+
+ private:
+  static constexpr int kReplacedTries = 8;
+
+  bool IsRegular() {
+    if (fstat(fd_, &st_) == 0 && S_ISREG(st_.st_mode)) return true;
+    errno = EACCES;
+    return false;
+  }
+
+  // Our own holders keep the lock for one read or rewrite; a lock held longer than that
+  // is someone else's, and the file is used without it rather than waited for.
+  bool Lock(int kind) {
+    for (int tries = 0; flock(fd_, kind | LOCK_NB) != 0; ++tries) {
+      if ((errno != EWOULDBLOCK && errno != EINTR) || tries >= kLockTries) return false;
+      usleep(kLockPauseUs);
+    }
+    return true;
+  }
+
+  static bool WriteAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-      ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
       if (n < 0) {
         if (errno == EINTR) continue;
         return false;
       }
       done += static_cast<std::size_t>(n);
     }
-    return ftruncate(fd_, static_cast<off_t>(bytes.size())) == 0;
+    return true;
   }
 
- private:
-  void Fail(int error) {
+  void Close() {
+    int error = errno;
     ::close(fd_);
     fd_ = -1;
     errno = error;
   }
+
   int fd_ = -1;
+  int folder_ = -1;
+  std::string name_;
+  struct stat st_ {};
 };
 
 enum class LineKind { kOther, kSection, kKey };
@@ -200,10 +271,49 @@ std::string_view Unquote(std::string_view value) {
   return value;
 }
 
-// Reads `file` into `bytes`; false when it is missing or unreadable.
-bool LoadProfile(const std::string& file, std::string& bytes) {
+// How a profile's text is stored in its file.
+enum class Storage {
+  kBytes,    // 8-bit text, as the rules read it
+  kUtf16Le,  // UTF-16 after the mark FF FE
+  kUtf16Be,  // UTF-16 after the mark FE FF
+};
+
+// Turns a file's bytes into the 8-bit text the rules read, and says how they were
+// stored. False when UTF-16 text does not convert (an unpaired surrogate).
+bool DecodeProfile(std::string& bytes, Storage& storage) {
+  storage = bytes.compare(0, 2, "\xFF\xFE") == 0   ? Storage::kUtf16Le
+            : bytes.compare(0, 2, "\xFE\xFF") == 0 ? Storage::kUtf16Be
+                                                   : Storage::kBytes;
+  if (storage == Storage::kBytes) return true;
+  const int high = storage == Storage::kUtf16Be ? 0 : 1;
+  std::u16string wide;
+  for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i + high]) << 8 |
+                                         static_cast<unsigned char>(bytes[i + 1 - high])));
+  }
+  return Utf16ToUtf8(wide, bytes);
+}
+
+// The text back in the file's own storage.
+bool EncodeProfile(Storage storage, std::string& text) {
+  if (storage == Storage::kBytes) return true;
+  std::u16string wide;
+  if (!Utf8ToUtf16(text, wide)) return false;
+  const bool big_endian = storage == Storage::kUtf16Be;
+  text.assign(big_endian ? "\xFE\xFF" : "\xFF\xFE");
+  for (char16_t unit : wide) {
+    char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+    text += big_endian ? high : low;
+    text += big_endian ? low : high;
+  }
+  return true;
+}
+
+// Reads `file` into `text`; false when it is missing or unreadable.
+bool LoadProfile(const std::string& file, std::string& text) {
   LockedFile in(file, false);
-  return in.IsOpen() && in.ReadAll(bytes);
+  Storage storage;
+  return in.IsOpen() && in.ReadAll(text) && DecodeProfile(text, storage);
 }
 
 }  // namespace
@@ -239,7 +349,8 @@ bool WriteProfileText(const std::string& file, const std::string& section,
 
   LockedFile io(file, true);
   std::string bytes;
-  if (!io.IsOpen() || !io.ReadAll(bytes)) return false;
+  Storage storage;
+  if (!io.IsOpen() || !io.ReadAll(bytes) || !DecodeProfile(bytes, storage)) return false;
 
   std::string edited;
   Lookup found = Find(bytes, section, key);
@@ -271,7 +382,7 @@ bool WriteProfileText(const std::string& file, const std::string& section,
     edited += addition;
     edited.append(bytes, at, std::string::npos);
   }
-  return io.Rewrite(edited);
+  return EncodeProfile(storage, edited) && io.Rewrite(edited);
 }
 
 }  // namespace vemtu::platform

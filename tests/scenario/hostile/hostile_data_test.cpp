@@ -5,6 +5,7 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -126,11 +127,17 @@ TEST_F(HostileData, AStatusTextThatEndsItsSectionArrivesWholeToAStandardParser) 
   WriteFileBytes(File("Status", "PSTAT_1.txt"), text);
   const std::string with_nul("before\0after]]>", 15);
   WriteFileBytes(File("Status", "PNUL_1.txt"), with_nul);
+  // Zero bytes that only pad the end lose nothing when the text is cut there.
+  WriteFileBytes(File("Status", "PPAD_1.txt"), std::string("padded\0\0\0", 9));
   ASSERT_FALSE(Run("Status").timed_out);
   ASSERT_TRUE(WaitFinished({"Status", "Configuration"}));
 
   std::vector<Received> received = ReceivedRequests();
-  ASSERT_EQ(received.size(), 1u);  // the text with a NUL is not posted cut
+  std::sort(received.begin(), received.end(),
+            [](const Received& a, const Received& b) { return a.line.prefix > b.line.prefix; });
+  ASSERT_EQ(received.size(), 2u);  // the text with a NUL inside is not posted cut
+  EXPECT_EQ(received[1].line.prefix, "PPAD");
+  EXPECT_EQ(ReadElementText(received[1].unpacked, "data").text, "padded");
   EXPECT_EQ(received[0].line.prefix, "PSTAT");
   ParsedText data = ReadElementText(received[0].unpacked, "data");
   ASSERT_TRUE(data.ok) << data.error << "\n" << received[0].unpacked;
@@ -220,28 +227,129 @@ TEST_F(HostileData, AReplyCanNeitherForgeLogLinesNorFloodTheLog) {
   EXPECT_TRUE(FileExists(File(k, "FLOOD_N_1.txt")));
 }
 
-TEST_F(HostileData, ARequestPathThatDoesNotFitWholeIsNeverSent) {
+TEST_F(HostileData, ARequestPathWithinItsLimitIsSentWholeEscaped) {
   StartDcsim();
-  // 359 characters as written, but every blank takes three once encoded: past what
-  // either library is given (359 and 619 characters).
-  const std::string tail = std::string("/tfr_ABC.asp") + kQuery;
-  const std::string base_path = "p" + std::string(359 - tail.size() - 2, ' ') + "p";
-  WriteAgentIni("http://127.0.0.1:" + std::to_string(sim_.http_port) + "/" + base_path);
+  // 359 characters as written, but every blank takes three once escaped.
+  const std::string base_path = "p" + std::string(200, ' ') + "p";
+  WriteAgentIni(BaseUrl("/" + base_path));
+  const std::string prefix(359 - base_path.size() - 9 - std::string(kQuery).size(), 'A');
   const std::string k = "ATPostLogs";
-  WriteFileBytes(File(k, "ABC_N_1.txt"), "stays");
+  WriteFileBytes(File(k, prefix + "_N_1.txt"), "sent");
   ASSERT_FALSE(Run(k).timed_out);
-  EXPECT_TRUE(ReceivedRequests().empty());
-  EXPECT_EQ(ReadFileBytes(File(k, "ABC_N_1.txt")), "stays");
-  // One error entry per method, at the step that takes the path.
-  int attempts = 0, refusals = 0;
-  for (const auto& line : CheckedLogLines(ReadFileBytes(TransferLog("ABC")), {"stays"})) {
-    attempts += Message(line).rfind("MSG: Started ", 0) == 0;
-    const std::string message = Message(line);
-    refusals += line.find("\t12005\t") != std::string::npos &&
-                (message == "WinHTTP.ZHTTPOpenRequest" || message == "WinInet.ZHTTPOpenRequest");
+  std::vector<Received> received = ReceivedRequests();
+  ASSERT_EQ(received.size(), 1u) << ReadFileBytes(TransferLog(prefix));
+  EXPECT_EQ(received[0].line.reply, "1");
+  const std::string blanks = std::regex_replace(base_path, std::regex(" "), "%20");
+  EXPECT_EQ(RequestLine(received[0]), "POST /" + blanks + "/tfr_" + prefix + ".asp" + kQuery);
+  EXPECT_FALSE(FileExists(File(k, prefix + "_N_1.txt")));
+}
+
+TEST_F(HostileData, NamesThatWouldBendTheRequestReachTheirOwnPage) {
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  const std::string k = "ATPostLogs";
+  struct Case {
+    std::string name;
+    std::string shown;  // the prefix as the simulator's index writes it
+    bool under_wine;    // Windows names cannot hold "?" or control bytes
+  } const cases[] = {
+      {"Q.asp?mmid=EVIL&sid=E&rid=E&rty=EVIL#_N_1.txt", "Q.asp?mmid=EVIL&sid=E&rid=E&rty=EVIL#",
+       false},
+      {"PCT%41_N_1.txt", "PCT%41", true},
+      {"H#x%2F..%2Fy_N_1.txt", "H#x%2F..%2Fy", true},
+      {"F\r\nT\t9999\tMSG: Successfully WebPosted_N_1.txt",
+       "F\\r\\nT\\t9999\\tMSG: Successfully WebPosted", false},
+  };
+  std::vector<std::string> expected, prefixes;
+  for (const Case& c : cases) {
+    if (UnderWine() && !c.under_wine) continue;
+    WriteFileBytes(File(k, c.name), "x");
+    expected.push_back(c.shown);
   }
-  EXPECT_GT(attempts, 0);
-  EXPECT_EQ(refusals, attempts) << ReadFileBytes(TransferLog("ABC"));
+  ASSERT_FALSE(Run(k).timed_out);
+  for (const auto& r : ReceivedRequests()) {
+    EXPECT_EQ(r.line.reply, "1") << RequestLine(r);
+    EXPECT_EQ(r.line.target.substr(r.line.target.find('?')), kQuery) << RequestLine(r);
+    prefixes.push_back(r.line.prefix);
+  }
+  std::sort(prefixes.begin(), prefixes.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(prefixes, expected);
+  for (const Case& c : cases) {
+    EXPECT_FALSE(FileExists(File(k, c.name))) << c.name;
+    // A name can neither end a log line nor add fields to it.
+    const std::string log = ReadFileBytes(TransferLog(c.name.substr(0, c.name.find('_'))));
+    for (const auto& line : CheckedLogLines(log, {"x"}))
+      EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 10) << line;
+  }
+}
+
+TEST_F(HostileData, LargeFilesNeitherFillTheLogNorTheMemory) {
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  const std::string k = "ATPostLogs";
+  WriteFileBytes(File(k, "BIG_N_1.txt"), "");
+  std::filesystem::resize_file(File(k, "BIG_N_1.txt"), 3u << 20);
+  constexpr std::uintmax_t kHuge = 1ull << 30;  // sparse: takes no room on the disk
+  WriteFileBytes(File("Status", "PBIG_1.txt"), "");
+  std::filesystem::resize_file(File("Status", "PBIG_1.txt"), kHuge);
+  ASSERT_FALSE(Run(k).timed_out);
+  ASSERT_FALSE(Run("Status").timed_out);
+  ASSERT_TRUE(WaitFinished({"Status", "Configuration"}));
+  EXPECT_FALSE(FileExists(File(k, "BIG_N_1.txt")));
+  EXPECT_LT(ReadFileBytes(TransferLog("BIG")).size(), 2097152u + 65536u);
+  // The Status file is left alone, said once however many patterns meet it.
+  EXPECT_EQ(std::filesystem::file_size(File("Status", "PBIG_1.txt")), kHuge);
+  const std::string status_log = ReadFileBytes(TransferLog("PBIG"));
+  const std::string notice = "ERR: Status file too large, left alone";
+  EXPECT_NE(status_log.find(notice), std::string::npos) << status_log;
+  EXPECT_EQ(status_log.find(notice), status_log.rfind(notice));
+  for (const auto& r : ReceivedRequests()) EXPECT_NE(r.line.prefix, "PBIG");
+}
+
+TEST_F(HostileData, ARefusedFileWhoseRetryNameIsTakenKeepsCountingToTheErrorFolder) {
+  StartDcsim({"--rule", "prefix=X reply=0"});
+  WriteAgentIni(BaseUrl());
+  const std::string k = "ATPostLogs";
+  WriteFileBytes(File(k, "X_N_1.txt"), "first");
+  WriteFileBytes(File(k, "X_N_1.txt1"), "second");
+  for (int run = 0; run < 6; ++run) ASSERT_FALSE(Run(k).timed_out);
+  std::vector<std::string> contents;
+  for (const auto& name : FilesIn(Folder(k) + "/Error"))
+    contents.push_back(ReadFileBytes(ErrorFile(k, name)));
+  std::sort(contents.begin(), contents.end());
+  EXPECT_EQ(contents, (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(FileStartingWith(FilesIn(Folder(k)), "X_N_1"), "");
+}
+
+TEST_F(HostileData, ALinkedResultFileIsNotedOnceInItsTransferLog) {
+  if (UnderWine()) GTEST_SKIP() << "a link to a file shows under wine as a plain file";
+  WriteAgentIni(BaseUrl());
+  const std::string k = "ATPostLogs";
+  WriteFileBytes(dir_ / "outside.txt", "outside");
+  std::filesystem::create_directories(Folder(k));
+  std::filesystem::create_symlink(dir_ / "outside.txt", File(k, "L_N_1.txt"));
+  ASSERT_FALSE(Run(k).timed_out);
+  const std::string log = ReadFileBytes(TransferLog("L"));
+  const std::string notice = "ERR: File is a link, left alone";
+  EXPECT_NE(log.find(notice), std::string::npos) << log;
+  EXPECT_EQ(log.find(notice), log.rfind(notice));
+  EXPECT_EQ(ReadFileBytes(RunLog(k)).find(notice), std::string::npos);
+}
+
+TEST_F(HostileData, ARunThatCannotPostSaysWhyInItsRunLog) {
+  WriteAgentIni("127.0.0.1/dc", "ftp://127.0.0.1/x");  // no scheme; no port for the scheme
+  const std::string k = "ATPostLogs";
+  std::filesystem::remove_all(Folder(k));
+  WriteFileBytes(Folder(k), "a file where the folder belongs");
+  ASSERT_FALSE(Run(k).timed_out);
+  const std::string log = ReadFileBytes(RunLog(k));
+  for (const std::string& problem :
+       {std::string(
+            "ERR: KOLTMobile.INI [DCConnURL] ControllerPSite \"127.0.0.1/dc\" does not split"),
+        std::string("[DCConnURL] ControllerSSite \"ftp://127.0.0.1/x\" does not split"),
+        "ERR: " + AgentPath(Folder(k)) + " is missing"})
+    EXPECT_NE(log.find(problem), std::string::npos) << problem << "\n" << log;
 }
 
 TEST_F(HostileData, BothBuildsSendTheSameRequestLine) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -142,6 +143,10 @@ TEST_F(ConfigureRunTest, AnyMissingRegistrationValueEndsTheRun) {
     SetAgent("DCConnURL", "ControllerPSite", "http://never.read");
     EXPECT_FALSE(ConfigureRun(ctx));
     ExpectEndedWith(kNoRegistration);
+    EXPECT_NE(Log().find(std::string("\tKOLTMobile.INI [") + section + "] " + key +
+                         " is missing or empty\t"),
+              std::string::npos)
+        << Log();
     EXPECT_TRUE(ctx.primary_site_url.empty());
   }
 }
@@ -247,6 +252,13 @@ TEST_F(CredentialsTest, UndecipherableTextsLeaveEmptyCredentialsAndTheRunGoesOn)
     ASSERT_TRUE(ConfigureRun(ctx));
     EXPECT_EQ(ctx.proxy_user_name, "");
     EXPECT_EQ(ctx.proxy_password, c.password.empty() ? "" : "pass");
+    // The run says why its proxy gets no user name, and only that.
+    const std::string log = Log();
+    EXPECT_NE(log.find("ERR: KOLTMobile.INI [ProxySettings] ProxyUserName cannot be deciphered"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("ERR: "), log.rfind("ERR: ")) << log;
+    std::filesystem::remove(ctx.run_log_path.str());
     ExpectWentOn();
   }
 }

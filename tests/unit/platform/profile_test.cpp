@@ -7,6 +7,13 @@
 
 #include "support/test_files.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace vemtu::platform {
 namespace {
 
@@ -126,7 +133,45 @@ TEST(Profile, WritingNeverCreatesTheFolder) {
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "absent"));
 }
 
+TEST(Profile, AUtf16FileIsReadAndStaysUtf16) {
+  test::TempDir dir;
+  std::string path = dir / "wide.ini";
+  for (bool big_endian : {false, true}) {
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : std::string("[Sec]\r\nKey=Value\r\n"))
+      bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+    test::WriteFileBytes(path, bytes);
+    EXPECT_EQ(GetProfileText(path, "Sec", "Key", "DEF", 100), "Value") << big_endian;
+    ASSERT_TRUE(WriteProfileText(path, "Sec", "New", "n"));
+    EXPECT_EQ(GetProfileText(path, "Sec", "New", "DEF", 100), "n");
+    EXPECT_EQ(GetProfileText(path, "Sec", "Key", "DEF", 100), "Value");
+    EXPECT_EQ(test::ReadFileBytes(path).substr(0, 4), bytes.substr(0, 4));
+  }
+}
+
 #ifndef _WIN32
+TEST(Profile, AWriteThatDoesNotFitLeavesTheFileAsItWas) {
+  // A child whose files may not grow past 4096 bytes, as on a full disk.
+  test::TempDir dir;
+  std::string path = dir / "WebPostConfig.INI";
+  std::string text = "[Write]\r\nNumberOfBytesToWrite=4096\r\n";
+  text += std::string(4096 - text.size() - 2, ';') + "\r\n";
+  test::WriteFileBytes(path, text);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(WriteProfileText(path, "Write", "NumberOfBytesToWrite", "40960") ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write must fail";
+  EXPECT_EQ(test::ReadFileBytes(path), text);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
 TEST(Profile, WrittenValueEndsAtALineBreak) {
   // A line break in a value would add lines (and keys) to the file.
   test::TempDir dir;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #if !defined(_WIN32)
@@ -11,8 +12,10 @@
 #include <unistd.h>
 #endif
 
+#include "log/log_writer.h"
 #include "packing/content_coding.h"
 #include "packing/raw_deflate.h"
+#include "posting/transfer_log_copy.h"
 #include "posting_fixture.h"
 
 namespace vemtu::test {
@@ -96,6 +99,17 @@ TEST_F(PostMatchingFilesTest, TheDataCopyHandlesBlockBoundaries) {
   }
 }
 
+TEST_F(PostMatchingFilesTest, TheDataCopyStopsAtTheLogSizeLimitAndGivesTheWholeSize) {
+  const std::string path = Category("B_N_1.txt");
+  WriteFileBytes(path, std::string(kLogSizeLimit + 10, 'a'));
+  CopyDataToTransferLog(path, TransferLog("B"));
+  const std::string log = ReadFileBytes(TransferLog("B"));
+  const std::string end =
+      "\t\t\t\t\r\n" + std::string(kLogSizeLimit, 'a') + "\\[cut: 2097162 bytes]\r\n";
+  ASSERT_GT(log.size(), end.size());
+  EXPECT_EQ(log.substr(log.size() - end.size()), end);
+}
+
 TEST_F(PostMatchingFilesTest, AFailedPostLeavesTheFileAndTheNextFileStartsAgain) {
   WriteFileBytes(Category("ABC_N_1.xml"), "x");
   Run(0);
@@ -109,7 +123,8 @@ TEST_F(PostMatchingFilesTest, AwkwardNamesArePostedWithTheirBytesUnchanged) {
   WriteFileBytes(Category(name), "x");
   Run(0, "http://h");
   ASSERT_EQ(sends.size(), 1u);
-  EXPECT_EQ(sends[0].request_path, "tfr_A B%&\xC3\xA9.asp?mmid=M1&sid=S1&rid=R1&rty=T1");
+  // Only the escape character is escaped here; the transport escapes the blank.
+  EXPECT_EQ(sends[0].request_path, "tfr_A B%25&\xC3\xA9.asp?mmid=M1&sid=S1&rid=R1&rty=T1");
   EXPECT_TRUE(FileExists(TransferLog("A B%&\xC3\xA9")));
 }
 
@@ -219,6 +234,33 @@ TEST_F(PostMatchingFilesTest, AWriteErrorPartWayThroughThePackedCopyLeavesTheFil
   EXPECT_FALSE(FileExists(Category("BIG_Y_1.zip")));
   EXPECT_NE(ReadFileBytes(TransferLog("BIG")).find("ERR: Unable to compress file"),
             std::string::npos);
+}
+#endif
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+TEST_F(PostMatchingFilesTest, RunningOutOfMemoryWhilePackingLeavesTheFile) {
+  const std::string source = Category("MEM_Y_1.xml");
+  const std::string doc = "<a>" + std::string(64u << 20, 'x') + "</a>";
+  WriteFileBytes(source, doc);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Room for the run itself, not for the document.
+    unsigned long pages = 0;
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm || std::fscanf(statm, "%lu", &pages) != 1) _exit(2);
+    rlim_t room = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (16u << 20);
+    rlimit limit{room, room};
+    setrlimit(RLIMIT_AS, &limit);
+    results = {{5, 1}};
+    Run(1);
+    _exit(sends.empty() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFileBytes(source).size(), doc.size());
+  EXPECT_FALSE(FileExists(Error("MEM_Y_1.xml")));
 }
 #endif
 

@@ -49,15 +49,22 @@ TEST(RequestPath, JoinsBasePathPageAndIdentityUnencoded) {
   ctx.site_id = "S&1";
   ctx.registration_id = "R%1";
   ctx.agent_type = "T";
-  PathText path;
+  std::string path;
   ASSERT_TRUE(BuildRequestPath(ctx, "", "P", path));
-  EXPECT_EQ(path.view(), "tfr_P.asp?mmid=M 1&sid=S&1&rid=R%1&rty=T");
+  EXPECT_EQ(path, "tfr_P.asp?mmid=M 1&sid=S&1&rid=R%1&rty=T");
   ASSERT_TRUE(BuildRequestPath(ctx, "dc/", "ABC", path));
-  EXPECT_EQ(path.view(), "dc//tfr_ABC.asp?mmid=M 1&sid=S&1&rid=R%1&rty=T");
+  EXPECT_EQ(path, "dc//tfr_ABC.asp?mmid=M 1&sid=S&1&rid=R%1&rty=T");
   ASSERT_TRUE(BuildRequestPath(ctx, "a/b", "", path));
-  EXPECT_EQ(path.view(), "a/b/tfr_.asp?mmid=M 1&sid=S&1&rid=R%1&rty=T");
-  // One that does not fit is refused rather than cut (a cut query names another machine).
+  EXPECT_EQ(path, "a/b/tfr_.asp?mmid=M 1&sid=S&1&rid=R%1&rty=T");
+  // A prefix from a file name can neither start a query or a fragment nor escape a byte.
+  ASSERT_TRUE(BuildRequestPath(ctx, "", "Q.asp?x=1#%41", path));
+  EXPECT_EQ(path, "tfr_Q.asp%3Fx=1%23%2541.asp?mmid=M 1&sid=S&1&rid=R%1&rty=T");
+  // One that does not fit is refused rather than cut (a cut query names another machine);
+  // the limit counts the path before its escaping.
   EXPECT_FALSE(BuildRequestPath(ctx, std::string(330, 'p'), "P", path));
+  const std::string fill(359 - 43, 'p');  // 359 characters with the rest
+  ASSERT_TRUE(BuildRequestPath(ctx, fill, "%%%", path));
+  EXPECT_EQ(path.size(), 359u + 6);
 }
 
 TEST(PostNames, PrefixPackedPathLogAndDisplay) {
