@@ -11,6 +11,10 @@
 
 namespace vemtu {
 
+namespace platform {
+class AgentFolder;  // the held agent folder (platform/agent_folder.h)
+}
+
 constexpr std::size_t kPathCapacity = 360;  // 359 characters + terminating zero
 
 using PathText = FixedText<kPathCapacity>;
@@ -26,6 +30,9 @@ struct RunContext {
   PathText category_folder;
   PathText error_folder;
   PathText category;             // the category name as typed (or "AlertTkt")
+  // The agent folder with the category and Error folders held for the run; none before
+  // start-up has opened it (every step then resolves its path alone).
+  std::shared_ptr<platform::AgentFolder> folder;
 
   // --- Identity and sites (configuration) ---
   PathText registration_id;

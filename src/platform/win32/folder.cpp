@@ -1,0 +1,102 @@
+// The agent folder on Windows, over the path functions of files.cpp: each step resolves
+// its path again (a reparse point is refused there), and nothing is held yet.
+#include <windows.h>
+
+#include "platform/agent_folder.h"
+
+namespace vemtu::platform {
+
+struct AgentFolder::State {
+  std::string root;
+};
+
+AgentFolder::AgentFolder() = default;
+AgentFolder::~AgentFolder() = default;
+AgentFolder::AgentFolder(AgentFolder&&) noexcept = default;
+AgentFolder& AgentFolder::operator=(AgentFolder&&) noexcept = default;
+
+AgentFolder AgentFolder::Open(const std::string& root) {
+  AgentFolder folder;
+  if (!IsFolder(root)) {
+    ::SetLastError(ERROR_PATH_NOT_FOUND);
+    return folder;
+  }
+  folder.state_ = std::make_unique<State>();
+  folder.state_->root = root;
+  return folder;
+}
+
+bool AgentFolder::IsOpen() const { return state_ != nullptr; }
+
+bool AgentFolder::HoldFolder(const std::string& path) {
+  platform::CreateFolder(path);
+  return IsFolder(path);
+}
+
+bool AgentFolder::SetAttributesNormal(const std::string& path) const {
+  return platform::SetAttributesNormal(path);
+}
+
+bool AgentFolder::CreateFolder(const std::string& path) const {
+  return platform::CreateFolder(path);
+}
+
+MoveOutcome AgentFolder::MoveNoReplace(const std::string& from, const std::string& to) const {
+  return platform::MoveNoReplace(from, to);
+}
+
+std::string AgentFolder::MoveToFreeName(const std::string& from, const std::string& planned,
+                                        std::size_t max_chars) const {
+  return platform::MoveToFreeName(from, planned, max_chars);
+}
+
+bool AgentFolder::DeleteFileAt(const std::string& path) const {
+  return platform::DeleteFileAt(path);
+}
+
+FileIdentity AgentFolder::IdentityAt(const std::string& path) const {
+  return platform::IdentityAt(path);
+}
+
+bool AgentFolder::DeleteIfUnchanged(const std::string& path,
+                                    const FileIdentity& expected) const {
+  return platform::DeleteIfUnchanged(path, expected);
+}
+
+File AgentFolder::Open(const std::string& path, OpenMode mode) const {
+  return File::Open(path, mode);
+}
+
+SearchStep AgentFolder::First(DirSearch& search, const std::string& folder_and_pattern,
+                              DirEntry& entry) const {
+  return search.First(folder_and_pattern, entry);
+}
+
+bool AgentFolder::CanDelete(const std::string& path, const File&) const {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+      !SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    return false;
+  }
+  return true;
+}
+
+const AgentFolder& FolderOrUnrooted(const std::shared_ptr<AgentFolder>& folder) {
+  static const AgentFolder unrooted;
+  return folder ? *folder : unrooted;
+}
+
+bool HeldByWriter(int error_number) {
+  return error_number == ERROR_SHARING_VIOLATION || error_number == ERROR_LOCK_VIOLATION;
+}
+
+std::uint32_t File::LinkCount() const {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!IsOpen() || !GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &info)) return 0;
+  return info.nNumberOfLinks;
+}
+
+File::WriterHold File::HoldOffWriters() { return WriterHold::kHeld; }
+
+}  // namespace vemtu::platform
