@@ -13,6 +13,7 @@ namespace vemtu {
 
 namespace platform {
 class AgentFolder;  // the held agent folder (platform/agent_folder.h)
+class File;         // an open file (platform/files.h)
 }
 
 constexpr std::size_t kPathCapacity = 360;  // 359 characters + terminating zero
@@ -56,6 +57,7 @@ struct RunContext {
 
   // --- Posting ---
   PathText transfer_log_path;    // transfer log of the file being posted
+  const platform::File* held_source = nullptr;  // that file, held open for its post
 };
 
 }  // namespace vemtu

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "common/run_context.h"
@@ -53,6 +54,8 @@ struct PostingSession {
   SendMethodTable methods;
   int last_post_method = 0;               // LastPostMethod: 0 none known, else 1 to 7
   unsigned long failure_pause_ms = 1000;  // pause after a file no method posted
+  std::set<std::string> not_again;        // accepted but kept: not posted again this run
+  std::set<std::string> reported;         // "left alone" lines this run has written
 };
 
 // Tries the methods in order as the cascade rules say, writing one outcome entry per

@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "log/log_writer.h"
+#include "platform/agent_folder.h"
 #include "platform/files.h"
+#include "transport/accepted_file.h"
 #include "platform/paths.h"
 #include "transport/http_connect.h"
 #include "transport/request_text.h"
@@ -169,9 +171,10 @@ void RetryRename(const RunContext& ctx, const std::string& file_path) {
   std::string target = RetryTarget(file_path, ctx.error_folder.view(), platform::kPathSeparator,
                                    kPathCapacity - 1);
   if (target.empty()) return;
-  platform::SetAttributesNormal(file_path);
+  const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
+  agent.SetAttributesNormal(file_path);
   // An older file of the target name stays: this one takes the next free name.
-  platform::MoveToFreeName(file_path, target, kPathCapacity - 1);
+  agent.MoveToFreeName(file_path, target, kPathCapacity - 1);
 }
 
 // The steps before the exchange: open (with the proxy the procedure takes), connect, open
@@ -224,7 +227,8 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
                     }))
     return 0;
   // The body as it is before it is sent: deleted after the acceptance only if unchanged.
-  const platform::FileIdentity sent = platform::IdentityAt(request.file_path);
+  const platform::FileIdentity sent =
+      platform::FolderOrUnrooted(ctx.folder).IdentityAt(request.file_path);
   std::string received;
   if (!connection.WebPost(request, request_proxy, received)) {
     error_entry("ERR\t" + lib + ".ZHTTPWebPost", nullptr, nullptr,
@@ -242,9 +246,8 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
   std::string message = std::string("MSG: Return text from ") + procedure.name;
   WriteLogEntry(log, kEventProgress, 0, message.c_str(), LoggableReply(reply).c_str());
   if (IsAcceptedReply(reply)) {
-    platform::SetAttributesNormal(request.file_path);
     // A file that changed or was replaced while it was posted stays for the next run.
-    platform::DeleteIfUnchanged(request.file_path, sent);
+    DeleteAccepted(ctx, request.file_path, &sent);
     return 1;
   }
   if (retry_rename && IsRefusedReply(reply)) RetryRename(ctx, request.file_path);

@@ -45,11 +45,6 @@ MoveOutcome AgentFolder::MoveNoReplace(const std::string& from, const std::strin
   return platform::MoveNoReplace(from, to);
 }
 
-std::string AgentFolder::MoveToFreeName(const std::string& from, const std::string& planned,
-                                        std::size_t max_chars) const {
-  return platform::MoveToFreeName(from, planned, max_chars);
-}
-
 bool AgentFolder::DeleteFileAt(const std::string& path) const {
   return platform::DeleteFileAt(path);
 }
@@ -98,5 +93,7 @@ std::uint32_t File::LinkCount() const {
 }
 
 File::WriterHold File::HoldOffWriters() { return WriterHold::kHeld; }
+
+bool File::WriterWaiting() const { return false; }
 
 }  // namespace vemtu::platform
