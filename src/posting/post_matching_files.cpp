@@ -140,6 +140,7 @@ enum class HoldOutcome {
 struct HeldSource {
   HoldOutcome outcome;
   platform::File file;
+  platform::FileIdentity identity;  // taken from the open handle
 };
 
 // Opens the result file for its post and checks it on the open handle: a file of more
@@ -158,7 +159,8 @@ HeldSource HoldSource(PostingSession& session, const platform::AgentFolder& agen
     }
     return held;
   }
-  if (held.file.LinkCount() > 1) {
+  held.identity = held.file.Identity();
+  if (held.identity.links > 1) {
     ReportOnce(session, log, path, "ERR: File has other names, left alone", 0);
     return held;
   }
@@ -264,7 +266,7 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File", display_url.c_str(),
                   file_path.c_str());
     const std::string source_path = file_path;
-    const platform::FileIdentity source_identity = held.file.Identity();
+    const platform::FileIdentity& source_identity = held.identity;
     if (pack) {
       PackOutcome outcome = Pack(ctx, status_mode, folder, entry, prefix, held.file, source_path,
                                  packed_path, log);

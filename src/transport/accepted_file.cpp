@@ -10,11 +10,9 @@ bool DeleteAccepted(const RunContext& ctx, const std::string& path,
                     const platform::FileIdentity* identity) {
   const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
   // A writer waits to change the source held for this post: deleted now, its bytes would
-  // go into a file nobody reads. It stays, to be posted whole by the next run.
-  const platform::File* source = ctx.held_source;
-  if (identity && source && source->Identity() == *identity && source->WriterWaiting()) {
-    return false;
-  }
+  // go into a file nobody reads. It stays, to be posted whole by the next run (and a
+  // packed copy is deleted by its caller after the post).
+  if (ctx.held_source && ctx.held_source->WriterWaiting()) return false;
   agent.SetAttributesNormal(path);
   if (identity ? agent.DeleteIfUnchanged(path, *identity) : agent.DeleteFileAt(path)) return true;
   const int error = platform::LastError();

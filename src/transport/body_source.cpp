@@ -35,7 +35,7 @@ bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
       error = static_cast<std::uint32_t>(platform::LastError());
       return false;
     }
-    if (file_.LinkCount() > 1) {
+    if (file_.Identity().links > 1) {
       // A body with a second name may be a file from outside the agent folder.
       error = kErrorAccessDenied;
       file_.Close();

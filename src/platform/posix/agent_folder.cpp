@@ -10,7 +10,6 @@
 #include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <vector>
@@ -346,27 +345,20 @@ bool AgentFolder::CanDelete(const std::string& path, const File& file) const {
   Leaf leaf = LeafOf(PlaceOf(HeldIn(state_), path));
   if (!Usable(leaf)) return false;
   const int fd = static_cast<int>(file.handle_);
-  // Write and search rights on the folder, for the run's own user (root passes unless the
-  // file system is read-only: EROFS).
+  // Write and search rights on the folder for the run's own user: refused on a read-only
+  // file system (EROFS) and for an immutable folder (EPERM) even to root.
   if (faccessat(leaf.folder, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
-  struct statvfs volume;
-  if (fstatvfs(fd, &volume) == 0 && (volume.f_flag & ST_RDONLY)) {
-    errno = EROFS;
+  // An immutable or append-only file refuses the delete even to root. (An append-only
+  // folder is rare enough to be found by the delete itself, which then says so.)
+  int flags = 0;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
+    errno = EPERM;
     return false;
   }
-  // An immutable or append-only file, or folder, refuses the delete even to root.
-  for (int held : {fd, leaf.folder}) {
-    int flags = 0;
-    if (held >= 0 && ioctl(held, FS_IOC_GETFLAGS, &flags) == 0 &&
-        (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
-      errno = EPERM;
-      return false;
-    }
-  }
   // In a sticky folder only the owner of the file or of the folder (or root) may delete.
+  static const uid_t me = geteuid();
   struct stat folder_stat;
   struct stat file_stat;
-  const uid_t me = geteuid();
   if (me != 0 && fstatat(leaf.folder, ".", &folder_stat, 0) == 0 &&
       (folder_stat.st_mode & S_ISVTX) && fstat(fd, &file_stat) == 0 &&
       folder_stat.st_uid != me && file_stat.st_uid != me) {

@@ -131,12 +131,6 @@ FileIdentity File::Identity() const {
   return posix_detail::IdentityOf(st);
 }
 
-std::uint32_t File::LinkCount() const {
-  struct stat st;
-  if (handle_ < 0 || fstat(static_cast<int>(handle_), &st) != 0) return 0;
-  return static_cast<std::uint32_t>(st.st_nlink);
-}
-
 namespace {
 
 // The kernel asks a lease holder for its lease back with SIGIO, whose default ends the

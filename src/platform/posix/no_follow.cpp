@@ -161,6 +161,7 @@ FileIdentity IdentityOf(const struct stat& st) {
   id.index = static_cast<std::uint64_t>(st.st_ino);
   id.size = static_cast<std::uint64_t>(st.st_size);
   id.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  id.links = static_cast<std::uint32_t>(st.st_nlink);
   id.valid = true;
   return id;
 }
