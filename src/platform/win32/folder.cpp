@@ -59,7 +59,23 @@ bool AgentFolder::DeleteIfUnchanged(const std::string& path,
 }
 
 File AgentFolder::Open(const std::string& path, OpenMode mode) const {
-  return File::Open(path, mode);
+  if (mode != OpenMode::kReadExisting) return File::Open(path, mode);
+  // A file read for its post may still be renamed or deleted by the run itself (its
+  // delete after the acceptance, its retry name); writers stay refused.
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return File();
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+    CloseHandle(handle);
+    ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return File();
+  }
+  return File(reinterpret_cast<std::intptr_t>(handle),
+              static_cast<long long>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                     info.nFileSizeLow));
 }
 
 SearchStep AgentFolder::First(DirSearch& search, const std::string& folder_and_pattern,

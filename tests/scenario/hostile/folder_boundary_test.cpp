@@ -472,21 +472,23 @@ TEST_F(FolderBoundary, FilesThatCannotBePostedSafelyAreLeftWithOneLinePerRun) {
        }},
   };
   const auto before = Snapshot(outside_);
+  int after = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    const std::string after_name = "AFTER" + std::to_string(after++) + "_N_1.txt";
     const std::string path = File(c.category, c.name);
     fs::create_directories(Folder(c.category));
     if (!c.make(path)) {
       fs::remove(path);
       continue;
     }
-    Plant(c.category, std::string("AFTER") + c.name, "posted after it");
+    Plant(c.category, after_name, "posted after it");
     RunBounded(c.category);
     RunBounded(c.category);
     const std::string prefix = std::string(c.name).substr(0, std::string(c.name).find('_'));
     EXPECT_EQ(Occurrences(ReadFileBytes(TransferLog(prefix)), c.line), 2u);
     EXPECT_TRUE(fs::symlink_status(path).type() != fs::file_type::not_found);
-    EXPECT_FALSE(FileExists(File(c.category, std::string("AFTER") + c.name)));
+    EXPECT_FALSE(FileExists(File(c.category, after_name)));
     RunProgram({"chattr", "-i", path});
   }
   EXPECT_EQ(Snapshot(outside_), before);
@@ -535,12 +537,14 @@ TEST_F(FolderBoundary, ARootRunHandsWhatItMakesToTheFolderOwner) {
 
 TEST_F(FolderBoundary, APathPastTheCapacityIsNamedOncePerRun) {
   StartDcsim();
-  const std::string deep = dir_ / std::string(180, 'd');
+  // Deep enough to pass 359 characters with a long name, not so deep that a Windows
+  // listing (260 characters) cannot reach the folder.
+  const std::string deep = dir_ / std::string(150, 'd');
   agent_ = deep + "/agent";
   exe_ = InstallAgent(agent_);
   fs::create_directories(agent_ + "/Configuration/WebPost");
   WriteAgentIni(BaseUrl());
-  const std::string name = "LONG_N_" + std::string(140, 'n') + ".txt";
+  const std::string name = "LONG_N_" + std::string(160, 'n') + ".txt";
   Plant("ATPostLogs", name, "a path too long");
   RunBounded("ATPostLogs");
   RunBounded("ATPostLogs");
