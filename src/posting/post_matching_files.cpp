@@ -294,7 +294,9 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     }
     if (pack) DeleteWithAttributes(agent, packed_path);
     // Accepted but still there (it changed meanwhile, or could not be deleted): not posted
-    // again in this run; the next run posts what it then holds.
+    // again in this run; the next run posts what it then holds. Looked at once the hold
+    // has ended: a Windows delete is pending until the last handle closes.
+    held.file.Close();
     if (posted && agent.IdentityAt(source_path).valid) session.not_again.insert(source_path);
     if (!posted && session.failure_pause_ms) platform::SleepMs(session.failure_pause_ms);
   }
