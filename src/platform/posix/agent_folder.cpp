@@ -147,6 +147,7 @@ AgentFolder& AgentFolder::operator=(AgentFolder&&) noexcept = default;
 AgentFolder AgentFolder::Open(const std::string& root) {
   AgentFolder folder;
   int fd = OpenBeneath(AT_FDCWD, root, O_RDONLY | O_DIRECTORY);
+  if (fd < 0 && errno == EACCES) fd = OpenBeneath(AT_FDCWD, root, O_PATH | O_DIRECTORY);
   if (fd < 0) return folder;
   folder.state_ = std::make_unique<State>();
   folder.state_->held.push_back({root, fd});
