@@ -11,6 +11,11 @@
 
 namespace vemtu {
 
+namespace platform {
+class AgentFolder;  // the held agent folder (platform/agent_folder.h)
+class File;         // an open file (platform/files.h)
+}
+
 constexpr std::size_t kPathCapacity = 360;  // 359 characters + terminating zero
 
 using PathText = FixedText<kPathCapacity>;
@@ -26,6 +31,9 @@ struct RunContext {
   PathText category_folder;
   PathText error_folder;
   PathText category;             // the category name as typed (or "AlertTkt")
+  // The agent folder with the category and Error folders held for the run; none before
+  // start-up has opened it (every step then resolves its path alone).
+  std::shared_ptr<platform::AgentFolder> folder;
 
   // --- Identity and sites (configuration) ---
   PathText registration_id;
@@ -52,6 +60,7 @@ struct RunContext {
 
   // --- Posting ---
   PathText transfer_log_path;    // transfer log of the file being posted
+  const platform::File* held_source = nullptr;  // that file, held open for its post
 };
 
 }  // namespace vemtu

@@ -6,6 +6,7 @@
 #include "driver/configuration.h"
 #include "driver/run_checks.h"
 #include "log/log_writer.h"
+#include "platform/agent_folder.h"
 #include "platform/dir_search.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -79,7 +80,8 @@ void PatternPasses(PostingSession& session, const RoutingTable& routing,
   }
 }
 
-void DeleteMatching(const std::string& folder, const std::string& pattern, int depth) {
+void DeleteMatching(const platform::AgentFolder& agent, const std::string& folder,
+                    const std::string& pattern, int depth) {
   // A path at its limit, or a folder nested beyond reason (links looping back), ends
   // the descent.
   constexpr int kDepthLimit = 64;
@@ -88,7 +90,7 @@ void DeleteMatching(const std::string& folder, const std::string& pattern, int d
   platform::DirSearch listing;
   platform::DirEntry entry;
   std::size_t failures = 0;
-  for (platform::SearchStep step = listing.First(search, entry);
+  for (platform::SearchStep step = agent.First(listing, search, entry);
        step != platform::SearchStep::kNoMore; step = listing.Next(entry)) {
     if (step == platform::SearchStep::kFailed) {
       if (++failures >= kListingFailureLimit) return;
@@ -103,18 +105,19 @@ void DeleteMatching(const std::string& folder, const std::string& pattern, int d
     const std::string path = folder + platform::kPathSeparator + entry.name;
     if (path.size() > kPathCapacity - 1) continue;
     if (entry.is_directory) {
-      DeleteMatching(path, pattern, depth + 1);
+      DeleteMatching(agent, path, pattern, depth + 1);
     } else {
-      platform::SetAttributesNormal(path);
-      platform::DeleteFileAt(path);
+      agent.SetAttributesNormal(path);
+      agent.DeleteFileAt(path);
     }
   }
 }
 
 }  // namespace
 
-void DeleteMatchingFiles(const std::string& folder, const std::string& pattern) {
-  DeleteMatching(folder, pattern, 0);
+void DeleteMatchingFiles(const std::string& folder, const std::string& pattern,
+                         const platform::AgentFolder& agent) {
+  DeleteMatching(agent, folder, pattern, 0);
 }
 
 void RunCategoryWork(PostingSession& session, RoutingTable& routing) {
@@ -139,7 +142,8 @@ void RunPostingCycle(RunContext& ctx, RoutingTable& routing) {
     WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, "ERR: Unable to load Win Http Dll");
   }
   winhttp.ZReadWriteDataSettings(ctx.config_ini_path.str());
-  DeleteMatchingFiles(ctx.category_folder.str(), platform::NativePath("\\*.zip"));
+  DeleteMatchingFiles(ctx.category_folder.str(), platform::NativePath("\\*.zip"),
+                      platform::FolderOrUnrooted(ctx.folder));
 
   if (!EqualsIgnoreCase(ctx.category.view(), "Configuration")) ReportUnworkableSetup(ctx);
   PostingSession session(ctx, ctx.winhttp_available ? &winhttp : nullptr, StandardSendMethods());

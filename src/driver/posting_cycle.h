@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/run_context.h"
+#include "platform/agent_folder.h"
 
 namespace vemtu {
 
@@ -19,8 +20,9 @@ void RunPostingCycle(RunContext& ctx, RoutingTable& routing);
 void RunCategoryWork(PostingSession& session, RoutingTable& routing);
 
 // Deletes every file that `folder` + `pattern` lists, descending into the subfolders the
-// same pattern lists (and only those). Failures are ignored.
-void DeleteMatchingFiles(const std::string& folder, const std::string& pattern);
+// same pattern lists (and only those), each step through `agent`. Failures are ignored.
+void DeleteMatchingFiles(const std::string& folder, const std::string& pattern,
+                         const platform::AgentFolder& agent = platform::FolderOrUnrooted(nullptr));
 
 // The longest priority name whose pattern "\tfr_" + name + "*.*" fits in 100 characters.
 constexpr std::size_t kPriorityNameLimit = 92;

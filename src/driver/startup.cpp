@@ -4,6 +4,7 @@
 
 #include "common/fixed_text.h"
 #include "log/log_writer.h"
+#include "platform/agent_folder.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/named_mutex.h"
@@ -33,6 +34,31 @@ void RaisePriorityAndPrivilege() {
 void Refuse(RunContext& ctx, const char* message) {
   ctx.instance_lock.reset();
   LogRunMessage(ctx, message);
+}
+
+// Opens the agent folder and holds the category folder (found ignoring letter case, made
+// when missing) and its Error folder for the run. A category folder that is a link or a
+// file is never entered: its files wait, and one line says why.
+bool HoldRunFolders(RunContext& ctx) {
+  auto folder = std::make_shared<platform::AgentFolder>(
+      platform::AgentFolder::Open(ctx.exe_dir.str()));
+  auto refused = [&ctx](const PathText& path) {
+    WriteLogEntry(ctx.run_log_path.str(), kEventProgress, platform::LastError(),
+                  "ERR: Unable to open folder", path.c_str());
+  };
+  if (!folder->IsOpen()) {
+    // The agent folder itself moved away or became a link during start-up.
+    refused(ctx.exe_dir);
+    return false;
+  }
+  for (const PathText* path : {&ctx.category_folder, &ctx.error_folder}) {
+    if (!folder->HoldFolder(path->str())) {
+      refused(*path);
+      break;
+    }
+  }
+  ctx.folder = std::move(folder);
+  return true;
 }
 
 }  // namespace
@@ -157,10 +183,7 @@ bool StartRun(RunContext& ctx, RoutingTable& routing, std::string_view command_t
   SystemAgentProcesses processes;
   if (ClaimCategory(ctx, processes) != PreviousRun::kGone) return false;
 
-  // Single folder-creation calls: the parent of the category folder is ExeDir.
-  platform::CreateFolder(ctx.category_folder.str());
-  platform::CreateFolder(ctx.error_folder.str());
-  return true;
+  return HoldRunFolders(ctx);
 }
 
 }  // namespace vemtu

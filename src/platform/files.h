@@ -45,6 +45,7 @@ struct FileIdentity {
   std::uint64_t index = 0;  // inode number (Windows: file index)
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // modification time, at the finest unit the system keeps
+  std::uint32_t links = 0;    // how many names the file has (not part of the identity)
   bool valid = false;         // false: no regular file was found
 
   bool operator==(const FileIdentity& other) const {
@@ -98,14 +99,30 @@ class File {
   // The size the file had when it was opened (read with the open's own checks, so it
   // costs nothing more).
   long long SizeAtOpen() const { return size_at_open_; }
-  // The identity of the open file (not valid when it cannot be read).
+  // The identity of the open file (not valid when it cannot be read), with its count of
+  // names (Windows: nNumberOfLinks).
   FileIdentity Identity() const;
+  enum class WriterHold {
+    kHeld,          // no writer may open the file until it is closed (or, on Linux, until
+                    // the system takes the hold back after its lease-break time)
+    kHeldByWriter,  // a writer holds the file open now (LastError: HeldByWriter)
+    kUnavailable,   // no hold can be had here (a file of another owner, a network file
+                    // system): the file is read as it is, and its identity decides
+  };
+  // Keeps writers off a file opened with kReadExisting while it stays open (Linux: a read
+  // lease). On Windows the open's read-only sharing already does this: always kHeld.
+  WriterHold HoldOffWriters();
+  // True when a writer waits for that hold to end (it will change the file as soon as
+  // the file is closed). Windows refuses such a writer instead: always false there.
+  bool WriterWaiting() const;
   void Close();
 
  private:
+  friend class AgentFolder;
   File(std::intptr_t handle, long long size) : handle_(handle), size_at_open_(size) {}
   std::intptr_t handle_ = -1;
   long long size_at_open_ = -1;
+  bool writers_held_ = false;  // HoldOffWriters took a hold that lasts until Close
 };
 
 }  // namespace vemtu::platform

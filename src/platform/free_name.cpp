@@ -1,5 +1,6 @@
 // Moving a file to a name that no other file has: the planned name, or the planned name
 // followed by "." and the lowest free number.
+#include "platform/agent_folder.h"
 #include "platform/files.h"
 
 namespace vemtu::platform {
@@ -13,6 +14,11 @@ constexpr int kFreeNameTries = 9999;
 
 std::string MoveToFreeName(const std::string& from, const std::string& planned,
                            std::size_t max_chars) {
+  return FolderOrUnrooted(nullptr).MoveToFreeName(from, planned, max_chars);
+}
+
+std::string AgentFolder::MoveToFreeName(const std::string& from, const std::string& planned,
+                                        std::size_t max_chars) const {
   std::string target = planned;
   for (int number = 1; number <= kFreeNameTries + 1; ++number) {
     if (target.size() > max_chars) return {};

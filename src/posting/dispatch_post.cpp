@@ -1,7 +1,7 @@
 #include "posting/dispatch_post.h"
 
 #include "log/log_writer.h"
-#include "platform/files.h"
+#include "transport/accepted_file.h"
 #include "posting/run_record.h"
 
 namespace vemtu {
@@ -23,14 +23,7 @@ bool DispatchPost(PostingSession& session, const SendTarget& target, const std::
       // The watchdog counter: this run is making progress.
       WriteRunRecordKey(ctx, kCycleSuffix, "0");
       session.last_post_method = method.number;
-      if (pack_mode) {
-        platform::SetAttributesNormal(report_path);
-        if (report_identity) {
-          platform::DeleteIfUnchanged(report_path, *report_identity);
-        } else {
-          platform::DeleteFileAt(report_path);
-        }
-      }
+      if (pack_mode) DeleteAccepted(ctx, report_path, report_identity);
       WriteLogEntry(log, kEventProgress, 0, "MSG: Successfully WebPosted File",
                     LoggablePath(report_path).c_str());
     } else {

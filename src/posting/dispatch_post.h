@@ -55,6 +55,7 @@ struct PostingSession {
   int last_post_method = 0;               // LastPostMethod: 0 none known, else 1 to 7
   unsigned long failure_pause_ms = 1000;  // pause after a file no method posted
   std::set<std::string> noted;            // notices already logged in this run
+  std::set<std::string> not_again;        // accepted but kept: not posted again this run
 };
 
 // Tries the methods in order as the cascade rules say, writing one outcome entry per

@@ -6,7 +6,9 @@
 #include "log/log_writer.h"
 #include "packing/serialize.h"
 #include "packing/tree_zipping.h"
+#include "platform/agent_folder.h"
 #include "platform/clock.h"
+#include "platform/errors.h"
 #include "platform/dir_search.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -21,8 +23,6 @@ namespace {
 // failures in a row, so the walk always ends.
 constexpr int kListingFailureLimit = 3;
 
-constexpr char kStatusTooLarge[] = "ERR: Status file too large, left alone";
-
 bool StartsWithA(std::string_view category) {
   return !category.empty() && (category[0] == 'A' || category[0] == 'a');
 }
@@ -33,34 +33,35 @@ bool WantsPacking(int pack_flag, std::string_view category, std::string_view nam
   return name.find("_Y_") != std::string_view::npos || name.find("_y_") != std::string_view::npos;
 }
 
+void DeleteWithAttributes(const platform::AgentFolder& agent, const std::string& path) {
+  agent.SetAttributesNormal(path);
+  agent.DeleteFileAt(path);
+}
+
+constexpr char kStatusTooLarge[] = "ERR: Status file too large, left alone";
+
 // Status texts are a few kilobytes; one above this is left alone rather than read and
 // packed, which takes several times its size in memory.
 constexpr long long kStatusFileMaxBytes = 16ll << 20;
 
-// Writes `message` naming `path` to `log`, once per run for each message and path: a
-// file left alone is met again by every later pattern and pass.
-void NoteOnce(PostingSession& session, const std::string& log, const char* message,
-              const std::string& path) {
-  if (log.empty() || !session.noted.insert(std::string(message) + '\n' + path).second) return;
-  WriteLogEntry(log, kEventProgress, 0, message, LoggablePath(path).c_str());
-}
-
-void DeleteWithAttributes(const std::string& path) {
-  platform::SetAttributesNormal(path);
-  platform::DeleteFileAt(path);
+// Writes `message` about `path` to `log` (the run log when there is none) once in a run:
+// a file left alone is met again by every later pattern and pass.
+void ReportOnce(PostingSession& session, const std::string& log, const std::string& path,
+                const char* message, int error) {
+  if (!session.noted.insert(path + '\n' + message).second) return;
+  WriteLogEntry(log.empty() ? session.ctx.run_log_path.str() : log, kEventProgress, error, message,
+                LoggablePath(path).c_str());
 }
 
 enum class StatusRead {
   kRead,        // `text` holds the whole file
-  kUnreadable,  // it could not be opened or read
-  kTooLarge,    // it holds more than kStatusFileMaxBytes when opened
+  kUnreadable,  // it could not be read
+  kTooLarge,    // it held more than kStatusFileMaxBytes when opened
 };
 
-// Reads the whole Status file into `text`, as large as it is when opened (not as
-// listed).
-StatusRead ReadStatusFile(const std::string& path, std::uint64_t listed_size, std::string& text) {
-  platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
-  if (!file.IsOpen()) return StatusRead::kUnreadable;
+// Reads the whole Status file into `text` from the handle held for its post, as large as
+// it was when opened (not as listed).
+StatusRead ReadStatusFile(platform::File& file, std::uint64_t listed_size, std::string& text) {
   long long current = file.SizeAtOpen();
   if (current < 0) return StatusRead::kUnreadable;
   if (current > kStatusFileMaxBytes) return StatusRead::kTooLarge;
@@ -105,27 +106,25 @@ bool BuildEnvelope(const RunContext& ctx, std::string_view prefix, std::string_v
 
 PackOutcome Pack(PostingSession& session, bool status_mode, const std::string& folder,
                  const platform::DirEntry& entry, std::string_view prefix,
-                 const std::string& source_path, const std::string& packed_path,
-                 const std::string& log) {
+                 platform::File& source, const std::string& source_path,
+                 const std::string& packed_path, const std::string& log) {
   const RunContext& ctx = session.ctx;
-  DeleteWithAttributes(packed_path);
+  const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
+  DeleteWithAttributes(agent, packed_path);
   packing::PackResult packed = packing::PackResult::kNotADocument;
   if (!status_mode) {
-    // A source that cannot be opened now (held by its writer, gone) is no bad document.
-    packed = platform::File::Open(source_path, platform::OpenMode::kReadExisting).IsOpen()
-                 ? packing::PackFile(source_path, packed_path)
-                 : packing::PackResult::kNotSaved;
+    packed = packing::PackFile(source_path, packed_path);
   } else {
     std::string envelope;
     try {
       std::string text;
-      switch (ReadStatusFile(source_path, entry.size, text)) {
+      switch (ReadStatusFile(source, entry.size, text)) {
         case StatusRead::kRead:
           break;
         case StatusRead::kUnreadable:
           return PackOutcome::kEndOfCall;
         case StatusRead::kTooLarge:
-          NoteOnce(session, log, kStatusTooLarge, source_path);
+          ReportOnce(session, log, source_path, kStatusTooLarge, 0);
           return PackOutcome::kFailed;
       }
       if (BuildEnvelope(ctx, prefix, text, envelope)) {
@@ -139,11 +138,72 @@ PackOutcome Pack(PostingSession& session, bool status_mode, const std::string& f
   if (packed == packing::PackResult::kPacked) return PackOutcome::kPacked;
   WriteLogEntry(log, kEventProgress, 0, "ERR: Unable to compress file",
                 LoggablePath(source_path).c_str());
-  DeleteWithAttributes(packed_path);
+  DeleteWithAttributes(agent, packed_path);
   // Only a file that is no document goes to the Error folder; one that could not be
   // packed for want of disk space or a write error is good and stays for the next run.
   if (packed == packing::PackResult::kNotADocument) MoveToErrorFolder(ctx, folder, entry.name);
   return PackOutcome::kFailed;
+}
+
+// Names the held source in the run for the length of its post.
+class SourceInPost {
+ public:
+  SourceInPost(RunContext& ctx, const platform::File& source) : ctx_(ctx) {
+    ctx_.held_source = &source;
+  }
+  ~SourceInPost() { ctx_.held_source = nullptr; }
+  SourceInPost(const SourceInPost&) = delete;
+  SourceInPost& operator=(const SourceInPost&) = delete;
+
+ private:
+  RunContext& ctx_;
+};
+
+enum class HoldOutcome {
+  kHeld,       // open, checked and held for the post
+  kWait,       // a writer holds it: it waits for a later pass or run
+  kLeftAlone,  // it cannot be posted safely now; one line has said why
+};
+
+struct HeldSource {
+  HoldOutcome outcome;
+  platform::File file;
+  platform::FileIdentity identity;  // taken from the open handle
+};
+
+// Opens the result file for its post and checks it on the open handle: a file of more
+// than one name may be one outside the folder, and a file the run could not delete after
+// its acceptance would be posted again and again.
+HeldSource HoldSource(PostingSession& session, const platform::AgentFolder& agent,
+                      const std::string& path, const std::string& log) {
+  HeldSource held{HoldOutcome::kLeftAlone,
+                  agent.Open(path, platform::OpenMode::kReadExisting)};
+  if (!held.file.IsOpen()) {
+    const int error = platform::LastError();
+    if (platform::HeldByWriter(error)) {
+      held.outcome = HoldOutcome::kWait;
+    } else {
+      ReportOnce(session, log, path, "ERR: Unable to open file, left alone", error);
+    }
+    return held;
+  }
+  held.identity = held.file.Identity();
+  if (held.identity.links > 1) {
+    ReportOnce(session, log, path, "ERR: File has other names, left alone", 0);
+    return held;
+  }
+  if (!agent.CanDelete(path, held.file)) {
+    ReportOnce(session, log, path, "ERR: Unable to delete file, not posted",
+               platform::LastError());
+    return held;
+  }
+  // A writer that has the file open now: as a sharing violation on Windows.
+  if (held.file.HoldOffWriters() == platform::File::WriterHold::kHeldByWriter) {
+    held.outcome = HoldOutcome::kWait;
+    return held;
+  }
+  held.outcome = HoldOutcome::kHeld;
+  return held;
 }
 
 }  // namespace
@@ -152,14 +212,16 @@ void MoveToErrorFolder(const RunContext& ctx, const std::string& folder, const s
   std::string from = folder + platform::kPathSeparator + name;
   std::string to = ctx.error_folder.str() + platform::kPathSeparator + name;
   if (from.size() > kPathCapacity - 1 || to.size() > kPathCapacity - 1) return;
-  platform::SetAttributesNormal(from);
-  platform::MoveToFreeName(from, to, kPathCapacity - 1);
+  const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
+  agent.SetAttributesNormal(from);
+  agent.MoveToFreeName(from, to, kPathCapacity - 1);
 }
 
 void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
                        const std::string& folder, const std::string& pattern,
                        const std::string& url, int pack_flag) {
   RunContext& ctx = session.ctx;
+  const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
   UrlParts parts;
   if (!SplitUrl(url, parts)) return;
   const bool status_mode = IsStatusFolder(folder);
@@ -168,7 +230,7 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
 
   platform::DirSearch listing;
   platform::DirEntry entry;
-  platform::SearchStep step = listing.First(search, entry);
+  platform::SearchStep step = agent.First(listing, search, entry);
   int failures_in_a_row = 0;
   for (; step != platform::SearchStep::kNoMore; step = listing.Next(entry)) {
     if (step == platform::SearchStep::kFailed) {
@@ -179,8 +241,9 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     if (entry.is_directory || entry.name == "." || entry.name == "..") continue;
     if (entry.is_link) {
       // Never followed: neither posted, nor moved, nor deleted.
-      NoteOnce(session, TransferLogPath(ctx, NamePrefix(entry.name)),
-               "ERR: File is a link, left alone", folder + platform::kPathSeparator + entry.name);
+      ReportOnce(session, TransferLogPath(ctx, NamePrefix(entry.name)),
+                 folder + platform::kPathSeparator + entry.name, "ERR: File is a link, left alone",
+                 0);
       continue;
     }
 
@@ -204,44 +267,69 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     const std::string display_url = DisplayUrl(url, prefix);
     std::string file_path = folder + platform::kPathSeparator + entry.name;
     std::string request_path;
-    if (log.empty() || file_path.size() > kPathCapacity - 1 ||
-        !BuildRequestPath(ctx, parts.base_path.view(), prefix, request_path))
-      continue;
     const std::string packed_path = pack ? PackedPath(file_path) : std::string();
-    if (pack && packed_path.empty()) continue;
+    if (log.empty() || file_path.size() > kPathCapacity - 1 ||
+        !BuildRequestPath(ctx, parts.base_path.view(), prefix, request_path) ||
+        (pack && packed_path.empty())) {
+      ReportOnce(session, log, file_path, "ERR: Path too long, file left alone", 0);
+      continue;
+    }
 
     if (entry.size == 0) {
       MoveToErrorFolder(ctx, folder, entry.name);
       continue;
     }
     if (status_mode && entry.size > static_cast<std::uint64_t>(kStatusFileMaxBytes)) {
-      NoteOnce(session, log, kStatusTooLarge, file_path);
+      ReportOnce(session, log, file_path, kStatusTooLarge, 0);
       continue;
     }
+    if (session.not_again.count(file_path)) continue;
+
+    // The source is held open from here to the end of its post: its checks, its identity
+    // and (in Status mode) its text all come from this one handle.
+    HeldSource held = HoldSource(session, agent, file_path, log);
+    if (held.outcome == HoldOutcome::kWait) {
+      if (status_mode) return;  // later files keep their order behind it
+      continue;
+    }
+    if (held.outcome == HoldOutcome::kLeftAlone) continue;
 
     ctx.transfer_log_path = log;
     WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File", LoggablePath(display_url).c_str(),
                   LoggablePath(file_path).c_str());
     const std::string source_path = file_path;
-    // The source as it is before anything reads it: deleted after the post only if so.
-    const platform::FileIdentity source_identity = platform::IdentityAt(source_path);
+    const platform::FileIdentity& source_identity = held.identity;
     if (pack) {
-      PackOutcome outcome =
-          Pack(session, status_mode, folder, entry, prefix, source_path, packed_path, log);
+      PackOutcome outcome = Pack(session, status_mode, folder, entry, prefix, held.file, source_path,
+                                 packed_path, log);
       if (outcome == PackOutcome::kEndOfCall) return;
       if (outcome == PackOutcome::kFailed) continue;
       file_path = packed_path;
     }
+    // Renamed or replaced since it was opened: what would go out is not what was checked.
+    if (!(agent.IdentityAt(source_path) == source_identity)) {
+      if (pack) DeleteWithAttributes(agent, packed_path);
+      continue;
+    }
 
-    platform::SetAttributesNormal(file_path);
+    agent.SetAttributesNormal(file_path);
     CopyDataToTransferLog(file_path, log);
     // A refused packed copy keeps its name: renamed to "X.zip1" it would escape the next
     // run's "*.zip" clean-up (and could take the name of a source "X.zip1"); it is
     // deleted here whatever the outcome, and its source stays for the next run.
     SendTarget target{parts.host.c_str(), request_path.c_str(), parts.scheme.c_str(),
                       file_path.c_str(), parts.port, !pack};
-    bool posted = DispatchPost(session, target, source_path, pack, &source_identity);
-    if (pack) DeleteWithAttributes(packed_path);
+    bool posted = false;
+    {
+      SourceInPost in_post(ctx, held.file);
+      posted = DispatchPost(session, target, source_path, pack, &source_identity);
+    }
+    if (pack) DeleteWithAttributes(agent, packed_path);
+    // Accepted but still there (it changed meanwhile, or could not be deleted): not posted
+    // again in this run; the next run posts what it then holds. Looked at once the hold
+    // has ended: a Windows delete is pending until the last handle closes.
+    held.file.Close();
+    if (posted && agent.IdentityAt(source_path).valid) session.not_again.insert(source_path);
     if (!posted && session.failure_pause_ms) platform::SleepMs(session.failure_pause_ms);
   }
 }

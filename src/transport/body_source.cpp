@@ -9,6 +9,7 @@ namespace vemtu {
 namespace {
 
 constexpr std::uint32_t kErrorFileTooLarge = 223;
+constexpr std::uint32_t kErrorAccessDenied = 5;
 
 // Copies what is left of `from` (after `pos`) into `chunk` up to `room` bytes.
 std::size_t Take(std::string_view from, std::size_t& pos, char* chunk, std::size_t room) {
@@ -32,6 +33,12 @@ bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
     file_ = platform::File::Open(body_file_, platform::OpenMode::kReadExisting);
     if (!file_.IsOpen()) {
       error = static_cast<std::uint32_t>(platform::LastError());
+      return false;
+    }
+    if (file_.Identity().links > 1) {
+      // A body with a second name may be a file from outside the agent folder.
+      error = kErrorAccessDenied;
+      file_.Close();
       return false;
     }
     long long size = file_.SizeAtOpen();

@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "log/log_writer.h"
+#include "platform/agent_folder.h"
 #include "platform/files.h"
+#include "transport/accepted_file.h"
 #include "platform/paths.h"
 #include "transport/http_connect.h"
 #include "transport/request_text.h"
@@ -168,7 +170,8 @@ std::string ProxyText(const RunContext& ctx) {
 }
 
 void RetryRename(const RunContext& ctx, const std::string& file_path) {
-  platform::SetAttributesNormal(file_path);
+  const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
+  agent.SetAttributesNormal(file_path);
   // An older file of a retry name stays: this one takes the next retry number that is
   // free, so that its name still counts refusals and leads to the Error folder. Only in
   // the Error folder does it take a free name after the planned one.
@@ -178,10 +181,10 @@ void RetryRename(const RunContext& ctx, const std::string& file_path) {
         RetryTarget(current, ctx.error_folder.view(), platform::kPathSeparator, kPathCapacity - 1);
     if (target.empty()) return;
     if (to_error_folder) {
-      platform::MoveToFreeName(file_path, target, kPathCapacity - 1);
+      agent.MoveToFreeName(file_path, target, kPathCapacity - 1);
       return;
     }
-    if (platform::MoveNoReplace(file_path, target) != platform::MoveOutcome::kExists) return;
+    if (agent.MoveNoReplace(file_path, target) != platform::MoveOutcome::kExists) return;
     current = target;
   }
 }
@@ -236,7 +239,8 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
                     }))
     return 0;
   // The body as it is before it is sent: deleted after the acceptance only if unchanged.
-  const platform::FileIdentity sent = platform::IdentityAt(request.file_path);
+  const platform::FileIdentity sent =
+      platform::FolderOrUnrooted(ctx.folder).IdentityAt(request.file_path);
   std::string received;
   if (!connection.WebPost(request, request_proxy, received)) {
     error_entry("ERR\t" + lib + ".ZHTTPWebPost", nullptr, nullptr,
@@ -254,9 +258,8 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
   std::string message = std::string("MSG: Return text from ") + procedure.name;
   WriteLogEntry(log, kEventProgress, 0, message.c_str(), LoggableReply(reply).c_str());
   if (IsAcceptedReply(reply)) {
-    platform::SetAttributesNormal(request.file_path);
     // A file that changed or was replaced while it was posted stays for the next run.
-    platform::DeleteIfUnchanged(request.file_path, sent);
+    DeleteAccepted(ctx, request.file_path, &sent);
     return 1;
   }
   if (retry_rename && IsRefusedReply(reply)) RetryRename(ctx, request.file_path);

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/no_follow.h"
+
 namespace vemtu::platform {
 
 struct DirSearch::State {
@@ -67,11 +69,15 @@ SearchStep DirSearch::First(const std::string& folder_and_pattern, DirEntry& ent
     errno = ENOENT;
     return SearchStep::kFailed;
   }
-  int fd;
-  do {
-    fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  int fd = posix_detail::OpenBeneath(AT_FDCWD, folder, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return SearchStep::kFailed;
+  return FirstIn(fd, pattern, entry);
+}
+
+SearchStep DirSearch::FirstIn(std::intptr_t folder, const std::string& pattern,
+                              DirEntry& entry) {
+  state_.reset();
+  int fd = static_cast<int>(folder);
   DIR* dir = fdopendir(fd);
   if (!dir) {
     int error = errno;
@@ -81,7 +87,7 @@ SearchStep DirSearch::First(const std::string& folder_and_pattern, DirEntry& ent
   }
   state_ = std::make_unique<State>();
   state_->dir = dir;
-  state_->pattern = std::move(pattern);
+  state_->pattern = pattern;
   SearchStep step = NextMatch(dir, state_->pattern, entry);
   if (step == SearchStep::kNoMore) errno = ENOENT;  // as Windows: no file matched
   return step;

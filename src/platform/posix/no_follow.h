@@ -1,16 +1,22 @@
 // Opening paths of the agent folder without following a link: the shared pieces of the
-// file and profile backends.
+// file, folder and profile backends.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
+
+#include "platform/files.h"
 
 namespace vemtu::platform::posix_detail {
 
 // An open descriptor, closed by the destructor.
 class Descriptor {
  public:
-  explicit Descriptor(int fd) : fd_(fd) {}
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
   ~Descriptor();
+  Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
+  Descriptor& operator=(Descriptor&& other) noexcept;
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int get() const { return fd_; }
@@ -34,13 +40,28 @@ struct SplitPath {
 };
 SplitPath Split(const std::string& path);
 
+// Opens `path` relative to the folder `base` (AT_FDCWD: as given) with `flags`, refusing a
+// link at any level of it, the last included; below a folder handle, a path that would
+// leave it ("..") is refused too. New files get mode 0666 and, in a run as root, the
+// agent folder's owner.
+int OpenBeneath(int base, const std::string& path, int flags);
+
 // Opens `folder` as a handle for the *at calls, failing when it or any folder along its
-// path is a link (only the last level where the kernel cannot check the others).
+// path is a link.
 int OpenFolderNoFollow(const std::string& folder);
 
-// Opens `path` with `flags` (O_NOFOLLOW added), refusing a link at any level of the path
-// as OpenFolderNoFollow does: a file is never made or written in a folder that was
-// replaced by a link.
+// Opens `path` with `flags`, refusing a link at any level of the path as
+// OpenFolderNoFollow does: a file is never made or written in a folder that was replaced
+// by a link.
 int OpenInPlainFolder(const std::string& path, int flags);
+
+// In a run as root, gives what the run made (the open `fd`, or `name` in the folder
+// `folder`) to the owner of the agent folder, so that the owner's own runs can go on
+// using it. Only objects still owned by root are handed over.
+void HandToAgentOwner(int fd);
+void HandToAgentOwner(int folder, const std::string& name);
+
+// The identity of the file `st` describes (not valid for anything but a regular file).
+FileIdentity IdentityOf(const struct stat& st);
 
 }  // namespace vemtu::platform::posix_detail

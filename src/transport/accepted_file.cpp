@@ -1,0 +1,27 @@
+#include "transport/accepted_file.h"
+
+#include "log/log_writer.h"
+#include "platform/agent_folder.h"
+#include "platform/errors.h"
+
+namespace vemtu {
+
+bool DeleteAccepted(const RunContext& ctx, const std::string& path,
+                    const platform::FileIdentity* identity) {
+  const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
+  // A writer waits to change the source held for this post: deleted now, its bytes would
+  // go into a file nobody reads. It stays, to be posted whole by the next run (and a
+  // packed copy is deleted by its caller after the post).
+  if (ctx.held_source && ctx.held_source->WriterWaiting()) return false;
+  agent.SetAttributesNormal(path);
+  if (identity ? agent.DeleteIfUnchanged(path, *identity) : agent.DeleteFileAt(path)) return true;
+  const int error = platform::LastError();
+  const platform::FileIdentity now = agent.IdentityAt(path);
+  if (identity ? now == *identity : now.valid) {
+    WriteLogEntry(ctx.transfer_log_path.str(), kEventProgress, error, "ERR: Unable to delete file",
+                  path.c_str());
+  }
+  return false;
+}
+
+}  // namespace vemtu

@@ -1,0 +1,18 @@
+// The delete that follows the data centre's acceptance of a file.
+#pragma once
+
+#include <string>
+
+#include "common/run_context.h"
+#include "platform/files.h"
+
+namespace vemtu {
+
+// Deletes the accepted file `path` through the run's folder; when given `identity`, only
+// if the name still refers to that file (one that changed meanwhile stays for the next
+// run). A file still the same that cannot be deleted gets an error line, with the error
+// number, in the current transfer log. True when the file is gone.
+bool DeleteAccepted(const RunContext& ctx, const std::string& path,
+                    const platform::FileIdentity* identity);
+
+}  // namespace vemtu
