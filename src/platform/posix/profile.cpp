@@ -83,6 +83,10 @@ class LockedFile {
         Close();
         return;
       }
+      // A root run hands a file it made (or one an earlier root run made) to the
+      // agent folder's owner, whose own runs must go on writing it.
+      posix_detail::HandToAgentOwner(fd_);
+      fstat(fd_, &st_);
       Lock(LOCK_EX);
       struct stat now;
       if (fstatat(folder_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(now, st_))
