@@ -4,6 +4,7 @@
 
 #include <array>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "common/run_context.h"
@@ -53,6 +54,7 @@ struct PostingSession {
   SendMethodTable methods;
   int last_post_method = 0;               // LastPostMethod: 0 none known, else 1 to 7
   unsigned long failure_pause_ms = 1000;  // pause after a file no method posted
+  std::set<std::string> unusable_names_logged;  // left alone, and said so, this run
 };
 
 // Tries the methods in order as the cascade rules say, writing one outcome entry per

@@ -141,6 +141,15 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     }
     failures_in_a_row = 0;
     if (entry.is_directory || entry.name == "." || entry.name == "..") continue;
+    if (entry.unusable_name) {
+      // The name cannot be spelled as the file's own path; once per run is enough.
+      const std::string shown = folder + platform::kPathSeparator + entry.name;
+      if (session.unusable_names_logged.insert(shown).second) {
+        WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0,
+                      "ERR: File name cannot be used, left alone", shown.c_str());
+      }
+      continue;
+    }
     if (entry.is_link) {
       // Never followed: neither posted, nor moved, nor deleted.
       const std::string link_path = folder + platform::kPathSeparator + entry.name;
