@@ -100,9 +100,23 @@ class File {
   long long SizeAtOpen() const { return size_at_open_; }
   // The identity of the open file (not valid when it cannot be read).
   FileIdentity Identity() const;
+  // How many names the open file has (Windows: nNumberOfLinks); 0 when it cannot be read.
+  std::uint32_t LinkCount() const;
+
+  enum class WriterHold {
+    kHeld,          // no writer may open the file until it is closed (or, on Linux, until
+                    // the system takes the hold back after its lease-break time)
+    kHeldByWriter,  // a writer holds the file open now (LastError: HeldByWriter)
+    kUnavailable,   // no hold can be had here (a file of another owner, a network file
+                    // system): the file is read as it is, and its identity decides
+  };
+  // Keeps writers off a file opened with kReadExisting while it stays open (Linux: a read
+  // lease). On Windows the open's read-only sharing already does this: always kHeld.
+  WriterHold HoldOffWriters();
   void Close();
 
  private:
+  friend class AgentFolder;
   File(std::intptr_t handle, long long size) : handle_(handle), size_at_open_(size) {}
   std::intptr_t handle_ = -1;
   long long size_at_open_ = -1;
