@@ -96,7 +96,7 @@ SearchStep DirSearch::First(const std::string& folder_and_pattern, DirEntry& ent
   if (!state_) state_ = std::make_unique<State>();
   state_->Close();
 
-  const std::string::size_type cut = folder_and_pattern.find_last_of('\\');
+  const std::string::size_type cut = folder_and_pattern.find_last_of("\\/");
   if (cut == std::string::npos) {
     ::SetLastError(ERROR_INVALID_NAME);  // not a full path
     return SearchStep::kFailed;

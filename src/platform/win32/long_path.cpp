@@ -67,31 +67,49 @@ std::optional<std::string> ToAnsi(const std::wstring& wide, bool& used_default) 
   return ansi;
 }
 
+// A path given in another form than a full one (a tool's argument: relative, or rooted
+// without a drive, "/" allowed) made full by the system's own rules, as the ANSI
+// functions would read it.
+std::optional<std::wstring> FullPathOf(const std::wstring& text) {
+  const DWORD needed = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return Refused();
+  std::wstring full(needed, L'\0');
+  const DWORD n = GetFullPathNameW(text.c_str(), needed, &full[0], nullptr);
+  if (n == 0 || n >= needed) return Refused();
+  full.resize(n);
+  if (full.compare(0, 4, kVerbatimPrefix) == 0 || full.compare(0, 4, L"\\\\.\\") == 0) {
+    return Refused();  // a device name ("NUL", "COM1") or another special form
+  }
+  if (full.compare(0, 2, L"\\\\") == 0) return kVerbatimUncPrefix + full.substr(2);
+  return kVerbatimPrefix + full;
+}
+
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
 }  // namespace
 
 std::optional<std::wstring> LongPath(const std::string& path) {
   std::optional<std::wstring> wide = WideFromAnsi(path);
-  if (!wide) return Refused();
+  if (!wide || wide->empty()) return Refused();
   const std::wstring& text = *wide;
   if (text.compare(0, 4, kVerbatimPrefix) == 0) return wide;
-  if (text.find(L'/') != std::wstring::npos) return Refused();
 
   if (text.size() >= 3 && IsDriveLetter(text[0]) && text[1] == L':' && text[2] == L'\\') {
+    if (text.find(L'/') != std::wstring::npos) return Refused();
     if (text.size() > 3 && !ComponentsNeedNoNormalising(text.substr(3))) return Refused();
     return kVerbatimPrefix + text;
   }
   if (text.compare(0, 2, L"\\\\") == 0) {
     // "\\server\share\..."; "\\.\" and "\\?\" device forms are not file paths here.
     const std::wstring rest = text.substr(2);
+    if (rest.find(L'/') != std::wstring::npos) return Refused();
     if (rest.compare(0, 2, L".\\") == 0 || rest.compare(0, 2, L"?\\") == 0) return Refused();
     const std::size_t share = rest.find(L'\\');
     if (share == std::wstring::npos || share + 1 >= rest.size()) return Refused();
     if (!ComponentsNeedNoNormalising(rest)) return Refused();
     return kVerbatimUncPrefix + rest;
   }
-  return Refused();
+  return FullPathOf(text);
 }
 
 std::optional<std::string> UsableAnsiName(const std::wstring& name) {

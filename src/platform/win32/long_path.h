@@ -15,8 +15,10 @@ namespace vemtu::platform::win32_detail {
 
 // The "\\?\" form of a full path ("C:\a\b" or "\\server\share\a"), converted from the
 // ANSI code page as the ANSI functions convert it. Nothing (ERROR_INVALID_NAME set) for
-// a relative path, a "/", an empty component, or a component ending in "." or " ".
-// A path that already begins with "\\?\" is taken as it is.
+// a full path holding a "/", an empty component, or a component ending in "." or " ":
+// the agent's own paths are full, and a name found on disk never makes one of these.
+// A path that already begins with "\\?\" is taken as it is; one in another form (a
+// tool's relative argument) is made full by the system's rules first.
 std::optional<std::wstring> LongPath(const std::string& path);
 
 // `text` converted from the ANSI code page as the ANSI functions convert it.

@@ -24,9 +24,7 @@ TEST(LongPath, OnlyPathsThatNeedNoNormalisingGetThePrefix) {
       {"C:\\a\\b ", nullptr},
       {"C:\\a\\\\b", nullptr},
       {"C:\\a\\b:stream", nullptr},
-      {"C:a", nullptr},
-      {"\\a", nullptr},
-      {"a\\b", nullptr},
+      {"NUL", nullptr},  // a device, whatever the folder
       {"\\\\.\\pipe\\x", nullptr},
       {"\\\\srv", nullptr},
   };
@@ -38,6 +36,10 @@ TEST(LongPath, OnlyPathsThatNeedNoNormalisingGetThePrefix) {
       EXPECT_EQ(wide.value_or(L"refused"), c.expected) << c.path;
     }
   }
+  // A tool's relative argument is made full as the system would.
+  const std::wstring relative = LongPath("a/b").value_or(L"refused");
+  EXPECT_EQ(relative.compare(0, 4, L"\\\\?\\"), 0);
+  EXPECT_EQ(relative.substr(relative.size() - 4), L"\\a\\b");
 }
 
 TEST(UsableAnsiName, OnlyNamesThatComeBackAsThemselvesAreUsable) {
