@@ -46,6 +46,11 @@ class DirSearch {
   SearchStep Next(DirEntry& entry);
 
  private:
+  friend class AgentFolder;
+  // Starts the search over `pattern` in the folder opened for listing as `folder`, a handle
+  // the search takes over.
+  SearchStep FirstIn(std::intptr_t folder, const std::string& pattern, DirEntry& entry);
+
   struct State;
   std::unique_ptr<State> state_;
 };

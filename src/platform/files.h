@@ -113,6 +113,9 @@ class File {
   // Keeps writers off a file opened with kReadExisting while it stays open (Linux: a read
   // lease). On Windows the open's read-only sharing already does this: always kHeld.
   WriterHold HoldOffWriters();
+  // True when a writer waits for that hold to end (it will change the file as soon as
+  // the file is closed). Windows refuses such a writer instead: always false there.
+  bool WriterWaiting() const;
   void Close();
 
  private:
@@ -120,6 +123,7 @@ class File {
   File(std::intptr_t handle, long long size) : handle_(handle), size_at_open_(size) {}
   std::intptr_t handle_ = -1;
   long long size_at_open_ = -1;
+  bool writers_held_ = false;  // HoldOffWriters took a hold that lasts until Close
 };
 
 }  // namespace vemtu::platform

@@ -205,22 +205,14 @@ bool AgentFolder::CreateFolder(const std::string& path) const {
   return platform::CreateFolder(path);
 }
 
+// MoveToFreeName (free_name.cpp) moves through this, so every free name it tries lies in
+// a folder checked and held here.
 MoveOutcome AgentFolder::MoveNoReplace(const std::string& from, const std::string& to) const {
   if (state_ &&
       (state_->Locate(from) == Place::kRefused || state_->Locate(to) == Place::kRefused)) {
     return MoveOutcome::kFailed;
   }
   return platform::MoveNoReplace(from, to);
-}
-
-std::string AgentFolder::MoveToFreeName(const std::string& from, const std::string& planned,
-                                        std::size_t max_chars) const {
-  // Every free name lies in the planned name's folder, held from here on.
-  if (state_ &&
-      (state_->Locate(from) == Place::kRefused || state_->Locate(planned) == Place::kRefused)) {
-    return {};
-  }
-  return platform::MoveToFreeName(from, planned, max_chars);
 }
 
 bool AgentFolder::DeleteFileAt(const std::string& path) const {
@@ -306,5 +298,7 @@ std::uint32_t File::LinkCount() const {
 }
 
 File::WriterHold File::HoldOffWriters() { return WriterHold::kHeld; }
+
+bool File::WriterWaiting() const { return false; }
 
 }  // namespace vemtu::platform

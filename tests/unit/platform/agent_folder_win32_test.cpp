@@ -78,8 +78,8 @@ TEST_F(WindowsAgentFolder, HeldFoldersCannotBeRenamedAwayDuringTheRun) {
   }
   // Files inside them still come and go.
   test::WriteFileBytes(category + "\\A_N_1.txt", "text");
-  EXPECT_EQ(folder_.MoveToFreeName(category + "\\A_N_1.txt", category + "\\Error\\A_N_1.txt", 359),
-            category + "\\Error\\A_N_1.txt");
+  EXPECT_EQ(folder_.MoveNoReplace(category + "\\A_N_1.txt", category + "\\Error\\A_N_1.txt"),
+            MoveOutcome::kMoved);
   EXPECT_FALSE(folder_.HoldFolder(dir_ / "elsewhere"));
 }
 
