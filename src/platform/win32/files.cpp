@@ -3,8 +3,9 @@
 // is open.
 //
 // A link or unknown reparse point is never followed: files are opened with
-// FILE_FLAG_OPEN_REPARSE_POINT and judged by their tag on that handle (reparse.h), and a
-// file is never written or moved into a folder that is a reparse point. Only disk files
+// FILE_FLAG_OPEN_REPARSE_POINT and judged by their tag on that handle (reparse.h), and
+// nothing is written, created, changed, moved or deleted through a folder that is a
+// reparse point at any level of the path. Only disk files
 // open; a pipe or device is refused as a missing file would be.
 #include "platform/files.h"
 
@@ -74,6 +75,7 @@ ScopedHandle OpenUnfollowed(const std::string& path, DWORD access, DWORD share,
 }  // namespace
 
 bool SetAttributesNormal(const std::string& path) {
+  if (!FolderIsPlain(path)) return false;
   // Through a handle on the name itself, so that a link's target is never changed.
   ScopedHandle handle = OpenUnfollowed(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                        kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
@@ -90,11 +92,11 @@ bool SetAttributesNormal(const std::string& path) {
 
 bool CreateFolder(const std::string& path) {
   std::optional<std::wstring> wide = LongPath(path);
-  return wide && CreateDirectoryW(wide->c_str(), nullptr) != 0;
+  return wide && FolderIsPlain(path) && CreateDirectoryW(wide->c_str(), nullptr) != 0;
 }
 
 MoveOutcome MoveNoReplace(const std::string& from, const std::string& to) {
-  if (!FolderIsPlain(to)) return MoveOutcome::kFailed;
+  if (!FolderIsPlain(from) || !FolderIsPlain(to)) return MoveOutcome::kFailed;
   std::optional<std::wstring> wide_from = LongPath(from);
   std::optional<std::wstring> wide_to = LongPath(to);
   if (!wide_from || !wide_to) return MoveOutcome::kFailed;
@@ -106,7 +108,7 @@ MoveOutcome MoveNoReplace(const std::string& from, const std::string& to) {
 
 bool DeleteFileAt(const std::string& path) {
   std::optional<std::wstring> wide = LongPath(path);
-  return wide && DeleteFileW(wide->c_str()) != 0;
+  return wide && FolderIsPlain(path) && DeleteFileW(wide->c_str()) != 0;
 }
 
 bool IsFolder(const std::string& path) {
@@ -123,6 +125,7 @@ FileIdentity IdentityAt(const std::string& path) {
 }
 
 bool DeleteIfUnchanged(const std::string& path, const FileIdentity& expected) {
+  if (!FolderIsPlain(path)) return false;
   // The check and the delete act on one handle, so the name cannot be given to another
   // file between them.
   ScopedHandle handle =

@@ -30,15 +30,24 @@ HandleKind KindOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
 }
 
 bool FolderIsPlain(const std::string& path) {
-  std::string::size_type cut = path.find_last_of("\\/");
-  if (cut == std::string::npos || cut == 0) return true;
-  std::string folder = path.substr(0, cut);
-  if (folder.back() == ':') return true;  // a drive's root
-  std::optional<std::wstring> wide = LongPath(folder);
+  std::optional<std::wstring> wide = LongPath(path);
   if (!wide) return false;
-  if (IsReparsePoint(GetFileAttributesW(wide->c_str()))) {
-    ::SetLastError(ERROR_CANT_ACCESS_FILE);
-    return false;
+  // Every folder from the one below the volume's root ("\\?\C:\" or
+  // "\\?\UNC\server\share\", which Wine shows as a link) down to the one that holds `path`.
+  std::size_t level = 6;
+  if (wide->compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+    level = wide->find(L'\\', wide->find(L'\\', 8) + 1);
+  } else if (wide->size() < 7 || (*wide)[5] != L':') {
+    return true;  // a verbatim path of another form: nothing to walk
+  }
+  if (level == std::wstring::npos) return true;
+  const std::size_t last = wide->rfind(L'\\');
+  for (std::size_t at = wide->find(L'\\', level + 1); at != std::wstring::npos && at <= last;
+       at = wide->find(L'\\', at + 1)) {
+    if (IsReparsePoint(GetFileAttributesW(wide->substr(0, at).c_str()))) {
+      ::SetLastError(ERROR_CANT_ACCESS_FILE);
+      return false;
+    }
   }
   return true;
 }

@@ -31,8 +31,8 @@ enum class HandleKind {
 // The kind of `handle`, with its information in `info` (read once for the caller).
 HandleKind KindOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info);
 
-// False (with ERROR_CANT_ACCESS_FILE set) when the folder that holds `path` is a reparse
-// point; a path without a folder, or in a drive's root, passes.
+// False (with ERROR_CANT_ACCESS_FILE set) when a folder on the way to `path` (any level
+// below the volume's root) is a reparse point, or the path cannot be made a long one.
 bool FolderIsPlain(const std::string& path);
 
 }  // namespace vemtu::platform::win32_detail

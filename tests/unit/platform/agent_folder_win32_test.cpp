@@ -90,11 +90,14 @@ TEST_F(WindowsAgentFolder, ALinkAboveACheckedFolderIsRefusedForEveryStep) {
   if (!LinkFolder(outside, root_ + "\\ApplicationLog")) GTEST_SKIP() << "no folder link can be made here";
   const std::string log = root_ + "\\ApplicationLog\\WebPost\\old.log";
 
-  EXPECT_FALSE(folder_.Open(log, OpenMode::kAppendAlways).IsOpen());
+  const AgentFolder unrooted;  // the free functions, which the logs use
+  for (const AgentFolder* agent : {static_cast<const AgentFolder*>(&folder_), &unrooted}) {
+    EXPECT_FALSE(agent->Open(log, OpenMode::kAppendAlways).IsOpen());
+    EXPECT_FALSE(agent->SetAttributesNormal(log));
+    EXPECT_FALSE(agent->DeleteFileAt(log));
+    EXPECT_FALSE(agent->CreateFolder(root_ + "\\ApplicationLog\\New"));
+  }
   EXPECT_FALSE(folder_.Open(log, OpenMode::kReadExisting).IsOpen());
-  EXPECT_FALSE(folder_.SetAttributesNormal(log));
-  EXPECT_FALSE(folder_.DeleteFileAt(log));
-  EXPECT_FALSE(folder_.CreateFolder(root_ + "\\ApplicationLog\\New"));
   EXPECT_FALSE(folder_.HoldFolder(root_ + "\\ApplicationLog"));
   EXPECT_EQ(test::ReadFileBytes(outside + "\\WebPost\\old.log"), "outside log");
   EXPECT_FALSE(test::FileExists(outside + "\\New"));
