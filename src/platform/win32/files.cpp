@@ -1,6 +1,5 @@
 // Files and folders through kernel32's wide functions, on "\\?\" paths (see long_path.h).
-// Every open file is shared for reading only: no other handle may write to it while it
-// is open.
+// No other handle may write to an open file while it is open.
 //
 // A link or unknown reparse point is never followed: files are opened with
 // FILE_FLAG_OPEN_REPARSE_POINT and judged by their tag on that handle (reparse.h), and
@@ -190,7 +189,11 @@ File File::Open(const std::string& path, OpenMode mode) {
       !FolderIsPlain(path)) {
     return File();
   }
-  const DWORD share = mode == OpenMode::kWriteTruncateUnshared ? 0 : FILE_SHARE_READ;
+  // A file opened for reading may still be deleted (by this run, after its post, while it
+  // is held open) or renamed; no other handle may write to it.
+  const DWORD share = mode == OpenMode::kWriteTruncateUnshared ? 0
+                      : mode == OpenMode::kReadExisting  ? FILE_SHARE_READ | FILE_SHARE_DELETE
+                                                         : FILE_SHARE_READ;
   ScopedHandle handle = OpenUnfollowed(path, access, share, disposition);
   if (!handle.IsValid()) return File();
   BY_HANDLE_FILE_INFORMATION info{};
