@@ -45,6 +45,7 @@ struct FileIdentity {
   std::uint64_t index = 0;  // inode number (Windows: file index)
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // modification time, at the finest unit the system keeps
+  std::uint32_t links = 0;    // how many names the file has (not part of the identity)
   bool valid = false;         // false: no regular file was found
 
   bool operator==(const FileIdentity& other) const {
@@ -98,11 +99,9 @@ class File {
   // The size the file had when it was opened (read with the open's own checks, so it
   // costs nothing more).
   long long SizeAtOpen() const { return size_at_open_; }
-  // The identity of the open file (not valid when it cannot be read).
+  // The identity of the open file (not valid when it cannot be read), with its count of
+  // names (Windows: nNumberOfLinks).
   FileIdentity Identity() const;
-  // How many names the open file has (Windows: nNumberOfLinks); 0 when it cannot be read.
-  std::uint32_t LinkCount() const;
-
   enum class WriterHold {
     kHeld,          // no writer may open the file until it is closed (or, on Linux, until
                     // the system takes the hold back after its lease-break time)

@@ -47,6 +47,7 @@ FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
   id.modified = static_cast<std::int64_t>(
       (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
       info.ftLastWriteTime.dwLowDateTime);
+  id.links = info.nNumberOfLinks;
   id.valid = true;
   return id;
 }

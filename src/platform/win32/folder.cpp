@@ -291,12 +291,6 @@ bool HeldByWriter(int error_number) {
   return error_number == ERROR_SHARING_VIOLATION || error_number == ERROR_LOCK_VIOLATION;
 }
 
-std::uint32_t File::LinkCount() const {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!IsOpen() || !GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &info)) return 0;
-  return info.nNumberOfLinks;
-}
-
 File::WriterHold File::HoldOffWriters() { return WriterHold::kHeld; }
 
 bool File::WriterWaiting() const { return false; }

@@ -54,13 +54,14 @@ TEST_F(WindowsAgentFolder, DeletesAndLinkCountsAreJudgedOnTheOpenFile) {
   {
     File file = folder_.Open(path, OpenMode::kReadExisting);
     ASSERT_TRUE(file.IsOpen());
-    EXPECT_EQ(file.LinkCount(), 1u);
+    EXPECT_EQ(file.Identity().links, 1u);
     EXPECT_TRUE(folder_.CanDelete(path, file)) << LastError();
     EXPECT_TRUE(AgentFolder().CanDelete(path, file)) << LastError();
     identity = file.Identity();
   }
   ASSERT_TRUE(CreateHardLinkW(Wide(category + "\\S_2.txt").c_str(), Wide(path).c_str(), nullptr));
-  EXPECT_EQ(folder_.Open(path, OpenMode::kReadExisting).LinkCount(), 2u);
+  EXPECT_EQ(folder_.Open(path, OpenMode::kReadExisting).Identity().links, 2u);
+  EXPECT_EQ(folder_.IdentityAt(path).links, 2u);
   ASSERT_TRUE(folder_.DeleteFileAt(category + "\\S_2.txt"));
 
   // Replaced under its name: the new file stays.
