@@ -97,8 +97,9 @@ void DeleteMatching(const platform::AgentFolder& agent, const std::string& folde
       continue;
     }
     failures = 0;
-    // A link is never followed into, nor removed: it may name something outside.
-    if (entry.name == "." || entry.name == ".." || entry.is_link) continue;
+    // A link is never followed into, nor removed: it may name something outside; nor is
+    // a name that would spell another path.
+    if (entry.name == "." || entry.name == ".." || entry.is_link || entry.unusable_name) continue;
     // Windows also matches a pattern against short 8.3 names, so "*.zip" would find a
     // result file "X.zip1"; only the long name counts.
     if (!platform::WildcardMatch(pattern.substr(1), entry.name)) continue;

@@ -16,6 +16,10 @@ struct DirEntry {
   bool is_link = false;      // a link (Windows: a reparse point), whatever it points to;
                              // never followed, so neither a folder nor a file here
   std::uint64_t size = 0;    // both halves of the size as the listing reports it
+  bool unusable_name = false; // Windows: the name cannot be spelled exactly in the ANSI
+                              // code page, or would read as another path ("\", "/", ":",
+                              // a trailing dot or space); `name` then shows it with "?"
+                              // for what it cannot carry and must not be used as a path
 };
 
 enum class SearchStep {

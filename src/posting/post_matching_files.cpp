@@ -239,6 +239,12 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     }
     failures_in_a_row = 0;
     if (entry.is_directory || entry.name == "." || entry.name == "..") continue;
+    if (entry.unusable_name) {
+      // The name cannot be spelled as the file's own path; once per run is enough.
+      ReportOnce(session, std::string(), folder + platform::kPathSeparator + entry.name,
+                 "ERR: File name cannot be used, left alone", 0);
+      continue;
+    }
     if (entry.is_link) {
       // Never followed: neither posted, nor moved, nor deleted.
       ReportOnce(session, TransferLogPath(ctx, NamePrefix(entry.name)),

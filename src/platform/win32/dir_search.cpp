@@ -1,4 +1,8 @@
-// Directory listing through FindFirstFileA / FindNextFileA.
+// Directory listing through FindFirstFileW / FindNextFileW on a "\\?\" path.
+//
+// Each name is handed on in the ANSI code page only when it converts exactly, without
+// best-fit look-alikes (long_path.h): a name that does not is flagged, never spelled as
+// another name ("..\x" for a name holding a fullwidth reverse solidus).
 //
 // The system applies the wildcard rules itself, including its matches through short 8.3
 // names. One rule is checked here as well: a '?' at the end of a pattern also matches
@@ -11,9 +15,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
+#include "platform/win32/long_path.h"
 #include "platform/win32/reparse.h"
 
 namespace vemtu::platform {
+
+using win32_detail::DisplayAnsiName;
+using win32_detail::UsableAnsiName;
 
 struct DirSearch::State {
   HANDLE find = INVALID_HANDLE_VALUE;
@@ -29,20 +39,35 @@ struct DirSearch::State {
 
 namespace {
 
-void Fill(const WIN32_FIND_DATAA& data, DirEntry& entry) {
-  entry.name = data.cFileName;
-  entry.is_link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  entry.is_directory = !entry.is_link && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+// A found entry with its names in the ANSI code page, where they convert exactly.
+struct Found {
+  std::optional<std::string> name;
+  std::optional<std::string> short_name;
+};
+
+Found Convert(const WIN32_FIND_DATAW& data) {
+  Found found;
+  found.name = UsableAnsiName(data.cFileName);
+  if (data.cAlternateFileName[0] != L'\0') found.short_name = UsableAnsiName(data.cAlternateFileName);
+  return found;
+}
+
+void Fill(const WIN32_FIND_DATAW& data, const Found& found, DirEntry& entry) {
+  entry.unusable_name = !found.name;
+  entry.name = found.name ? *found.name : DisplayAnsiName(data.cFileName);
+  const bool reparse = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // For a reparse point the listing gives the tag in dwReserved0; a file behind a data
+  // reparse point is a plain file here, any other reparse point a link.
+  entry.is_link = reparse && (folder || !win32_detail::IsDataReparseTag(data.dwReserved0));
+  entry.is_directory = !entry.is_link && folder;
   entry.size = entry.is_link ? 0 : (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
                                        data.nFileSizeLow;
 }
 
-// True when the folder part of a search (the text before `name_at`) is a reparse point.
-bool FolderIsReparsePoint(const std::string& search, std::string::size_type name_at) {
-  if (name_at < 2) return false;
-  std::string folder = search.substr(0, name_at - 1);
-  if (folder.back() == ':') return false;  // a drive root
-  return win32_detail::IsReparsePoint(GetFileAttributesA(folder.c_str()));
+// True when the folder to be listed is a reparse point.
+bool FolderIsReparsePoint(const std::wstring& folder) {
+  return win32_detail::IsReparsePoint(GetFileAttributesW(folder.c_str()));
 }
 
 // An empty folder or no match is the end of the listing, not a failure.
@@ -52,10 +77,12 @@ SearchStep Failure() {
   return SearchStep::kFailed;
 }
 
-bool Accepted(const std::string& filter, const WIN32_FIND_DATAA& data) {
-  if (filter.empty()) return true;
-  return WildcardMatch(filter, data.cFileName) ||
-         (data.cAlternateFileName[0] != '\0' && WildcardMatch(filter, data.cAlternateFileName));
+// An entry whose name cannot be matched in the code page is passed on (flagged), so the
+// caller can say it was left alone.
+bool Accepted(const std::string& filter, const Found& found) {
+  if (filter.empty() || !found.name) return true;
+  return WildcardMatch(filter, *found.name) ||
+         (found.short_name && WildcardMatch(filter, *found.short_name));
 }
 
 }  // namespace
@@ -69,25 +96,35 @@ SearchStep DirSearch::First(const std::string& folder_and_pattern, DirEntry& ent
   if (!state_) state_ = std::make_unique<State>();
   state_->Close();
 
-  std::string search = folder_and_pattern;
-  std::string::size_type name_at = search.find_last_of("\\/:");
-  name_at = name_at == std::string::npos ? 0 : name_at + 1;
-  if (search.find('?', name_at) != std::string::npos) {
-    state_->filter = search.substr(name_at);
-    for (std::string::size_type i = name_at; i < search.size(); ++i) {
-      if (search[i] == '?') search[i] = '*';
-    }
+  const std::string::size_type cut = folder_and_pattern.find_last_of("\\/");
+  if (cut == std::string::npos) {
+    ::SetLastError(ERROR_INVALID_NAME);  // not a full path
+    return SearchStep::kFailed;
   }
-
-  if (FolderIsReparsePoint(search, name_at)) {
+  const std::string folder = folder_and_pattern.substr(0, cut);
+  std::string pattern = folder_and_pattern.substr(cut + 1);
+  if (pattern.find('?') != std::string::npos) {
+    state_->filter = pattern;
+    std::replace(pattern.begin(), pattern.end(), '?', '*');
+  }
+  // The folder must be a full path; a drive's root is given with its "\".
+  std::optional<std::wstring> search =
+      win32_detail::LongPath(folder.size() == 2 && folder[1] == ':' ? folder + '\\' : folder);
+  std::optional<std::wstring> wide_pattern = win32_detail::WideFromAnsi(pattern);
+  if (!search || !wide_pattern) return SearchStep::kFailed;
+  if (FolderIsReparsePoint(*search)) {
     ::SetLastError(ERROR_CANT_ACCESS_FILE);
     return SearchStep::kFailed;
   }
-  WIN32_FIND_DATAA data{};
-  state_->find = FindFirstFileA(search.c_str(), &data);
+  if (search->back() != L'\\') search->push_back(L'\\');
+  search->append(*wide_pattern);
+
+  WIN32_FIND_DATAW data{};
+  state_->find = FindFirstFileW(search->c_str(), &data);
   if (state_->find == INVALID_HANDLE_VALUE) return Failure();
-  if (Accepted(state_->filter, data)) {
-    Fill(data, entry);
+  Found found = Convert(data);
+  if (Accepted(state_->filter, found)) {
+    Fill(data, found, entry);
     return SearchStep::kEntry;
   }
   return Next(entry);
@@ -98,11 +135,13 @@ SearchStep DirSearch::Next(DirEntry& entry) {
     ::SetLastError(ERROR_INVALID_HANDLE);  // no search was started
     return SearchStep::kFailed;
   }
-  WIN32_FIND_DATAA data{};
+  WIN32_FIND_DATAW data{};
+  Found found;
   do {
-    if (!FindNextFileA(state_->find, &data)) return Failure();
-  } while (!Accepted(state_->filter, data));
-  Fill(data, entry);
+    if (!FindNextFileW(state_->find, &data)) return Failure();
+    found = Convert(data);
+  } while (!Accepted(state_->filter, found));
+  Fill(data, found, entry);
   return SearchStep::kEntry;
 }
 

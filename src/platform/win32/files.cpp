@@ -1,22 +1,29 @@
-// Files and folders through kernel32. Every open file is shared for reading only: no
-// other handle may write to it while it is open.
+// Files and folders through kernel32's wide functions, on "\\?\" paths (see long_path.h).
+// No other handle may write to an open file while it is open.
 //
-// A reparse point (a junction or symbolic link) is never followed: files are opened with
-// FILE_FLAG_OPEN_REPARSE_POINT and refused when they are one, and a file is never written
-// or moved into a folder that is one. Only disk files open; a pipe or device is refused
-// as a missing file would be.
+// A link or unknown reparse point is never followed: files are opened with
+// FILE_FLAG_OPEN_REPARSE_POINT and judged by their tag on that handle (reparse.h), and
+// nothing is written, created, changed, moved or deleted through a folder that is a
+// reparse point at any level of the path. Only disk files
+// open; a pipe or device is refused as a missing file would be.
 #include "platform/files.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
+#include "platform/win32/long_path.h"
 #include "platform/win32/reparse.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace vemtu::platform {
 
 using win32_detail::FolderIsPlain;
+using win32_detail::HandleKind;
 using win32_detail::IsReparsePoint;
+using win32_detail::KindOf;
+using win32_detail::LongPath;
+using win32_detail::ScopedHandle;
 
 namespace {
 
@@ -26,72 +33,112 @@ HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 constexpr std::size_t kMaxChunk = 0x40000000;
 
 constexpr DWORD kNoSuchFile = ERROR_FILE_NOT_FOUND;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool IsRegularFile(HandleKind kind) {
+  return kind == HandleKind::kFile || kind == HandleKind::kDataFile;
+}
 
 FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
   FileIdentity id;
-  if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return id;
   id.device = info.dwVolumeSerialNumber;
   id.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   id.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   id.modified = static_cast<std::int64_t>(
       (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
       info.ftLastWriteTime.dwLowDateTime);
+  id.links = info.nNumberOfLinks;
   id.valid = true;
   return id;
 }
 
 FileIdentity IdentityOfHandle(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(handle, &info)) return {};
-  return IdentityOf(info);
+  return IsRegularFile(KindOf(handle, info)) ? IdentityOf(info) : FileIdentity{};
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Opens `path` as itself, never through a reparse point (`extra` adds flags).
+ScopedHandle OpenUnfollowed(const std::string& path, DWORD access, DWORD share,
+                            DWORD disposition, DWORD extra = 0) {
+  std::optional<std::wstring> wide = LongPath(path);
+  if (!wide) return ScopedHandle();
+  return ScopedHandle(CreateFileW(wide->c_str(), access, share, nullptr, disposition,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | extra,
+                                  nullptr));
 }
 
 }  // namespace
 
 bool SetAttributesNormal(const std::string& path) {
-  if (IsReparsePoint(GetFileAttributesA(path.c_str()))) {
+  if (!FolderIsPlain(path)) return false;
+  // Through a handle on the name itself, so that a link's target is never changed.
+  ScopedHandle handle = OpenUnfollowed(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                       kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (!handle.IsValid()) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (KindOf(handle.Get(), info) == HandleKind::kRefused) {
     ::SetLastError(ERROR_CANT_ACCESS_FILE);
     return false;
   }
-  return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+  FILE_BASIC_INFO basic{};  // times of zero are left as they are
+  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(handle.Get(), FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
 bool CreateFolder(const std::string& path) {
-  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+  std::optional<std::wstring> wide = LongPath(path);
+  return wide && FolderIsPlain(path) && CreateDirectoryW(wide->c_str(), nullptr) != 0;
 }
 
 MoveOutcome MoveNoReplace(const std::string& from, const std::string& to) {
-  if (!FolderIsPlain(to)) return MoveOutcome::kFailed;
-  if (MoveFileExA(from.c_str(), to.c_str(), 0)) return MoveOutcome::kMoved;
+  if (!FolderIsPlain(from) || !FolderIsPlain(to)) return MoveOutcome::kFailed;
+  std::optional<std::wstring> wide_from = LongPath(from);
+  std::optional<std::wstring> wide_to = LongPath(to);
+  if (!wide_from || !wide_to) return MoveOutcome::kFailed;
+  if (MoveFileExW(wide_from->c_str(), wide_to->c_str(), 0)) return MoveOutcome::kMoved;
   DWORD error = GetLastError();
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? MoveOutcome::kExists
                                                                      : MoveOutcome::kFailed;
 }
 
-bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool DeleteFileAt(const std::string& path) {
+  std::optional<std::wstring> wide = LongPath(path);
+  return wide && FolderIsPlain(path) && DeleteFileW(wide->c_str()) != 0;
+}
 
 bool IsFolder(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  std::optional<std::wstring> wide = LongPath(path);
+  if (!wide) return false;
+  DWORD attributes = GetFileAttributesW(wide->c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
          !IsReparsePoint(attributes);
 }
 
 FileIdentity IdentityAt(const std::string& path) {
-  HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return {};
-  FileIdentity id = GetFileType(handle) == FILE_TYPE_DISK ? IdentityOfHandle(handle) : FileIdentity{};
-  CloseHandle(handle);
-  return id;
+  ScopedHandle handle = OpenUnfollowed(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING);
+  return handle.IsValid() ? IdentityOfHandle(handle.Get()) : FileIdentity{};
 }
 
 bool DeleteIfUnchanged(const std::string& path, const FileIdentity& expected) {
-  if (!(IdentityAt(path) == expected)) {
+  if (!FolderIsPlain(path)) return false;
+  // The check and the delete act on one handle, so the name cannot be given to another
+  // file between them.
+  ScopedHandle handle =
+      OpenUnfollowed(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING);
+  if (!handle.IsValid()) return false;
+  if (!(IdentityOfHandle(handle.Get()) == expected)) {
     ::SetLastError(ERROR_FILE_INVALID);
     return false;
   }
-  return DeleteFileA(path.c_str()) != 0;
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle.Get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
 }
 
 // ---- File --------------------------------------------------------------------------
@@ -115,6 +162,7 @@ File& File::operator=(File&& other) noexcept {
 File File::Open(const std::string& path, OpenMode mode) {
   DWORD access = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
+  bool truncate = false;
   switch (mode) {
     case OpenMode::kReadExisting:
       break;
@@ -127,8 +175,10 @@ File File::Open(const std::string& path, OpenMode mode) {
       break;
     case OpenMode::kWriteTruncate:
     case OpenMode::kWriteTruncateUnshared:
+      // Emptied only once the handle is known to name a plain file.
       access = GENERIC_WRITE;
-      disposition = CREATE_ALWAYS;
+      disposition = OPEN_ALWAYS;
+      truncate = true;
       break;
     case OpenMode::kAppendAlways:
       // Without FILE_WRITE_DATA every write goes to the end of the file.
@@ -140,20 +190,37 @@ File File::Open(const std::string& path, OpenMode mode) {
       !FolderIsPlain(path)) {
     return File();
   }
-  DWORD share = mode == OpenMode::kWriteTruncateUnshared ? 0 : FILE_SHARE_READ;
-  HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return File();
-  File file(reinterpret_cast<std::intptr_t>(handle), -1);
+  // A file opened for reading may still be deleted (by this run, after its post, while it
+  // is held open) or renamed; no other handle may write to it.
+  const DWORD share = mode == OpenMode::kWriteTruncateUnshared ? 0
+                      : mode == OpenMode::kReadExisting  ? FILE_SHARE_READ | FILE_SHARE_DELETE
+                                                         : FILE_SHARE_READ;
+  ScopedHandle handle = OpenUnfollowed(path, access, share, disposition);
+  if (!handle.IsValid()) return File();
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
-    file.Close();
-    ::SetLastError(kNoSuchFile);
-    return file;
+  HandleKind kind = KindOf(handle.Get(), info);
+  if (kind == HandleKind::kDataFile) {
+    // The filter gives the data only to a handle opened without the flag; it must still
+    // be the file just judged, not a link put in its place meanwhile.
+    const BY_HANDLE_FILE_INFORMATION judged = info;
+    handle.Reset();
+    std::optional<std::wstring> wide = LongPath(path);
+    handle = ScopedHandle(CreateFileW(wide->c_str(), access, share, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle.IsValid()) return File();
+    kind = KindOf(handle.Get(), info);
+    if (!SameFile(judged, info)) kind = HandleKind::kRefused;
   }
-  file.size_at_open_ = static_cast<long long>(
-      (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  if (!IsRegularFile(kind)) {
+    ::SetLastError(kNoSuchFile);
+    return File();
+  }
+  if (truncate && !SetEndOfFile(handle.Get())) return File();
+  File file(reinterpret_cast<std::intptr_t>(handle.Release()), -1);
+  file.size_at_open_ =
+      truncate ? 0
+               : static_cast<long long>(
+                     (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
   return file;
 }
 

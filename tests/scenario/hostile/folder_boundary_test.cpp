@@ -190,6 +190,55 @@ TEST_F(FolderBoundary, BackslashInALinuxNameIsAnOrdinaryByte) {
   ExpectNothingLost();
 }
 
+TEST_F(FolderBoundary, NamesTheCodePageWouldBendAreLeftAloneOncePerRun) {
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  const std::string k = "AlertTkt";
+  // Under code page 1252 a fullwidth reverse solidus (U+FF3C) best-fits to "\" and a
+  // CJK letter to "?"; on Linux these are ordinary names.
+  const std::string bs = "\xef\xbc\xbc";
+  WriteFileBytes(agent_ + "/victim1.txt", "beside the agent");
+  WriteFileBytes(outside_ + "/victim2.txt", "outside plain");
+  WriteFileBytes(outside_ + "/victim3.xml", "<doc>outside packed</doc>");
+  Plant(k, ".." + bs + "victim1.txt", "crafted one");
+  Plant(k, "AT_N_" + bs + ".." + bs + ".." + bs + "outside" + bs + "victim2.txt", "crafted two");
+  Plant(k, "AT_Y_" + bs + ".." + bs + ".." + bs + "outside" + bs + "victim3.xml", "<d>three</d>");
+  Plant(k, "\xe4\xb8\x80_N_1.txt", "not in the code page");
+  const auto before = Snapshot(outside_);
+
+  RunBounded("");
+  RunBounded("");
+
+  EXPECT_EQ(Snapshot(outside_), before);
+  EXPECT_EQ(ReadFileBytes(agent_ + "/victim1.txt"), "beside the agent");
+  for (const auto& r : ReceivedRequests()) EXPECT_EQ(r.body.find("outside"), std::string::npos);
+  ExpectNothingLost();
+  if (UnderWine()) {
+    const std::string log = ReadFileBytes(RunLog(k));
+    static const std::regex line("File name cannot be used");
+    // Each name once in each of the two runs.
+    EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), line), {}), 8) << log;
+    EXPECT_TRUE(ReceivedRequests().empty());
+  }
+}
+
+TEST_F(FolderBoundary, APathPastMaxPathWithinTheCapacityIsPosted) {
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  const std::string k = "AlertTkt";
+  const std::size_t folder_chars = AgentPath(Folder(k)).size() + 1;
+  ASSERT_LT(folder_chars + 20, 285u);
+  const std::string name = "LONG_N_" + std::string(285 - folder_chars - 11, 'x') + ".txt";
+  ASSERT_EQ(AgentPath(File(k, name)).size(), 285u);
+  Plant(k, name, "long path text");
+
+  RunBounded("");
+
+  EXPECT_FALSE(FileExists(File(k, name)));
+  ASSERT_EQ(ReceivedRequests().size(), 1u);
+  EXPECT_EQ(ReceivedRequests()[0].body, "long path text");
+}
+
 TEST_F(FolderBoundary, SpecialFilesReadAsMissingAndNeverHoldTheRunUp) {
   StartDcsim();
   const std::string config = agent_ + "/Configuration/WebPost";
