@@ -424,6 +424,9 @@ class Exchanger {
 };
 
 TEST_F(FolderBoundary, FoldersAndFilesExchangedWithLinksDuringRunsLeadNowhereOutside) {
+  if (UnderWine())
+    GTEST_SKIP() << "a rename made on the Linux side passes wine's share modes, so wine cannot "
+                    "hold a folder against it (on Windows the held folder refuses it, 32)";
   StartDcsim();
   WriteAgentIni(BaseUrl());
   const std::string k = "ATPostLogs";
@@ -508,12 +511,6 @@ TEST_F(FolderBoundary, FilesThatCannotBePostedSafelyAreLeftWithOneLinePerRun) {
        [&](const std::string& p) { return link((outside_ + "/secret.txt").c_str(), p.c_str()) == 0; }},
       {"Status", "HLINK_2.txt", "ERR: File has other names, left alone",
        [&](const std::string& p) { return link((outside_ + "/secret.txt").c_str(), p.c_str()) == 0; }},
-      // A name the Windows code page cannot carry: listed with "?", refused with 123.
-      {"Status", "CJK_\xe4\xb8\xad_3.txt", "ERR: Unable to open file, left alone",
-       [](const std::string& p) {
-         WriteFileBytes(p, "unnamed");
-         return UnderWine();
-       }},
       {"ATPostLogs", "IMMUTABLE_N_4.txt", "ERR: Unable to delete file, not posted",
        [](const std::string& p) {
          WriteFileBytes(p, "immutable");
