@@ -1,7 +1,7 @@
 // The Linux entry point's command-line text: what a Windows program would get after its
 // name, so that both builds choose the same category for the same arguments.
 #ifndef _WIN32
-#include "platform/posix/entry/command_tail.h"
+#include "main/posix/command_tail.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ namespace {
 std::string TailOf(std::vector<std::string> args) {
   std::vector<const char*> argv = {"Vemtu.EXE"};
   for (const auto& a : args) argv.push_back(a.c_str());
-  return platform::CommandTail(static_cast<int>(argv.size()), argv.data());
+  return CommandTail(static_cast<int>(argv.size()), argv.data());
 }
 
 TEST(CommandTail, QuotesAsWindowsCallersDo) {

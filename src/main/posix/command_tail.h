@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace vemtu::platform {
+namespace vemtu {
 
 inline std::string QuoteArgument(const std::string& argument) {
   const bool quoted = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
@@ -36,4 +36,4 @@ inline std::string CommandTail(int argc, const char* const* argv) {
   return tail;
 }
 
-}  // namespace vemtu::platform
+}  // namespace vemtu

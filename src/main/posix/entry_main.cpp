@@ -3,7 +3,7 @@
 #include <malloc.h>
 
 #include "driver/agent.h"
-#include "platform/posix/entry/command_tail.h"
+#include "main/posix/command_tail.h"
 
 namespace {
 
@@ -22,5 +22,5 @@ void KeepFreedHeap() {
 
 int main(int argc, char** argv) {
   KeepFreedHeap();
-  return vemtu::RunAgent(vemtu::platform::CommandTail(argc, argv).c_str());
+  return vemtu::RunAgent(vemtu::CommandTail(argc, argv).c_str());
 }
