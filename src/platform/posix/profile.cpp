@@ -386,6 +386,9 @@ bool WriteProfileText(const std::string& file, const std::string& section,
     edited += addition;
     edited.append(bytes, at, std::string::npos);
   }
+  // The key already holds the value (a counter written back as it is, run after run):
+  // the file stays as it is, without a new file made and renamed over it.
+  if (edited == bytes) return true;
   return EncodeProfile(storage, edited) && io.Rewrite(edited);
 }
 

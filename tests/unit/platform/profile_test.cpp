@@ -10,6 +10,7 @@
 #ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -191,6 +192,20 @@ TEST(Profile, NulByteEndsItsLine) {
   ASSERT_TRUE(WriteProfileText(path, "S", "K", "new"));
   EXPECT_EQ(GetProfileText(path, "S", "K", "", 100), "new");
   EXPECT_EQ(GetProfileText(path, "S", "L", "", 100), "x");
+}
+
+TEST(Profile, WritingTheTextAKeyHoldsLeavesTheFileInPlace) {
+  test::TempDir dir;
+  std::string path = dir / "same.ini";
+  test::WriteFileBytes(path, "[S]\r\nK=0\r\nQ = \"0\"\r\n");
+  struct stat before {}, after {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  ASSERT_TRUE(WriteProfileText(path, "s", "k", "0"));
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  // The same value spelled otherwise in the file is still written in the writer's form.
+  ASSERT_TRUE(WriteProfileText(path, "S", "Q", "0"));
+  EXPECT_EQ(test::ReadFileBytes(path), "[S]\r\nK=0\r\nQ=0\r\n");
 }
 #endif
 
