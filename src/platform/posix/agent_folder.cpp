@@ -319,8 +319,12 @@ File AgentFolder::Open(const std::string& path, OpenMode mode) const {
       errno = EMLINK;
       return File();
     }
-    if (truncate && ftruncate(fd.get(), 0) != 0) return File();
-    if (truncate) st.st_size = 0;
+    // An empty file is left as it is: on ext4 emptying even an empty file has its next
+    // content forced to disk when it is closed.
+    if (truncate && st.st_size != 0) {
+      if (ftruncate(fd.get(), 0) != 0) return File();
+      st.st_size = 0;
+    }
   }
   return File(fd.release(), static_cast<long long>(st.st_size));
 }
