@@ -103,8 +103,14 @@ bool DcsimProcess::Start(const std::string& exe, const std::string& out,
 void DcsimProcess::Stop() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
+  // A simulator that does not end within a few seconds is killed: a test never waits on it.
   int status = 0;
-  waitpid(pid_, &status, 0);
+  for (int i = 0; i < 500 && waitpid(pid_, &status, WNOHANG) != pid_; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (waitpid(pid_, &status, WNOHANG) == 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  }
   pid_ = 0;
 }
 
