@@ -516,6 +516,18 @@ TEST_F(FolderBoundary, FilesThatCannotBePostedSafelyAreLeftWithOneLinePerRun) {
          WriteFileBytes(p, "immutable");
          return !UnderWine() && RunProgram({"chattr", "+i", p}) == 0;
        }},
+      // Under wine a link to a file shows as a plain file.
+      {"ATPostLogs", "L_N_5.txt", "ERR: File is a link, left alone",
+       [&](const std::string& p) {
+         return !UnderWine() && symlink((outside_ + "/secret.txt").c_str(), p.c_str()) == 0;
+       }},
+      // Sparse: takes no room on the disk.
+      {"Status", "PBIG_6.txt", "ERR: Status file too large, left alone",
+       [](const std::string& p) {
+         WriteFileBytes(p, "");
+         fs::resize_file(p, 1ull << 30);
+         return true;
+       }},
   };
   const auto before = Snapshot(outside_);
   int after = 0;
@@ -533,6 +545,7 @@ TEST_F(FolderBoundary, FilesThatCannotBePostedSafelyAreLeftWithOneLinePerRun) {
     RunBounded(c.category);
     const std::string prefix = std::string(c.name).substr(0, std::string(c.name).find('_'));
     EXPECT_EQ(Occurrences(ReadFileBytes(TransferLog(prefix)), c.line), 2u);
+    EXPECT_EQ(Occurrences(ReadFileBytes(RunLog(c.category)), c.line), 0u);
     EXPECT_TRUE(fs::symlink_status(path).type() != fs::file_type::not_found);
     EXPECT_FALSE(FileExists(File(c.category, after_name)));
     RunProgram({"chattr", "-i", path});
