@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "common/run_context.h"
+#include "platform/agent_folder.h"
 #include "support/scripted_server.h"
 #include "support/test_files.h"
 #include "transport/send_procedures.h"
@@ -37,6 +38,9 @@ struct Bench {
     server.SetDefault(Reply::Status(200, "1"));
     ctx.transfer_log_path = dir / "tfr_bench.log";
     ctx.error_folder = dir / "Error";
+    // Held as a run holds its agent folder: every per-file step acts relative to it.
+    ctx.folder = std::make_shared<vemtu::platform::AgentFolder>(
+        vemtu::platform::AgentFolder::Open(dir.path().string()));
     winhttp.ZLoadWinHttp();
     small = std::string(kSmallBody, 'x');
     large_path = dir / "large.xml";

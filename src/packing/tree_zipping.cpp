@@ -29,6 +29,11 @@ PackResult PackFile(const std::string& source, const std::string& packed) {
   return Pack([&](XmlDocument& d) { return d.LoadXmlFile(source, true); }, packed);
 }
 
+PackResult PackFile(const platform::File& source, const std::string& source_path,
+                    const std::string& packed) {
+  return Pack([&](XmlDocument& d) { return d.LoadXmlFile(source, source_path, true); }, packed);
+}
+
 PackResult PackText(std::string_view text, const std::string& packed) {
   return Pack([&](XmlDocument& d) { return d.LoadXml(text, true); }, packed);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/files.h"
+
 namespace vemtu::packing {
 
 // What became of one packing call.
@@ -19,6 +21,10 @@ enum class PackResult {
 // Loads `source` (trimmed, converted to UTF-8), zips the tree and saves it at `packed`,
 // and says which step failed. Nothing is thrown.
 PackResult PackFile(const std::string& source, const std::string& packed);
+
+// The same for `source` held open already (at `source_path`), read from its start.
+PackResult PackFile(const platform::File& source, const std::string& source_path,
+                    const std::string& packed);
 
 // The same for a text in memory (up to its first NUL byte), taken as it is.
 PackResult PackText(std::string_view text, const std::string& packed);

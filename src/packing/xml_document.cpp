@@ -206,19 +206,30 @@ bool XmlDocument::LoadXml(std::string_view text, bool auto_trim) {
 }
 
 bool XmlDocument::LoadXmlFile(std::string_view path_text, bool auto_trim) {
+  LogContext context(log_, "LoadXmlFile");
+  std::string path(Trim(path_text));
+  platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
+  if (!file.IsOpen()) {
+    int error = platform::LastError();
+    log_.LogError("Failed to open file for reading");
+    log_.LogData("filename", path);
+    log_.LogData("error", platform::ErrorText(error));
+    return false;
+  }
+  return LoadOpenFile(file, path, auto_trim);
+}
+
+bool XmlDocument::LoadXmlFile(const platform::File& file, const std::string& path,
+                              bool auto_trim) {
+  LogContext context(log_, "LoadXmlFile");
+  return LoadOpenFile(file, path, auto_trim);
+}
+
+bool XmlDocument::LoadOpenFile(const platform::File& file, const std::string& path,
+                               bool auto_trim) {
   try {
-    LogContext context(log_, "LoadXmlFile");
-    std::string path(Trim(path_text));
     DataBuffer bytes;
     {
-      platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
-      if (!file.IsOpen()) {
-        int error = platform::LastError();
-        log_.LogError("Failed to open file for reading");
-        log_.LogData("filename", path);
-        log_.LogData("error", platform::ErrorText(error));
-        return false;
-      }
       long long size = file.Size();
       if (size < 0 || static_cast<unsigned long long>(size) > kBufferLimit) {
         log_.LogError("Failed to get file size");
@@ -228,9 +239,9 @@ bool XmlDocument::LoadXmlFile(std::string_view path_text, bool auto_trim) {
       constexpr std::size_t kReadBlock = 65536;
       // Room for the whole file and one more read that finds its end.
       bytes.Reserve(static_cast<std::size_t>(size) + kReadBlock);
-      for (;;) {
+      for (std::uint64_t offset = 0;;) {
         char* at = bytes.Extend(kReadBlock);
-        long long got = file.Read(at, kReadBlock);
+        long long got = file.ReadAt(at, kReadBlock, offset);
         if (got < 0) {
           int error = platform::LastError();
           log_.LogError("Failed to read file");
@@ -238,8 +249,10 @@ bool XmlDocument::LoadXmlFile(std::string_view path_text, bool auto_trim) {
           log_.LogData("error", platform::ErrorText(error));
           return false;
         }
-        if (got == 0) break;
         bytes.Commit(static_cast<std::size_t>(got));
+        offset += static_cast<std::uint64_t>(got);
+        // A regular file reads short only at its end: no further read to find it.
+        if (static_cast<std::size_t>(got) < kReadBlock) break;
       }
     }
 

@@ -25,6 +25,8 @@ class XmlDocument {
   // Reads and parses a file (path in the system code page, white space around it
   // ignored), bringing its bytes to UTF-8 first. On failure the previous tree stays.
   bool LoadXmlFile(std::string_view path, bool auto_trim);
+  // The same from `file`, open already, read from its start (`path` names it in the log).
+  bool LoadXmlFile(const platform::File& file, const std::string& path, bool auto_trim);
   // Parses a text (up to its first NUL byte). A text without "<", shorter than 100 bytes
   // after trimming and ending in ".xml" is taken as a path for LoadXmlFile instead.
   bool LoadXml(std::string_view text, bool auto_trim);
@@ -56,6 +58,7 @@ class XmlDocument {
 
  private:
   bool Parse(std::string_view text, bool auto_trim, bool from_file);
+  bool LoadOpenFile(const platform::File& file, const std::string& path, bool auto_trim);
   // Installs `root`, whose tree holds one reference for the document already.
   void InstallRoot(TreeNode* root);
   void ReleaseRoot();

@@ -78,4 +78,7 @@ const AgentFolder& FolderOrUnrooted(const std::shared_ptr<AgentFolder>& folder);
 // waits for a later run; any other failure to open it is the file's own.
 bool HeldByWriter(int error_number);
 
+// True when `error_number` says there is no file of that name (Linux ENOENT; Windows 2).
+bool NoSuchFile(int error_number);
+
 }  // namespace vemtu::platform

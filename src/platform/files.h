@@ -90,6 +90,12 @@ class File {
   bool IsOpen() const;
   // Reads up to `size` bytes; returns the count read (0 at the end), or -1 on failure.
   long long Read(void* buffer, std::size_t size);
+  // Reads up to `size` bytes from `offset`, leaving the file position as it is for Read
+  // (Windows: moves it); fewer only at the end of the file. -1 on failure.
+  long long ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const;
+  // A second handle on the same open file, with the same identity at open; it takes no
+  // hold of HoldOffWriters. Check IsOpen().
+  File Duplicate() const;
   // Writes all `size` bytes; false when fewer could be written.
   bool Write(const void* buffer, std::size_t size);
   bool SeekToEnd();
@@ -98,7 +104,12 @@ class File {
   long long Size() const;
   // The size the file had when it was opened (read with the open's own checks, so it
   // costs nothing more).
-  long long SizeAtOpen() const { return size_at_open_; }
+  long long SizeAtOpen() const {
+    return at_open_.valid ? static_cast<long long>(at_open_.size) : -1;
+  }
+  // The identity the file had when it was opened, with its count of names, read by the
+  // open's own checks (not valid when they could not read it).
+  const FileIdentity& IdentityAtOpen() const { return at_open_; }
   // The identity of the open file (not valid when it cannot be read), with its count of
   // names (Windows: nNumberOfLinks).
   FileIdentity Identity() const;
@@ -119,9 +130,9 @@ class File {
 
  private:
   friend class AgentFolder;
-  File(std::intptr_t handle, long long size) : handle_(handle), size_at_open_(size) {}
+  File(std::intptr_t handle, const FileIdentity& at_open) : handle_(handle), at_open_(at_open) {}
   std::intptr_t handle_ = -1;
-  long long size_at_open_ = -1;
+  FileIdentity at_open_;
   bool writers_held_ = false;  // HoldOffWriters took a hold that lasts until Close
 };
 

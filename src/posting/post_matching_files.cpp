@@ -33,7 +33,10 @@ bool WantsPacking(int pack_flag, std::string_view category, std::string_view nam
   return name.find("_Y_") != std::string_view::npos || name.find("_y_") != std::string_view::npos;
 }
 
+// Deletes `path` if it is there. Most files go at the first try; one that refuses (a
+// read-only file on Windows) has its attributes reset and is tried once more.
 void DeleteWithAttributes(const platform::AgentFolder& agent, const std::string& path) {
+  if (agent.DeleteFileAt(path) || platform::NoSuchFile(platform::LastError())) return;
   agent.SetAttributesNormal(path);
   agent.DeleteFileAt(path);
 }
@@ -113,7 +116,7 @@ PackOutcome Pack(PostingSession& session, bool status_mode, const std::string& f
   DeleteWithAttributes(agent, packed_path);
   packing::PackResult packed = packing::PackResult::kNotADocument;
   if (!status_mode) {
-    packed = packing::PackFile(source_path, packed_path);
+    packed = packing::PackFile(source, source_path, packed_path);
   } else {
     std::string envelope;
     try {
@@ -145,13 +148,24 @@ PackOutcome Pack(PostingSession& session, bool status_mode, const std::string& f
   return PackOutcome::kFailed;
 }
 
-// Names the held source in the run for the length of its post.
+// Names the held source and the held body (none when it could not be opened) in the run
+// for the length of its post.
 class SourceInPost {
  public:
-  SourceInPost(RunContext& ctx, const platform::File& source) : ctx_(ctx) {
+  SourceInPost(RunContext& ctx, const platform::File& source, const platform::File& body,
+               const std::string& body_path)
+      : ctx_(ctx) {
     ctx_.held_source = &source;
+    if (body.IsOpen()) {
+      ctx_.held_body = &body;
+      ctx_.held_body_path = body_path;
+    }
   }
-  ~SourceInPost() { ctx_.held_source = nullptr; }
+  ~SourceInPost() {
+    ctx_.held_source = nullptr;
+    ctx_.held_body = nullptr;
+    ctx_.held_body_path.clear();
+  }
   SourceInPost(const SourceInPost&) = delete;
   SourceInPost& operator=(const SourceInPost&) = delete;
 
@@ -177,7 +191,7 @@ struct HeldSource {
 HeldSource HoldSource(PostingSession& session, const platform::AgentFolder& agent,
                       const std::string& path, const std::string& log) {
   HeldSource held{HoldOutcome::kLeftAlone,
-                  agent.Open(path, platform::OpenMode::kReadExisting)};
+                  agent.Open(path, platform::OpenMode::kReadExisting), {}};
   if (!held.file.IsOpen()) {
     const int error = platform::LastError();
     if (platform::HeldByWriter(error)) {
@@ -187,7 +201,7 @@ HeldSource HoldSource(PostingSession& session, const platform::AgentFolder& agen
     }
     return held;
   }
-  held.identity = held.file.Identity();
+  held.identity = held.file.IdentityAtOpen();
   if (held.identity.links > 1) {
     ReportOnce(session, log, path, "ERR: File has other names, left alone", 0);
     return held;
@@ -319,7 +333,12 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     }
 
     agent.SetAttributesNormal(file_path);
-    CopyDataToTransferLog(file_path, log);
+    // One handle on the body serves the log's copy and every send: the held source, or
+    // the packed copy opened once.
+    platform::File packed_copy;
+    if (pack) packed_copy = agent.Open(packed_path, platform::OpenMode::kReadExisting);
+    const platform::File& body = pack ? packed_copy : held.file;
+    if (body.IsOpen()) CopyDataToTransferLog(body, log);
     // A refused packed copy keeps its name: renamed to "X.zip1" it would escape the next
     // run's "*.zip" clean-up (and could take the name of a source "X.zip1"); it is
     // deleted here whatever the outcome, and its source stays for the next run.
@@ -327,9 +346,10 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
                       file_path.c_str(), parts.port, !pack};
     bool posted = false;
     {
-      SourceInPost in_post(ctx, held.file);
+      SourceInPost in_post(ctx, held.file, body, file_path);
       posted = DispatchPost(session, target, source_path, pack, &source_identity);
     }
+    packed_copy.Close();
     if (pack) DeleteWithAttributes(agent, packed_path);
     // Accepted but still there (it changed meanwhile, or could not be deleted): not posted
     // again in this run; the next run posts what it then holds. Looked at once the hold

@@ -13,11 +13,14 @@ std::string CutMarker(long long whole_size) {
 }
 
 void CopyDataToTransferLog(const std::string& file_path, const std::string& transfer_log_path) {
+  platform::File source = platform::File::Open(file_path, platform::OpenMode::kReadExisting);
+  if (source.IsOpen()) CopyDataToTransferLog(source, transfer_log_path);
+}
+
+void CopyDataToTransferLog(const platform::File& source, const std::string& transfer_log_path) {
   constexpr std::size_t kBufferSize = 5120;
   constexpr std::size_t kReadSize = 4096;
   std::vector<char> buffer(kBufferSize);
-  platform::File source = platform::File::Open(file_path, platform::OpenMode::kReadExisting);
-  if (!source.IsOpen()) return;
   // The copy ends at the size the file had when opened, however it grows meanwhile.
   long long size = source.SizeAtOpen();
   if (size < 0) return;
@@ -30,9 +33,10 @@ void CopyDataToTransferLog(const std::string& file_path, const std::string& tran
     // marker gives its whole size.
     const bool cut = size > kLogSizeLimit;
     auto left = static_cast<unsigned long long>(cut ? kLogSizeLimit : size);
+    std::uint64_t offset = 0;
     while (true) {
       std::size_t want = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
-      long long got = want > 0 ? source.Read(buffer.data(), want) : 0;
+      long long got = want > 0 ? source.ReadAt(buffer.data(), want, offset) : 0;
       if (got < 0) return false;
       auto bytes = static_cast<std::size_t>(got);
       if (bytes < kReadSize) {
@@ -44,6 +48,7 @@ void CopyDataToTransferLog(const std::string& file_path, const std::string& tran
       }
       if (!log.Write(buffer.data(), bytes)) return false;
       left -= bytes;
+      offset += bytes;
     }
   });
 }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/files.h"
+
 namespace vemtu {
 
 // Writes "MSG: Web Post Data" to `transfer_log_path`, then appends the bytes of
@@ -15,5 +17,9 @@ namespace vemtu {
 std::string CutMarker(long long whole_size);
 
 void CopyDataToTransferLog(const std::string& file_path, const std::string& transfer_log_path);
+
+// The same from a file held open: read from its start, as many bytes as it held when it
+// was opened, leaving its position for Read where it was.
+void CopyDataToTransferLog(const platform::File& source, const std::string& transfer_log_path);
 
 }  // namespace vemtu

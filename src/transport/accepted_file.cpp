@@ -13,9 +13,17 @@ bool DeleteAccepted(const RunContext& ctx, const std::string& path,
   // go into a file nobody reads. It stays, to be posted whole by the next run (and a
   // packed copy is deleted by its caller after the post).
   if (ctx.held_source && ctx.held_source->WriterWaiting()) return false;
-  agent.SetAttributesNormal(path);
-  if (identity ? agent.DeleteIfUnchanged(path, *identity) : agent.DeleteFileAt(path)) return true;
-  const int error = platform::LastError();
+  auto delete_file = [&] {
+    return identity ? agent.DeleteIfUnchanged(path, *identity) : agent.DeleteFileAt(path);
+  };
+  // Most files go at the first try; one that refuses (a read-only file on Windows) has
+  // its attributes reset and is tried once more.
+  if (delete_file()) return true;
+  int error = platform::LastError();
+  if (agent.SetAttributesNormal(path)) {
+    if (delete_file()) return true;
+    error = platform::LastError();
+  }
   const platform::FileIdentity now = agent.IdentityAt(path);
   if (identity ? now == *identity : now.valid) {
     WriteLogEntry(ctx.transfer_log_path.str(), kEventProgress, error, "ERR: Unable to delete file",

@@ -29,22 +29,24 @@ bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
   read_pos_ = 0;
   std::uint64_t body = text_.size();
   if (!body_file_.empty()) {
-    file_.Close();
-    file_ = platform::File::Open(body_file_, platform::OpenMode::kReadExisting);
+    if (!file_given_) {
+      file_.Close();
+      file_ = platform::File::Open(body_file_, platform::OpenMode::kReadExisting);
+    }
     if (!file_.IsOpen()) {
       error = static_cast<std::uint32_t>(platform::LastError());
       return false;
     }
-    if (file_.Identity().links > 1) {
+    if (file_.IdentityAtOpen().links > 1) {
       // A body with a second name may be a file from outside the agent folder.
       error = kErrorAccessDenied;
-      file_.Close();
+      if (!file_given_) file_.Close();
       return false;
     }
     long long size = file_.SizeAtOpen();
     if (size < 0) {
       error = static_cast<std::uint32_t>(platform::LastError());
-      file_.Close();
+      if (!file_given_) file_.Close();
       return false;
     }
     file_size_ = static_cast<std::uint64_t>(size);
@@ -53,7 +55,7 @@ bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
   std::uint64_t total = prefix_.size() + body + suffix_.size();
   if (total > 0xFFFFFFFFull) {
     error = kErrorFileTooLarge;
-    file_.Close();
+    if (!file_given_) file_.Close();
     return false;
   }
   declared_length = static_cast<std::uint32_t>(total);
@@ -67,8 +69,9 @@ long long BodySource::ReadFile(char* out, std::size_t size) {
       std::uint64_t left = file_size_ - read_pos_;
       if (left == 0) break;
       if (ahead_.empty()) ahead_.resize(kReadAhead);
-      long long got = file_.Read(ahead_.data(), static_cast<std::size_t>(
-                                                    std::min<std::uint64_t>(kReadAhead, left)));
+      long long got = file_.ReadAt(
+          ahead_.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kReadAhead, left)),
+          read_pos_);
       if (got < 0) return -1;
       if (got == 0) break;
       ahead_pos_ = 0;

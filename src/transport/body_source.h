@@ -30,6 +30,13 @@ class BodySource {
   // 32-bit length a request declares (ERROR_FILE_TOO_LARGE).
   bool Start(std::uint32_t& declared_length, std::uint32_t& error);
 
+  // The body file is open already (the result file held for its post): this handle is
+  // read from its start at every Start instead of the file being opened again by name.
+  void UseOpenFile(platform::File file) {
+    file_ = std::move(file);
+    file_given_ = file_.IsOpen();
+  }
+
   // Fills `chunk` with up to `capacity` next bytes: prefix, then body, then suffix.
   // Returns the count (less than `capacity` only at the end of the body), or -1 with
   // the error code in `error` when the file cannot be read. The file never gives more
@@ -49,6 +56,7 @@ class BodySource {
   std::string body_file_;
   std::string_view prefix_, text_, suffix_;
   platform::File file_;
+  bool file_given_ = false;  // file_ came from UseOpenFile and is never reopened
   std::uint64_t file_size_ = 0;
   std::size_t prefix_pos_ = 0, text_pos_ = 0, suffix_pos_ = 0;
   std::uint64_t file_pos_ = 0;

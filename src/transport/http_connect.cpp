@@ -92,6 +92,7 @@ void WebPostWorker(WebPostJob& job) {
   if (!chunk) return;
   BodySource body(job.body_file_path, job.prefix,
                   std::string_view(job.body_text.data(), job.body_text.size()), job.suffix);
+  body.UseOpenFile(std::move(job.open_body));
   int retries = 0;
   for (;;) {
     std::uint32_t error = 0;
@@ -332,6 +333,8 @@ int CZHTTPConnect::ZHTTPWebPost(const char* body_file_path, const char* reply_fi
     auto job = std::make_shared<WebPostJob>();
     job->owner = handles_;
     job->SetBody(body_file_path, reply_file_path, body_text, body_length, prefix, suffix);
+    if (body_file_path) job->open_body = std::move(open_body_);
+    open_body_.Close();
     if (kStepTimeoutOption != 0 && handles_->request) {
       // The send, run on this thread, ends with the time-out error at the step's time-out.
       DWORD bound = timeout_ms_ >= 0xFFFFFFFFUL ? 0 : static_cast<DWORD>(timeout_ms_);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/files.h"
 #include "common/fixed_text.h"
 #include "transport/worker_step.h"
 
@@ -46,6 +47,9 @@ class CZHTTPConnect {
                    std::string* reply_text, int* reply_length);
   // 0, a system or WinINet error code, or an HTTP status of 300 or more.
   std::uint32_t ZGetLastError() const;
+  // The next ZHTTPWebPost with a body file reads `file` (that file, held open by the
+  // caller) instead of opening the path again.
+  void UseOpenBody(platform::File file) { open_body_ = std::move(file); }
 
   unsigned long timeout_ms() const { return timeout_ms_; }
   // Makes secure requests check the server's certificate fully; ZReset keeps the choice.
@@ -67,6 +71,7 @@ class CZHTTPConnect {
   std::uint32_t access_type_ = kDefaultAccessType;
   unsigned long timeout_ms_;
   bool check_certificates_ = false;
+  platform::File open_body_;
   // Shared with the worker that runs on them: a worker left behind after a time-out
   // keeps them (and closes them) when it ends.
   std::shared_ptr<Handles> handles_;

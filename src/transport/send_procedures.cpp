@@ -56,6 +56,7 @@ struct Request {
   const char* suffix;
   int port;
   bool retry_rename = true;  // false: a refused file stays under its name
+  const platform::File* open_file = nullptr;  // the file at file_path, held open by the run
 };
 
 // ---------------------------------------------------------------------------
@@ -99,6 +100,7 @@ class WinInetConnection final : public Connection {
   }
   int WebPost(const Request& request, bool, std::string& reply) override {
     int length = 0;
+    if (request.open_file) connect_.UseOpenBody(request.open_file->Duplicate());
     return connect_.ZHTTPWebPost(request.file_path.c_str(), nullptr, nullptr, 0, request.prefix,
                                  request.suffix, &reply, &length);
   }
@@ -137,6 +139,7 @@ class WinHttpConnection final : public Connection {
   }
   int WebPost(const Request& request, bool request_proxy, std::string& reply) override {
     int length = 0;
+    if (request.open_file) connect_.UseOpenBody(request.open_file->Duplicate());
     return connect_.ZHTTPWebPost(request.file_path.c_str(), nullptr, nullptr, 0, request.prefix,
                                  request.suffix, &reply, &length, request_proxy);
   }
@@ -285,7 +288,9 @@ int Send(const Procedure& procedure, const RunContext& ctx, CZWinHTTPConnect* wi
     WriteLogEntry(ctx.transfer_log_path.str(), kEventProgress, 0, started.c_str());
     std::unique_ptr<Connection> connection =
         MakeConnection(procedure, ctx, winhttp, timeout_ms, request_proxy);
-    return Attempt(procedure, ctx, *connection, request, request_proxy);
+    Request with_body = request;
+    if (ctx.held_body && ctx.held_body_path == request.file_path) with_body.open_file = ctx.held_body;
+    return Attempt(procedure, ctx, *connection, with_body, request_proxy);
   } catch (...) {
     if (winhttp) winhttp->ZReset();
     return 0;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "transport/reply_buffer.h"
 
 namespace vemtu {
@@ -33,6 +34,7 @@ template <class Handles>
 struct WebPostJobBase {
   std::shared_ptr<Handles> owner;
   std::string body_file_path;
+  platform::File open_body;  // that file opened already, when the caller holds it open
   std::string reply_file_path;
   std::vector<char> body_text;
   std::string prefix;

@@ -185,6 +185,7 @@ DWORD Exchange(WebPostJob& job, char* chunk) {
   const Api& api = *h.api;
   BodySource body(job.body_file_path, job.prefix,
                   std::string_view(job.body_text.data(), job.body_text.size()), job.suffix);
+  body.UseOpenFile(std::move(job.open_body));
   DWORD previous = 0;
   DWORD proxy_scheme = 0;
   for (;;) {
@@ -356,6 +357,7 @@ int CZWinHTTPConnect::ZUnloadWinHttp() {
 }
 
 void CZWinHTTPConnect::ZReset() {
+  open_body_.Close();
   try {
     handles_ = std::make_shared<Handles>(api_);
     agent_name_ = kDefaultAgent;
@@ -489,6 +491,8 @@ int CZWinHTTPConnect::ZHTTPWebPost(const char* body_file_path, const char* reply
     auto job = std::make_shared<WebPostJob>();
     job->owner = handles_;
     job->SetBody(body_file_path, reply_file_path, body_text, body_length, prefix, suffix);
+    if (body_file_path) job->open_body = std::move(open_body_);
+    open_body_.Close();
     job->proxy_option = proxy_option;
     job->request_proxy = request_proxy_;
     job->proxy_user_name = proxy_user_name_;

@@ -326,7 +326,7 @@ File AgentFolder::Open(const std::string& path, OpenMode mode) const {
       st.st_size = 0;
     }
   }
-  return File(fd.release(), static_cast<long long>(st.st_size));
+  return File(fd.release(), posix_detail::IdentityOf(st));
 }
 
 SearchStep AgentFolder::First(DirSearch& search, const std::string& folder_and_pattern,
@@ -379,5 +379,7 @@ const AgentFolder& FolderOrUnrooted(const std::shared_ptr<AgentFolder>& folder) 
 }
 
 bool HeldByWriter(int error_number) { return error_number == EAGAIN; }
+
+bool NoSuchFile(int error_number) { return error_number == ENOENT; }
 
 }  // namespace vemtu::platform

@@ -51,7 +51,7 @@ bool DeleteIfUnchanged(const std::string& path, const FileIdentity& expected) {
 File::~File() { Close(); }
 
 File::File(File&& other) noexcept
-    : handle_(other.handle_), size_at_open_(other.size_at_open_),
+    : handle_(other.handle_), at_open_(other.at_open_),
       writers_held_(other.writers_held_) {
   other.handle_ = -1;
   other.writers_held_ = false;
@@ -61,7 +61,7 @@ File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
-    size_at_open_ = other.size_at_open_;
+    at_open_ = other.at_open_;
     writers_held_ = other.writers_held_;
     other.handle_ = -1;
     other.writers_held_ = false;
@@ -83,6 +83,27 @@ long long File::Read(void* buffer, std::size_t size) {
     if (n >= 0) return n;
     if (errno != EINTR) return -1;
   }
+}
+
+long long File::ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const {
+  if (handle_ < 0 || offset > static_cast<std::uint64_t>(INT64_MAX)) {
+    errno = handle_ < 0 ? EBADF : EINVAL;
+    return -1;
+  }
+  for (;;) {
+    ssize_t n = ::pread(static_cast<int>(handle_), buffer, size, static_cast<off_t>(offset));
+    if (n >= 0) return n;
+    if (errno != EINTR) return -1;
+  }
+}
+
+File File::Duplicate() const {
+  if (handle_ < 0) {
+    errno = EBADF;
+    return File();
+  }
+  int fd = fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+  return fd < 0 ? File() : File(fd, at_open_);
 }
 
 bool File::Write(const void* buffer, std::size_t size) {

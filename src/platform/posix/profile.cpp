@@ -119,6 +119,8 @@ class LockedFile {
         return false;
       }
       bytes.append(chunk, static_cast<std::size_t>(n));
+      // A regular file reads short only at its end: no second read to find it.
+      if (static_cast<std::size_t>(n) < sizeof chunk) return true;
     }
   }
 
@@ -343,19 +345,11 @@ int GetProfileInt(const std::string& file, const std::string& section,
   return static_cast<int>(LeadingNumber(text));
 }
 
-bool WriteProfileText(const std::string& file, const std::string& section,
-                      const std::string& key, const std::string& value) {
-  // A line break inside the value would start a new line of the file: the value ends
-  // there (and at a NUL, where the C text it stands for ends).
-  std::string_view written = value;
-  std::size_t stop = written.find_first_of(std::string_view("\r\n\0", 3));
-  if (stop != std::string_view::npos) written = written.substr(0, stop);
+namespace {
 
-  LockedFile io(file, true);
-  std::string bytes;
-  Storage storage;
-  if (!io.IsOpen() || !io.ReadAll(bytes) || !DecodeProfile(bytes, storage)) return false;
-
+// The text `bytes` with `key` of `section` set to `written`.
+std::string Edited(const std::string& bytes, const std::string& section, const std::string& key,
+                   std::string_view written) {
   std::string edited;
   Lookup found = Find(bytes, section, key);
   if (found.key_found) {
@@ -386,8 +380,28 @@ bool WriteProfileText(const std::string& file, const std::string& section,
     edited += addition;
     edited.append(bytes, at, std::string::npos);
   }
-  // The key already holds the value (a counter written back as it is, run after run):
-  // the file stays as it is, without a new file made and renamed over it.
+  return edited;
+}
+
+}  // namespace
+
+bool WriteProfileText(const std::string& file, const std::string& section,
+                      const std::string& key, const std::string& value) {
+  // A line break inside the value would start a new line of the file: the value ends
+  // there (and at a NUL, where the C text it stands for ends).
+  std::string_view written = value;
+  std::size_t stop = written.find_first_of(std::string_view("\r\n\0", 3));
+  if (stop != std::string_view::npos) written = written.substr(0, stop);
+
+  // The key already holds the value (a counter set back to "0" after every post): the
+  // file stays as it is. Seen by a reader first, which holds no folder and makes nothing.
+  std::string bytes;
+  if (LoadProfile(file, bytes) && Edited(bytes, section, key, written) == bytes) return true;
+
+  LockedFile io(file, true);
+  Storage storage;
+  if (!io.IsOpen() || !io.ReadAll(bytes) || !DecodeProfile(bytes, storage)) return false;
+  std::string edited = Edited(bytes, section, key, written);
   if (edited == bytes) return true;
   return EncodeProfile(storage, edited) && io.Rewrite(edited);
 }

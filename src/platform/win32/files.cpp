@@ -145,7 +145,7 @@ bool DeleteIfUnchanged(const std::string& path, const FileIdentity& expected) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : handle_(other.handle_), size_at_open_(other.size_at_open_) {
+File::File(File&& other) noexcept : handle_(other.handle_), at_open_(other.at_open_) {
   other.handle_ = -1;
 }
 
@@ -153,7 +153,7 @@ File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
-    size_at_open_ = other.size_at_open_;
+    at_open_ = other.at_open_;
     other.handle_ = -1;
   }
   return *this;
@@ -216,33 +216,64 @@ File File::Open(const std::string& path, OpenMode mode) {
     return File();
   }
   if (truncate && !SetEndOfFile(handle.Get())) return File();
-  File file(reinterpret_cast<std::intptr_t>(handle.Release()), -1);
-  file.size_at_open_ =
-      truncate ? 0
-               : static_cast<long long>(
-                     (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
-  return file;
+  FileIdentity at_open = IdentityOf(info);
+  if (truncate) at_open.size = 0;
+  return File(reinterpret_cast<std::intptr_t>(handle.Release()), at_open);
 }
 
 bool File::IsOpen() const { return AsHandle(handle_) != INVALID_HANDLE_VALUE; }
 
-long long File::Read(void* buffer, std::size_t size) {
-  if (!IsOpen()) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return -1;
-  }
-  char* out = static_cast<char*>(buffer);
+namespace {
+
+// Reads up to `size` bytes in pieces ReadFile can take: from `offset` when one is given,
+// else from the file position. Fewer only at the end of the file; -1 when nothing could
+// be read.
+long long ReadPieces(HANDLE handle, char* out, std::size_t size, const std::uint64_t* offset) {
   std::size_t total = 0;
   while (total < size) {
     DWORD wanted = static_cast<DWORD>(std::min(size - total, kMaxChunk));
     DWORD got = 0;
-    if (!ReadFile(AsHandle(handle_), out + total, wanted, &got, nullptr)) {
+    OVERLAPPED at{};
+    if (offset) {
+      const std::uint64_t from = *offset + total;
+      at.Offset = static_cast<DWORD>(from);
+      at.OffsetHigh = static_cast<DWORD>(from >> 32);
+    }
+    if (!ReadFile(handle, out + total, wanted, &got, offset ? &at : nullptr)) {
+      if (offset && GetLastError() == ERROR_HANDLE_EOF) break;
       return total > 0 ? static_cast<long long>(total) : -1;
     }
     total += got;
     if (got < wanted) break;  // end of file
   }
   return static_cast<long long>(total);
+}
+
+}  // namespace
+
+long long File::Read(void* buffer, std::size_t size) {
+  if (!IsOpen()) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return -1;
+  }
+  return ReadPieces(AsHandle(handle_), static_cast<char*>(buffer), size, nullptr);
+}
+
+long long File::ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const {
+  if (!IsOpen()) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return -1;
+  }
+  return ReadPieces(AsHandle(handle_), static_cast<char*>(buffer), size, &offset);
+}
+
+File File::Duplicate() const {
+  HANDLE copy = nullptr;
+  if (!IsOpen() || !DuplicateHandle(GetCurrentProcess(), AsHandle(handle_), GetCurrentProcess(),
+                                    &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    return File();
+  }
+  return File(reinterpret_cast<std::intptr_t>(copy), at_open_);
 }
 
 bool File::Write(const void* buffer, std::size_t size) {

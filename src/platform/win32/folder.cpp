@@ -291,6 +291,8 @@ bool HeldByWriter(int error_number) {
   return error_number == ERROR_SHARING_VIOLATION || error_number == ERROR_LOCK_VIOLATION;
 }
 
+bool NoSuchFile(int error_number) { return error_number == ERROR_FILE_NOT_FOUND; }
+
 File::WriterHold File::HoldOffWriters() { return WriterHold::kHeld; }
 
 bool File::WriterWaiting() const { return false; }

@@ -100,5 +100,38 @@ TEST(Files, OpenModesReadWriteSeekAndSize) {
   EXPECT_EQ(moved.Size(), -1);
 }
 
+// ReadAt reads where it is told, whoever else reads the file; a duplicate keeps the
+// identity taken at the open and outlives the handle it came from.
+TEST(Files, ReadAtAndDuplicatesServeOneOpenFile) {
+  test::TempDir dir;
+  std::string path = dir / "held.bin";
+  test::WriteFileBytes(path, "0123456789");
+  File held = File::Open(path, OpenMode::kReadExisting);
+  ASSERT_TRUE(held.IsOpen());
+  EXPECT_EQ(held.IdentityAtOpen(), IdentityAt(path));
+  EXPECT_EQ(held.IdentityAtOpen().links, 1u);
+  EXPECT_EQ(held.SizeAtOpen(), 10);
+
+  File copy = held.Duplicate();
+  held.Close();
+  ASSERT_TRUE(copy.IsOpen());
+  EXPECT_EQ(copy.IdentityAtOpen(), IdentityAt(path));
+  const struct {
+    std::uint64_t offset;
+    std::size_t size;
+    const char* expected;
+  } reads[] = {{0, 4, "0123"}, {6, 16, "6789"}, {10, 4, ""}, {2, 3, "234"}};
+  for (const auto& read : reads) {
+    char buffer[16] = {};
+    long long got = copy.ReadAt(buffer, read.size, read.offset);
+    EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0), read.expected)
+        << "at " << read.offset;
+  }
+  char buffer[4] = {};
+  copy.Close();
+  EXPECT_EQ(copy.ReadAt(buffer, sizeof buffer, 0), -1);
+  EXPECT_FALSE(copy.Duplicate().IsOpen());
+}
+
 }  // namespace
 }  // namespace vemtu::platform
