@@ -241,9 +241,11 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
                       error_entry(label, "ERR", detail, nullptr);
                     }))
     return 0;
-  // The body as it is before it is sent: deleted after the acceptance only if unchanged.
+  // The body as it is before it is sent (a body held open: as it was when opened and
+  // checked): deleted after the acceptance only if unchanged.
   const platform::FileIdentity sent =
-      platform::FolderOrUnrooted(ctx.folder).IdentityAt(request.file_path);
+      request.open_file ? request.open_file->IdentityAtOpen()
+                        : platform::FolderOrUnrooted(ctx.folder).IdentityAt(request.file_path);
   std::string received;
   if (!connection.WebPost(request, request_proxy, received)) {
     error_entry("ERR\t" + lib + ".ZHTTPWebPost", nullptr, nullptr,
