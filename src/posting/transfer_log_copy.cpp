@@ -12,11 +12,6 @@ std::string CutMarker(long long whole_size) {
   return "\\[cut: " + std::to_string(whole_size) + " bytes]";
 }
 
-void CopyDataToTransferLog(const std::string& file_path, const std::string& transfer_log_path) {
-  platform::File source = platform::File::Open(file_path, platform::OpenMode::kReadExisting);
-  if (source.IsOpen()) CopyDataToTransferLog(source, transfer_log_path);
-}
-
 void CopyDataToTransferLog(const platform::File& source, const std::string& transfer_log_path) {
   constexpr std::size_t kBufferSize = 5120;
   constexpr std::size_t kReadSize = 4096;

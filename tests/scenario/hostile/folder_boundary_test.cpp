@@ -314,42 +314,65 @@ TEST_F(FolderBoundary, RetryNamesAndErrorMovesNeverReplaceAFile) {
   EXPECT_EQ(ReadFileBytes(ErrorFile(k, "NOPREFIX.txt")), "old without prefix");
 }
 
+// A file changed while its post waits for the reply, by a writer appending to it or by
+// another file renamed over its name: what arrived is the file as it was checked, and the
+// reply "1" deletes nothing that was not posted.
 TEST_F(FolderBoundary, AFileChangedWhileItIsPostedIsNotDeleted) {
   StartDcsim({"--rule", "prefix=SLOW delay=1500"});
   WriteAgentIni(BaseUrl());
   const std::string k = "AlertTkt";
-  const std::string path = File(k, "SLOW_N_1.txt");
-  WriteFileBytes(path, "first part;");
-  const int pid = StartAgent(exe_, {});
-  // Waits until the body has reached the simulator, which is now holding its reply.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (ReceivedRequests().empty() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_FALSE(ReceivedRequests().empty());
-  // A writer outside the agent appends while the reply is awaited. Windows opens the
-  // body with read sharing only, so there the writer is refused (32); on Linux the
-  // agent's read lease holds it off until the post has ended.
   const std::string bin =
       UnderWine() ? EnvOr("VEMTU_WINDOWS_BIN", "") : EnvOr("VEMTU_BIN", ".");
-  const int appended = RunAgent(bin + (UnderWine() ? "/hostile_appender.exe" : "/hostile_appender"),
-                                {AgentPath(path), "second part"}, kRunTimeoutMs)
-                           .exit_code;
-  EXPECT_EQ(appended, UnderWine() ? 32 : 0);
-  RunResult result = WaitAgent(pid, kRunTimeoutMs);
-  ASSERT_FALSE(result.timed_out);
+  const std::string replacement = dir_ / "replacement", renamed = "the writer's new file";
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool rename;       // false: a writer appends "second part"
+    std::string left;  // what the name holds after the run; empty: deleted
+  } cases[] = {
+      // Windows opens the body with read sharing only, so there the writer is refused
+      // (32); on Linux the agent's read lease holds it off until the post has ended, and
+      // the file accepted while the writer waited is kept for the writer's bytes.
+      {"SLOW_N_1.txt", "first part;", false, UnderWine() ? "" : "first part;second part"},
+      {"SLOW_N_2.txt", "the checked text", true, renamed},
+      {"SLOW_Y_3.xml", "<r>the checked tree</r>", true, renamed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = File(k, c.name);
+    const std::size_t before = ReceivedRequests().size();
+    WriteFileBytes(path, c.bytes);
+    const int pid = StartAgent(exe_, {});
+    // Waits until the body has reached the simulator, which is now holding its reply.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReceivedRequests().size() == before && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_GT(ReceivedRequests().size(), before);
+    if (c.rename) {
+      WriteFileBytes(replacement, renamed);
+      fs::rename(replacement, path);
+    } else {
+      const std::string appender = bin + (UnderWine() ? "/hostile_appender.exe" : "/hostile_appender");
+      EXPECT_EQ(RunAgent(appender, {AgentPath(path), "second part"}, kRunTimeoutMs).exit_code,
+                UnderWine() ? 32 : 0);
+    }
+    ASSERT_FALSE(WaitAgent(pid, kRunTimeoutMs).timed_out);
 
-  const std::vector<Received> received = ReceivedRequests();
-  ASSERT_FALSE(received.empty());
-  EXPECT_EQ(received[0].body, "first part;");
-  if (UnderWine()) {
-    EXPECT_FALSE(FileExists(path));  // nobody could change it: posted and deleted
-    EXPECT_EQ(received.size(), 1u);
-  } else {
-    // Accepted while the writer waited: kept for the writer's bytes, and not posted again
-    // in this run; the next run posts it whole.
-    EXPECT_EQ(received.size(), 1u);
-    EXPECT_EQ(ReadFileBytes(path), "first part;second part");
+    const std::vector<Received> received = ReceivedRequests();
+    ASSERT_EQ(received.size(), before + 1) << "posted again in the same run";
+    const Received& post = received.back();
+    if (post.line.packed) {
+      EXPECT_NE(post.unpacked.find(c.bytes), std::string::npos) << post.unpacked;
+    } else {
+      EXPECT_EQ(post.body, c.bytes);
+    }
+    if (c.left.empty()) {
+      EXPECT_FALSE(FileExists(path));
+    } else {
+      EXPECT_EQ(ReadFileBytes(path), c.left);
+    }
+    fs::remove(path);
   }
 }
 

@@ -319,37 +319,5 @@ TEST_F(PostingRun, ASuccessResetsTheWatchdogCounterWhileTheRunGoesOn) {
   EXPECT_FALSE(WaitAgent(pid, 60000).timed_out);
 }
 
-// A name given to another file while the post of the file it named waits for its reply:
-// the reply "1" leaves that other file in place, and what arrived is the file checked.
-TEST_F(PostingRun, AFileRenamedOverANameInPostStaysAndTheCheckedFileIsWhatArrives) {
-  StartDcsim({"--rule", "default delay=1500"});
-  WriteAgentIni(BaseUrl());
-  const std::string k = "ATPostLogs";
-  const std::string replacement = dir_ / "replacement";
-  const struct {
-    const char* name;
-    std::string bytes, arrives;
-  } cases[] = {{"R_N_1.txt", "the checked text", "the checked text"},
-               {"R_Y_1.xml", Xml("r", "the checked tree"), "<r>the checked tree</r>"}};
-  for (const auto& c : cases) {
-    const std::size_t before = dcsim::ReadIndex(sim_.out_folder).size();
-    WriteFileBytes(File(k, c.name), c.bytes);
-    int pid = StartAgent(exe_, {k});
-    for (int i = 0; i < 1000 && dcsim::ReadIndex(sim_.out_folder).size() == before; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    WriteFileBytes(replacement, "the writer's new file");
-    std::filesystem::rename(replacement, File(k, c.name));
-    EXPECT_FALSE(WaitAgent(pid, 60000).timed_out);
-    EXPECT_EQ(ReadFileBytes(File(k, c.name)), "the writer's new file") << c.name;
-    std::vector<Received> received = ReceivedRequests();
-    ASSERT_EQ(received.size(), before + 1)
-        << c.name << "\n" << ReadFileBytes(RunLog(k)) << ReadFileBytes(TransferLog("R"));
-    const Received& last = received.back();
-    const std::string& arrived = last.line.packed ? last.unpacked : last.body;
-    EXPECT_NE(arrived.find(c.arrives), std::string::npos) << arrived;
-    std::filesystem::remove(File(k, c.name));
-  }
-}
-
 }  // namespace
 }  // namespace vemtu::test
