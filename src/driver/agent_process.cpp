@@ -1,12 +1,14 @@
 #include "driver/agent_process.h"
 
 #include "common/fixed_text.h"
+#include "platform/codepage.h"
 #include "platform/paths.h"
 
 namespace vemtu {
 
 bool IsAgentImagePath(const std::string& image_path) {
-  std::size_t cut = image_path.rfind(platform::kPathSeparator);
+  std::size_t cut =
+      platform::FindCharacter(image_path, platform::kPathSeparator, platform::Occurrence::kLast);
   if (cut == std::string::npos) return false;
   return EqualsIgnoreCase(std::string_view(image_path).substr(cut + 1), kAgentImageName);
 }

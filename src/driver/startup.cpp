@@ -5,6 +5,8 @@
 #include "common/fixed_text.h"
 #include "log/log_writer.h"
 #include "platform/agent_folder.h"
+#include "platform/codepage.h"
+#include "platform/dir_search.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/named_mutex.h"
@@ -61,12 +63,29 @@ bool HoldRunFolders(RunContext& ctx) {
   return true;
 }
 
+// The category INI's file name: "Vemtu" + the canonical word + ".INI", or the file there
+// whose name differs from that only in letter case, as the category folder is found. A
+// run typed "status" and one typed "Status" so keep one record on every system.
+std::string RunRecordFileName(const std::string& config_dir, const std::string& canonical) {
+  const std::string wanted = "Vemtu" + canonical + ".INI";
+  std::string found = wanted;
+  platform::DirSearch listing;
+  platform::DirEntry entry;
+  for (platform::SearchStep step = listing.First(config_dir + platform::kPathSeparator + wanted, entry);
+       step == platform::SearchStep::kEntry; step = listing.Next(entry)) {
+    if (entry.is_directory || entry.is_link || entry.unusable_name) continue;
+    if (entry.name == wanted) return wanted;
+    if (found == wanted && EqualsIgnoreCase(entry.name, wanted)) found = entry.name;
+  }
+  return found;
+}
+
 }  // namespace
 
 StartupPaths BuildExecutablePaths(RunContext& ctx, std::string_view exe_path) {
   std::string_view exe = CutText(exe_path, kExePathMaxChars);
   ctx.quoted_exe_path.Assign("\"").Append(exe).Append("\"");
-  std::size_t cut = exe.rfind(platform::kPathSeparator);
+  std::size_t cut = platform::FindCharacter(exe, platform::kPathSeparator, platform::Occurrence::kLast);
   ctx.exe_dir = cut == std::string_view::npos ? exe : exe.substr(0, cut);
 
   StartupPaths paths;
@@ -75,15 +94,17 @@ StartupPaths BuildExecutablePaths(RunContext& ctx, std::string_view exe_path) {
   return paths;
 }
 
-void BuildCategoryPaths(RunContext& ctx, const StartupPaths& paths, std::string_view category) {
-  ctx.category = category;
+void BuildCategoryPaths(RunContext& ctx, const StartupPaths& paths, const Category& category) {
+  ctx.category = category.name;
   const std::string exe_dir = ctx.exe_dir.str();
-  const std::string k(category);
-  ctx.run_log_path = exe_dir + Native("\\ApplicationLog\\WebPost\\WebPostExe\\WebPost") + k + ".log";
+  const std::string& word = category.canonical;
+  ctx.run_log_path =
+      exe_dir + Native("\\ApplicationLog\\WebPost\\WebPostExe\\WebPost") + category.name + ".log";
   ctx.agent_ini_path = exe_dir + Native("\\KOLTMobile.INI");
-  ctx.category_ini_path = paths.config_dir + Native("\\Vemtu") + k + ".INI";
-  ctx.category_folder = exe_dir + Native("\\") + k;
-  ctx.error_folder = exe_dir + Native("\\") + k + Native("\\Error");
+  ctx.category_ini_path =
+      paths.config_dir + platform::kPathSeparator + RunRecordFileName(paths.config_dir, word);
+  ctx.category_folder = exe_dir + Native("\\") + word;
+  ctx.error_folder = exe_dir + Native("\\") + word + Native("\\Error");
 }
 
 std::string InstanceLockName(const Category& category) {
@@ -154,12 +175,12 @@ bool StartRun(RunContext& ctx, RoutingTable& routing, std::string_view command_t
     if (!platform::SetAttributesNormal(ctx.config_ini_path.str())) {
       CreateDirectoryPath(paths.config_dir);
     }
-    if (LoadRoutingTable(routing, category->name, paths.config_dir) ==
+    if (LoadRoutingTable(routing, category->canonical, paths.config_dir) ==
         RoutingLoad::kLockNotCreated) {
       // The run ends; it says why, so that a lock it may not open (made by a run under
       // another user, say) does not end every later run unseen.
       const int error = platform::LastError();
-      BuildCategoryPaths(ctx, paths, category->name);
+      BuildCategoryPaths(ctx, paths, *category);
       WriteLogEntry(ctx.run_log_path.str(), kEventProgress, error, "MSG: Unable to create mutex",
                     PostDatabaseLockName(category->name).c_str());
       return false;
@@ -169,7 +190,7 @@ bool StartRun(RunContext& ctx, RoutingTable& routing, std::string_view command_t
   }
 
   platform::SetCurrentFolder(ctx.exe_dir.str());
-  BuildCategoryPaths(ctx, paths, category->name);
+  BuildCategoryPaths(ctx, paths, *category);
 
   const std::string lock_name = InstanceLockName(*category);
   auto lock = std::make_unique<platform::NamedMutex>(platform::NamedMutex::Create(lock_name));

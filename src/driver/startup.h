@@ -26,9 +26,10 @@ struct StartupPaths {
 // configuration INI, all from the executable's full path.
 StartupPaths BuildExecutablePaths(RunContext& ctx, std::string_view exe_path);
 
-// Step 6 (paths only): the category name, run log, agent INI, category INI, category
-// folder and Error folder.
-void BuildCategoryPaths(RunContext& ctx, const StartupPaths& paths, std::string_view category);
+// Step 6 (paths only): the category name and run log as typed; the agent INI; the
+// category INI, category folder and Error folder by the canonical word, so that every run
+// of one category shares its record and its folders whatever the letter case typed.
+void BuildCategoryPaths(RunContext& ctx, const StartupPaths& paths, const Category& category);
 
 // "RHOVAN_KOLT_MUTEX" + the category's canonical word: a run of "status" and one of
 // "Status" share a folder, so they share the lock too.

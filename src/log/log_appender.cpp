@@ -1,6 +1,7 @@
 // The locked appender: one named lock per log file, held for the open-check-write-close
 // of a single text.
 #include "log/log_writer.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
@@ -9,10 +10,17 @@ namespace vemtu {
 
 std::string LogLockName(std::string_view path) {
   // Both separators are replaced on either platform: on Linux the separator is '/',
-  // and a lock name must not read as a path.
+  // and a lock name must not read as a path. Only characters are replaced, never the
+  // second byte of a two-byte character: two logs would otherwise share a lock.
   std::string name(path);
-  for (char& c : name) {
-    if (c == '\\' || c == '/' || c == ':') c = '-';
+  for (char separator : {'\\', '/', ':'}) {
+    for (std::size_t at = 0;;) {
+      const std::size_t found = platform::FindCharacter(std::string_view(name).substr(at),
+                                                        separator, platform::Occurrence::kFirst);
+      if (found == std::string_view::npos) break;
+      at += found;
+      name[at++] = '-';
+    }
   }
   return name;
 }
@@ -31,7 +39,8 @@ platform::File OpenLogResetting(const std::string& path) {
   platform::File file = OpenLog(path);
   if (file.IsOpen()) return file;
   if (!platform::SetAttributesNormal(path)) {
-    std::size_t cut = path.rfind(platform::kPathSeparator);
+    std::size_t cut =
+        platform::FindCharacter(path, platform::kPathSeparator, platform::Occurrence::kLast);
     if (cut != std::string::npos && cut > 0) CreateDirectoryPath(path.substr(0, cut));
   }
   return OpenLog(path);

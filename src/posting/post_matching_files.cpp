@@ -238,7 +238,7 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
   const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
   UrlParts parts;
   if (!SplitUrl(url, parts)) return;
-  const bool status_mode = IsStatusFolder(folder);
+  const bool status_mode = IsStatusCategory(ctx.category.view());
   const std::string search = folder + pattern;
   if (search.size() > kPathCapacity - 1) return;
 
@@ -268,7 +268,7 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     }
 
     const bool pack = WantsPacking(pack_flag, ctx.category.view(), entry.name);
-    if (entry.name.find('_') == std::string::npos) {
+    if (NamePrefix(entry.name).size() == entry.name.size()) {  // no "_"
       MoveToErrorFolder(ctx, folder, entry.name);
       continue;
     }

@@ -1,5 +1,6 @@
 #include "posting/post_names.h"
 
+#include "platform/codepage.h"
 #include "platform/paths.h"
 
 namespace vemtu {
@@ -9,23 +10,26 @@ namespace {
 bool Fits(std::size_t length) { return length <= kPathCapacity - 1; }
 
 // Appends `prefix` with the bytes that would end the page name or start a query or a
-// fragment, and the escape character itself, written as "%XX".
+// fragment, the escape character itself, "\\" and every byte from 0x80 on written as
+// "%XX". The page then names the prefix's bytes as the file has them, in any code page:
+// no library converts or cuts them, and the second byte of a two-byte character never
+// reaches the request line as a separator.
 void AppendEscapedPrefix(std::string_view prefix, std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
   for (char c : prefix) {
-    switch (c) {
-      case '%':
-        path += "%25";
-        break;
-      case '?':
-        path += "%3F";
-        break;
-      case '#':
-        path += "%23";
-        break;
-      default:
-        path += c;
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80 || c == '%' || c == '?' || c == '#' || c == '\\') {
+      path += '%';
+      path += kHex[byte >> 4];
+      path += kHex[byte & 0xF];
+    } else {
+      path += c;
     }
   }
+}
+
+std::size_t Find(std::string_view text, char wanted, platform::Occurrence which) {
+  return platform::FindCharacter(text, wanted, which);
 }
 
 }  // namespace
@@ -53,7 +57,9 @@ bool SplitUrl(std::string_view url, UrlParts& parts) {
   return true;
 }
 
-std::string_view NamePrefix(std::string_view name) { return name.substr(0, name.find('_')); }
+std::string_view NamePrefix(std::string_view name) {
+  return name.substr(0, Find(name, '_', platform::Occurrence::kFirst));
+}
 
 bool BuildRequestPath(const RunContext& ctx, std::string_view base_path, std::string_view prefix,
                       std::string& request_path) {
@@ -81,9 +87,9 @@ bool BuildRequestPath(const RunContext& ctx, std::string_view base_path, std::st
 }
 
 std::string PackedPath(std::string_view file_path) {
-  std::size_t name_start = file_path.rfind(platform::kPathSeparator);
+  std::size_t name_start = Find(file_path, platform::kPathSeparator, platform::Occurrence::kLast);
   name_start = name_start == std::string_view::npos ? 0 : name_start + 1;
-  std::size_t dot = file_path.rfind('.');
+  std::size_t dot = Find(file_path, '.', platform::Occurrence::kLast);
   std::string packed(file_path.substr(
       0, dot != std::string_view::npos && dot >= name_start ? dot : file_path.size()));
   std::string_view extension = file_path.substr(packed.size());
@@ -124,10 +130,6 @@ std::string EnvelopeTail(std::string_view prefix) {
   return tail;
 }
 
-bool IsStatusFolder(std::string_view folder) {
-  std::string marker(1, platform::kPathSeparator);
-  marker += "Status";
-  return folder.find(marker) != std::string_view::npos;
-}
+bool IsStatusCategory(std::string_view category) { return EqualsIgnoreCase(category, "Status"); }
 
 }  // namespace vemtu

@@ -59,7 +59,8 @@ std::string DisplayUrl(std::string_view url, std::string_view prefix);
 std::string EnvelopeHead(std::string_view prefix, std::string_view registration_id);
 std::string EnvelopeTail(std::string_view prefix);
 
-// True when `folder` contains separator + "Status" (letter case as written).
-bool IsStatusFolder(std::string_view folder);
+// True for the Status category, whatever the letter case it was typed in: its files are
+// posted in Status mode (enveloped, size-checked, in order).
+bool IsStatusCategory(std::string_view category);
 
 }  // namespace vemtu

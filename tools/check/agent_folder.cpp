@@ -11,7 +11,7 @@ const char* const kPostingCategories[3] = {"AlertTkt", "Status", "ATPostLogs"};
 AgentFolder::AgentFolder(const std::string& agent_folder) : folder(agent_folder) {
   while (folder.size() > 1 && folder.back() == platform::kPathSeparator) folder.pop_back();
   StartupPaths paths = BuildExecutablePaths(ctx, folder + platform::kPathSeparator + "Vemtu.EXE");
-  BuildCategoryPaths(ctx, paths, "AlertTkt");
+  BuildCategoryPaths(ctx, paths, CategoryOfTableWord("AlertTkt"));
   config_dir = paths.config_dir;
   log_dir = Path({"ApplicationLog", "WebPost", "WebPostExe"});
   values = ReadAgentIniValues(ctx.agent_ini_path.str());

@@ -2,6 +2,8 @@
 // translated to iconv's charset names.
 #include "platform/codepage.h"
 
+#include "platform/character_scan.h"
+
 #include <errno.h>
 #include <iconv.h>
 
@@ -233,6 +235,30 @@ bool ConvertAsciiBetweenUnicodeForms(unsigned from, unsigned to, std::string_vie
 }  // namespace
 
 unsigned SystemCodePage() { return kCodePageUtf8; }
+
+std::size_t FindCharacter(std::string_view text, char wanted, Occurrence which,
+                          unsigned code_page) {
+  // The system's own UTF-8: no byte of a longer character is below 0x80.
+  if (code_page == kCodePageUtf8) {
+    return which == Occurrence::kFirst ? text.find(wanted) : text.rfind(wanted);
+  }
+  // Another code page (tests name them): a byte that the converter takes for an
+  // unfinished character when it stands alone is a lead byte. A code page without a
+  // converter is read byte by byte.
+  const char* name = IconvNameOf(code_page);
+  Converter converter(IconvNameOf(kCodePageUtf16Le), name ? name : "ASCII");
+  return ScanForCharacter(text, wanted, which, [&converter](unsigned char byte) {
+    if (!converter.ok()) return false;
+    char in[1] = {static_cast<char>(byte)};
+    char out[16];
+    char* ip = in;
+    char* op = out;
+    std::size_t in_left = 1, out_left = sizeof out;
+    iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);
+    return iconv(converter.get(), &ip, &in_left, &op, &out_left) == static_cast<std::size_t>(-1) &&
+           errno == EINVAL;
+  });
+}
 
 bool ConvertCodePage(unsigned from, unsigned to, std::string_view input, std::string& output) {
   output.clear();

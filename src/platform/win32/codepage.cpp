@@ -2,6 +2,8 @@
 // UTF-16 little-endian (1200) taken as the wide form itself.
 #include "platform/codepage.h"
 
+#include "platform/character_scan.h"
+
 #include <windows.h>
 
 #include <climits>
@@ -55,6 +57,13 @@ bool FromWide(unsigned code_page, const std::wstring& wide, std::string& output)
 }  // namespace
 
 unsigned SystemCodePage() { return GetACP(); }
+
+std::size_t FindCharacter(std::string_view text, char wanted, Occurrence which,
+                          unsigned code_page) {
+  return ScanForCharacter(text, wanted, which, [code_page](unsigned char byte) {
+    return IsDBCSLeadByteEx(code_page, byte) != FALSE;
+  });
+}
 
 bool ConvertCodePage(unsigned from, unsigned to, std::string_view input, std::string& output) {
   output.clear();

@@ -13,6 +13,8 @@
 // long or short name matches the pattern under the listing rules.
 #include "platform/dir_search.h"
 
+#include "platform/codepage.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -96,7 +98,13 @@ SearchStep DirSearch::First(const std::string& folder_and_pattern, DirEntry& ent
   if (!state_) state_ = std::make_unique<State>();
   state_->Close();
 
-  const std::string::size_type cut = folder_and_pattern.find_last_of("\\/");
+  // The last "\" or "/" by character: a name in the pattern may hold a two-byte character
+  // whose second byte is 0x5C.
+  const std::size_t backslash = FindCharacter(folder_and_pattern, '\\', Occurrence::kLast);
+  const std::size_t slash = FindCharacter(folder_and_pattern, '/', Occurrence::kLast);
+  const std::size_t cut = backslash == std::string::npos ? slash
+                          : slash == std::string::npos   ? backslash
+                                                         : std::max(backslash, slash);
   if (cut == std::string::npos) {
     ::SetLastError(ERROR_INVALID_NAME);  // not a full path
     return SearchStep::kFailed;

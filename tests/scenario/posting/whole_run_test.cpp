@@ -178,6 +178,30 @@ TEST_F(PostingRun, StatusPassesPackEveryFileInItsEnvelope) {
   EXPECT_TRUE(FilesIn(Folder("Status")).empty());
 }
 
+// The word typed in lower case is the same category: Status mode, its folder as it is
+// spelled on disk, nothing set aside, no folder said to be missing.
+TEST_F(PostingRun, ALowerCaseStatusRunPostsInStatusMode) {
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  WriteFileBytes(File("Status", "PSTAT_1.txt"), "plain");
+  WriteFileBytes(File("Status", "PSTAT_2.txt"), "<?xml version=\"1.0\"?><s>2</s>");
+  ASSERT_FALSE(Run("status").timed_out);
+  ASSERT_TRUE(WaitFinished({"status", "Configuration"}));
+  auto received = ReceivedRequests();
+  ASSERT_EQ(received.size(), 2u);
+  std::string both;
+  for (const auto& r : received) {
+    EXPECT_TRUE(r.line.packed);
+    EXPECT_EQ(r.unpacked.find("<PSTAT>"), 2u) << r.unpacked;
+    both += r.unpacked;
+  }
+  EXPECT_NE(both.find("<![CDATA[plain]]>"), std::string::npos) << both;
+  EXPECT_NE(both.find("<s>2</s>"), std::string::npos) << both;
+  EXPECT_TRUE(FilesIn(Folder("Status")).empty());
+  EXPECT_TRUE(FilesIn(Folder("Status") + "/Error").empty());
+  EXPECT_EQ(RunLog("status").find("missing"), std::string::npos) << RunLog("status");
+}
+
 TEST_F(PostingRun, PriorityPassFollowsTheRoutingRules) {
   StartDcsim();
   WriteAgentIni(BaseUrl("/p"));

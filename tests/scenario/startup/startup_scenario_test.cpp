@@ -24,7 +24,8 @@ TEST_F(StartupScenario, TextThatIsNoCategoryWritesNothing) {
   }
 }
 
-TEST_F(StartupScenario, LowerCaseStatusKeepsItsLetterCase) {
+// The run log keeps the word as typed; the record is the Status one, as the folder is.
+TEST_F(StartupScenario, LowerCaseStatusKeepsItsLetterCaseInTheLogOnly) {
   test::RunResult result = Run({"status"});
   EXPECT_EQ(result.exit_code, 0);
   std::string log = RunLog("status");
@@ -35,26 +36,27 @@ TEST_F(StartupScenario, LowerCaseStatusKeepsItsLetterCase) {
   }
   EXPECT_EQ(names.count("WebPoststatus.log"), 1u);
 
-  std::string ini = ReadFileBytes(CategoryIni("status"));
+  std::string ini = ReadFileBytes(CategoryIni("Status"));
   EXPECT_NE(IniValue(ini, "statusPID"), "<none>") << ini;
   EXPECT_EQ(IniValue(ini, "statusCycle"), "0") << ini;
   EXPECT_TRUE(fs::is_directory(dir.path() / "Configuration" / "WebPost"));
+  if (!test::UnderWine()) EXPECT_FALSE(FileExists(CategoryIni("status")));
 }
 
-TEST_F(StartupScenario, LowerCaseStatusLeavesTheStatusModeOff) {
-  test::ScriptedServer server;
-  server.SetDefault(test::Reply::Status(200, "1"));
-  WriteAgentIni(server.BaseUrl());
+// "status" and "Status" are one category: a run typed either way finds the other's
+// record and is refused while that run waits, and takes nothing from its folder.
+TEST_F(StartupScenario, LowerCaseStatusBesideAWaitingStatusRunIsRefused) {
+  Sleeper earlier(dir.path() / "earlier", "Vemtu.EXE");
+  ASSERT_NE(earlier.pid(), 0u);
+  RecordEarlierRun("Status", earlier.pid(), 0);
   WriteFileBytes(dir.path() / "Status" / "ST_1.txt", "plain");
   EXPECT_EQ(Run({"status"}).exit_code, 0);
   std::string log = RunLog("status");
-  EXPECT_EQ(Count(log, kStarted), 1u) << log;
-  // "status" finds the folder "Status" on both builds, but the Status mode needs the name
-  // as written: the plain file is set aside unposted, and no second folder is made.
-  EXPECT_TRUE(FileExists(dir.path() / "Status" / "Error" / "ST_1.txt"));
-  EXPECT_FALSE(FileExists(dir.path() / "Status" / "ST_1.txt"));
-  if (!test::UnderWine()) EXPECT_FALSE(fs::exists(dir.path() / "status"));
-  EXPECT_EQ(server.RequestCount(), 0u);
+  EXPECT_EQ(Count(log, kStillRunning), 1u) << log;
+  EXPECT_EQ(Count(log, kStarted), 0u) << log;
+  EXPECT_EQ(IniValue(ReadFileBytes(CategoryIni("Status")), "StatusCycle"), "1");
+  EXPECT_TRUE(FileExists(dir.path() / "Status" / "ST_1.txt"));
+  if (!test::UnderWine()) EXPECT_FALSE(FileExists(CategoryIni("status")));
 }
 
 TEST_F(StartupScenario, EmptyCommandLineStartsAStatusRun) {

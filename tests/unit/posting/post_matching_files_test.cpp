@@ -124,8 +124,9 @@ TEST_F(PostMatchingFilesTest, AwkwardNamesArePostedWithTheirBytesUnchanged) {
   WriteFileBytes(Category(name), "x");
   Run(0, "http://h");
   ASSERT_EQ(sends.size(), 1u);
-  // Only the escape character is escaped here; the transport escapes the blank.
-  EXPECT_EQ(sends[0].request_path, "tfr_A B%25&\xC3\xA9.asp?mmid=M1&sid=S1&rid=R1&rty=T1");
+  // The escape character and the bytes past ASCII are escaped here; the transport
+  // escapes the blank.
+  EXPECT_EQ(sends[0].request_path, "tfr_A B%25&%C3%A9.asp?mmid=M1&sid=S1&rid=R1&rty=T1");
   EXPECT_TRUE(FileExists(TransferLog("A B%&\xC3\xA9")));
 }
 

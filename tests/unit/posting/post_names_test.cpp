@@ -59,6 +59,9 @@ TEST(RequestPath, JoinsBasePathPageAndIdentityUnencoded) {
   // A prefix from a file name can neither start a query or a fragment nor escape a byte.
   ASSERT_TRUE(BuildRequestPath(ctx, "", "Q.asp?x=1#%41", path));
   EXPECT_EQ(path, "tfr_Q.asp%3Fx=1%23%2541.asp?mmid=M 1&sid=S&1&rid=R%1&rty=T");
+  // Nor reach the request line as bytes a library could convert or read as a separator.
+  ASSERT_TRUE(BuildRequestPath(ctx, "", "\x83\x5F\\\xE3\x82\xBD", path));
+  EXPECT_EQ(path, "tfr_%83_%5C%E3%82%BD.asp?mmid=M 1&sid=S&1&rid=R%1&rty=T");
   // One that does not fit is refused rather than cut (a cut query names another machine);
   // the limit counts the path before its escaping.
   EXPECT_FALSE(BuildRequestPath(ctx, std::string(330, 'p'), "P", path));
@@ -89,12 +92,12 @@ TEST(PostNames, PrefixPackedPathLogAndDisplay) {
   EXPECT_EQ(DisplayUrl(std::string(400, 'u'), "P").size(), 359u);
 }
 
-TEST(PostNames, StatusEnvelopeAndStatusFolder) {
+TEST(PostNames, StatusEnvelopeAndStatusCategory) {
   EXPECT_EQ(EnvelopeHead("PSTAT", "R1") + "x" + EnvelopeTail("PSTAT"),
             "<PSTAT><regid>R1</regid><data><![CDATA[x]]></data></PSTAT>");
-  EXPECT_TRUE(IsStatusFolder(Join("agent", "Status")));
-  EXPECT_FALSE(IsStatusFolder(Join("agent", "status")));
-  EXPECT_FALSE(IsStatusFolder(Join("agent", "AlertTkt")));
+  EXPECT_TRUE(IsStatusCategory("Status"));
+  EXPECT_TRUE(IsStatusCategory("status"));
+  EXPECT_FALSE(IsStatusCategory("AlertTkt"));
 }
 
 }  // namespace

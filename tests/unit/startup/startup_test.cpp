@@ -57,11 +57,13 @@ TEST(SelectCategory, MatchesWholeWordsWithoutCaseAndKeepsTheTypedName) {
 
 // ---- Paths -------------------------------------------------------------------------
 
-TEST(StartupPaths, AreBuiltFromTheExecutableFolderAndTheTypedName) {
+// The run log keeps the word as typed; the record and the folders follow the canonical
+// word, so that every run of the category shares them.
+TEST(StartupPaths, AreBuiltFromTheExecutableFolderAndTheCategoryWords) {
   RunContext ctx;
   const std::string dir = Native("\\opt\\agent");
   StartupPaths paths = BuildExecutablePaths(ctx, dir + Native("\\Vemtu.EXE"));
-  BuildCategoryPaths(ctx, paths, "status");
+  BuildCategoryPaths(ctx, paths, *SelectCategory("status"));
 
   EXPECT_EQ(ctx.quoted_exe_path.str(), "\"" + dir + Native("\\Vemtu.EXE") + "\"");
   EXPECT_EQ(ctx.exe_dir.str(), dir);
@@ -70,9 +72,9 @@ TEST(StartupPaths, AreBuiltFromTheExecutableFolderAndTheTypedName) {
   EXPECT_EQ(ctx.run_log_path.str(),
             dir + Native("\\ApplicationLog\\WebPost\\WebPostExe\\WebPoststatus.log"));
   EXPECT_EQ(ctx.agent_ini_path.str(), dir + Native("\\KOLTMobile.INI"));
-  EXPECT_EQ(ctx.category_ini_path.str(), dir + Native("\\Configuration\\WebPost\\Vemtustatus.INI"));
-  EXPECT_EQ(ctx.category_folder.str(), dir + Native("\\status"));
-  EXPECT_EQ(ctx.error_folder.str(), dir + Native("\\status\\Error"));
+  EXPECT_EQ(ctx.category_ini_path.str(), dir + Native("\\Configuration\\WebPost\\VemtuStatus.INI"));
+  EXPECT_EQ(ctx.category_folder.str(), dir + Native("\\Status"));
+  EXPECT_EQ(ctx.error_folder.str(), dir + Native("\\Status\\Error"));
   EXPECT_EQ(ctx.category.str(), "status");
 }
 
@@ -80,7 +82,8 @@ TEST(StartupPaths, AnOverlongExecutablePathIsCutNotOverrun) {
   RunContext ctx;
   std::string exe = Native("\\") + std::string(400, 'd') + Native("\\Vemtu.EXE");
   StartupPaths paths = BuildExecutablePaths(ctx, exe);
-  BuildCategoryPaths(ctx, paths, std::string(800, 'k'));
+  const std::string word(800, 'k');
+  BuildCategoryPaths(ctx, paths, Category{CategoryKind::kStatus, word, word});
   EXPECT_EQ(ctx.quoted_exe_path.size(), 260u);  // quote + 258 characters + quote
   EXPECT_EQ(ctx.run_log_path.size(), kPathCapacity - 1);
   EXPECT_EQ(ctx.category_ini_path.size(), 719u);
