@@ -1,6 +1,7 @@
 // The lock store: choosing and checking its folder, and opening or making the table in it.
 #include "platform/posix/named_mutex_store.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -140,6 +141,21 @@ LockTable* MakeTable(int folder, const std::string& name, const LockRights& righ
   return made ? static_cast<LockTable*>(map) : nullptr;
 }
 
+// Removes the tables of earlier boots from `folder` (a folder on disk keeps them across
+// restarts); `current` is this boot's table name.
+void RemoveEarlierBoots(int folder, const std::string& current) {
+  const std::string boot = current.substr(0, current.find('-', 6) + 1);  // "locks-<boot>-"
+  DIR* listing = fdopendir(dup(folder));
+  if (!listing) return;
+  while (const dirent* entry = readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.rfind("locks-", 0) == 0 && name.rfind(boot, 0) != 0) {
+      unlinkat(folder, name.c_str(), 0);
+    }
+  }
+  closedir(listing);
+}
+
 // The table of `rights` in the store folder `folder`: mapped read-write and made when
 // missing when `make`, else mapped read-only.
 LockTable* MapIn(int folder, const LockRights& rights, bool make) {
@@ -148,6 +164,7 @@ LockTable* MapIn(int folder, const LockRights& rights, bool make) {
     LockTable* table = MapExisting(folder, name, rights, make);
     if (table || errno != ENOENT || !make) return table;
     table = MakeTable(folder, name, rights);
+    if (table) RemoveEarlierBoots(folder, name);
     if (table || errno != EEXIST) return table;
   }
   errno = EAGAIN;

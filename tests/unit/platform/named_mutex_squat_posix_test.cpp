@@ -37,12 +37,19 @@ const bool kStartedAsProbe = [] {
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
-// Runs `setup` and then the probe as root in a namespace of their own; what they print.
+// A copy of this program in an agent folder of the user nobody, run as nobody.
+constexpr char kOwnAgent[] =
+    "mkdir /dev/shm/own && cp \"$0\" /dev/shm/own/probe && chown -R nobody /dev/shm/own && "
+    "PROBE=\"runuser -u nobody -- /dev/shm/own/probe\"";
+constexpr char kOwnStore[] = "/dev/shm/own/Configuration/WebPost/Locks";
+
+// Runs `setup` and then the probe (as root, unless the setup sets PROBE) in a namespace
+// of their own; what they print, and then the rights of kOwnStore when there is one.
 std::string ProbeAfter(const std::string& setup) {
   const std::string script =
       "mount --make-rprivate / && mount -t tmpfs -o mode=755 tmpfs /run && "
       "mount -t tmpfs -o mode=1777 tmpfs /dev/shm && " + setup + " && " + kProbeVariable +
-      "=" + kLock + " \"$0\"";
+      "=" + kLock + " ${PROBE:-$0}; stat -c \"store=%A %U\" " + kOwnStore + " 2>/dev/null";
   const std::string command =
       "timeout 20 unshare -m sh -c " + Quoted(script) + " " + Quoted(ExecutablePath()) + " 2>&1";
   return test::CaptureCommand(command).out;
@@ -95,6 +102,13 @@ TEST(NamedMutexSquats, LocksPreparedOrHeldByAnotherUserNeitherHangNorServeARun) 
        taken},
       {"a runtime folder writable by everyone",
        "mkdir -m 777 /run/rt && export RUNTIME_DIRECTORY=/run/rt", refused},
+      {"a user's run without /run/vemtu: a store of its own", kOwnAgent,
+       taken + "\nstore=drwx------ nobody"},
+      {"a user's run beside root's /run/vemtu without its table",
+       "mkdir /run/vemtu && " + std::string(kOwnAgent), taken + "\nstore=drwx------ nobody"},
+      {"a user's own store made by another user",
+       std::string(kOwnAgent) + " && mkdir -p " + kOwnStore + " && chown -R 54321 " + kOwnStore,
+       refused},
       {"a runtime folder of the service (the first of two)",
        "mkdir -m 755 /run/rt && export RUNTIME_DIRECTORY=/run/rt:/run/vemtu && touch /run/vemtu",
        taken},
