@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds the linux preset and runs the benchmarks that have a goal, each beside its peer
-# in the same run, then prints one table (measure, ratio, goal). With --rounds N the
-# whole set runs N times and the table gives each ratio's median and spread.
+# in the same run, then prints one table (measure, ratio, goal): each ratio's median of
+# the rounds (3 unless --rounds N says otherwise) and its spread, with the load average
+# at each round's start and end. The whole runs go in memory, on a journaled file system
+# (a loop-mounted ext4 under this script's own temporary folder when it runs as root,
+# else memory, and it says which) and on the temporary folder's disk (for information).
 # Usage: scripts/bench.sh [--rounds N] [OUTPUT_FOLDER]   (the JSON results are kept there)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-rounds=1
+rounds=3
 if [ "${1:-}" = --rounds ]; then
   rounds=$2
   shift 2
@@ -20,8 +23,26 @@ cmake --build --preset linux -j "$(nproc)" >/dev/null
 
 unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
 
-# System calls of one agent run posting 1,000 files of 2 KB (half packed) to dcsim, per
-# file, counted by strace -f -c; $1 = 1 gives each file a prefix of its own.
+# The journaled file system for the whole runs.
+journal=$(mktemp -d /tmp/vemtu-bench-journal.XXXXXX)
+unmount_journal() {
+  if mountpoint -q "$journal/mnt" 2>/dev/null; then umount "$journal/mnt"; fi
+  rm -rf "$journal"
+}
+trap unmount_journal EXIT
+mkdir -p "$journal/mnt"
+if [ "$(id -u)" = 0 ] && truncate -s 1G "$journal/ext4.img" &&
+  mkfs.ext4 -q -F -O has_journal "$journal/ext4.img" && mount -o loop "$journal/ext4.img" "$journal/mnt"; then
+  echo "== journaled runs on a loop-mounted ext4 ($journal/mnt)"
+  export VEMTU_BENCH_JOURNALED=$journal/mnt
+else
+  echo "== no loop-mounted ext4 (needs root): the journaled runs are in memory (tmpfs)"
+  unset VEMTU_BENCH_JOURNALED
+fi
+
+# System calls per file of one run posting 1,000 files of 2 KB (half packed) to dcsim,
+# counted by strace -f -c; $1 = 1 gives each file a prefix of its own; $2 = agent runs
+# the agent, peer the mandated-work peer.
 syscalls_per_file() {
   local work port dcsim total
   work=$(mktemp -d /dev/shm/vemtu-syscalls.XXXXXX)
@@ -45,7 +66,12 @@ for i in range(1000):
         name, body = "%s_N_%d.txt" % (prefix, serial), filler
     open(folder + "/" + name, "w").write(body)
 EOF
-  (cd "$work/agent" && strace -f -c -o "$work/strace.txt" ./Vemtu.EXE ATPostLogs) || true
+  if [ "$2" = agent ]; then
+    (cd "$work/agent" && strace -f -c -o "$work/strace.txt" ./Vemtu.EXE ATPostLogs) || true
+  else
+    strace -f -c -o "$work/strace.txt" "$bin/bench_mandated_peer" "$work/agent" ATPostLogs \
+      "http://127.0.0.1:$port/dc" "mmid=M1&sid=S1&rid=R1&rty=T1" || true
+  fi
   kill "$dcsim"
   total=$(awk '$NF == "total" {print $4}' "$work/strace.txt")
   rm -rf "$work"
@@ -56,7 +82,7 @@ one_round() {
   local dir=$1
   mkdir -p "$dir"
   json() { "$bin/$1" --benchmark_format=json --benchmark_out="$dir/$2.json" "${@:3}" >/dev/null; }
-  echo "start $(cut -d' ' -f1-3 /proc/loadavg)" >"$dir/load.txt"
+  echo "start $(cut -d' ' -f1-3 /proc/loadavg)" | tee "$dir/load.txt"
 
   echo "== log lines";  json bench_log_writer_bench log_writer --benchmark_filter='WriteLogEntry|BareOpenAppendClose'
   echo "== posts";      json bench_transport transport --benchmark_filter='SideBySide|Large_|BM_Small_(Curl|SendWinHTTPPOST|SendPOST)/'
@@ -73,8 +99,9 @@ one_round() {
 
   if command -v strace >/dev/null; then
     echo "== system calls per file"
-    printf '{"new_prefix": %d, "one_prefix": %d}\n' "$(syscalls_per_file 1)" "$(syscalls_per_file 0)" \
-      >"$dir/syscalls.json"
+    printf '{"new_prefix": %d, "one_prefix": %d, "peer_new_prefix": %d, "peer_one_prefix": %d}\n' \
+      "$(syscalls_per_file 1 agent)" "$(syscalls_per_file 0 agent)" \
+      "$(syscalls_per_file 1 peer)" "$(syscalls_per_file 0 peer)" >"$dir/syscalls.json"
   fi
 
   if [ -x "$root/build/windows/bin/Vemtu.EXE" ] && command -v wine >/dev/null; then

@@ -52,17 +52,30 @@ def rows_of(folder):
     side = "BM_Small_SideBySide/iterations:2000/real_time"
     small = "BM_Small_{}/iterations:2000/real_time"
     large = "BM_Large_{}/iterations:3/real_time"
-    run = "BM_Run_SideBySide/in_memory:{}/new_prefix:{}/iterations:7/real_time"
-    return [
-        ("whole run, 1,000 files vs curl loop, in memory, a prefix per file",
-         field(posting, run.format(1, 1), "agent_vs_curl"), ">= 0.6"),
-        ("whole run, 1,000 files vs curl loop, on disk, a prefix per file",
-         field(posting, run.format(0, 1), "agent_vs_curl"), ">= 0.6"),
-        ("whole run, 1,000 files vs curl loop, in memory, one prefix",
-         field(posting, run.format(1, 0), "agent_vs_curl"), ">= 0.6"),
+    run = "BM_Run_SideBySide/where:{}/new_prefix:{}/iterations:3/real_time"
+    whole = []
+    for where, place in ((0, "in memory"), (1, "journaled disk"), (2, "root disk")):
+        information = where == 2
+        for new_prefix, prefixes in ((1, "a prefix per file"), (0, "one prefix")):
+            case = f"{place}, {prefixes}" + (" (information)" if information else "")
+            name = run.format(where, new_prefix)
+            whole += [
+                (f"whole run vs mandated-work peer, {case}", field(posting, name, "agent_vs_peer"),
+                 "-" if information else ">= 0.9"),
+                (f"whole run vs curl loop, {case}", field(posting, name, "agent_vs_curl"),
+                 ">= 0.65" if where == 0 else "-"),
+                (f"peer vs curl loop, {case}", field(posting, name, "peer_vs_curl"), "-"),
+            ]
+    refused = [field(posting, run.format(w, p), "refused_rounds") for w in range(3) for p in (0, 1)]
+    return whole + [
+        ("whole runs: rounds refused and repeated (a run posted nothing)",
+         sum(r for r in refused if r is not None), "-"),
         ("system calls per file, a prefix per file (information)",
          syscalls.get("new_prefix"), "-"),
         ("system calls per file, one prefix (information)", syscalls.get("one_prefix"), "-"),
+        ("mandated-work peer: system calls per file, a prefix per file",
+         syscalls.get("peer_new_prefix"), "-"),
+        ("mandated-work peer: system calls per file, one prefix", syscalls.get("peer_one_prefix"), "-"),
         ("SendPOST, 2 KB posts vs curl", field(transport, side, "wininet_vs_curl"), ">= 0.85"),
         ("SendWinHTTPPOST, 2 KB posts vs curl", field(transport, side, "winhttp_vs_curl"), ">= 0.85"),
         ("SendPOST, 2 KB posts vs curl, each peer's 2,000 in a row",
@@ -91,7 +104,7 @@ def rows_of(folder):
          ratio(field(log, "BM_WriteLogEntry", "items_per_second"),
                field(log, "BM_BareOpenAppendClose", "items_per_second")), ">= 0.7"),
         ("Windows build under wine, files/s vs curl loop (information)",
-         field(wine, "BM_WrappedRun_SideBySide/in_memory:0/new_prefix:1/iterations:2/real_time",
+         field(wine, "BM_WrappedRun_SideBySide/where:2/new_prefix:1/iterations:2/real_time",
                "agent_vs_curl"), "-"),
     ]
 

@@ -68,9 +68,11 @@ bool AppendLocked(const std::string& path, std::string_view text) {
 bool WithLogLock(const std::string& path, const std::function<bool()>& work) {
   if (path.empty()) return false;
   platform::NamedMutex lock = platform::NamedMutex::Create(LogLockName(path));
-  if (!lock.IsValid()) return false;
+  // Without any lock store the run ends at once: the line that says why is written
+  // unlocked rather than lost.
+  if (!lock.IsValid() && !platform::NamedMutexStoreRefused()) return false;
 
-  if (lock.Wait(kLogLockWaitMs) != WaitResult::kAcquired) {
+  if (lock.IsValid() && lock.Wait(kLogLockWaitMs) != WaitResult::kAcquired) {
     // Timed out, abandoned by a holder that died, or failed: the work is not done.
     lock.Release();
     lock.Close();

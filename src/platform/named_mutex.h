@@ -40,4 +40,9 @@ class NamedMutex final : public InterProcessLock {
 // nothing, for tools that watch the agent.
 bool NamedMutexIsOpen(const std::string& name);
 
+// True when no lock at all can be had in this process: the store that holds every lock
+// was refused (on Linux, a lock folder or table that a user outside the agent's could
+// change). A run then ends at once, and may still write the one line that says why.
+bool NamedMutexStoreRefused();
+
 }  // namespace vemtu::platform

@@ -1,5 +1,5 @@
 // Named mutexes across processes: a robust, process-shared, recursive pthread mutex in a
-// shared-memory segment named after the mutex (see named_mutex_segment.h).
+// slot of the lock table (see named_mutex_table.h and named_mutex_store.h).
 //
 // The lock behaves like the Windows object it stands for:
 // - a holder that dies, even by SIGKILL, releases it, and the next waiter is told the
@@ -9,16 +9,11 @@
 //   not own it cannot release it (EPERM).
 //
 // The log appender creates, waits for, releases and closes a mutex for every line, so a
-// handle must be cheap. Each process therefore keeps the segments it has mapped in one
-// table: opening a name already in it is a look-up, and closing the last handle leaves
-// the mapping in place (the segment stays while any process maps it). That table plays
-// the part of the kernel's object table, which is process-wide by nature; it is guarded
-// by its own mutex, as handles are opened and closed on any thread. A name is mapped
-// once per process: its mapping stays after its last handle closed (up to
-// kKeptMappings names, the least recently used going first), so that a lock costs no
-// segment set-up after the first use of its name in a run; the mappings are given back
-// at exit. The first lock a process opens removes the segments that killed processes
-// left behind.
+// handle must be cheap: the table is mapped once per process, and a name costs a look-up
+// in it (and a free slot the first time) under the table's own lock. This process's
+// handles are counted per name in one map, which plays the part of the kernel's object
+// table, process-wide by nature; it is guarded by its own mutex, as handles are opened
+// and closed on any thread.
 #include "platform/named_mutex.h"
 
 #include <errno.h>
@@ -27,116 +22,141 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 
 #include "platform/paths.h"
-#include "platform/posix/named_mutex_segment.h"
+#include "platform/posix/named_mutex_store.h"
 
 namespace vemtu::platform {
 namespace {
 
-using named_mutex_detail::SharedBlock;
+using named_mutex_detail::LockSlot;
+using named_mutex_detail::LockTable;
+using named_mutex_detail::TableLock;
 
 constexpr unsigned long kInfinite = 0xFFFFFFFFUL;
 
-// One mapped segment of this process.
-struct Mapping {
-  std::string segment;
-  named_mutex_detail::Segment shared;
-  unsigned handles = 0;  // open handles of this process
-  int slot = -1;         // presence slot while handles > 0 (-1: counted as unlisted)
-  int slot_hint = 0;     // the slot to try first next time
-  bool idle = false;
-  std::list<Mapping*>::iterator idle_position;
+// A name this process has handles open to.
+struct OpenName {
+  std::string key;
+  LockSlot* slot = nullptr;
+  unsigned handles = 0;
+  int presence = -1;  // presence slot (-1: counted as unlisted)
 };
 
-class MappingTable {
+std::string ExecutableFolder() {
+  std::string exe = ExecutablePath();
+  std::size_t cut = exe.rfind('/');
+  return cut == std::string::npos ? std::string() : exe.substr(0, cut == 0 ? 1 : cut);
+}
+
+class ProcessLocks {
  public:
-  static MappingTable& Instance() {
+  static ProcessLocks& Instance() {
     // Never destroyed: handles may still be closed while static objects are torn down.
-    static MappingTable* table = Create();
-    return *table;
+    static ProcessLocks* locks = Create();
+    return *locks;
   }
 
-  // The mapping of `segment` with one more handle; nullptr (errno set) when it cannot
-  // be mapped. `existed` tells whether another handle to it is open anywhere.
-  Mapping* Open(const std::string& segment, bool& existed) {
+  // The name `name` with one more handle; nullptr (errno set) when it cannot be opened.
+  // `existed` tells whether another handle to it is open anywhere.
+  OpenName* Open(const std::string& name, bool& existed) {
+    named_mutex_detail::LockKey key = named_mutex_detail::KeyOf(name);
     std::lock_guard<std::mutex> hold(mutex_);
-    Mapping* mapping;
-    auto found = mappings_.find(segment);
-    if (found != mappings_.end()) {
-      mapping = found->second.get();
-    } else {
-      auto fresh = std::make_unique<Mapping>();
-      fresh->segment = segment;
-      if (!named_mutex_detail::AttachSegment(segment, rights_, fresh->shared)) return nullptr;
-      mapping = fresh.get();
-      mappings_.emplace(segment, std::move(fresh));
+    auto found = names_.find(key.text);
+    if (found != names_.end()) {
+      ++found->second->handles;
+      existed = true;
+      return found->second.get();
     }
-    existed = mapping->handles > 0;
-    if (mapping->handles++ == 0) {
-      if (mapping->idle) {
-        idle_.erase(mapping->idle_position);
-        mapping->idle = false;
-      }
-      SharedBlock& block = *mapping->shared.block;
-      const std::uint64_t self = Identity();
-      mapping->slot = named_mutex_detail::RegisterPresence(block, self, mapping->slot_hint);
-      if (mapping->slot >= 0) mapping->slot_hint = mapping->slot;
-      // A holder that died, with nobody left who had it open, leaves no abandoned lock
-      // behind: the lock starts afresh, as a newly created one would. Looking costs one
-      // load; only a dead holder's lock costs more.
-      if (named_mutex_detail::HolderDied(block) &&
-          !named_mutex_detail::OtherProcessPresent(block, self)) {
-        named_mutex_detail::StartAfresh(block);
-      }
-      existed = !mapping->shared.created && named_mutex_detail::OtherSlotTaken(block, self);
-      mapping->shared.created = false;
+    LockTable* table = Table();
+    if (!table) return nullptr;
+    TableLock table_lock(*table);
+    if (!table_lock.held()) return nullptr;
+    bool claimed = false;
+    LockSlot* slot = named_mutex_detail::FindOrClaim(*table, key, claimed);
+    if (!slot) return nullptr;
+    auto open = std::make_unique<OpenName>();
+    open->key = key.text;
+    open->slot = slot;
+    open->handles = 1;
+    const std::uint64_t self = Identity();
+    open->presence = named_mutex_detail::RegisterPresence(*slot, self, 0);
+    // A holder that died, with nobody left who had it open, leaves no abandoned lock
+    // behind: the lock starts afresh, as a newly created one would. Looking costs one
+    // load; only a dead holder's lock costs more.
+    if (named_mutex_detail::HolderDied(slot->mutex) &&
+        !named_mutex_detail::OtherProcessPresent(*slot, self)) {
+      named_mutex_detail::StartAfresh(slot->mutex);
     }
-    return mapping;
+    existed = !claimed && named_mutex_detail::OtherSlotTaken(*slot, self);
+    OpenName* result = open.get();
+    names_.emplace(key.text, std::move(open));
+    return result;
   }
 
-  // Drops one handle of `mapping`; the mapping itself stays for a later Open.
-  void Close(Mapping* mapping) {
+  // Drops one handle of `open`; the last one of this process gives up its presence, and
+  // the slot when no other process has the name open.
+  void Close(OpenName* open) {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (--mapping->handles > 0) return;
-    named_mutex_detail::ClearPresence(*mapping->shared.block, Identity(), mapping->slot);
-    mapping->slot = -1;
-    idle_.push_front(mapping);
-    mapping->idle_position = idle_.begin();
-    mapping->idle = true;
-    while (idle_.size() > named_mutex_detail::kKeptMappings) DetachLocked(idle_.back());
+    if (--open->handles > 0) return;
+    TableLock table_lock(*table_);
+    // Without the table lock (a holder stopped for seconds) the presence stays: the slot
+    // then stays taken until this process has ended and a sweep finds it dead.
+    if (table_lock.held()) {
+      named_mutex_detail::ClearPresence(*open->slot, Identity(), open->presence);
+      named_mutex_detail::FreeIfUnused(*table_, *open->slot);
+    }
+    names_.erase(open->key);
+  }
+
+  bool StoreRefused() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return store_error_ != 0;
+  }
+
+  // A look at whether a live process has `name` open, through this process's table when
+  // it has one, else through a read-only mapping made for the look.
+  bool LiveProcessPresent(const std::string& name) {
+    const named_mutex_detail::LockKey key = named_mutex_detail::KeyOf(name);
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      if (table_) return named_mutex_detail::LiveProcessPresent(*table_, key);
+    }
+    const LockTable* look = named_mutex_detail::MapTableToLook(ExecutableFolder(), rights_);
+    if (!look) return false;
+    const bool present = named_mutex_detail::LiveProcessPresent(*look, key);
+    named_mutex_detail::UnmapTable(look);
+    return present;
   }
 
  private:
-  MappingTable()
-      : owner_(getpid()), rights_(named_mutex_detail::RightsForFolder(ExecutableFolder())) {}
+  ProcessLocks() : rights_(named_mutex_detail::RightsForFolder(ExecutableFolder())) {}
 
-  static std::string ExecutableFolder() {
-    std::string exe = ExecutablePath();
-    std::size_t cut = exe.rfind('/');
-    return cut == std::string::npos ? std::string() : exe.substr(0, cut == 0 ? 1 : cut);
-  }
-
-  static MappingTable* Create() {
-    auto* table = new MappingTable();
-    // A child made by fork has another identity, and must not find the table locked by
+  static ProcessLocks* Create() {
+    auto* locks = new ProcessLocks();
+    // A child made by fork has another identity, and must not find the map locked by
     // a thread that does not exist in it.
     pthread_atfork([] { Instance().mutex_.lock(); }, [] { Instance().mutex_.unlock(); },
                    [] {
-                     MappingTable& self = Instance();
+                     ProcessLocks& self = Instance();
                      self.identity_ = 0;
                      self.mutex_.unlock();
                    });
-    std::atexit([] { Instance().DetachIdle(); });
-    // Processes killed with locks kept (a stuck run ended by its successor) never
-    // removed their segments: this process's first lock sweeps them.
-    named_mutex_detail::RemoveUnusedSegments();
-    return table;
+    return locks;
+  }
+
+  // The table, mapped on first use and kept for the life of the process. A store that
+  // was refused stays refused for the process, each lock failing with the same error.
+  LockTable* Table() {
+    if (!table_ && store_error_ == 0) {
+      table_ = named_mutex_detail::MapTable(ExecutableFolder(), rights_);
+      if (!table_) store_error_ = errno != 0 ? errno : EACCES;
+    }
+    if (!table_) errno = store_error_;
+    return table_;
   }
 
   std::uint64_t Identity() {
@@ -144,37 +164,22 @@ class MappingTable {
     return identity_;
   }
 
-  // At exit: the mappings without handles are given back, and segments that no other
-  // process maps are removed. Only the process that made the table does this; a forked
-  // child shares its parent's open segments.
-  void DetachIdle() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (getpid() != owner_) return;
-    while (!idle_.empty()) DetachLocked(idle_.back());
-  }
-
-  void DetachLocked(Mapping* mapping) {
-    idle_.erase(mapping->idle_position);
-    named_mutex_detail::DetachSegment(mapping->segment, mapping->shared);
-    mappings_.erase(mapping->segment);
-  }
-
   std::mutex mutex_;
-  std::unordered_map<std::string, std::unique_ptr<Mapping>> mappings_;
-  std::list<Mapping*> idle_;  // mappings without handles, most recently used first
+  std::unordered_map<std::string, std::unique_ptr<OpenName>> names_;  // by key
+  LockTable* table_ = nullptr;
+  int store_error_ = 0;  // why the table could not be mapped
   std::uint64_t identity_ = 0;
-  const pid_t owner_;
-  // Who may use this process's segments: fixed by the executable's folder.
-  const named_mutex_detail::SegmentRights rights_;
+  // Who may use this process's table: fixed by the executable's folder.
+  const named_mutex_detail::LockRights rights_;
 };
 
 }  // namespace
 
 struct NamedMutex::State {
-  Mapping* mapping = nullptr;
+  OpenName* name = nullptr;
   std::atomic<unsigned long> held{0};  // successful waits through this handle not yet released
 
-  pthread_mutex_t* mutex() const { return &mapping->shared.block->mutex; }
+  pthread_mutex_t* mutex() const { return &name->slot->mutex; }
 };
 
 NamedMutex::~NamedMutex() { Close(); }
@@ -196,9 +201,8 @@ NamedMutex NamedMutex::Create(const std::string& name) {
   NamedMutex result;
   auto state = std::make_unique<State>();
   bool existed = false;
-  state->mapping =
-      MappingTable::Instance().Open(named_mutex_detail::SegmentName(name), existed);
-  if (!state->mapping) return result;
+  state->name = ProcessLocks::Instance().Open(name, existed);
+  if (!state->name) return result;
   result.state_ = state.release();
   errno = existed ? EEXIST : 0;  // as Windows reports an existing mutex
   return result;
@@ -271,14 +275,16 @@ void NamedMutex::Close() {
   while (state_->held > 0 && pthread_mutex_unlock(state_->mutex()) == 0) {
     --state_->held;
   }
-  MappingTable::Instance().Close(state_->mapping);
+  ProcessLocks::Instance().Close(state_->name);
   delete state_;
   state_ = nullptr;
   errno = saved;
 }
 
+bool NamedMutexStoreRefused() { return ProcessLocks::Instance().StoreRefused(); }
+
 bool NamedMutexIsOpen(const std::string& name) {
-  return named_mutex_detail::LiveProcessPresent(named_mutex_detail::SegmentName(name));
+  return ProcessLocks::Instance().LiveProcessPresent(name);
 }
 
 }  // namespace vemtu::platform

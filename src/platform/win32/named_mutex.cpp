@@ -166,4 +166,7 @@ bool NamedMutexIsOpen(const std::string& name) {
   return true;
 }
 
+// Each Windows mutex is refused on its own; there is no store to refuse.
+bool NamedMutexStoreRefused() { return false; }
+
 }  // namespace vemtu::platform

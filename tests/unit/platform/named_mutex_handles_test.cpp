@@ -17,7 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/posix/named_mutex_segment.h"
+#include "platform/posix/named_mutex_table.h"
 #endif
 
 namespace vemtu::platform {
@@ -37,12 +37,7 @@ WaitResult ProbeFromOtherThread(const std::string& name) {
 
 // Opens and closes many other locks, so that nothing this process keeps for `name`
 // outside its handles is still around.
-void UseManyOtherLocks(const std::string& stem) {
-#ifdef _WIN32
-  const std::size_t count = 100;
-#else
-  const std::size_t count = named_mutex_detail::kKeptMappings + 60;
-#endif
+void UseManyOtherLocks(const std::string& stem, std::size_t count = 100) {
   for (std::size_t i = 0; i < count; ++i) {
     NamedMutex other = NamedMutex::Create(stem + "-other-" + std::to_string(i));
     ASSERT_TRUE(other.IsValid());
@@ -240,53 +235,17 @@ TEST(NamedMutexHandles, DeadHolderIsReportedOnlyWhileAnotherProcessHasTheLockOpe
   }
 }
 
-// Segments of locks that no process has open any more do not pile up in shared memory.
-TEST(NamedMutexHandles, SegmentsOfUnusedLocksAreRemoved) {
-  const std::string name = "vemtu-mutex-test-gone-" + test::NewHelperToken();
-  const std::string file = "/dev/shm" + named_mutex_detail::SegmentName(name);
+// A name gives its slot back with its last handle: more names than the table has slots,
+// used one after another, all open; a name still open keeps its lock meanwhile.
+TEST(NamedMutexHandles, NamesUsedOneAfterAnotherNeverRunOutOfSlots) {
+  const std::string name = "vemtu-mutex-test-slots-" + test::NewHelperToken();
   NamedMutex open_one = NamedMutex::Create(name);
-  ASSERT_TRUE(open_one.IsValid());
-  ASSERT_EQ(access(file.c_str(), F_OK), 0);
-
-  UseManyOtherLocks(name);
-  EXPECT_EQ(access(file.c_str(), F_OK), 0) << "removed while a handle is open";
-
+  ASSERT_EQ(open_one.Wait(0), WaitResult::kAcquired);
+  UseManyOtherLocks(name, named_mutex_detail::kLockSlots + 100);
+  EXPECT_EQ(ProbeFromOtherThread(name), WaitResult::kTimedOut);
+  EXPECT_TRUE(NamedMutexIsOpen(name));
   open_one.Close();
-  UseManyOtherLocks(name + "-more");
-  EXPECT_NE(access(file.c_str(), F_OK), 0) << "still there long after its last handle";
-  for (int i = 0; i < 50; ++i) {  // the oldest of those are gone too
-    const std::string other =
-        "/dev/shm" + named_mutex_detail::SegmentName(name + "-more-other-" + std::to_string(i));
-    EXPECT_NE(access(other.c_str(), F_OK), 0) << other;
-  }
-}
-
-// A killed process never removes what it kept; a later process sweeps such segments,
-// and must leave alone every segment a live process still maps.
-TEST(NamedMutexHandles, SweepRemovesSegmentsOfKilledProcessesOnly) {
-  auto exists = [](const std::string& name) {
-    return access(("/dev/shm" + named_mutex_detail::SegmentName(name)).c_str(), F_OK) == 0;
-  };
-  // Every process sweeps when it opens its first lock: the one killed comes last.
-  const std::string ours = "vemtu-mutex-test-swept-" + test::NewHelperToken();
-  NamedMutex open_here = NamedMutex::Create(ours);
-  ASSERT_EQ(open_here.Wait(0), WaitResult::kAcquired);
-  Holder alive;
-  ASSERT_TRUE(alive.Start());
-  Holder killed;
-  ASSERT_TRUE(killed.Start());
-  ASSERT_TRUE(killed.Kill());
-  // Another process of the test run may open its first lock meanwhile and sweep the
-  // killed holder's segment before we do; either way it must be gone after a sweep,
-  // and the segments still in use must survive every sweep.
-  named_mutex_detail::RemoveUnusedSegments();
-  EXPECT_FALSE(exists(killed.name()));
-  EXPECT_TRUE(exists(alive.name()));
-  EXPECT_TRUE(exists(ours));
-  EXPECT_EQ(ProbeFromOtherThread(ours), WaitResult::kTimedOut);
-  EXPECT_EQ(ProbeFromOtherThread(alive.name()), WaitResult::kTimedOut);
-  EXPECT_TRUE(open_here.Release());
-  ASSERT_TRUE(alive.Kill());
+  EXPECT_FALSE(NamedMutexIsOpen(name));
 }
 #endif
 
