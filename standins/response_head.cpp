@@ -3,11 +3,16 @@
 #include <curl/curl.h>
 
 #include <cctype>
+#include <cstring>
 #include <vector>
 
 #include "winhttp.h"
 
 namespace vemtu::inet {
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
 
 namespace {
 

@@ -7,6 +7,9 @@
 
 namespace vemtu::inet {
 
+// Whether `text` begins with `prefix`.
+bool StartsWith(const std::string& text, const char* prefix);
+
 // The reason phrase of the status line.
 std::string StatusText(const std::string& head);
 // The values of every header called `name` (case-insensitive), joined by ", ";

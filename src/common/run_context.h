@@ -13,7 +13,6 @@ namespace vemtu {
 
 namespace platform {
 class AgentFolder;  // the held agent folder (platform/agent_folder.h)
-class File;         // an open file (platform/files.h)
 }
 
 constexpr std::size_t kPathCapacity = 360;  // 359 characters + terminating zero
@@ -60,11 +59,6 @@ struct RunContext {
 
   // --- Posting ---
   PathText transfer_log_path;    // transfer log of the file being posted
-  const platform::File* held_source = nullptr;  // that file, held open for its post
-  // What goes out as the body of that post (the file itself or its packed copy), held
-  // open, and its path: the sends read this handle instead of opening the path again.
-  const platform::File* held_body = nullptr;
-  std::string held_body_path;
 };
 
 }  // namespace vemtu

@@ -22,12 +22,16 @@ enum class PackResult {
 // and says which step failed. Nothing is thrown.
 PackResult PackFile(const std::string& source, const std::string& packed);
 
-// The same for `source` held open already (at `source_path`), read from its start.
+// The same for `source` held open already (at `source_path`), read from its start, saved
+// into `packed` (open for writing and empty, at `packed_path`). A file left incomplete is
+// the caller's to remove.
 PackResult PackFile(const platform::File& source, const std::string& source_path,
-                    const std::string& packed);
+                    platform::File& packed, const std::string& packed_path);
 
 // The same for a text in memory (up to its first NUL byte), taken as it is.
 PackResult PackText(std::string_view text, const std::string& packed);
+PackResult PackText(std::string_view text, platform::File& packed,
+                    const std::string& packed_path);
 
 // Loads `source` (trimmed, converted to UTF-8), zips the tree and saves it at `packed`.
 // Returns 1 when all three steps succeeded, else 0; `packed` is written only by the save

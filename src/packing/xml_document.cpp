@@ -359,57 +359,86 @@ void XmlDocument::Serialize(StringBuffer& out) const {
 bool XmlDocument::SaveXml(const char* path) {
   try {
     LogContext context(log_, "SaveXml");
-    if (!root_) {
-      log_.LogError("null tree");
-      return false;
-    }
-    if (!root_->document || root_->document->root != root_) {
-      log_.LogError("invalid tree");
-      return false;
-    }
-    std::string_view trimmed = path ? Trim(path) : std::string_view();
     std::string encoding;
-    if (!GetEncoding(&encoding) || NamesWideUnicode(encoding)) {
-      SetEncoding("utf-8");
-      encoding = "utf-8";
-    }
+    if (!ReadyToSave(encoding)) return false;
     if (!path) {
       log_.LogError("NULL filename");
       return false;
     }
+    std::string_view trimmed = Trim(path);
     if (trimmed.empty()) {
       log_.LogError("zero-length filename");
       return false;
     }
     std::string file_path = FilePath(trimmed);
-    if (EqualsIgnoreCase(encoding, "utf-8")) return WriteSerialised(file_path);
-
-    StringBuffer text;
-    Serialize(text);
-    std::string converted;
-    std::string_view bytes = text.view();
-    if (ConvertToCharset(kCodePageUtf8, encoding, bytes, converted)) {
-      text.Release();
-      bytes = converted;
-    } else {
-      // Nothing to convert into: the text is kept as it is held, UTF-8.
-      log_.LogError("Unknown charset; saved without conversion");
-      log_.LogData("charset", encoding);
-    }
     platform::File file = OpenForWriting(file_path);
     if (!file.IsOpen()) return false;
-    if (!file.Write(bytes.data(), bytes.size())) {
-      log_.LogError("Failed to write complete file (1)");
-      log_.LogData("filename", file_path);
-      return false;
+    try {
+      return WriteDocument(file, file_path, encoding);
+    } catch (...) {
+      // No half document is left behind for a failure other than a write.
+      file.Close();
+      platform::DeleteFileAt(file_path);
+      throw;
     }
-    return true;
   } catch (const std::bad_alloc&) {
     out_of_memory_ = true;
     return false;
   } catch (...) {
     return false;
   }
+}
+
+bool XmlDocument::SaveXml(platform::File& file, const std::string& path) {
+  try {
+    LogContext context(log_, "SaveXml");
+    std::string encoding;
+    return ReadyToSave(encoding) && WriteDocument(file, path, encoding);
+  } catch (const std::bad_alloc&) {
+    out_of_memory_ = true;
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool XmlDocument::ReadyToSave(std::string& encoding) {
+  if (!root_) {
+    log_.LogError("null tree");
+    return false;
+  }
+  if (!root_->document || root_->document->root != root_) {
+    log_.LogError("invalid tree");
+    return false;
+  }
+  if (!GetEncoding(&encoding) || NamesWideUnicode(encoding)) {
+    SetEncoding("utf-8");
+    encoding = "utf-8";
+  }
+  return true;
+}
+
+bool XmlDocument::WriteDocument(platform::File& file, const std::string& path,
+                                const std::string& encoding) {
+  if (EqualsIgnoreCase(encoding, "utf-8")) return WriteSerialised(file, path);
+  StringBuffer text;
+  Serialize(text);
+  std::string converted;
+  std::string_view bytes = text.view();
+  if (ConvertToCharset(kCodePageUtf8, encoding, bytes, converted)) {
+    text.Release();
+    bytes = converted;
+  } else {
+    // Nothing to convert into: the text is kept as it is held, UTF-8.
+    log_.LogError("Unknown charset; saved without conversion");
+    log_.LogData("charset", encoding);
+  }
+  if (!file.Write(bytes.data(), bytes.size())) {
+    log_.LogError("Failed to write complete file (1)");
+    log_.LogData("filename", path);
+    return false;
+  }
+  return true;
 }
 
 // The program's own separators: a backslash in a Linux name is an ordinary byte.
@@ -444,20 +473,11 @@ class FileDrain : public SerialDrain {
 
 // A UTF-8 document goes to the file while it is serialised, so that a large packed
 // document is never held whole beside its tree.
-bool XmlDocument::WriteSerialised(const std::string& path) {
-  platform::File file = OpenForWriting(path);
-  if (!file.IsOpen()) return false;
+bool XmlDocument::WriteSerialised(platform::File& file, const std::string& path) {
   FileDrain drain(file);
-  try {
-    StringBuffer pending;
-    packing::SerializeNode(*root_, pending, 0, 0, false, &drain);
-    drain.Write(pending.view());
-  } catch (...) {
-    // No half document is left behind for a failure other than a write.
-    file.Close();
-    platform::DeleteFileAt(path);
-    throw;
-  }
+  StringBuffer pending;
+  packing::SerializeNode(*root_, pending, 0, 0, false, &drain);
+  drain.Write(pending.view());
   if (drain.failed()) {
     log_.LogError("Failed to write complete file (1)");
     log_.LogData("filename", path);

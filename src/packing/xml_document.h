@@ -32,6 +32,9 @@ class XmlDocument {
   bool LoadXml(std::string_view text, bool auto_trim);
   // Serialises the document and writes it to `path`, in the declared encoding.
   bool SaveXml(const char* path);
+  // The same into `file`, open for writing and empty (`path` names it in the log); the
+  // caller disposes of a file left incomplete.
+  bool SaveXml(platform::File& file, const std::string& path);
   // Appends the serialisation of `node` and its subtree (see serialize.h).
   void SerializeNode(const TreeNode& node, StringBuffer& out, int child_index, int depth,
                      bool omit_declaration) const;
@@ -67,7 +70,10 @@ class XmlDocument {
   // Creates or empties the file for writing without sharing, clearing a read-only
   // attribute once if needed; records the failure.
   platform::File OpenForWriting(const std::string& path);
-  bool WriteSerialised(const std::string& path);
+  // Checks the tree can be saved and settles the encoding it is saved in.
+  bool ReadyToSave(std::string& encoding);
+  bool WriteDocument(platform::File& file, const std::string& path, const std::string& encoding);
+  bool WriteSerialised(platform::File& file, const std::string& path);
 
   class ZipAhead;
   std::unique_ptr<ZipAhead> zip_ahead_;

@@ -70,6 +70,7 @@ enum class OpenMode {
   kWriteTruncateUnshared, // write; no sharing while open; created or emptied
   kAppendAlways,          // append only (every write lands at the end, as one piece);
                           // others may read; created when missing
+  kCreateNew,  // read and write; others may read; fails when the name exists (O_EXCL / CREATE_NEW)
 };
 
 // An open file; move-only, closed by its destructor.

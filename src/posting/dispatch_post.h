@@ -9,6 +9,7 @@
 
 #include "common/run_context.h"
 #include "platform/files.h"
+#include "transport/body_source.h"
 
 namespace vemtu {
 
@@ -22,6 +23,7 @@ struct SendTarget {
   const char* file_path;  // the body: the found file, or its packed copy
   int port;
   bool retry_rename = true;  // false for a packed copy: the last method leaves it in place
+  const HeldBody* body = nullptr;  // the body held open by the caller; none: opened by path
 };
 
 struct PostingSession;
@@ -60,10 +62,11 @@ struct PostingSession {
 
 // Tries the methods in order as the cascade rules say, writing one outcome entry per
 // attempted method to the current transfer log. In pack mode the source file
-// (`report_path`) is deleted after the success, when given `report_identity` only if it
-// is still that file (a file changed since it was packed stays for the next run). True
-// when a method succeeded.
+// (`report_path`) is deleted after the success; when given `source`, the source held open
+// for its post, only if it is still the file it was when opened (a file changed since it
+// was packed stays for the next run) and no writer waits to change it. True when a method
+// succeeded.
 bool DispatchPost(PostingSession& session, const SendTarget& target, const std::string& report_path,
-                  bool pack_mode, const platform::FileIdentity* report_identity = nullptr);
+                  bool pack_mode, const platform::File* source = nullptr);
 
 }  // namespace vemtu

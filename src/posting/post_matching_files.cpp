@@ -33,14 +33,6 @@ bool WantsPacking(int pack_flag, std::string_view category, std::string_view nam
   return name.find("_Y_") != std::string_view::npos || name.find("_y_") != std::string_view::npos;
 }
 
-// Deletes `path` if it is there. Most files go at the first try; one that refuses (a
-// read-only file on Windows) has its attributes reset and is tried once more.
-void DeleteWithAttributes(const platform::AgentFolder& agent, const std::string& path) {
-  if (agent.DeleteFileAt(path) || platform::NoSuchFile(platform::LastError())) return;
-  agent.SetAttributesNormal(path);
-  agent.DeleteFileAt(path);
-}
-
 constexpr char kStatusTooLarge[] = "ERR: Status file too large, left alone";
 
 // Status texts are a few kilobytes; one above this is left alone rather than read and
@@ -107,71 +99,76 @@ bool BuildEnvelope(const RunContext& ctx, std::string_view prefix, std::string_v
   return true;
 }
 
-PackOutcome Pack(PostingSession& session, bool status_mode, const std::string& folder,
-                 const platform::DirEntry& entry, std::string_view prefix,
-                 platform::File& source, const std::string& source_path,
-                 const std::string& packed_path, const std::string& log) {
+// The packed copy of one post: made new in the held category folder, written, and sent
+// from this same handle.
+struct PackedCopy {
+  PackOutcome outcome = PackOutcome::kFailed;
+  platform::File file;
+  platform::FileIdentity identity;  // as written: the copy removed after the post is this one
+};
+
+// Removes the copy this run made, unless its name has come to hold another file since.
+void RemoveCopy(const platform::AgentFolder& agent, const std::string& packed_path,
+                const platform::FileIdentity& identity) {
+  if (identity.valid) agent.DeleteIfUnchanged(packed_path, identity);
+}
+
+// Makes the packed copy of `source`. It is created as a new file: a name that exists
+// already (a writer's own file, or a copy a stopped run left) is never written through
+// nor removed here; as with a copy the disk cannot take, the source stays for a later
+// run (the start-up clean-up takes away copies the agent left).
+PackedCopy Pack(PostingSession& session, bool status_mode, const std::string& folder,
+                const platform::DirEntry& entry, std::string_view prefix, platform::File& source,
+                const std::string& source_path, const std::string& packed_path,
+                const std::string& log) {
   const RunContext& ctx = session.ctx;
   const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
-  DeleteWithAttributes(agent, packed_path);
-  packing::PackResult packed = packing::PackResult::kNotADocument;
+  PackedCopy copy;
+  packing::PackResult packed = packing::PackResult::kNotSaved;
+  auto create = [&] {
+    copy.file = agent.Open(packed_path, platform::OpenMode::kCreateNew);
+    return copy.file.IsOpen();
+  };
   if (!status_mode) {
-    packed = packing::PackFile(source, source_path, packed_path);
+    if (create()) packed = packing::PackFile(source, source_path, copy.file, packed_path);
   } else {
-    std::string envelope;
     try {
       std::string text;
       switch (ReadStatusFile(source, entry.size, text)) {
         case StatusRead::kRead:
           break;
         case StatusRead::kUnreadable:
-          return PackOutcome::kEndOfCall;
+          copy.outcome = PackOutcome::kEndOfCall;
+          return copy;
         case StatusRead::kTooLarge:
           ReportOnce(session, log, source_path, kStatusTooLarge, 0);
-          return PackOutcome::kFailed;
+          return copy;
       }
-      if (BuildEnvelope(ctx, prefix, text, envelope)) {
+      std::string envelope;
+      if (!BuildEnvelope(ctx, prefix, text, envelope)) {
+        packed = packing::PackResult::kNotADocument;
+      } else {
         text = std::string();
-        packed = packing::PackText(envelope, packed_path);
+        if (create()) packed = packing::PackText(envelope, copy.file, packed_path);
       }
     } catch (const std::bad_alloc&) {
       packed = packing::PackResult::kNotSaved;  // a good file; it stays for the next run
     }
   }
-  if (packed == packing::PackResult::kPacked) return PackOutcome::kPacked;
+  if (copy.file.IsOpen()) copy.identity = copy.file.Identity();
+  if (packed == packing::PackResult::kPacked && copy.identity.valid) {
+    copy.outcome = PackOutcome::kPacked;
+    return copy;
+  }
   WriteLogEntry(log, kEventProgress, 0, "ERR: Unable to compress file",
                 LoggablePath(source_path).c_str());
-  DeleteWithAttributes(agent, packed_path);
+  RemoveCopy(agent, packed_path, copy.identity);
+  copy.file.Close();
   // Only a file that is no document goes to the Error folder; one that could not be
   // packed for want of disk space or a write error is good and stays for the next run.
   if (packed == packing::PackResult::kNotADocument) MoveToErrorFolder(ctx, folder, entry.name);
-  return PackOutcome::kFailed;
+  return copy;
 }
-
-// Names the held source and the held body (none when it could not be opened) in the run
-// for the length of its post.
-class SourceInPost {
- public:
-  SourceInPost(RunContext& ctx, const platform::File& source, const platform::File& body,
-               const std::string& body_path)
-      : ctx_(ctx) {
-    ctx_.held_source = &source;
-    if (body.IsOpen()) {
-      ctx_.held_body = &body;
-      ctx_.held_body_path = body_path;
-    }
-  }
-  ~SourceInPost() {
-    ctx_.held_source = nullptr;
-    ctx_.held_body = nullptr;
-    ctx_.held_body_path.clear();
-  }
-  SourceInPost(const SourceInPost&) = delete;
-  SourceInPost& operator=(const SourceInPost&) = delete;
-
- private:
-  RunContext& ctx_;
-};
 
 enum class HoldOutcome {
   kHeld,       // open, checked and held for the post
@@ -319,38 +316,35 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
                   LoggablePath(file_path).c_str());
     const std::string source_path = file_path;
     const platform::FileIdentity& source_identity = held.identity;
+    PackedCopy copy;
     if (pack) {
-      PackOutcome outcome = Pack(session, status_mode, folder, entry, prefix, held.file, source_path,
-                                 packed_path, log);
-      if (outcome == PackOutcome::kEndOfCall) return;
-      if (outcome == PackOutcome::kFailed) continue;
+      copy = Pack(session, status_mode, folder, entry, prefix, held.file, source_path,
+                  packed_path, log);
+      if (copy.outcome == PackOutcome::kEndOfCall) return;
+      if (copy.outcome == PackOutcome::kFailed) continue;
       file_path = packed_path;
     }
     // Renamed or replaced since it was opened: what would go out is not what was checked.
     if (!(agent.IdentityAt(source_path) == source_identity)) {
-      if (pack) DeleteWithAttributes(agent, packed_path);
+      if (pack) RemoveCopy(agent, packed_path, copy.identity);
       continue;
     }
 
-    agent.SetAttributesNormal(file_path);
+    if (!pack) agent.SetAttributesNormal(file_path);
     // One handle on the body serves the log's copy and every send: the held source, or
-    // the packed copy opened once.
-    platform::File packed_copy;
-    if (pack) packed_copy = agent.Open(packed_path, platform::OpenMode::kReadExisting);
-    const platform::File& body = pack ? packed_copy : held.file;
-    if (body.IsOpen()) CopyDataToTransferLog(body, log);
+    // the packed copy as written; a small body is read once for both.
+    HeldBody body{pack ? &copy.file : &held.file, pack ? copy.identity : source_identity, {}};
+    const std::string head = ReadBodyHead(body);
+    body.head = head;
+    CopyDataToTransferLog(body, log);
     // A refused packed copy keeps its name: renamed to "X.zip1" it would escape the next
     // run's "*.zip" clean-up (and could take the name of a source "X.zip1"); it is
     // deleted here whatever the outcome, and its source stays for the next run.
     SendTarget target{parts.host.c_str(), request_path.c_str(), parts.scheme.c_str(),
-                      file_path.c_str(), parts.port, !pack};
-    bool posted = false;
-    {
-      SourceInPost in_post(ctx, held.file, body, file_path);
-      posted = DispatchPost(session, target, source_path, pack, &source_identity);
-    }
-    packed_copy.Close();
-    if (pack) DeleteWithAttributes(agent, packed_path);
+                      file_path.c_str(), parts.port, !pack, &body};
+    const bool posted = DispatchPost(session, target, source_path, pack, &held.file);
+    if (pack) RemoveCopy(agent, packed_path, copy.identity);
+    copy.file.Close();
     // Accepted but still there (it changed meanwhile, or could not be deleted): not posted
     // again in this run; the next run posts what it then holds. Looked at once the hold
     // has ended: a Windows delete is pending until the last handle closes.

@@ -20,7 +20,7 @@ SendMethodTable StandardSendMethods() {
        [](PostingSession& s, const SendTarget& t) {
          return WithWinHttp(s, [&](CZWinHTTPConnect& w) {
            return SendWinHTTPPOST(s.ctx, w, t.host, t.request_path, t.scheme, t.file_path, nullptr,
-                                  nullptr, t.port);
+                                  nullptr, t.port, t.body);
          });
        },
        true},
@@ -28,7 +28,7 @@ SendMethodTable StandardSendMethods() {
        [](PostingSession& s, const SendTarget& t) {
          return WithWinHttp(s, [&](CZWinHTTPConnect& w) {
            return SendProxyWinHTTPPOST(s.ctx, w, t.host, t.request_path, t.scheme, t.file_path,
-                                       nullptr, nullptr, t.port, 0);
+                                       nullptr, nullptr, t.port, 0, t.body);
          });
        },
        true},
@@ -36,7 +36,7 @@ SendMethodTable StandardSendMethods() {
        [](PostingSession& s, const SendTarget& t) {
          return WithWinHttp(s, [&](CZWinHTTPConnect& w) {
            return SendDefaultProxyWinHTTPPOST(s.ctx, w, t.host, t.request_path, t.scheme,
-                                              t.file_path, nullptr, nullptr, t.port);
+                                              t.file_path, nullptr, nullptr, t.port, t.body);
          });
        },
        true},
@@ -44,26 +44,26 @@ SendMethodTable StandardSendMethods() {
        [](PostingSession& s, const SendTarget& t) {
          return WithWinHttp(s, [&](CZWinHTTPConnect& w) {
            return SendProxyWinHTTPPOST(s.ctx, w, t.host, t.request_path, t.scheme, t.file_path,
-                                       nullptr, nullptr, t.port, 1);
+                                       nullptr, nullptr, t.port, 1, t.body);
          });
        },
        true},
       {5, "SendPOST",
        [](PostingSession& s, const SendTarget& t) {
          return SendPOST(s.ctx, t.host, t.request_path, t.scheme, t.file_path, nullptr, nullptr,
-                         t.port);
+                         t.port, kWorkerTimeoutMs, t.body);
        },
        false},
       {6, "SendProxyPOST",
        [](PostingSession& s, const SendTarget& t) {
          return SendProxyPOST(s.ctx, t.host, t.request_path, t.scheme, t.file_path, nullptr,
-                              nullptr, t.port);
+                              nullptr, t.port, kWorkerTimeoutMs, t.body);
        },
        false},
       {7, "SendDefaultProxyPOST",
        [](PostingSession& s, const SendTarget& t) {
          return SendDefaultProxyPOST(s.ctx, t.host, t.request_path, t.scheme, t.file_path, nullptr,
-                                     nullptr, t.port, kWorkerTimeoutMs, t.retry_rename);
+                                     nullptr, t.port, kWorkerTimeoutMs, t.retry_rename, t.body);
        },
        false},
   }};

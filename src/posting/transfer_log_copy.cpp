@@ -12,13 +12,13 @@ std::string CutMarker(long long whole_size) {
   return "\\[cut: " + std::to_string(whole_size) + " bytes]";
 }
 
-void CopyDataToTransferLog(const platform::File& source, const std::string& transfer_log_path) {
+void CopyDataToTransferLog(const HeldBody& source, const std::string& transfer_log_path) {
   constexpr std::size_t kBufferSize = 5120;
   constexpr std::size_t kReadSize = 4096;
   std::vector<char> buffer(kBufferSize);
-  // The copy ends at the size the file had when opened, however it grows meanwhile.
-  long long size = source.SizeAtOpen();
-  if (size < 0) return;
+  // The copy ends at the size the file had when checked, however it grows meanwhile.
+  if (!source.file || !source.identity.valid) return;
+  const auto size = static_cast<long long>(source.identity.size);
   WriteLogEntry(transfer_log_path, kEventProgress, 0, "MSG: Web Post Data");
   WithLogLock(transfer_log_path, [&] {
     platform::File log =
@@ -31,7 +31,13 @@ void CopyDataToTransferLog(const platform::File& source, const std::string& tran
     std::uint64_t offset = 0;
     while (true) {
       std::size_t want = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
-      long long got = want > 0 ? source.ReadAt(buffer.data(), want, offset) : 0;
+      long long got = 0;
+      if (offset + want <= source.head.size()) {
+        std::memcpy(buffer.data(), source.head.data() + offset, want);
+        got = static_cast<long long>(want);
+      } else if (want > 0) {
+        got = source.file->ReadAt(buffer.data(), want, offset);
+      }
       if (got < 0) return false;
       auto bytes = static_cast<std::size_t>(got);
       if (bytes < kReadSize) {

@@ -9,10 +9,6 @@ namespace vemtu {
 bool DeleteAccepted(const RunContext& ctx, const std::string& path,
                     const platform::FileIdentity* identity) {
   const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
-  // A writer waits to change the source held for this post: deleted now, its bytes would
-  // go into a file nobody reads. It stays, to be posted whole by the next run (and a
-  // packed copy is deleted by its caller after the post).
-  if (ctx.held_source && ctx.held_source->WriterWaiting()) return false;
   auto delete_file = [&] {
     return identity ? agent.DeleteIfUnchanged(path, *identity) : agent.DeleteFileAt(path);
   };

@@ -21,41 +21,55 @@ std::size_t Take(std::string_view from, std::size_t& pos, char* chunk, std::size
 
 }  // namespace
 
+std::string ReadBodyHead(const HeldBody& body) {
+  constexpr std::uint64_t kHeadBytes = 64 * 1024;
+  std::string head;
+  if (!body.file || !body.identity.valid) return head;
+  head.resize(static_cast<std::size_t>(std::min(kHeadBytes, body.identity.size)));
+  long long got = body.file->ReadAt(head.data(), head.size(), 0);
+  head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return head;
+}
+
 bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
   prefix_pos_ = text_pos_ = suffix_pos_ = 0;
   file_pos_ = 0;
   file_done_ = false;
-  ahead_pos_ = ahead_len_ = 0;
+  block_ = {};
+  block_pos_ = 0;
   read_pos_ = 0;
   std::uint64_t body = text_.size();
   if (!body_file_.empty()) {
-    if (!file_given_) {
-      file_.Close();
-      file_ = platform::File::Open(body_file_, platform::OpenMode::kReadExisting);
+    platform::FileIdentity identity = held_identity_;
+    file_ = held_;
+    if (!file_) {
+      opened_.Close();
+      opened_ = platform::File::Open(body_file_, platform::OpenMode::kReadExisting);
+      if (!opened_.IsOpen()) {
+        error = static_cast<std::uint32_t>(platform::LastError());
+        return false;
+      }
+      file_ = &opened_;
+      identity = opened_.IdentityAtOpen();
     }
-    if (!file_.IsOpen()) {
+    if (!identity.valid) {
       error = static_cast<std::uint32_t>(platform::LastError());
+      opened_.Close();
       return false;
     }
-    if (file_.IdentityAtOpen().links > 1) {
+    if (identity.links > 1) {
       // A body with a second name may be a file from outside the agent folder.
       error = kErrorAccessDenied;
-      if (!file_given_) file_.Close();
+      opened_.Close();
       return false;
     }
-    long long size = file_.SizeAtOpen();
-    if (size < 0) {
-      error = static_cast<std::uint32_t>(platform::LastError());
-      if (!file_given_) file_.Close();
-      return false;
-    }
-    file_size_ = static_cast<std::uint64_t>(size);
+    file_size_ = identity.size;
     body = file_size_;
   }
   std::uint64_t total = prefix_.size() + body + suffix_.size();
   if (total > 0xFFFFFFFFull) {
     error = kErrorFileTooLarge;
-    if (!file_given_) file_.Close();
+    opened_.Close();
     return false;
   }
   declared_length = static_cast<std::uint32_t>(total);
@@ -65,22 +79,26 @@ bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
 long long BodySource::ReadFile(char* out, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
-    if (ahead_pos_ == ahead_len_) {
+    if (block_pos_ == block_.size()) {
       std::uint64_t left = file_size_ - read_pos_;
       if (left == 0) break;
-      if (ahead_.empty()) ahead_.resize(kReadAhead);
-      long long got = file_.ReadAt(
-          ahead_.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kReadAhead, left)),
-          read_pos_);
-      if (got < 0) return -1;
-      if (got == 0) break;
-      ahead_pos_ = 0;
-      ahead_len_ = static_cast<std::size_t>(got);
-      read_pos_ += static_cast<std::uint64_t>(got);
+      const auto want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(kReadAhead, left));
+      if (read_pos_ < head_.size()) {
+        block_ = head_.substr(static_cast<std::size_t>(read_pos_), want);
+      } else {
+        if (ahead_.empty()) ahead_.resize(kReadAhead);
+        long long got = file_->ReadAt(ahead_.data(), want, read_pos_);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        block_ = std::string_view(ahead_.data(), static_cast<std::size_t>(got));
+      }
+      block_pos_ = 0;
+      read_pos_ += block_.size();
     }
-    std::size_t part = std::min(size - done, ahead_len_ - ahead_pos_);
-    std::memcpy(out + done, ahead_.data() + ahead_pos_, part);
-    ahead_pos_ += part;
+    std::size_t part = std::min(size - done, block_.size() - block_pos_);
+    std::memcpy(out + done, block_.data() + block_pos_, part);
+    block_pos_ += part;
     done += part;
   }
   return static_cast<long long>(done);

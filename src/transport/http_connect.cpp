@@ -92,7 +92,7 @@ void WebPostWorker(WebPostJob& job) {
   if (!chunk) return;
   BodySource body(job.body_file_path, job.prefix,
                   std::string_view(job.body_text.data(), job.body_text.size()), job.suffix);
-  body.UseOpenFile(std::move(job.open_body));
+  if (job.held_body.file) body.UseHeldBody(job.held_body);
   int retries = 0;
   for (;;) {
     std::uint32_t error = 0;
@@ -327,14 +327,19 @@ int CZHTTPConnect::ZSetProxyUserPassword(const char* user_name, const char* pass
 
 int CZHTTPConnect::ZHTTPWebPost(const char* body_file_path, const char* reply_file_path,
                                 const char* body_text, int body_length, const char* prefix,
-                                const char* suffix, std::string* reply_text, int* reply_length) {
+                                const char* suffix, std::string* reply_text, int* reply_length,
+                                const HeldBody* held_body) {
   try {
     RecordLastError(0);
     auto job = std::make_shared<WebPostJob>();
     job->owner = handles_;
     job->SetBody(body_file_path, reply_file_path, body_text, body_length, prefix, suffix);
-    if (body_file_path) job->open_body = std::move(open_body_);
-    open_body_.Close();
+    std::uint32_t error = 0;
+    if (body_file_path && held_body &&
+        !job->HoldBody(*held_body, kStepTimeoutOption == 0, error)) {
+      RecordLastError(error);
+      return 0;
+    }
     if (kStepTimeoutOption != 0 && handles_->request) {
       // The send, run on this thread, ends with the time-out error at the step's time-out.
       DWORD bound = timeout_ms_ >= 0xFFFFFFFFUL ? 0 : static_cast<DWORD>(timeout_ms_);

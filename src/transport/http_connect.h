@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/files.h"
+#include "transport/body_source.h"
 #include "common/fixed_text.h"
 #include "transport/worker_step.h"
 
@@ -41,15 +41,15 @@ class CZHTTPConnect {
   // Sends prefix + (file or text) + suffix and reads the reply, on a worker. Every
   // pointer may be absent. The reply (also that of an HTTP error status) is handed out
   // in `reply_text`/`reply_length` when it has at least one byte; without a reply file
-  // it is collected in memory. Succeeds only when no error was recorded.
+  // it is collected in memory. Succeeds only when no error was recorded. With
+  // `held_body`, the body file is read through the caller's open handle instead of being
+  // opened by its path.
   int ZHTTPWebPost(const char* body_file_path, const char* reply_file_path, const char* body_text,
                    int body_length, const char* prefix, const char* suffix,
-                   std::string* reply_text, int* reply_length);
+                   std::string* reply_text, int* reply_length,
+                   const HeldBody* held_body = nullptr);
   // 0, a system or WinINet error code, or an HTTP status of 300 or more.
   std::uint32_t ZGetLastError() const;
-  // The next ZHTTPWebPost with a body file reads `file` (that file, held open by the
-  // caller) instead of opening the path again.
-  void UseOpenBody(platform::File file) { open_body_ = std::move(file); }
 
   unsigned long timeout_ms() const { return timeout_ms_; }
   // Makes secure requests check the server's certificate fully; ZReset keeps the choice.
@@ -71,7 +71,6 @@ class CZHTTPConnect {
   std::uint32_t access_type_ = kDefaultAccessType;
   unsigned long timeout_ms_;
   bool check_certificates_ = false;
-  platform::File open_body_;
   // Shared with the worker that runs on them: a worker left behind after a time-out
   // keeps them (and closes them) when it ends.
   std::shared_ptr<Handles> handles_;

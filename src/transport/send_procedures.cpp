@@ -56,7 +56,7 @@ struct Request {
   const char* suffix;
   int port;
   bool retry_rename = true;  // false: a refused file stays under its name
-  const platform::File* open_file = nullptr;  // the file at file_path, held open by the run
+  const HeldBody* body = nullptr;  // the file at file_path, held open by the caller
 };
 
 // ---------------------------------------------------------------------------
@@ -100,9 +100,8 @@ class WinInetConnection final : public Connection {
   }
   int WebPost(const Request& request, bool, std::string& reply) override {
     int length = 0;
-    if (request.open_file) connect_.UseOpenBody(request.open_file->Duplicate());
     return connect_.ZHTTPWebPost(request.file_path.c_str(), nullptr, nullptr, 0, request.prefix,
-                                 request.suffix, &reply, &length);
+                                 request.suffix, &reply, &length, request.body);
   }
   int Exchange(bool, std::string& reply) override {
     int length = 0;
@@ -139,9 +138,8 @@ class WinHttpConnection final : public Connection {
   }
   int WebPost(const Request& request, bool request_proxy, std::string& reply) override {
     int length = 0;
-    if (request.open_file) connect_.UseOpenBody(request.open_file->Duplicate());
     return connect_.ZHTTPWebPost(request.file_path.c_str(), nullptr, nullptr, 0, request.prefix,
-                                 request.suffix, &reply, &length, request_proxy);
+                                 request.suffix, &reply, &length, request_proxy, request.body);
   }
   int Exchange(bool request_proxy, std::string& reply) override {
     int length = 0;
@@ -241,11 +239,11 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
                       error_entry(label, "ERR", detail, nullptr);
                     }))
     return 0;
-  // The body as it is before it is sent (a body held open: as it was when opened and
-  // checked): deleted after the acceptance only if unchanged.
+  // The body as it is before it is sent (a body held open: as it was when checked):
+  // deleted after the acceptance only if unchanged.
   const platform::FileIdentity sent =
-      request.open_file ? request.open_file->IdentityAtOpen()
-                        : platform::FolderOrUnrooted(ctx.folder).IdentityAt(request.file_path);
+      request.body ? request.body->identity
+                   : platform::FolderOrUnrooted(ctx.folder).IdentityAt(request.file_path);
   std::string received;
   if (!connection.WebPost(request, request_proxy, received)) {
     error_entry("ERR\t" + lib + ".ZHTTPWebPost", nullptr, nullptr,
@@ -263,8 +261,11 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
   std::string message = std::string("MSG: Return text from ") + procedure.name;
   WriteLogEntry(log, kEventProgress, 0, message.c_str(), LoggableReply(reply).c_str());
   if (IsAcceptedReply(reply)) {
-    // A file that changed or was replaced while it was posted stays for the next run.
-    DeleteAccepted(ctx, request.file_path, &sent);
+    // A file that changed or was replaced while it was posted stays for the next run, and
+    // so does one a writer waits to change (its bytes would go into a file nobody reads).
+    if (!(request.body && request.body->file->WriterWaiting())) {
+      DeleteAccepted(ctx, request.file_path, &sent);
+    }
     return 1;
   }
   if (retry_rename && IsRefusedReply(reply)) RetryRename(ctx, request.file_path);
@@ -290,9 +291,7 @@ int Send(const Procedure& procedure, const RunContext& ctx, CZWinHTTPConnect* wi
     WriteLogEntry(ctx.transfer_log_path.str(), kEventProgress, 0, started.c_str());
     std::unique_ptr<Connection> connection =
         MakeConnection(procedure, ctx, winhttp, timeout_ms, request_proxy);
-    Request with_body = request;
-    if (ctx.held_body && ctx.held_body_path == request.file_path) with_body.open_file = ctx.held_body;
-    return Attempt(procedure, ctx, *connection, with_body, request_proxy);
+    return Attempt(procedure, ctx, *connection, request, request_proxy);
   } catch (...) {
     if (winhttp) winhttp->ZReset();
     return 0;
@@ -304,50 +303,52 @@ int Send(const Procedure& procedure, const RunContext& ctx, CZWinHTTPConnect* wi
 int SendWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp, const std::string& host,
                     const std::string& request_path, const std::string& scheme,
                     const std::string& file_path, const char* prefix, const char* suffix,
-                    int port) {
+                    int port, const HeldBody* body) {
   return Send(kSendWinHTTPPOST, ctx, &winhttp, 0,
-              {host, request_path, scheme, file_path, prefix, suffix, port}, false);
+              {host, request_path, scheme, file_path, prefix, suffix, port, true, body}, false);
 }
 
 int SendProxyWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp,
                          const std::string& host, const std::string& request_path,
                          const std::string& scheme, const std::string& file_path,
                          const char* prefix, const char* suffix, int port,
-                         int request_proxy_flag) {
+                         int request_proxy_flag, const HeldBody* body) {
   return Send(kSendProxyWinHTTPPOST, ctx, &winhttp, 0,
-              {host, request_path, scheme, file_path, prefix, suffix, port},
+              {host, request_path, scheme, file_path, prefix, suffix, port, true, body},
               request_proxy_flag != 0);
 }
 
 int SendDefaultProxyWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp,
                                 const std::string& host, const std::string& request_path,
                                 const std::string& scheme, const std::string& file_path,
-                                const char* prefix, const char* suffix, int port) {
+                                const char* prefix, const char* suffix, int port,
+                                const HeldBody* body) {
   return Send(kSendDefaultProxyWinHTTPPOST, ctx, &winhttp, 0,
-              {host, request_path, scheme, file_path, prefix, suffix, port}, false);
+              {host, request_path, scheme, file_path, prefix, suffix, port, true, body}, false);
 }
 
 int SendPOST(const RunContext& ctx, const std::string& host, const std::string& request_path,
              const std::string& scheme, const std::string& file_path, const char* prefix,
-             const char* suffix, int port, unsigned long timeout_ms) {
+             const char* suffix, int port, unsigned long timeout_ms, const HeldBody* body) {
   return Send(kSendPOST, ctx, nullptr, timeout_ms,
-              {host, request_path, scheme, file_path, prefix, suffix, port}, false);
+              {host, request_path, scheme, file_path, prefix, suffix, port, true, body}, false);
 }
 
 int SendProxyPOST(const RunContext& ctx, const std::string& host,
                   const std::string& request_path, const std::string& scheme,
                   const std::string& file_path, const char* prefix, const char* suffix,
-                  int port, unsigned long timeout_ms) {
+                  int port, unsigned long timeout_ms, const HeldBody* body) {
   return Send(kSendProxyPOST, ctx, nullptr, timeout_ms,
-              {host, request_path, scheme, file_path, prefix, suffix, port}, false);
+              {host, request_path, scheme, file_path, prefix, suffix, port, true, body}, false);
 }
 
 int SendDefaultProxyPOST(const RunContext& ctx, const std::string& host,
                          const std::string& request_path, const std::string& scheme,
                          const std::string& file_path, const char* prefix, const char* suffix,
-                         int port, unsigned long timeout_ms, bool retry_rename) {
+                         int port, unsigned long timeout_ms, bool retry_rename,
+                         const HeldBody* body) {
   return Send(kSendDefaultProxyPOST, ctx, nullptr, timeout_ms,
-              {host, request_path, scheme, file_path, prefix, suffix, port, retry_rename},
+              {host, request_path, scheme, file_path, prefix, suffix, port, retry_rename, body},
               false);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/run_context.h"
+#include "transport/body_source.h"
 #include "transport/worker_step.h"
 
 namespace vemtu {
@@ -18,35 +19,40 @@ class CZWinHTTPConnect;
 
 // Arguments common to all six: `host`, `request_path` (object name and query),
 // `scheme` ("HTTP" or "HTTPS"), `file_path` (the body), `prefix` and `suffix` (texts
-// sent before and after the file, or nullptr), `port`. The WinHTTP procedures drive the
-// process-wide `winhttp` connection and reset it afterwards; the WinINet procedures make
-// a connection of their own whose worker time-out is `timeout_ms`.
+// sent before and after the file, or nullptr), `port`, and `body`: the file at
+// `file_path` held open by the caller (none: the file is opened by its path). The
+// WinHTTP procedures drive the process-wide `winhttp` connection and reset it afterwards;
+// the WinINet procedures make a connection of their own whose worker time-out is
+// `timeout_ms`.
 
 int SendWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp, const std::string& host,
                     const std::string& request_path, const std::string& scheme,
                     const std::string& file_path, const char* prefix, const char* suffix,
-                    int port);
+                    int port, const HeldBody* body = nullptr);
 
 // `request_proxy_flag` 1: the proxy (address:port) is also set on the request itself.
 int SendProxyWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp,
                          const std::string& host, const std::string& request_path,
                          const std::string& scheme, const std::string& file_path,
                          const char* prefix, const char* suffix, int port,
-                         int request_proxy_flag);
+                         int request_proxy_flag, const HeldBody* body = nullptr);
 
 int SendDefaultProxyWinHTTPPOST(const RunContext& ctx, CZWinHTTPConnect& winhttp,
                                 const std::string& host, const std::string& request_path,
                                 const std::string& scheme, const std::string& file_path,
-                                const char* prefix, const char* suffix, int port);
+                                const char* prefix, const char* suffix, int port,
+                                const HeldBody* body = nullptr);
 
 int SendPOST(const RunContext& ctx, const std::string& host, const std::string& request_path,
              const std::string& scheme, const std::string& file_path, const char* prefix,
-             const char* suffix, int port, unsigned long timeout_ms = kWorkerTimeoutMs);
+             const char* suffix, int port, unsigned long timeout_ms = kWorkerTimeoutMs,
+             const HeldBody* body = nullptr);
 
 int SendProxyPOST(const RunContext& ctx, const std::string& host,
                   const std::string& request_path, const std::string& scheme,
                   const std::string& file_path, const char* prefix, const char* suffix,
-                  int port, unsigned long timeout_ms = kWorkerTimeoutMs);
+                  int port, unsigned long timeout_ms = kWorkerTimeoutMs,
+                  const HeldBody* body = nullptr);
 
 // `retry_rename` false leaves a refused file under its name (a packed copy, which the
 // caller deletes after the post).
@@ -54,7 +60,7 @@ int SendDefaultProxyPOST(const RunContext& ctx, const std::string& host,
                          const std::string& request_path, const std::string& scheme,
                          const std::string& file_path, const char* prefix, const char* suffix,
                          int port, unsigned long timeout_ms = kWorkerTimeoutMs,
-                         bool retry_rename = true);
+                         bool retry_rename = true, const HeldBody* body = nullptr);
 
 // What a probe of one send procedure found.
 struct ProbeOutcome {

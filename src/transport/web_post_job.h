@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
 #include "platform/files.h"
+#include "transport/body_source.h"
 #include "transport/reply_buffer.h"
 
 namespace vemtu {
@@ -34,7 +36,9 @@ template <class Handles>
 struct WebPostJobBase {
   std::shared_ptr<Handles> owner;
   std::string body_file_path;
-  platform::File open_body;  // that file opened already, when the caller holds it open
+  HeldBody held_body;           // that file as the caller holds it open, if it does
+  platform::File own_duplicate;  // a worker's own handle on it (see HoldBody)
+  std::string held_head;         // the bytes held_body.head views
   std::string reply_file_path;
   std::vector<char> body_text;
   std::string prefix;
@@ -56,6 +60,24 @@ struct WebPostJobBase {
     }
     if (before) prefix = before;
     if (after) suffix = after;
+  }
+
+  // Takes the body file the caller holds open. Where the POST runs on the calling thread
+  // its handle is read as it is; a worker that may outlive the call (abandoned after a
+  // time-out) reads a handle and bytes of its own instead. False, with the error code in
+  // `error`, when no such handle could be made.
+  bool HoldBody(const HeldBody& body, bool on_worker, std::uint32_t& error) {
+    held_body = body;
+    if (!on_worker) return true;
+    own_duplicate = body.file->Duplicate();
+    if (!own_duplicate.IsOpen()) {
+      error = static_cast<std::uint32_t>(platform::LastError());
+      return false;
+    }
+    held_head.assign(body.head.data(), body.head.size());
+    held_body.file = &own_duplicate;
+    held_body.head = held_head;
+    return true;
   }
 };
 

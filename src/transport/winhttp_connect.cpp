@@ -185,7 +185,7 @@ DWORD Exchange(WebPostJob& job, char* chunk) {
   const Api& api = *h.api;
   BodySource body(job.body_file_path, job.prefix,
                   std::string_view(job.body_text.data(), job.body_text.size()), job.suffix);
-  body.UseOpenFile(std::move(job.open_body));
+  if (job.held_body.file) body.UseHeldBody(job.held_body);
   DWORD previous = 0;
   DWORD proxy_scheme = 0;
   for (;;) {
@@ -357,7 +357,6 @@ int CZWinHTTPConnect::ZUnloadWinHttp() {
 }
 
 void CZWinHTTPConnect::ZReset() {
-  open_body_.Close();
   try {
     handles_ = std::make_shared<Handles>(api_);
     agent_name_ = kDefaultAgent;
@@ -485,14 +484,19 @@ int CZWinHTTPConnect::ZSetProxyUserPassword(const char16_t* user_name, const cha
 int CZWinHTTPConnect::ZHTTPWebPost(const char* body_file_path, const char* reply_file_path,
                                    const char* body_text, int body_length, const char* prefix,
                                    const char* suffix, std::string* reply_text,
-                                   int* reply_length, bool proxy_option) {
+                                   int* reply_length, bool proxy_option,
+                                   const HeldBody* held_body) {
   try {
     RecordLastError(0);
     auto job = std::make_shared<WebPostJob>();
     job->owner = handles_;
     job->SetBody(body_file_path, reply_file_path, body_text, body_length, prefix, suffix);
-    if (body_file_path) job->open_body = std::move(open_body_);
-    open_body_.Close();
+    std::uint32_t error = 0;
+    if (body_file_path && held_body &&
+        !job->HoldBody(*held_body, kStepTimeoutOption == 0, error)) {
+      RecordLastError(error);
+      return 0;
+    }
     job->proxy_option = proxy_option;
     job->request_proxy = request_proxy_;
     job->proxy_user_name = proxy_user_name_;

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/files.h"
+#include "transport/body_source.h"
 #include "transport/worker_step.h"
 
 namespace vemtu {
@@ -55,11 +55,9 @@ class CZWinHTTPConnect {
   // SetRequestProxy) on the request itself.
   int ZHTTPWebPost(const char* body_file_path, const char* reply_file_path, const char* body_text,
                    int body_length, const char* prefix, const char* suffix,
-                   std::string* reply_text, int* reply_length, bool proxy_option);
+                   std::string* reply_text, int* reply_length, bool proxy_option,
+                   const HeldBody* held_body = nullptr);
   std::uint32_t ZGetLastError() const;
-  // The next ZHTTPWebPost with a body file reads `file` (that file, held open by the
-  // caller) instead of opening the path again.
-  void UseOpenBody(platform::File file) { open_body_ = std::move(file); }
 
   // The proxy set on the request when ZHTTPWebPost is asked to: "address:port", cut at
   // 259 characters.
@@ -91,7 +89,6 @@ class CZWinHTTPConnect {
   std::string fallback_library_name_;
   int write_chunk_size_ = kDefaultChunkSize;
   int write_delay_ms_ = 0;
-  platform::File open_body_;
   std::shared_ptr<const Api> api_;
   std::shared_ptr<Handles> handles_;
 };

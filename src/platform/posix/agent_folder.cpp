@@ -101,6 +101,8 @@ int OpenFlags(OpenMode mode) {
     case OpenMode::kWriteTruncate:
     case OpenMode::kWriteTruncateUnshared: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
     case OpenMode::kAppendAlways: flags |= O_WRONLY | O_APPEND | O_CREAT; break;
+    // O_EXCL with O_CREAT also refuses a link of that name, dangling or not.
+    case OpenMode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
   }
   return flags;
 }

@@ -185,16 +185,22 @@ File File::Open(const std::string& path, OpenMode mode) {
       access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
       disposition = OPEN_ALWAYS;
       break;
+    case OpenMode::kCreateNew:
+      // Fails with ERROR_FILE_EXISTS whatever holds the name, a reparse point included.
+      access = GENERIC_READ | GENERIC_WRITE;
+      disposition = CREATE_NEW;
+      break;
   }
   if (mode != OpenMode::kReadExisting && mode != OpenMode::kReadWriteExisting &&
       !FolderIsPlain(path)) {
     return File();
   }
-  // A file opened for reading may still be deleted (by this run, after its post, while it
-  // is held open) or renamed; no other handle may write to it.
+  // A file opened for reading, or made new by this run, may still be deleted (by this
+  // run, after its post, while it is held open) or renamed; no other handle may write to it.
   const DWORD share = mode == OpenMode::kWriteTruncateUnshared ? 0
-                      : mode == OpenMode::kReadExisting  ? FILE_SHARE_READ | FILE_SHARE_DELETE
-                                                         : FILE_SHARE_READ;
+                      : mode == OpenMode::kReadExisting || mode == OpenMode::kCreateNew
+                          ? FILE_SHARE_READ | FILE_SHARE_DELETE
+                          : FILE_SHARE_READ;
   ScopedHandle handle = OpenUnfollowed(path, access, share, disposition);
   if (!handle.IsValid()) return File();
   BY_HANDLE_FILE_INFORMATION info{};

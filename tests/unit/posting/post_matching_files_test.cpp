@@ -102,8 +102,8 @@ TEST_F(PostMatchingFilesTest, TheDataCopyHandlesBlockBoundaries) {
 TEST_F(PostMatchingFilesTest, TheDataCopyStopsAtTheLogSizeLimitAndGivesTheWholeSize) {
   const std::string path = Category("B_N_1.txt");
   WriteFileBytes(path, std::string(kLogSizeLimit + 10, 'a'));
-  CopyDataToTransferLog(platform::File::Open(path, platform::OpenMode::kReadExisting),
-                        TransferLog("B"));
+  const platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
+  CopyDataToTransferLog({&file, file.IdentityAtOpen(), {}}, TransferLog("B"));
   const std::string log = ReadFileBytes(TransferLog("B"));
   const std::string end =
       "\t\t\t\t\r\n" + std::string(kLogSizeLimit, 'a') + "\\[cut: 2097162 bytes]\r\n";
