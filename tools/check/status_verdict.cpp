@@ -171,7 +171,8 @@ void JudgeFiles(StatusReport& r) {
       Add(r, Severity::kWarning, c.name,
           std::to_string(c.new_errors) + " file(s) moved to Error in the last " +
               Age(r.max_age) + " (newest " + c.newest_error_name + ")",
-          "the transfer log of their prefix says why; post them again with vemtu-post");
+          "the run log and their prefix's transfer log say why; moved back to its category "
+          "folder, a file is posted again");
     else if (c.error_files >= kErrorFolderWarnFiles)
       Add(r, Severity::kWarning, c.name,
           std::to_string(c.error_files) + " files lie in Error",
