@@ -29,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     ReadTransferLog(text.substr(0, 8), entries, report);
   }
+  JudgeStatus(report);
   const std::string json = StatusJson(report);
   if (json.front() != '{' || json.compare(json.size() - 2, 2, "}\n") != 0) std::abort();
   for (std::size_t i = 0; i < json.size();) {

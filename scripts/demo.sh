@@ -2,8 +2,9 @@
 # The whole product in one go: builds the agent and the data-centre simulator, lays out a
 # sample agent folder, starts the simulator on free loopback ports, runs Vemtu.EXE without
 # a word (the chain AlertTkt -> Status -> Configuration, and AlertTkt -> ATPostLogs),
-# waits for the four runs to finish and shows what the simulator received, the end of
-# every log and what became of each sample file. Exits 1 when a run did not finish.
+# waits for the four runs to finish, runs ATPostLogs three times more (with a default
+# proxy) so that a file the data centre refuses every time reaches Error/, and shows what the simulator received, the end
+# of every log and what became of each sample file. Exits 1 when a run did not finish.
 # The site is a loopback address where nothing listens (127.0.0.9:9), reached through
 # the simulator's proxy only: the first send method (direct) fails and the cascade moves
 # on to the configured proxy. No name is ever looked up.
@@ -17,8 +18,8 @@ root=$(pwd)
 if [ -n "${DEMO_BIN:-}" ]; then
   bin=$(cd "$DEMO_BIN" && pwd)
 else
-  echo "== Installing what the build needs (Debian packages)"
-  bash scripts/deps.sh
+  echo "== Installing what the build needs (Debian packages; needs root or sudo)"
+  bash scripts/deps.sh --build
   echo "== Building the agent and its tools (build/demo)"
   cmake --preset linux -B build/demo -DVEMTU_TESTS=OFF >/dev/null
   cmake --build build/demo -j "$(nproc)"
@@ -93,7 +94,7 @@ printf 'urgent: fan failure\r\n' >"$agent/AlertTkt/tfr_URGENT_0004.txt"
 printf 'kept for later\r\n' >"$agent/AlertTkt/KEEP_N_0005.txt"
 printf 'obsolete\r\n' >"$agent/AlertTkt/JUNK_N_0006.txt"
 printf 'no prefix\r\n' >"$agent/AlertTkt/notes.txt"
-printf 'refused by the data centre\r\n' >"$agent/AlertTkt/REFUSED_N_0007.txt"
+printf 'refused by the data centre\r\n' >"$agent/ATPostLogs/REFUSED_N_0007.txt"
 printf 'log line 1\r\nlog line 2\r\n' >"$agent/ATPostLogs/LOG_N_0001.txt"
 xml LOGS 2 "rotated" >"$agent/ATPostLogs/LOGS_Y_0002.xml"
 printf 'cpu=12%%\r\nmem=48%%\r\n' >"$agent/Status/PSTAT_0001.txt"
@@ -124,6 +125,18 @@ for k in AlertTkt Status ATPostLogs Configuration; do
 done
 sleep 0.3
 
+# A file takes its next retry name only when the last method, through the default proxy,
+# is refused too. In the runs above there is no default proxy: that method goes direct to
+# the dead site and fails (12029), so REFUSED_N_0007.txt keeps its name for ever. With the
+# simulator's proxy as the default proxy every method is refused; each run then takes the
+# file two retry names further (X.txt1 at once, X.txt2 in its last pass), and after X.txt5
+# it goes to Error/.
+echo "== ATPostLogs runs with a default proxy: the refused REFUSED_N_0007.txt goes on to Error/"
+for run in 2 3 4; do
+  http_proxy=http://127.0.0.1:$proxy_port "$agent/Vemtu.EXE" ATPostLogs
+  echo "   run $run: $(cd "$agent/ATPostLogs" && ls -d REFUSED_* Error/REFUSED_* 2>/dev/null | tr '\n' ' ')"
+done
+
 echo "== What the data centre saw (index: number, way, method, target, prefix, bytes, packed, status, reply, time)"
 cat "$demo/received/index.txt" 2>/dev/null || echo "   nothing"
 for body in "$demo"/received/*.body; do
@@ -150,6 +163,9 @@ for log in "$logs"/*.log; do
   tail -n 12 "$log" | tr '\t' '|' | sed 's/\r$//; s/^/   /'
 done
 
+echo "== vemtu-check status: the verdict a monitoring system reads, and its reasons"
+{ "$agent/vemtu-check" status || true; } | sed -n '/^$/q; s/^/   /; p'
+
 echo "== What became of each sample file"
 refused() { awk -F'\t' -v p="$1" '$5 == p && $9 == "0" { found = 1 } END { exit !found }' "$demo/received/index.txt"; }
 rule_of() { grep -io "<$1 nm='$2'" "$agent/Configuration/WebPost/Reprioritize.XML" >/dev/null; }
@@ -162,6 +178,7 @@ outcome() {
     else echo "left|not posted: see tfr_$prefix.log"; fi
   elif [ -e "$folder/Error/$name" ]; then
     if [[ $name != *_* ]]; then echo "Error folder|the name has no _ (no prefix)"
+    elif refused "$prefix"; then echo "Error folder|refused (reply 0) in every run: Error/ after X.txt5"
     elif rule_of del "$prefix"; then echo "Error folder|a del rule sets $prefix files aside"
     else echo "Error folder|set aside by the run: see WebPost$category.log"; fi
   elif [ -n "$retry" ]; then

@@ -46,21 +46,31 @@ platform::File OpenLogResetting(const std::string& path) {
   return OpenLog(path);
 }
 
+// Renames the log to "<path>.1", replacing an older one; where that cannot be done the
+// log is deleted, so that it never grows past its limit.
+void KeepAsEarlierGeneration(const std::string& path) {
+  const std::string earlier = path + ".1";
+  platform::SetAttributesNormal(earlier);
+  platform::DeleteFileAt(earlier);
+  if (platform::MoveNoReplace(path, earlier) != platform::MoveOutcome::kMoved)
+    platform::DeleteFileAt(path);
+}
+
 // The append itself, with the lock held: false when the text could not be put.
 bool AppendLocked(const std::string& path, std::string_view text) {
   platform::File file = OpenLogResetting(path);
   if (!file.IsOpen()) return false;
   if (file.SizeAtOpen() > kLogSizeLimit) {
-    // Too large: nothing of the old content survives; the text starts a new file.
+    // Too large: the text starts a new file, and the old one is kept as the one earlier
+    // generation.
     file.Close();
     platform::SetAttributesNormal(path);
-    platform::DeleteFileAt(path);
+    KeepAsEarlierGeneration(path);
     file = OpenLog(path);
     if (!file.IsOpen()) return false;
   }
-  file.Write(text.data(), text.size());  // a partial write is not detected
-  file.Close();
-  return true;
+  // A full disk refuses the write: the caller learns that the line was not put.
+  return file.Write(text.data(), text.size());
 }
 
 }  // namespace

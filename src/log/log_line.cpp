@@ -106,8 +106,7 @@ bool WriteLogEntry(const std::string& log_path, int event_code, int error_number
     std::string line = FormatLogLine(timestamp, event_code, error_number, OrEmpty(message),
                                      error_text, OrEmpty(detail1), OrEmpty(detail2),
                                      OrEmpty(detail3));
-    AppendLogText(path, line);
-    return true;
+    return AppendLogText(path, line);
   } catch (const std::bad_alloc&) {
     return false;  // no room for the line: it is lost
   } catch (...) {

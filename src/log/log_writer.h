@@ -14,7 +14,8 @@ namespace vemtu {
 constexpr int kEventProgress = 9999;  // driver lines, posting lines, transport progress
 constexpr int kEventError = 0;        // transport error lines
 
-// A log file larger than this at the moment of a write is deleted and started afresh.
+// A log file larger than this at the moment of a write is renamed "<name>.1" (replacing
+// the one before) and started afresh.
 constexpr long long kLogSizeLimit = 2097152;  // 0x200000
 // How long an append waits for the log file's lock.
 constexpr unsigned long kLogLockWaitMs = 300000;
@@ -28,7 +29,8 @@ std::string FormatLogTimestamp(const platform::LocalTime& time);
 
 // Formats one line of ten TAB-ended fields and CR LF and appends it to `log_path`.
 // Absent (nullptr) texts are empty fields. Never fails the caller: returns whether the
-// line was written, which no caller needs to examine.
+// line was written (its lock had, its file opened and the whole line put), which a caller
+// that must not act without a record examines.
 bool WriteLogEntry(const std::string& log_path, int event_code, int error_number,
                    const char* message = nullptr, const char* detail1 = nullptr,
                    const char* detail2 = nullptr, const char* detail3 = nullptr);
@@ -50,7 +52,8 @@ std::string EscapeLogField(std::string_view text);
 std::string LoggablePath(std::string_view path);
 
 // Appends `text` to the file under the file's named lock (five-minute wait), creating
-// the folder when the file is missing and restarting a file larger than 2,097,152 bytes.
+// the folder when the file is missing and restarting a file larger than 2,097,152 bytes
+// (the old text kept as "<path>.1").
 bool AppendLogText(const std::string& path, std::string_view text);
 
 // Runs `work` while holding the named lock of the log file `path`, the lock every line

@@ -34,6 +34,7 @@ bool WantsPacking(int pack_flag, std::string_view category, std::string_view nam
 }
 
 constexpr char kStatusTooLarge[] = "ERR: Status file too large, left alone";
+constexpr char kTransferLogRefused[] = "ERR: Unable to write transfer log, file not posted";
 
 // Status texts are a few kilobytes; one above this is left alone rather than read and
 // packed, which takes several times its size in memory.
@@ -312,8 +313,14 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     if (held.outcome == HoldOutcome::kLeftAlone) continue;
 
     ctx.transfer_log_path = log;
-    WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File", LoggablePath(display_url).c_str(),
-                  LoggablePath(file_path).c_str());
+    if (!WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File",
+                       LoggablePath(display_url).c_str(), LoggablePath(file_path).c_str())) {
+      // A post its transfer log cannot record is not made: the file waits for a run
+      // that can (a full disk, a refused log lock, a log that is no file).
+      ReportOnce(session, std::string(), log, kTransferLogRefused, 0);
+      if (status_mode) return;  // later files keep their order behind it
+      continue;
+    }
     const std::string source_path = file_path;
     const platform::FileIdentity& source_identity = held.identity;
     PackedCopy copy;

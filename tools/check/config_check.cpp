@@ -20,7 +20,8 @@ namespace vemtu::check {
 
 namespace {
 
-// A log this close to the restart size loses its history at one of the next runs.
+// A log this close to the restart size moves to its ".1" name at one of the next runs,
+// replacing the generation before it.
 constexpr long long kLogNearLimit = kLogSizeLimit - 256 * 1024;
 
 // How long the proxy may take to answer a request.
@@ -43,7 +44,7 @@ const char* UnicodeForm(const std::string& path) {
   return nullptr;
 }
 
-void CheckValues(const AgentFolder& agent, std::vector<Finding>& out) {
+void CheckValues(const AgentSetup& agent, std::vector<Finding>& out) {
   const std::string ini = "KOLTMobile.INI";
   if (!Exists(agent.ctx.agent_ini_path.str())) {
     out.push_back({true, ini + " is missing (" + agent.ctx.agent_ini_path.str() + ")",
@@ -68,7 +69,7 @@ void CheckValues(const AgentFolder& agent, std::vector<Finding>& out) {
   }
 }
 
-void CheckSite(const AgentFolder& agent, const char* key, bool required,
+void CheckSite(const AgentSetup& agent, const char* key, bool required,
                std::vector<Finding>& out) {
   std::string url = agent.Value(key);
   std::string name = std::string("KOLTMobile.INI [DCConnURL] ") + key;
@@ -87,7 +88,7 @@ void CheckSite(const AgentFolder& agent, const char* key, bool required,
 
 // A request through the configured proxy as the WinINet proxy method makes it: a proxy
 // that answers at all (even with an error page) is there.
-void CheckProxyAnswers(const AgentFolder& agent, std::vector<Finding>& out) {
+void CheckProxyAnswers(const AgentSetup& agent, std::vector<Finding>& out) {
   UrlParts parts;
   // Any site will do: the question is whether the proxy answers at all.
   if (!SplitUrl(agent.Value("ControllerPSite"), parts)) SplitUrl("http://127.0.0.9:9/", parts);
@@ -105,7 +106,7 @@ void CheckProxyAnswers(const AgentFolder& agent, std::vector<Finding>& out) {
                  "shows every method"});
 }
 
-void CheckProxy(const AgentFolder& agent, std::vector<Finding>& out) {
+void CheckProxy(const AgentSetup& agent, std::vector<Finding>& out) {
   const std::string section = "KOLTMobile.INI [ProxySettings] ";
   if (!agent.Value("ProxyIP").empty() && agent.Value("ProxyPort").empty())
     out.push_back({true, section + "ProxyIP is set but ProxyPort is empty",
@@ -138,7 +139,7 @@ void CheckProxy(const AgentFolder& agent, std::vector<Finding>& out) {
 }
 
 // The rule files count only when there is no post database.
-void CheckRoutingFiles(const AgentFolder& agent, std::vector<Finding>& out) {
+void CheckRoutingFiles(const AgentSetup& agent, std::vector<Finding>& out) {
   for (const char* category : kPostingCategories) {
     std::string database = PostDatabasePath(agent.config_dir, category);
     platform::File file = platform::File::Open(database, platform::OpenMode::kReadExisting);
@@ -208,7 +209,7 @@ void CheckLocks(std::vector<Finding>& out) {
   }
 }
 
-void CheckFolders(const AgentFolder& agent, std::vector<Finding>& out) {
+void CheckFolders(const AgentSetup& agent, std::vector<Finding>& out) {
   const std::string exe = agent.Path({kAgentImageName});
   if (exe.size() > kExePathMaxChars)
     out.push_back({true,
@@ -231,7 +232,7 @@ void CheckFolders(const AgentFolder& agent, std::vector<Finding>& out) {
   CheckFolder(agent.log_dir, false, out);
 }
 
-void CheckLogs(const AgentFolder& agent, std::vector<Finding>& out) {
+void CheckLogs(const AgentSetup& agent, std::vector<Finding>& out) {
   platform::DirSearch search;
   platform::DirEntry entry;
   std::string folder = agent.log_dir + platform::kPathSeparator;
@@ -240,8 +241,9 @@ void CheckLogs(const AgentFolder& agent, std::vector<Finding>& out) {
     if (entry.is_directory || static_cast<long long>(entry.size) < kLogNearLimit) continue;
     out.push_back({false,
                    folder + entry.name + " is " + std::to_string(entry.size) + " bytes: at " +
-                       std::to_string(kLogSizeLimit) + " it restarts empty and its history is lost",
-                   "keep a copy of it now if its history matters"});
+                       std::to_string(kLogSizeLimit) + " it restarts, its text replacing " +
+                       entry.name + ".1",
+                   "keep a copy of " + entry.name + ".1 now if its history matters"});
   }
 }
 
@@ -255,7 +257,7 @@ bool HoldsInlineComment(const std::string& value) {
   return false;
 }
 
-std::vector<Finding> CheckConfig(const AgentFolder& agent) {
+std::vector<Finding> CheckConfig(const AgentSetup& agent) {
   std::vector<Finding> out;
   CheckValues(agent, out);
   CheckSite(agent, "ControllerPSite", true, out);

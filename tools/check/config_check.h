@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "agent_folder.h"
+#include "agent_setup.h"
 
 namespace vemtu::check {
 
@@ -15,7 +15,7 @@ struct Finding {
   std::string fix;   // what to do about it, one line
 };
 
-std::vector<Finding> CheckConfig(const AgentFolder& agent);
+std::vector<Finding> CheckConfig(const AgentSetup& agent);
 
 // True when `value` looks like it carries an inline comment ("TVQA ; test").
 bool HoldsInlineComment(const std::string& value);

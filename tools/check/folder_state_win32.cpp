@@ -20,7 +20,40 @@ FolderState InspectFolder(const std::string& path) {
     state.writable = true;
     CloseHandle(folder);
   }
+  HANDLE listing = CreateFileA(
+      path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (listing != INVALID_HANDLE_VALUE) {
+    state.readable = true;
+    CloseHandle(listing);
+  }
   return state;
 }
+
+DiskState InspectDisk(const std::string& folder) {
+  DiskState disk;
+  ULARGE_INTEGER free_to_caller{}, total{}, free_total{};
+  if (!GetDiskFreeSpaceExA((folder + "\\").c_str(), &free_to_caller, &total, &free_total))
+    return disk;
+  disk.known = true;
+  disk.free_bytes = free_to_caller.QuadPart;
+  char root[MAX_PATH];
+  DWORD flags = 0;
+  if (GetVolumePathNameA(folder.c_str(), root, sizeof root) &&
+      GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+    disk.read_only = (flags & FILE_READ_ONLY_VOLUME) != 0;
+  return disk;
+}
+
+EntryKind KindOf(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::kMissing;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::kLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::kFolder;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) ? EntryKind::kOther : EntryKind::kFile;
+}
+
+// Windows files carry an access list, not an owner and mode a chown would fix.
+FileOwner OwnerOf(const std::string&) { return {}; }
 
 }  // namespace vemtu::check

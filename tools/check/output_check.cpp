@@ -6,6 +6,7 @@
 #include "transport/send_procedures.h"
 #include "transport/winhttp_connect.h"
 #include "transport/xml_encryption_client.h"
+#include "transport_errors.h"
 
 namespace vemtu::check {
 
@@ -14,13 +15,11 @@ namespace {
 constexpr unsigned long kProxyAuthenticationRequired = 407;
 // A GET meets this where the data centre serves POSTs only: the way there is open.
 constexpr unsigned long kMethodNotAllowed = 405;
-// Errors of a way that does not open: nothing answers, no name, no answer in time.
-constexpr unsigned long kCannotConnect = 12029, kNameNotResolved = 12007, kTimedOut = 12002;
 
 // Method 4 is procedure 2 with the proxy also set on the request.
 constexpr int kRequestProxyMethod = 4;
 
-void Decipher(AgentFolder& agent, std::vector<std::string>& notes) {
+void Decipher(AgentSetup& agent, std::vector<std::string>& notes) {
   std::string user = agent.Value("ProxyUserName");
   if (user.empty()) return;
   CXMLEncryptionClient client;
@@ -39,7 +38,7 @@ void Decipher(AgentFolder& agent, std::vector<std::string>& notes) {
 
 // The way a method goes: through the configured proxy, through the default proxy, or
 // direct (methods 1 and 5).
-std::string Route(const AgentFolder& agent, int method) {
+std::string Route(const AgentSetup& agent, int method) {
   if (method == 1 || method == 5) return {};
   const bool named = !agent.ctx.proxy_address.empty() && (method == 2 || method == 4 || method == 6);
   return named ? "the proxy " + agent.ctx.proxy_address.str() + ":" + agent.ctx.proxy_port.str()
@@ -64,21 +63,23 @@ void Describe(const ProbeOutcome& outcome, const std::string& route, MethodProbe
     return;
   }
   row.error_text = platform::ErrorText(static_cast<int>(outcome.error));
-  const bool way_closed = outcome.error == kCannotConnect || outcome.error == kTimedOut ||
-                          outcome.error == kNameNotResolved;
+  const SendFailure failure = ClassifySendError(static_cast<long long>(outcome.error));
+  const bool way_closed = failure == SendFailure::kUnreachable;
   // Through a proxy, only the proxy itself can fail to connect: one that cannot reach
   // the site answers with an HTTP status instead.
   if (way_closed && !route.empty() && route != "the default proxy")
     row.outcome = route + " does not answer (at " + outcome.step + ")";
   else if (way_closed && !route.empty())
     row.outcome = "no way through " + route + ", or direct when none is set (at " + outcome.step + ")";
+  else if (failure == SendFailure::kCertificate)
+    row.outcome = "the server's certificate is not trusted (at " + outcome.step + ")";
   else
     row.outcome = "failed at " + outcome.step;
 }
 
 }  // namespace
 
-std::vector<MethodProbe> CheckOutput(AgentFolder& agent, unsigned long timeout_ms,
+std::vector<MethodProbe> CheckOutput(AgentSetup& agent, unsigned long timeout_ms,
                                      std::vector<std::string>& notes) {
   Decipher(agent, notes);
   CZWinHTTPConnect winhttp(timeout_ms);
@@ -91,7 +92,8 @@ std::vector<MethodProbe> CheckOutput(AgentFolder& agent, unsigned long timeout_m
     if (site.empty()) continue;
     UrlParts parts;
     if (!SplitUrl(site, parts)) {
-      notes.push_back(std::string(key) + " \"" + site + "\" is not a URL: nothing is posted to it");
+      notes.push_back(std::string(key) + " \"" + site +
+                      "\" is malformed (not scheme://host[:port]/path): nothing is posted to it");
       continue;
     }
     std::string path = "/" + parts.base_path.str();

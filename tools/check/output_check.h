@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "agent_folder.h"
+#include "agent_setup.h"
 
 namespace vemtu::check {
 
@@ -22,7 +22,7 @@ struct MethodProbe {
 // Probes both sites (the secondary when set) with every method. `timeout_ms` bounds each
 // step. `notes` receives what kept a probe from being made as a run would make it (no
 // WinHTTP, credentials that cannot be deciphered).
-std::vector<MethodProbe> CheckOutput(AgentFolder& agent, unsigned long timeout_ms,
+std::vector<MethodProbe> CheckOutput(AgentSetup& agent, unsigned long timeout_ms,
                                      std::vector<std::string>& notes);
 
 }  // namespace vemtu::check

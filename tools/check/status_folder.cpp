@@ -1,6 +1,10 @@
 // What the agent folder holds: the files of each category, its run record and lock, and
 // the logs, gathered into one report.
+#include <algorithm>
+#include <iterator>
+
 #include "common/fixed_text.h"
+#include "key_store.h"
 #include "driver/agent_process.h"
 #include "driver/startup.h"
 #include "file_times.h"
@@ -41,9 +45,18 @@ int ForEachFile(const std::string& folder, const char* pattern, Visit visit) {
   return links;
 }
 
+// A log's kept generation ("X.log.1") and then the log itself, as one run of lines.
+std::vector<LogEntry> ReadLogGenerations(const std::string& path) {
+  std::vector<LogEntry> entries = ParseLogText(ReadLogTail(path + ".1", kLogReadLimit));
+  std::vector<LogEntry> current = ParseLogText(ReadLogTail(path, kLogReadLimit));
+  entries.insert(entries.end(), std::make_move_iterator(current.begin()),
+                 std::make_move_iterator(current.end()));
+  return entries;
+}
+
 // The routing table a run of `category` would load, read without its lock: only the
 // "ig" entries matter here, and a half-written database only makes the count wrong.
-RoutingTable RulesOf(const AgentFolder& agent, const std::string& category) {
+RoutingTable RulesOf(const AgentSetup& agent, const std::string& category) {
   RoutingTable table;
   ReadPostDatabase(table, PostDatabasePath(agent.config_dir, category));
   if (table.empty()) {
@@ -66,7 +79,7 @@ int RetryNumber(const std::string& name) {
   return n;
 }
 
-void ReadFiles(const AgentFolder& agent, StatusReport& report, CategoryStatus& c) {
+void ReadFiles(const AgentSetup& agent, StatusReport& report, CategoryStatus& c) {
   const std::string folder = agent.Path({c.name.c_str()});
   FolderState state = InspectFolder(folder);
   c.folder_exists = state.exists && !state.is_link;
@@ -101,7 +114,7 @@ void ReadFiles(const AgentFolder& agent, StatusReport& report, CategoryStatus& c
               });
 }
 
-void ReadRun(const AgentFolder& agent, CategoryStatus& c) {
+void ReadRun(const AgentSetup& agent, CategoryStatus& c) {
   const std::string ini = agent.config_dir + kSep + "Vemtu" + c.name + ".INI";
   c.recorded_pid = platform::GetProfileText(ini, kRunRecordSection, c.name + kPidSuffix, "",
                                             kRunRecordMaxChars);
@@ -113,49 +126,75 @@ void ReadRun(const AgentFolder& agent, CategoryStatus& c) {
                 IsAgentProcessRunning(static_cast<platform::ProcessId>(pid));
   c.lock_open = platform::NamedMutexIsOpen(InstanceLockName(CategoryOfTableWord(c.name)));
   const std::string log = agent.log_dir + kSep + "WebPost" + c.name + ".log";
-  ReadRunLog(ParseLogText(ReadLogTail(log, kLogReadLimit)), c);
+  ReadRunLog(ReadLogGenerations(log), c);
 }
 
-std::string Minutes(std::int64_t seconds) { return std::to_string(seconds / 60) + " min"; }
-
-void JudgeStuck(StatusReport& report) {
+// Who the runs are: the owner of the newest run log they wrote.
+std::string RunUser(const AgentSetup& agent, const StatusReport& report) {
+  std::int64_t newest = -1;
+  std::string user;
   for (const CategoryStatus& c : report.categories) {
-    if (c.overdue > 0)
-      report.stuck.push_back(c.name + ": " + std::to_string(c.overdue) +
-                             " file(s) waiting longer than " + Minutes(report.max_age) +
-                             " (oldest " + c.oldest_name + ", " +
-                             Minutes(report.now - c.oldest_written) + ")");
-    if (c.new_errors > 0)
-      report.stuck.push_back(c.name + ": " + std::to_string(c.new_errors) +
-                             " file(s) moved to Error in the last " + Minutes(report.max_age) +
-                             " (newest " + c.newest_error_name + ")");
+    const std::int64_t last = std::max(c.last_start, c.last_finish);
+    if (last <= newest) continue;
+    FileOwner owner = OwnerOf(agent.log_dir + kSep + "WebPost" + c.name + ".log");
+    if (!owner.known) continue;
+    newest = last;
+    user = owner.user;
   }
+  return user;
+}
+
+// The folder itself: the agent in it, the room on its disk, logs runs cannot write to.
+void ReadFolder(const AgentSetup& agent, StatusReport& report) {
+  report.agent_present = KindOf(agent.Path({kAgentImageName})) == EntryKind::kFile;
+  report.disk = InspectDisk(agent.folder);
+  platform::DirSearch search;
+  platform::DirEntry entry;
+  for (auto step = search.First(agent.log_dir + kSep + "*.log", entry);
+       step == platform::SearchStep::kEntry; step = search.Next(entry)) {
+    const std::string path = agent.log_dir + kSep + entry.name;
+    const EntryKind kind = KindOf(path);
+    if (kind != EntryKind::kFile && kind != EntryKind::kMissing)
+      report.unwritable_logs.emplace_back(path, kind);
+  }
+  report.key_file = cipher::KeyFilePath();
+  report.key_owner = OwnerOf(report.key_file);
 }
 
 }  // namespace
 
-StatusReport ReadStatus(const AgentFolder& agent, std::int64_t now, std::int64_t max_age) {
+StatusReport ReadStatus(const AgentSetup& agent, std::int64_t now, std::int64_t max_age,
+                        std::int64_t max_run_age) {
   StatusReport report;
   report.folder = agent.folder;
   report.now = now;
   report.max_age = max_age;
+  report.max_run_age = max_run_age;
+  const FolderState folder = InspectFolder(agent.folder);
+  report.folder_readable = folder.exists && !folder.is_link && folder.readable;
+  if (!report.folder_readable) {
+    JudgeStatus(report);
+    return report;
+  }
+  ReadFolder(agent, report);
   for (const char* name : {"AlertTkt", "Status", "ATPostLogs", "Configuration"}) {
     CategoryStatus c;
     c.name = name;
     c.posts = c.name != "Configuration";
     ReadFiles(agent, report, c);
     ReadRun(agent, c);
+    report.last_run = std::max({report.last_run, c.last_start, c.last_finish});
     report.categories.push_back(std::move(c));
   }
+  report.run_user = RunUser(agent, report);
   NameMethods(report.methods);
   ForEachFile(agent.log_dir, "tfr_*.log", [&](const platform::DirEntry& entry, const FileTimes&) {
     const std::string& name = entry.name;
     if (name.size() < 8 || name.compare(name.size() - 4, 4, ".log") != 0) return;
     std::string prefix = name.substr(4, name.size() - 8);
-    ReadTransferLog(prefix, ParseLogText(ReadLogTail(agent.log_dir + kSep + name, kLogReadLimit)),
-                    report);
+    ReadTransferLog(prefix, ReadLogGenerations(agent.log_dir + kSep + name), report);
   });
-  JudgeStuck(report);
+  JudgeStatus(report);
   return report;
 }
 

@@ -107,15 +107,18 @@ std::string Transfers(const StatusReport& r) {
 
 std::string StatusHtml(const StatusReport& r) {
   std::string verdict;
-  for (const std::string& s : r.stuck) verdict += "<li>" + HtmlText(s) + "</li>\n";
+  for (const Reason& f : r.findings)
+    verdict += std::string("<li class=\"") + SeverityName(f.severity) + "\">" +
+               HtmlText(SeverityName(f.severity) + std::string(": ") + ReasonText(f)) + "</li>\n";
   return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          "<title>Agent status: " + HtmlText(r.folder) + "</title>\n"
          "<style>body{font:14px sans-serif;margin:1.5em}table{border-collapse:collapse;"
          "margin:.5em 0 1.5em}td,th{border:1px solid #bbb;padding:2px 6px;text-align:left}"
          "th{background:#eee}.stuck{color:#a00}.fine{color:#070}</style>\n</head>\n<body>\n"
          "<h1>Agent status</h1>\n<p>" + HtmlText(r.folder) + " at " + When(r.now) + "</p>\n" +
-         (r.stuck.empty() ? "<p class=\"fine\" id=\"verdict\">Nothing stuck.</p>\n"
-                          : "<ul class=\"stuck\" id=\"verdict\">\n" + verdict + "</ul>\n") +
+         (r.findings.empty() ? "<p class=\"fine\" id=\"verdict\">Nothing stuck.</p>\n"
+                             : "<ul class=\"stuck\" id=\"verdict\" data-verdict=\"" +
+                                   std::string(SeverityName(r.verdict)) + "\">\n" + verdict + "</ul>\n") +
          Categories(r) + "<h2>Accepted posts per hour</h2>\n" + Chart(r) + Transfers(r) +
          "</body>\n</html>\n";
 }

@@ -50,6 +50,22 @@ std::string Method(const MethodStatus& m) {
          ",\"last_success\":" + Seconds(m.last_success) + ",\"last_failure\":" + failure + "}";
 }
 
+std::string ReasonJson(const Reason& f) {
+  return "{\"severity\":" + JsonString(SeverityName(f.severity)) +
+         ",\"subject\":" + JsonString(f.subject) + ",\"cause\":" + JsonString(f.cause) +
+         ",\"action\":" + JsonString(f.action) + "}";
+}
+
+std::string Attempt(const LastAttempt& a) {
+  if (a.time < 0) return "null";
+  std::string errors;
+  for (long long e : a.errors) errors += (errors.empty() ? "" : ",") + std::to_string(e);
+  return "{\"time\":" + Seconds(a.time) + ",\"prefix\":" + JsonString(a.prefix) +
+         ",\"file\":" + JsonString(a.file) + ",\"accepted\":" + Bool(a.accepted) +
+         ",\"refused\":" + Bool(a.refused) + ",\"methods_failed\":" +
+         std::to_string(a.methods_failed) + ",\"errors\":[" + errors + "]}";
+}
+
 template <typename Items, typename Render>
 std::string List(const Items& items, Render render) {
   std::string out = "[";
@@ -61,7 +77,18 @@ std::string List(const Items& items, Render render) {
 
 std::string StatusJson(const StatusReport& r) {
   return "{\"folder\":" + JsonString(r.folder) + ",\"now\":" + std::to_string(r.now) +
-         ",\"max_age\":" + std::to_string(r.max_age) + ",\"stuck\":" + Bool(!r.stuck.empty()) +
+         ",\"max_age\":" + std::to_string(r.max_age) +
+         ",\"max_run_age\":" + std::to_string(r.max_run_age) +
+         ",\"verdict\":" + JsonString(SeverityName(r.verdict)) +
+         ",\"exit_code\":" + std::to_string(static_cast<int>(r.verdict)) +
+         ",\"summary\":" + JsonString(VerdictLine(r).substr(0, VerdictLine(r).find('\n'))) +
+         ",\"findings\":" + List(r.findings, ReasonJson) +
+         ",\"last_run\":" + Seconds(r.last_run) + ",\"disk\":" +
+         (r.disk.known ? "{\"free_bytes\":" + std::to_string(r.disk.free_bytes) +
+                             ",\"read_only\":" + Bool(r.disk.read_only) + "}"
+                       : std::string("null")) +
+         ",\"last_attempt\":" + Attempt(r.last_attempt) +
+         ",\"stuck\":" + Bool(!r.stuck.empty()) +
          ",\"reasons\":" + List(r.stuck, [](const std::string& s) { return JsonString(s); }) +
          ",\"categories\":" +
          List(r.categories, [&](const CategoryStatus& c) { return Category(r, c); }) +

@@ -1,5 +1,7 @@
 // What the transfer logs and the run logs tell about posting.
+#include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "status_report.h"
 
@@ -58,27 +60,42 @@ void NameMethods(std::array<MethodStatus, 7>& methods) {
   }
 }
 
+// A file's name without its retry number ("X.txt2" is "X.txt"): its passes under retry
+// names are one file.
+std::string FileOfAttempt(const std::string& path) {
+  std::size_t dot = path.rfind('.');
+  std::size_t end = path.size();
+  if (dot == std::string::npos || end <= dot + 4) return path;
+  while (end > dot + 4 && path[end - 1] >= '0' && path[end - 1] <= '9') --end;
+  return end == dot + 4 ? path.substr(0, end) : path;
+}
+
 void ReadTransferLog(const std::string& prefix, const std::vector<LogEntry>& entries,
                      StatusReport& report) {
   PrefixStatus status;
   status.prefix = prefix;
   const std::int64_t this_hour = report.now / 3600;
   int method = 0, last_success = 0;
-  // A file counts as not posted when its attempts end without an acceptance.
-  bool attempted = false, accepted = false;
+  // Each file's passes end as its last one did: accepted or not.
+  std::map<std::string, bool> accepted_by_file;
+  LastAttempt attempt;
   auto end_file = [&] {
-    if (attempted && !accepted) ++status.failed;
-    attempted = accepted = false;
+    if (attempt.time < 0) return;
+    accepted_by_file[attempt.file] = attempt.accepted;
+    if (attempt.time >= report.last_attempt.time) report.last_attempt = attempt;
+    attempt = LastAttempt();
   };
   for (const LogEntry& e : entries) {
     if (e.message == kNewFile) {
       end_file();
       method = 0;
+      attempt.time = e.time;
+      attempt.prefix = prefix;
+      attempt.file = FileOfAttempt(e.detail2);
     } else if (StartsWith(e.message, kStarted)) {
-      attempted = true;
       method = MethodOf(e.message.substr(sizeof kStarted - 1), method, last_success);
     } else if (e.message == kAccepted) {
-      accepted = true;
+      attempt.accepted = true;
       ++status.accepted;
       if (e.time >= status.last_accepted) {
         status.last_accepted = e.time;
@@ -93,6 +110,7 @@ void ReadTransferLog(const std::string& prefix, const std::vector<LogEntry>& ent
       }
     } else if (method != 0 && StartsWith(e.message, kReturnText)) {
       if (e.detail1 == "1") continue;
+      attempt.refused = true;
       MethodFailure& f = report.methods[method - 1].last_failure;
       if (e.time < f.time) continue;
       Note(f, e, prefix);
@@ -101,6 +119,9 @@ void ReadTransferLog(const std::string& prefix, const std::vector<LogEntry>& ent
       f.text = "refused: reply \"" + e.detail1 + "\"";
       f.detail.clear();
     } else if (method != 0 && e.event == 0) {
+      ++attempt.methods_failed;
+      if (std::find(attempt.errors.begin(), attempt.errors.end(), e.error) == attempt.errors.end())
+        attempt.errors.push_back(e.error);
       // A transport error: the step is the message, "ERR" + TAB + label or a label
       // with "ERR" in the first detail.
       MethodFailure& f = report.methods[method - 1].last_failure;
@@ -116,20 +137,36 @@ void ReadTransferLog(const std::string& prefix, const std::vector<LogEntry>& ent
     }
   }
   end_file();
+  for (const auto& file : accepted_by_file) status.failed += !file.second;
   report.prefixes.push_back(status);
 }
 
 void ReadRunLog(const std::vector<LogEntry>& entries, CategoryStatus& category) {
+  // The last run's lines: those after the last finish (a run going on, or runs refused
+  // before they started), or else those of the run that finished last.
+  std::vector<LogEntry> since_finish;
+  bool any_since_finish = false;
+  category.has_run_log = category.has_run_log || !entries.empty();
   for (const LogEntry& e : entries) {
     if (e.message == kRunStarted && e.time >= category.last_start) category.last_start = e.time;
     if (e.message == kRunFinished && e.time >= category.last_finish) category.last_finish = e.time;
+    if (e.message == kRunStarted) since_finish.clear();
+    if (e.message == kRunFinished) {
+      category.last_run_errors = std::move(since_finish);
+      since_finish.clear();
+      any_since_finish = false;
+      continue;
+    }
+    any_since_finish = true;
     bool refusal = false;
     for (const char* r : kRefusals) refusal = refusal || e.message == r;
     if (!refusal && !StartsWith(e.message, "ERR")) continue;
+    since_finish.push_back(e);
     category.last_errors.push_back(e);
     if (category.last_errors.size() > kLastErrorLines)
       category.last_errors.erase(category.last_errors.begin());
   }
+  if (any_since_finish) category.last_run_errors = std::move(since_finish);
 }
 
 }  // namespace vemtu::check

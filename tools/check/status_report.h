@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "agent_folder.h"
+#include "agent_setup.h"
+#include "folder_state.h"
 #include "log_reader.h"
 
 namespace vemtu::check {
@@ -16,6 +18,29 @@ namespace vemtu::check {
 constexpr int kRetryNumbers = 5;     // X.xml1 ... X.xml5, then Error
 constexpr std::size_t kLastErrorLines = 5;
 constexpr int kChartHours = 24;
+// An Error folder holding this many files is a warning whatever their age: nobody has
+// looked at them, and each one was a result the data centre never got.
+constexpr int kErrorFolderWarnFiles = 1000;
+// A disk with less room than this to the agent's user is full: a log line or a packed
+// copy may no longer fit.
+constexpr std::uint64_t kDiskFullBytes = 1024 * 1024;
+
+// How bad a finding is; the values are the exit codes monitoring systems read.
+enum class Severity {
+  kOk = 0,        // nothing to do
+  kWarning = 1,   // files wait too long or reached Error: look into them
+  kCritical = 2,  // nothing is being posted, or nothing can be
+  kUnknown = 3,   // the folder cannot be checked at all
+};
+const char* SeverityName(Severity severity);  // "OK", "WARNING", "CRITICAL", "UNKNOWN"
+
+// One reason for the verdict: what is wrong, why, and what fixes it.
+struct Reason {
+  Severity severity = Severity::kOk;
+  std::string subject;  // a category, "agent folder", "send methods", a log's name
+  std::string cause;
+  std::string action;
+};
 
 struct CategoryStatus {
   std::string name;
@@ -44,6 +69,8 @@ struct CategoryStatus {
   std::string watchdog;       // the Cycle counter as written
   std::int64_t last_start = -1, last_finish = -1;
   std::vector<LogEntry> last_errors;  // ERR lines and refusals of the run log, oldest first
+  std::vector<LogEntry> last_run_errors;  // those of the last run only
+  bool has_run_log = false;  // a run of this category has written its log here
 };
 
 // The last thing one send method met that was not an acceptance.
@@ -68,7 +95,18 @@ struct PrefixStatus {
   std::int64_t last_accepted = -1;
   std::string last_accepted_file;
   int accepted = 0;  // acceptances the log still holds
-  int failed = 0;    // files no method posted
+  int failed = 0;    // files whose last attempt the log holds was not accepted
+};
+
+// The newest attempt to post a file that the transfer logs hold.
+struct LastAttempt {
+  std::int64_t time = -1;   // -1: none seen
+  std::string prefix;
+  std::string file;
+  bool accepted = false;
+  bool refused = false;     // the data centre answered, but not "1"
+  int methods_failed = 0;   // methods that ended in an error of their own
+  std::vector<long long> errors;  // their distinct error numbers, in order met
 };
 
 struct StatusReport {
@@ -80,11 +118,31 @@ struct StatusReport {
   std::array<MethodStatus, 7> methods{};
   // Accepted posts per hour, the last kChartHours hours up to now (index 0 the oldest).
   std::array<int, kChartHours> posts_per_hour{};
-  std::vector<std::string> stuck;  // why the exit code is 1, one line each
+  LastAttempt last_attempt;
+  // What the folder itself shows.
+  bool folder_readable = true;  // false: the folder is missing or cannot be listed
+  bool agent_present = true;    // the agent's executable lies in the folder
+  DiskState disk;
+  std::vector<std::pair<std::string, EntryKind>> unwritable_logs;  // *.log that are no file
+  std::string key_file;   // the cipher key the credentials need
+  FileOwner key_owner;
+  std::string run_user;   // who the runs write their logs as (the run logs' owner)
+  std::int64_t max_run_age = 3600;
+  std::int64_t last_run = -1;  // the newest start or finish of any category's run
+  std::vector<Reason> findings;
+  Severity verdict = Severity::kOk;
+  std::vector<std::string> stuck;  // every finding as one line (kept for older readers)
 };
 
-// Reads the folder; `now` and `max_age` in seconds.
-StatusReport ReadStatus(const AgentFolder& agent, std::int64_t now, std::int64_t max_age);
+// Reads the folder and judges it; `now`, `max_age` and `max_run_age` in seconds.
+StatusReport ReadStatus(const AgentSetup& agent, std::int64_t now, std::int64_t max_age,
+                        std::int64_t max_run_age);
+// Adds the findings of what `report` holds and sets its verdict.
+void JudgeStatus(StatusReport& report);
+// "CRITICAL: reason (+N more) | perf data": the line monitoring systems read.
+std::string VerdictLine(const StatusReport& report);
+// A finding as one line: "subject: cause -- fix: action".
+std::string ReasonText(const Reason& finding);
 
 // Numbers each method and names its procedure.
 void NameMethods(std::array<MethodStatus, 7>& methods);

@@ -30,7 +30,14 @@ std::string RunState(const CategoryStatus& c) {
 }  // namespace
 
 std::string StatusText(const StatusReport& r) {
-  std::string out = "agent folder " + r.folder + " at " + FormatStamp(r.now) + "\n\n";
+  std::string out = VerdictLine(r);
+  for (const Reason& f : r.findings) {
+    std::string severity = SeverityName(f.severity);
+    for (char& ch : severity) ch = static_cast<char>(ch - 'A' + 'a');
+    out += severity + ": " + ReasonText(f) + "\n";
+  }
+  if (!r.folder_readable) return out;
+  out += "\nagent folder " + r.folder + " at " + FormatStamp(r.now) + "\n\n";
   out += Pad("category", 13) + Pad("waiting", 8) + Pad("bytes", 10) + Pad("oldest", 8) +
          Pad("retry 1..5", 11) + Pad("ig", 4) + Pad("links", 6) + Pad("Error", 6) + Pad("new", 4) + "newest in Error\n";
   for (const CategoryStatus& c : r.categories) {
@@ -81,10 +88,7 @@ std::string StatusText(const StatusReport& r) {
   }
   out += "\nposts per hour, the last " + std::to_string(kChartHours) + " hours:";
   for (int n : r.posts_per_hour) out += " " + std::to_string(n);
-  out += "\n\n";
-  if (r.stuck.empty()) out += "nothing stuck (limit " + Age(r.max_age) + ")\n";
-  for (const std::string& s : r.stuck) out += "stuck: " + s + "\n";
-  return out;
+  return out + "\n";
 }
 
 }  // namespace vemtu::check

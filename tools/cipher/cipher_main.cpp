@@ -17,6 +17,7 @@
 #include "key_store.h"
 #include "registration.h"
 #include "tool_io.h"
+#include "tool_version.h"
 
 namespace {
 
@@ -30,8 +31,10 @@ const char kUsage[] =
     "key-path    prints where the key file is (made by the first encrypt)\n"
     "register    registers the component XMLCipher.clsCipher beside this command, so the\n"
     "            agent can decipher the credentials (Linux: in REGISTRY, default\n"
-    "            $VEMTU_COMPONENT_REGISTRY or /etc/vemtu/components.ini; Windows: the\n"
-    "            same as regsvr32 xmlcipher.dll); unregister removes it\n"
+    "            $VEMTU_COMPONENT_REGISTRY, else components.ini beside this command when\n"
+    "            it exists (the installed folder has one), else /etc/vemtu/components.ini;\n"
+    "            Windows: the same as regsvr32 xmlcipher.dll); unregister removes it\n"
+    "--version   prints the version\n"
     "Without TEXT the text is read from standard input (one final line end dropped).\n"
     "Run it as the user (Linux) or on the machine (Windows) that runs the agent: both\n"
     "must use the same key. Exit code 0 on success, 1 on failure, 2 on misuse.\n";
@@ -51,6 +54,7 @@ std::string ReadStandardInput() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vemtu::tools::AsksVersion(argc, argv)) return vemtu::tools::PrintVersion("vemtu-cipher");
   using namespace vemtu::cipher;
   std::vector<std::string> args = CommandArguments(argc, argv);
   if (args.size() < 2 || args.size() > 3) return Usage();

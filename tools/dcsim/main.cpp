@@ -14,6 +14,7 @@
 #include "reply_rules.h"
 #include "request_store.h"
 #include "server.h"
+#include "tool_version.h"
 
 namespace {
 
@@ -103,6 +104,7 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vemtu::tools::AsksVersion(argc, argv)) return vemtu::tools::PrintVersion("dcsim");
   dcsim::ServerOptions options;
   dcsim::ReplyScript script;
   std::string out, ports_file, error;

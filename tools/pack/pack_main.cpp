@@ -12,6 +12,7 @@
 
 #include "packing/tree_zipping.h"
 #include "packing/xml_document.h"
+#include "tool_version.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ std::string WhyPackingFailed(const std::string& source, const std::string* text)
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vemtu::tools::AsksVersion(argc, argv)) return vemtu::tools::PrintVersion("vemtu-pack");
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(kUsage, stdout);
     return 0;

@@ -25,6 +25,7 @@
 #include "platform/files.h"
 #include "transport/send_procedures.h"
 #include "transport/winhttp_connect.h"
+#include "tool_version.h"
 
 namespace {
 
@@ -126,6 +127,7 @@ int Usage(const char* why) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vemtu::tools::AsksVersion(argc, argv)) return vemtu::tools::PrintVersion("vemtu-post");
   Arguments args;
   for (int i = 1; i < argc; ++i) {
     std::string key = argv[i];

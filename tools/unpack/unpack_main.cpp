@@ -12,6 +12,7 @@
 #include "packing/raw_deflate.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "tool_version.h"
 
 namespace {
 
@@ -92,6 +93,7 @@ void WriteInnerText(const std::string& compressed) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vemtu::tools::AsksVersion(argc, argv)) return vemtu::tools::PrintVersion("vemtu-unpack");
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(kUsage, stdout);
     return 0;

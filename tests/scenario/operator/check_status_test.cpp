@@ -1,13 +1,22 @@
-// vemtu-check status on agent folders left by real runs against dcsim: a healthy one, one
-// whose data centre refuses every file, one whose only way out is a dead proxy; a run in
-// progress; the HTML page in a headless browser. Status must change nothing it reads.
+// vemtu-check status on agent folders left by real runs against dcsim, judged as a
+// monitoring check: healthy, unable to post for each reason it names, or with files in
+// Error; a run in progress; the HTML page in a headless browser. Status must change
+// nothing it reads.
+#include <grp.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <thread>
 
 #include "check_scenario.h"
+#include "log/log_writer.h"
 #include "log_reader.h"
+#include "platform/named_mutex.h"
+#include "text_escape.h"
 
 namespace vemtu::test {
 namespace {
@@ -25,91 +34,183 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
   return files;
 }
 
-// The JSON text of method `n` in the "methods" list.
-std::string MethodJson(const std::string& json, int n) {
-  std::size_t at = json.find("{\"number\":" + std::to_string(n) + ",");
-  if (at == std::string::npos) return {};
-  return json.substr(at, json.find("{\"number\":", at + 1) - at);
-}
+// What a case does to the folder around its run.
+enum class Setup {
+  kNone,
+  kRemoveFolder,     // the category folder is removed after the run
+  kNoSuchFolder,     // status is pointed at a folder that does not exist
+  kLockRefused,      // another user holds the transfer log's lock during the run
+  kDiskFull,         // the agent folder lies on a full disk during the run
+};
 
 struct StatusCase {
   const char* name;
+  Setup setup;
   std::vector<std::string> dcsim_rules;
-  bool site_reachable;  // false: the site is a dead address, the proxy the only way
+  const char* site;  // "dcsim": the simulator; else the text of ControllerPSite
   const char* proxy_port;  // empty: no proxy configured
   std::vector<const char*> files;  // in ATPostLogs, before the run
-  const char* max_age;
+  const char* max_run_age;
   int exit_code;
+  const char* first_line;  // how the verdict line starts
   std::vector<std::string> json_has;
-  int method;  // a method whose entry must hold `method_has`
-  const char* method_has;
+  bool posted_nothing;  // the result files stay and the simulator received nothing
 };
 
 void PrintTo(const StatusCase& c, std::ostream* out) { *out << c.name; }
 
-class CheckStatus : public CheckScenario, public ::testing::WithParamInterface<StatusCase> {};
+// Runs as another user a process that makes the named lock of the log file `log` and holds
+// it open until killed; its pid, or -1 when the lock store lets no other user make it.
+pid_t HoldLogLockAsAnotherUser(const std::string& log) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    char made = 0;
+    if (setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 65534) == 0 &&
+        setresuid(65534, 65534, 65534) == 0) {
+      platform::NamedMutex lock = platform::NamedMutex::Create(LogLockName(log));
+      made = lock.IsValid();
+      (void)!write(ready[1], &made, 1);
+      if (made) pause();
+    }
+    (void)!write(ready[1], &made, 1);
+    _exit(0);
+  }
+  close(ready[1]);
+  char made = 0;
+  if (pid < 0 || read(ready[0], &made, 1) != 1 || !made) {
+    if (pid > 0) waitpid(pid, nullptr, 0);
+    pid = -1;
+  }
+  close(ready[0]);
+  return pid;
+}
 
-TEST_P(CheckStatus, TellsWhatIsWaitingAndWhyAfterARealRun) {
+class CheckStatus : public CheckScenario, public ::testing::WithParamInterface<StatusCase> {
+ protected:
+  void TearDown() override {
+    if (holder_ > 0) {
+      kill(holder_, SIGKILL);
+      waitpid(holder_, nullptr, 0);
+    }
+    if (!disk_.empty()) RunProgram({"/bin/umount", "-l", disk_});
+    CheckScenario::TearDown();
+  }
+
+  // Moves the agent folder onto a tmpfs of its own, filled to the last byte once the
+  // result files are written.
+  bool MoveOntoSmallDisk() {
+    disk_ = agent_;
+    fs::remove_all(agent_);
+    fs::create_directories(agent_);
+    if (RunProgram({"/bin/mount", "-t", "tmpfs", "-o", "size=256m", "tmpfs", agent_}) != 0) {
+      disk_.clear();
+      return false;
+    }
+    CheckScenario::SetUp();  // the agent and the check installed anew, on that disk
+    return true;
+  }
+  void FillDisk() {
+    RunProgram({"/bin/sh", "-c",
+                "used=$(df -k --output=used " + ShellQuote(agent_) + " | tail -1); "
+                "mount -o remount,size=$((used + 64))k " + ShellQuote(agent_) + " && "
+                "cat /dev/zero >" + ShellQuote(agent_ + "/filler") + " 2>/dev/null; true"});
+  }
+
+  pid_t holder_ = -1;
+  std::string disk_;
+};
+
+TEST_P(CheckStatus, JudgesAFolderAfterARealRun) {
   const StatusCase& c = GetParam();
+  if (c.setup == Setup::kDiskFull && !MoveOntoSmallDisk())
+    GTEST_SKIP() << "no tmpfs can be mounted here (needs root in the mount namespace)";
+  if (c.setup == Setup::kLockRefused) {
+    if (UnderWine()) GTEST_SKIP() << "the Windows build's locks are wine's objects, not ours";
+    holder_ = HoldLogLockAsAnotherUser(AgentPath(TransferLog("T")));
+    if (holder_ < 0) GTEST_SKIP() << "this lock store lets no other user make a lock here";
+  }
   std::vector<std::string> options;
   for (const auto& rule : c.dcsim_rules) options.insert(options.end(), {"--rule", rule});
   StartDcsim(options);
   // A loopback port where nothing listens stands for the dead proxy.
-  WriteAgentIni(c.site_reachable ? BaseUrl() : "http://127.0.0.9:9/dc", "",
+  WriteAgentIni(std::string(c.site) == "dcsim" ? BaseUrl() : c.site, "",
                 *c.proxy_port ? "127.0.0.1" : "", c.proxy_port);
+  fs::create_directories(Folder("ATPostLogs"));
   for (const char* name : c.files) WriteFileBytes(File("ATPostLogs", name), "<r>status test</r>");
   // A linked folder: never entered or posted, counted as a link (under wine a reparse point).
   fs::create_directories(dir_ / "elsewhere");
   fs::create_directory_symlink(dir_ / "elsewhere", File("ATPostLogs", "LINKED"));
+  if (c.setup == Setup::kDiskFull) FillDisk();
   ASSERT_FALSE(Run("ATPostLogs").timed_out);
+  if (c.setup == Setup::kRemoveFolder) fs::remove_all(Folder("ATPostLogs"));
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // past a one-second age
 
+  std::vector<std::string> args = {"status", "--max-age", "1h", "--max-run-age", c.max_run_age};
+  if (c.setup == Setup::kNoSuchFolder) args.insert(args.end(), {"--folder", agent_ + "/gone"});
   const auto before = Snapshot(agent_);
-  CheckRun run = RunCheck({"status", "--json", "--max-age", c.max_age});
+  CheckRun text = RunCheck(args);
+  args.push_back("--json");
+  CheckRun run = RunCheck(args);
   EXPECT_EQ(Snapshot(agent_), before) << "status changed the folder";
+  EXPECT_EQ(text.exit_code, c.exit_code) << text.out;
   EXPECT_EQ(run.exit_code, c.exit_code) << run.out;
-  for (const auto& fragment : c.json_has) EXPECT_NE(run.out.find(fragment), std::string::npos) << fragment << "\n" << run.out;
-  EXPECT_NE(MethodJson(run.out, c.method).find(c.method_has), std::string::npos)
-      << MethodJson(run.out, c.method);
-  EXPECT_NE(run.out.find("\"last_finish\":1"), std::string::npos) << "the run's finish is missing";
-  // The retry names counted as they lie on disk (under wine "*.txt" also finds "x.txt1"
-  // through its short name, so a refused file gets one retry name further).
-  int by_retry[6] = {};
-  for (const auto& name : FilesIn(Folder("ATPostLogs"))) {
-    char last = name.back();
-    if (name.size() > 4 && name.compare(name.size() - 5, 4, ".txt") == 0 && last >= '1' && last <= '5')
-      ++by_retry[last - '0'];
+  const std::string first = text.out.substr(0, text.out.find('\n'));
+  EXPECT_EQ(first.rfind(c.first_line, 0), 0u) << c.first_line << "\n" << text.out;
+  if (c.exit_code != 3) {
+    EXPECT_NE(first.find(" | waiting="), std::string::npos) << first;
   }
-  std::string retries = "\"by_retry\":[";
-  for (int n = 1; n <= 5; ++n) retries += std::to_string(by_retry[n]) + (n < 5 ? "," : "]");
-  std::size_t category = run.out.find("{\"name\":\"ATPostLogs\"");
-  const std::string files = run.out.substr(category, run.out.find("\"run\":", category) - category);
-  EXPECT_NE(files.find(retries), std::string::npos) << retries << "\n" << run.out;
-  EXPECT_NE(files.find("\"links\":1}"), std::string::npos) << files;
-
-  CheckRun text = RunCheck({"status", "--max-age", c.max_age});
-  EXPECT_EQ(text.exit_code, c.exit_code);
-  EXPECT_NE(LineWith(text.out, c.exit_code ? "stuck: ATPostLogs" : "nothing stuck"), "") << text.out;
+  const std::string summary = check::JsonString(c.first_line);
+  EXPECT_NE(run.out.find("\"summary\":" + summary.substr(0, summary.size() - 1)), std::string::npos)
+      << run.out;
+  for (const auto& fragment : c.json_has)
+    EXPECT_NE(run.out.find(fragment), std::string::npos) << fragment << "\n" << run.out;
+  if (c.posted_nothing) {
+    for (const char* name : c.files) EXPECT_TRUE(FileExists(File("ATPostLogs", name))) << name;
+    EXPECT_EQ(ReceivedRequests().size(), 0u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, CheckStatus,
     ::testing::Values(
-        StatusCase{"Healthy", {}, true, "", {"T_N_1.txt"}, "1h", 0,
-                   {"\"stuck\":false", "{\"prefix\":\"T\",\"last_accepted\":1",
-                    "\"waiting\":{\"count\":0,", "\"last_errors\":[]"},
-                   1, "\"last_success\":1"},
-        // A refused T_N_1.txt is posted twice per run (X.txt1, then X.txt2); one already in
-        // its fifth retry name goes to Error.
-        StatusCase{"Refusing", {"default reply=0"}, true, "", {"T_N_1.txt", "R_N_1.txt5"}, "1h", 1,
-                   {"\"stuck\":true", "\"oldest\":\"T_N_1.txt",
-                    "\"error_folder\":{\"count\":1,\"newest\":\"R_N_1.txt\"", "\"new\":1",
-                    "{\"prefix\":\"R\",\"last_accepted\":null,\"last_accepted_file\":null,"
-                    "\"accepted\":0,\"failed\":1}"},
-                   7, "\"text\":\"refused: reply \\\"0\\\"\""},
-        StatusCase{"DeadProxy", {}, false, "9", {"T_N_1.txt"}, "1s", 1,
-                   {"\"stuck\":true", "\"waiting\":{\"count\":1,", "\"overdue\":1"},
-                   6, "\"error\":12029"}),
+        StatusCase{"Healthy", Setup::kNone, {}, "dcsim", "", {"T_N_1.txt"}, "1h", 0,
+                   "OK: nothing stuck, last run ",
+                   {"\"verdict\":\"OK\"", "\"stuck\":false", "{\"prefix\":\"T\",\"last_accepted\":1",
+                    "\"waiting\":{\"count\":0,", "\"last_errors\":[]", "\"links\":1}"},
+                   false},
+        StatusCase{"SiteMalformed", Setup::kNone, {}, "htps//127.0.0.1/dc", "", {"T_N_1.txt"}, "1h", 2,
+                   "CRITICAL: ATPostLogs: the last run logged \"ERR: KOLTMobile.INI [DCConnURL] "
+                   "ControllerPSite",
+                   {"set [DCConnURL] ControllerPSite"}, true},
+        // Direct and through the dead proxy: every method meets 12029.
+        StatusCase{"DataCentreDown", Setup::kNone, {}, "http://127.0.0.9:9/dc", "9", {"T_N_1.txt"},
+                   "1h", 2, "CRITICAL: send methods: every send method failed for ",
+                   {"(12029): the data centre, or the proxy on the way to it, cannot be reached",
+                    "run vemtu-check output", "\"methods_failed\":7"},
+                   true},
+        StatusCase{"CategoryFolderRemoved", Setup::kRemoveFolder, {}, "dcsim", "", {}, "1h", 2,
+                   "CRITICAL: ATPostLogs: the category folder ", {"\"folder_exists\":false"}, false},
+        StatusCase{"NoSuchAgentFolder", Setup::kNoSuchFolder, {}, "dcsim", "", {}, "1h", 3,
+                   "UNKNOWN: agent folder: ", {"\"verdict\":\"UNKNOWN\""}, false},
+        StatusCase{"TransferLogLockRefused", Setup::kLockRefused, {}, "dcsim", "", {"T_N_1.txt"}, "1h",
+                   2, "CRITICAL: ATPostLogs: the last run logged \"ERR: Unable to write transfer log, "
+                   "file not posted", {}, true},
+        StatusCase{"DiskFull", Setup::kDiskFull, {}, "dcsim", "", {"T_N_1.txt"}, "1h", 2,
+                   "CRITICAL: agent folder: the disk holding ", {"\"disk\":{\"free_bytes\":"}, true},
+        StatusCase{"NoRecentRun", Setup::kNone, {}, "dcsim", "", {}, "1s", 2,
+                   "CRITICAL: runs: no run started or finished in the last 1 s", {}, false},
+        // A refused T_N_1.txt is posted twice per run (X.txt1, then X.txt2), yet it is one
+        // file that failed; one already in its fifth retry name goes to Error.
+        StatusCase{"ErrorGrowing", Setup::kNone, {"default reply=0"}, "dcsim", "",
+                   {"T_N_1.txt", "R_N_1.txt5"}, "1h", 1,
+                   "WARNING: ATPostLogs: 1 file(s) moved to Error in the last 60 min",
+                   {"\"stuck\":true", "\"error_folder\":{\"count\":1,\"newest\":\"R_N_1.txt\"",
+                    "{\"prefix\":\"T\",\"last_accepted\":null,\"last_accepted_file\":null,"
+                    "\"accepted\":0,\"failed\":1}",
+                    "\"text\":\"refused: reply \\\"0\\\"\""},
+                   false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CheckScenario, StatusSeesARunInProgress) {

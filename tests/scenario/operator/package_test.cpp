@@ -70,7 +70,9 @@ TEST_F(InstalledFolder, InstallsSilentlyRunsFromThereAndIsRemovedWithoutItsData)
                           "--component", "agent"},
                          300000),
               0);
-    ASSERT_TRUE(FileExists(agent_ + "/components.ini"));
+    for (const char* file : {"components.ini", "KOLTMobile.INI.example", "LICENSE",
+                             "systemd/vemtu.service", "systemd/vemtu.timer"})
+      EXPECT_TRUE(FileExists(agent_ + "/" + file)) << file;
     // Only $ORIGIN in every program's run path: the folder works without the build tree.
     for (const char* program : {"Vemtu.EXE", "vemtu-check", "vemtu-cipher", "libWinInet.so"}) {
       CheckRun elf = RunTool("/usr/bin/readelf", {"-d", agent_ + "/" + program}, agent_);
@@ -143,6 +145,34 @@ TEST_F(InstalledFolder, InstallsSilentlyRunsFromThereAndIsRemovedWithoutItsData)
   EXPECT_NE(RunProgram({EnvOr("VEMTU_AGENT_WRAPPER", ""), "reg", "query",
                         "HKCR\\CLSID\\{16B1AF0D-6A5A-4D62-92E2-6B3A0643275D}"}),
             0);
+}
+
+// The shipped service and timer, pointed at an agent folder of the test's own, pass
+// systemd's own checks: no warning from verify, and an exposure below 5 ("OK").
+TEST(UnitFilesNativeOnly, PassVerifyAndRateBelowFive) {
+  if (!FileExists("/usr/bin/systemd-analyze"))
+    GTEST_SKIP() << "systemd-analyze is not installed (scripts/deps.sh installs systemd)";
+  TempDir dir;
+  const std::string agent = dir / "opt-vemtu";
+  std::filesystem::create_directories(agent);
+  WriteFileBytes(agent + "/Vemtu.EXE", "#!/bin/sh\n");
+  std::filesystem::permissions(agent + "/Vemtu.EXE", std::filesystem::perms::owner_all);
+  for (const char* unit : {"vemtu.service", "vemtu.timer"}) {
+    std::string text = ReadFileBytes(EnvOr("VEMTU_SOURCE", ".") + "/packaging/" + unit);
+    for (std::size_t at; (at = text.find("/opt/vemtu")) != std::string::npos;)
+      text.replace(at, 10, agent);
+    WriteFileBytes(dir / unit, text);
+  }
+  CheckRun verify = RunTool("/usr/bin/systemd-analyze", {"verify", "./vemtu.service", "./vemtu.timer"},
+                            dir.path().string());
+  EXPECT_EQ(verify.exit_code, 0) << verify.out;
+  EXPECT_EQ(verify.out, "") << "verify warns";
+  CheckRun security = RunTool("/usr/bin/systemd-analyze",
+                              {"security", "--offline=true", "--threshold=49", "./vemtu.service"},
+                              dir.path().string());
+  EXPECT_EQ(security.exit_code, 0) << security.out;
+  EXPECT_NE(security.out.find("Overall exposure level for vemtu.service: "), std::string::npos)
+      << security.out;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The agent INI example of README.md, copied as an operator would copy it (only the site
-// URL pointed at the simulator), makes a run post with exactly the values it shows.
+// The agent INI example of README.md (shipped as KOLTMobile.INI.example), copied as an
+// operator would copy it (only the site URL pointed at the simulator), makes a run post
+// with exactly the values it shows.
 #include <filesystem>
 #include <sstream>
 
@@ -32,6 +33,8 @@ using ReadmeExample = CheckScenario;
 TEST_F(ReadmeExample, TheIniExampleWorksWhenCopied) {
   std::string example = ReadmeIniExample();
   ASSERT_NE(example, "") << "README.md has no ```ini block";
+  EXPECT_EQ(ReadFileBytes(EnvOr("VEMTU_SOURCE", ".") + "/packaging/KOLTMobile.INI.example"), example)
+      << "the shipped example is not the README's";
   StartDcsim();
   WriteFileBytes(agent_ + "/KOLTMobile.INI", WithValue(example, "ControllerPSite", BaseUrl()));
   for (const char* category : {"AlertTkt", "Status", "ATPostLogs"})  // as installed

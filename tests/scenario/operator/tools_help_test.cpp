@@ -1,4 +1,5 @@
 // The programs beside the agent explain themselves: --help prints the usage and exits 0,
+// --version the version,
 // vemtu-post names the seven methods, vemtu-pack says which step failed.
 #include <gtest/gtest.h>
 
@@ -15,6 +16,13 @@ TEST(ToolHelp, EveryToolPrintsItsUsageAndExitsZero) {
     CheckRun run = RunTool(BuiltTool(tool), {"--help"}, dir.path().string());
     EXPECT_EQ(run.exit_code, 0) << tool << "\n" << run.out;
     EXPECT_EQ(run.out.rfind("usage: ", 0), 0u) << tool << "\n" << run.out;
+  }
+  for (const char* tool : {"vemtu-post", "vemtu-pack", "vemtu-unpack", "vemtu-cipher", "vemtu-check", "dcsim"}) {
+    // The simulator runs natively beside either build.
+    const std::string exe = std::string(tool) == "dcsim" ? EnvOr("VEMTU_BIN", ".") + "/dcsim" : BuiltTool(tool);
+    CheckRun run = RunTool(exe, {"--version"}, dir.path().string());
+    EXPECT_EQ(run.exit_code, 0) << tool << "\n" << run.out;
+    EXPECT_EQ(run.out.rfind(std::string(tool) + " " + VEMTU_VERSION + "\n", 0), 0u) << run.out;
   }
   // The simulator runs natively beside either build.
   CheckRun dcsim = RunTool(EnvOr("VEMTU_BIN", ".") + "/dcsim", {"--help"}, dir.path().string());
@@ -87,6 +95,13 @@ TEST(ToolHelpNativeOnly, CipherRegistersRelativeInItsFolderAndUnregistersOnlyWha
   ASSERT_EQ(RunTool(dir / "vemtu-cipher", {"register", registry}, dir.path().string()).exit_code, 0);
   EXPECT_NE(ReadFileBytes(registry).find("Library=xmlcipher.so"), std::string::npos)
       << ReadFileBytes(registry);
+}
+
+// Beside the agent, vemtu-check also names the agent's version, read from its file.
+TEST_F(CheckScenario, CheckVersionNamesTheAgentBesideIt) {
+  CheckRun run = RunCheck({"--version"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find(std::string("\nVemtu.EXE ") + VEMTU_VERSION + "\n"), std::string::npos) << run.out;
 }
 
 }  // namespace

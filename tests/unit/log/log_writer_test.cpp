@@ -98,7 +98,7 @@ TEST(LogLockName, ReplacesSeparatorsAndColonsKeepingTheLength) {
   EXPECT_NE(LogLockName("C:\\a\\\\b.log"), LogLockName("C:\\a\\b.log"));
 }
 
-TEST(AppendLogText, RestartsOnlyAFileLargerThanTheLimit) {
+TEST(AppendLogText, RestartsOnlyAFileLargerThanTheLimitKeepingOneGeneration) {
   TempDir dir;
   std::string at_limit = In(dir, "\\at_limit.log");
   std::string over_limit = In(dir, "\\over_limit.log");
@@ -112,10 +112,14 @@ TEST(AppendLogText, RestartsOnlyAFileLargerThanTheLimit) {
   EXPECT_EQ(grown.size(), 2097152u + 6u);
   EXPECT_EQ(grown.substr(2097152), "line\r\n");
   EXPECT_EQ(ReadFileBytes(over_limit), "line\r\n");
+  EXPECT_EQ(ReadFileBytes(over_limit + ".1"), std::string(2097153, 'b'));  // the generation kept
 
-  // The grown file is now over the limit: the next text starts it afresh.
+  // The grown file is now over the limit: the next text starts it afresh, its old text
+  // replacing an older generation.
+  WriteFileBytes(at_limit + ".1", "older");
   EXPECT_TRUE(AppendLogText(at_limit, "next\r\n"));
   EXPECT_EQ(ReadFileBytes(at_limit), "next\r\n");
+  EXPECT_EQ(ReadFileBytes(at_limit + ".1"), grown);
 }
 
 TEST(AppendLogText, RefusesAnEmptyPathAndAnUnopenableFile) {

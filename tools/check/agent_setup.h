@@ -14,14 +14,14 @@ namespace vemtu::check {
 // The categories that post, each with a category folder and an Error folder.
 extern const char* const kPostingCategories[3];
 
-struct AgentFolder {
+struct AgentSetup {
   std::string folder;      // the folder of Vemtu.EXE
   std::string config_dir;  // Configuration/WebPost
   std::string log_dir;     // ApplicationLog/WebPost/WebPostExe
   RunContext ctx;          // paths for the AlertTkt run, values read from the agent INI
   std::vector<AgentIniValue> values;
 
-  explicit AgentFolder(const std::string& folder);
+  explicit AgentSetup(const std::string& folder);
   // The value of `key` as read (empty when absent).
   std::string Value(const char* key) const;
   // `folder` + separator + each part.
@@ -30,5 +30,8 @@ struct AgentFolder {
 
 // The folder of the running program, where it lies beside the agent.
 std::string OwnFolder();
+
+// The version the agent executable at `path` was built as; empty when it has none.
+std::string AgentVersion(const std::string& path);
 
 }  // namespace vemtu::check
