@@ -112,6 +112,8 @@ def rows_of(folder):
 def shown(value):
     if value is None:
         return "n/a"
+    if float(value).is_integer() and value >= 1 or value == 0:
+        return str(int(value))
     return f"{value:.3f}" if value < 0.1 else f"{value:.2f}" if value < 10 else f"{value:.0f}"
 
 
@@ -120,12 +122,12 @@ def main(folders):
     loads = [", ".join((Path(folder) / "load.txt").read_text().split("\n")).strip(", ")
              if (Path(folder) / "load.txt").exists() else "?" for folder in folders]
     many = len(rounds) > 1
-    print(f"{'measure':<66} {'median' if many else 'ratio':>8}  {'spread' if many else '':<11} goal")
+    print(f"{'measure':<78} {'median' if many else 'ratio':>8}  {'spread' if many else '':<11} goal")
     for index, (name, _, goal) in enumerate(rounds[0]):
         values = [r[index][1] for r in rounds if r[index][1] is not None]
         middle = statistics.median(values) if values else None
         spread = f"{shown(min(values))}-{shown(max(values))}" if many and values else ""
-        print(f"{name:<66} {shown(middle):>8}  {spread:<11} {goal}")
+        print(f"{name:<78} {shown(middle):>8}  {spread:<11} {goal}")
     print("load average (1, 5, 15 min) at the start and end of each round:")
     for number, load in enumerate(loads, 1):
         print(f"  round {number}: {load}")

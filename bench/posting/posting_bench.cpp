@@ -204,10 +204,10 @@ void BM_Run_SideBySide(benchmark::State& state) {
   using Clock = std::chrono::steady_clock;
   Clock::duration spent[3] = {};  // agent, peer, curl loop
   int first = 0, refused = 0;
-  for (auto _ : state) {
-    Clock::duration round[3] = {};
-    bool posted_all = true, posted_none = false;
-    for (int turn = 0; turn < 3 && posted_all; ++turn) {
+  // One round, `first` going first; kNone when a run posted nothing at all.
+  enum class Outcome { kAll, kNone, kPart };
+  auto run_round = [&](Clock::duration (&round)[3]) {
+    for (int turn = 0; turn < 3; ++turn) {
       const int who = (first + turn) % 3;
       if (who < 2) (who == 0 ? agent : peer).Fill(new_prefix);
       auto start = Clock::now();
@@ -216,21 +216,24 @@ void BM_Run_SideBySide(benchmark::State& state) {
                                       : peer.RunPeer();
       round[who] = Clock::now() - start;
       const int left = who == 2 ? (done ? 0 : kFiles) : (who == 0 ? agent : peer).Left();
-      posted_all = done && left == 0;
-      posted_none = left == kFiles;
-      if (!posted_all && !posted_none) std::fprintf(stderr, "%s\n", agent.RunLog().c_str());
+      if (left == kFiles) return Outcome::kNone;
+      if (!done || left != 0) return Outcome::kPart;
     }
-    if (posted_none && ++refused <= 5) {
+    return Outcome::kAll;
+  };
+  for (auto _ : state) {
+    Clock::duration round[3] = {};
+    Outcome outcome = run_round(round);
+    while (outcome == Outcome::kNone && refused++ < 5) {
       std::fprintf(stderr, "round refused: a run posted nothing; repeated\n");
-      state.PauseTiming();
       for (AgentFolder* folder : {&agent, &peer}) {
         fs::remove_all(folder->dir / ("agent/" + std::string(kCategory)));
         fs::create_directories(folder->dir / ("agent/" + std::string(kCategory)));
       }
-      state.ResumeTiming();
-      continue;
+      outcome = run_round(round);
     }
-    if (!posted_all) {
+    if (outcome != Outcome::kAll) {
+      std::fprintf(stderr, "%s\n", agent.RunLog().c_str());
       state.SkipWithError("a run left files behind");
       return;
     }
@@ -238,7 +241,7 @@ void BM_Run_SideBySide(benchmark::State& state) {
     first = (first + 1) % 3;
   }
   auto rate = [&](Clock::duration time) {
-    return static_cast<double>(kFiles) * static_cast<double>(state.iterations() - refused) /
+    return static_cast<double>(kFiles) * static_cast<double>(state.iterations()) /
            std::chrono::duration<double>(time).count();
   };
   state.counters["agent_files_per_s"] = rate(spent[0]);

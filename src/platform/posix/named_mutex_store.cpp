@@ -55,6 +55,9 @@ int OpenOwnFolder(const std::string& agent_folder, const LockRights& rights, boo
     const mode_t mode = last ? (rights.mode | ((rights.mode & 0666) >> 1)) : 0755;
     if (make && mkdirat(at.get(), name, mode) == 0 && last) {
       Descriptor made(openat(at.get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (made.get() >= 0 && (rights.mode & 0060)) {
+        (void)!fchown(made.get(), static_cast<uid_t>(-1), rights.group);
+      }
       if (made.get() >= 0) fchmod(made.get(), mode);  // whatever the umask took away
     }
     at = Descriptor(last ? OpenTrustedFolder(at.get(), name, rights)
