@@ -1,6 +1,8 @@
 #include "config_check.h"
 
 #include "folder_state.h"
+#include "key_owner.h"
+#include "key_store.h"
 #include "log/log_writer.h"
 #include "platform/dir_search.h"
 #include "platform/errors.h"
@@ -132,9 +134,15 @@ void CheckProxy(const AgentSetup& agent, std::vector<Finding>& out) {
     std::string enciphered = agent.Value(key), clear;
     if (enciphered.empty()) continue;
     client.DecryptText(enciphered, clear);
-    if (clear.empty())
+    if (!clear.empty()) continue;
+    const KeyOwnership ownership{cipher::KeyFilePath(), OwnerOf(cipher::KeyFilePath()),
+                                 OwnerOf(agent.folder).user};
+    std::string cause, fix;
+    if (KeyHeldByAnother(ownership, cause, fix))
+      out.push_back({true, section + key + " cannot be deciphered: " + cause, fix});
+    else
       out.push_back({true, section + key + " cannot be deciphered with this machine's key",
-                     "encipher it here again: vemtu-cipher encrypt 'TEXT'"});
+                     "encipher it again as the runs' user: vemtu-cipher encrypt 'TEXT'"});
   }
 }
 

@@ -37,11 +37,9 @@ DiskState InspectDisk(const std::string& folder) {
     return disk;
   disk.known = true;
   disk.free_bytes = free_to_caller.QuadPart;
-  char root[MAX_PATH];
-  DWORD flags = 0;
-  if (GetVolumePathNameA(folder.c_str(), root, sizeof root) &&
-      GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
-    disk.read_only = (flags & FILE_READ_ONLY_VOLUME) != 0;
+  // A read-only volume is not looked for: asking for the volume's flags opens the volume
+  // device, which a user without that right is refused (wine says so on standard error).
+  // Such a volume shows as a folder runs cannot write to.
   return disk;
 }
 

@@ -129,10 +129,10 @@ void ReadRun(const AgentSetup& agent, CategoryStatus& c) {
   ReadRunLog(ReadLogGenerations(log), c);
 }
 
-// Who the runs are: the owner of the newest run log they wrote.
+// Who the runs are: the owner of the newest run log they wrote, else of the agent folder.
 std::string RunUser(const AgentSetup& agent, const StatusReport& report) {
   std::int64_t newest = -1;
-  std::string user;
+  std::string user = OwnerOf(agent.folder).user;
   for (const CategoryStatus& c : report.categories) {
     const std::int64_t last = std::max(c.last_start, c.last_finish);
     if (last <= newest) continue;
@@ -157,8 +157,8 @@ void ReadFolder(const AgentSetup& agent, StatusReport& report) {
     if (kind != EntryKind::kFile && kind != EntryKind::kMissing)
       report.unwritable_logs.emplace_back(path, kind);
   }
-  report.key_file = cipher::KeyFilePath();
-  report.key_owner = OwnerOf(report.key_file);
+  report.key.file = cipher::KeyFilePath();
+  report.key.owner = OwnerOf(report.key.file);
 }
 
 }  // namespace
@@ -186,7 +186,7 @@ StatusReport ReadStatus(const AgentSetup& agent, std::int64_t now, std::int64_t 
     report.last_run = std::max({report.last_run, c.last_start, c.last_finish});
     report.categories.push_back(std::move(c));
   }
-  report.run_user = RunUser(agent, report);
+  report.key.run_user = RunUser(agent, report);
   NameMethods(report.methods);
   ForEachFile(agent.log_dir, "tfr_*.log", [&](const platform::DirEntry& entry, const FileTimes&) {
     const std::string& name = entry.name;

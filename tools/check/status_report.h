@@ -11,6 +11,7 @@
 
 #include "agent_setup.h"
 #include "folder_state.h"
+#include "key_owner.h"
 #include "log_reader.h"
 
 namespace vemtu::check {
@@ -124,9 +125,7 @@ struct StatusReport {
   bool agent_present = true;    // the agent's executable lies in the folder
   DiskState disk;
   std::vector<std::pair<std::string, EntryKind>> unwritable_logs;  // *.log that are no file
-  std::string key_file;   // the cipher key the credentials need
-  FileOwner key_owner;
-  std::string run_user;   // who the runs write their logs as (the run logs' owner)
+  KeyOwnership key;  // the cipher key, and who the runs are made as
   std::int64_t max_run_age = 3600;
   std::int64_t last_run = -1;  // the newest start or finish of any category's run
   std::vector<Reason> findings;

@@ -1,9 +1,9 @@
 // The verdict of `vemtu-check status`: every reason to act, each with its cause and its fix,
 // and the one line with the worst of them that monitoring systems read first.
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/paths.h"
+#include "key_owner.h"
 #include "status_report.h"
 #include "transport_errors.h"
 
@@ -56,28 +56,13 @@ void Add(StatusReport& r, Severity severity, std::string subject, std::string ca
   r.findings.push_back({severity, std::move(subject), std::move(cause), std::move(action)});
 }
 
-std::string Octal(unsigned mode) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04o", mode);
-  return text;
-}
-
 void JudgeKey(StatusReport& r, const std::string& subject, const LogEntry& e) {
-  const FileOwner& owner = r.key_owner;
-  std::string cause = "the last run logged " + Quoted(e);
-  if (!owner.known) {
-    Add(r, Severity::kWarning, subject, cause,
-        "encipher the credentials again on this machine: vemtu-cipher encrypt TEXT");
-    return;
-  }
-  cause += "; the key " + r.key_file + " is " + owner.user + ":" + owner.group + " " +
-           Octal(owner.mode);
-  if (!r.run_user.empty() && r.run_user != owner.user)
-    Add(r, Severity::kWarning, subject, cause + " and the runs are made as " + r.run_user,
-        "chown " + r.run_user + " " + r.key_file);
+  std::string cause = "the last run logged " + Quoted(e), owner_cause, fix;
+  if (KeyHeldByAnother(r.key, owner_cause, fix))
+    Add(r, Severity::kWarning, subject, cause + "; " + owner_cause, fix);
   else
     Add(r, Severity::kWarning, subject, cause,
-        "encipher the credentials again with this key: vemtu-cipher encrypt TEXT");
+        "encipher the credentials again as the runs' user: vemtu-cipher encrypt TEXT");
 }
 
 void JudgeRunLog(StatusReport& r, const CategoryStatus& c) {
