@@ -19,11 +19,15 @@ namespace text = profile_text;
 // Files above this size are not profiles: reads give the default, writes fail.
 constexpr std::size_t kMaxProfileBytes = 32u << 20;
 
-// Releases a held lock when the access ends.
+// Releases a held lock when the access ends, keeping the access's own error number.
 class LockHold {
  public:
   explicit LockHold(NamedMutex& lock) : lock_(lock) {}
-  ~LockHold() { lock_.Release(); }
+  ~LockHold() {
+    const int error = LastError();
+    lock_.Release();
+    SetLastError(error);
+  }
   LockHold(const LockHold&) = delete;
   LockHold& operator=(const LockHold&) = delete;
 

@@ -128,14 +128,20 @@ TEST(Profile, WritingKeepsTheRestOfTheFile) {
   EXPECT_EQ(GetProfileText(path, "Main", "New", "", 100), "n");
   EXPECT_EQ(GetProfileText(path, "Next", "C", "", 100), "33");
   std::string text = test::ReadFileBytes(path);
-  EXPECT_NE(text.find("; agent settings"), std::string::npos);
-#ifndef _WIN32
-  // Our writer edits in place: the key keeps its spelling in the file, a new key goes after the
-  // section's last line, and nothing else moves.
+  // The key keeps its spelling in the file, a new key goes after the section's last line,
+  // and nothing else moves.
   EXPECT_EQ(text,
             "; agent settings\r\n[Main]\r\nA = \"1\"\r\nB=twenty\r\nNew=n\r\n\r\n[Next]\r\n"
             "C=33\r\n");
-#endif
+}
+
+TEST(Profile, APathPastTheOldLimitIsReadAndWritten) {
+  test::TempDir dir;
+  const std::filesystem::path folder = dir.path() / std::string(150, 'a') / std::string(150, 'b');
+  std::filesystem::create_directories(folder);
+  const std::string path = (folder / "VemtuStatus.INI").string();
+  ASSERT_TRUE(WriteProfileText(path, "WebPostCycles", "StatusPID", "77"));
+  EXPECT_EQ(GetProfileText(path, "WebPostCycles", "StatusPID", "", 99), "77");
 }
 
 TEST(Profile, WritingNeverCreatesTheFolder) {
