@@ -1,16 +1,13 @@
-// Profile files from arbitrary bytes. Input: a section line, a key line, then the file.
-// Reads must not fault; a write of a plain key must read back as written and leave a
+// Profile texts from arbitrary bytes. Input: a section line, a key line, then the text.
+// Finding must not fault; an edit of a plain key must find back what it wrote and leave a
 // plain neighbour key as it was.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "common/fixed_text.h"
-#include "platform/process.h"
-#include "platform/profile.h"
+#include "platform/profile_text.h"
 
 namespace {
 
@@ -33,30 +30,22 @@ bool IsPlain(const std::string& name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace vemtu::platform;
-  static const std::string path =
-      (std::filesystem::temp_directory_path() /
-       ("vemtu-fuzz-profile-" + std::to_string(CurrentProcessId()) + ".ini"))
-          .string();
+  namespace text = vemtu::platform::profile_text;
   std::string rest(reinterpret_cast<const char*>(data), size);
   std::string section = TakeLine(rest);
   std::string key = TakeLine(rest);
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(rest.data(), static_cast<std::streamsize>(rest.size()));
-  }
-  std::size_t cap = section.size() % 17;
-  std::string value = GetProfileText(path, section, key, "default", cap);
-  if (value.size() > cap) std::abort();
-  GetProfileInt(path, section, key, -1);
+  text::Storage storage;
+  std::string decoded = text::Decode(rest, storage);
+  text::FindValue(decoded, section, key);
 
   // Key names ignore case: "OtHer" is the key "Other", so the neighbour is another one.
   const std::string neighbour = vemtu::EqualsIgnoreCase(key, "Other") ? "Another" : "Other";
-  std::string before = GetProfileText(path, section, neighbour, "none", 1 << 20);
-  if (!WriteProfileText(path, section, key, "written value")) return 0;
+  auto before = text::FindValue(decoded, section, neighbour);
+  std::string edited = text::Edited(decoded, section, key, "written value");
   if (IsPlain(section) && IsPlain(key)) {
-    if (GetProfileText(path, section, key, "", 100) != "written value") std::abort();
-    if (GetProfileText(path, section, neighbour, "none", 1 << 20) != before) std::abort();
+    if (text::FindValue(edited, section, key) != std::optional<std::string>("written value"))
+      std::abort();
+    if (text::FindValue(edited, section, neighbour) != before) std::abort();
   }
   return 0;
 }

@@ -13,6 +13,7 @@ namespace vemtu {
 
 namespace platform {
 class AgentFolder;  // the held agent folder (platform/agent_folder.h)
+class ProfileFiles;  // the run's INI files (platform/profile.h)
 }
 
 constexpr std::size_t kPathCapacity = 360;  // 359 characters + terminating zero
@@ -33,6 +34,8 @@ struct RunContext {
   // The agent folder with the category and Error folders held for the run; none before
   // start-up has opened it (every step then resolves its path alone).
   std::shared_ptr<platform::AgentFolder> folder;
+  // The INI files, read and written through that folder with the run's bounded lock waits.
+  std::shared_ptr<platform::ProfileFiles> profiles;
 
   // --- Identity and sites (configuration) ---
   PathText registration_id;

@@ -52,8 +52,8 @@ constexpr int kDnsCycleLimit = 30;
 constexpr int kRoutingCycleLimit = 8;
 constexpr char kTestAgentType[] = "TVQA";
 
-std::string ReadAgentValue(const RunContext& ctx, const AgentValue& value) {
-  return platform::GetProfileText(ctx.agent_ini_path.str(), value.section, value.key, "",
+std::string ReadAgentValue(RunContext& ctx, const AgentValue& value) {
+  return RunProfiles(ctx).GetText(ctx.agent_ini_path.str(), value.section, value.key, "",
                                   value.max_chars);
 }
 
@@ -101,11 +101,12 @@ void Decipher(const RunContext& ctx, CXMLEncryptionClient& client, const AgentVa
   WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, problem.c_str());
 }
 
-void AdvanceCycle(const std::string& ini, const char* key, int limit) {
+void AdvanceCycle(platform::ProfileFiles& profiles, const std::string& ini, const char* key,
+                  int limit) {
   // Widened so that a stored value at the top of the int range cannot overflow.
-  long long next = static_cast<long long>(platform::GetProfileInt(ini, kCyclesSection, key, 0)) + 1;
+  long long next = static_cast<long long>(profiles.GetInt(ini, kCyclesSection, key, 0)) + 1;
   if (next >= limit) next = 0;
-  platform::WriteProfileText(ini, kCyclesSection, key, std::to_string(next));
+  profiles.WriteText(ini, kCyclesSection, key, std::to_string(next));
 }
 
 }  // namespace
@@ -128,7 +129,7 @@ bool ConfigureRun(RunContext& ctx) {
   ctx.proxy_address = ReadAgentValue(ctx, kProxyAddress);
   ctx.proxy_port = ReadAgentValue(ctx, kProxyPort);
   ctx.wininet_checks_certificates =
-      platform::GetProfileInt(ctx.agent_ini_path.str(), kCertificateCheckSection,
+      RunProfiles(ctx).GetInt(ctx.agent_ini_path.str(), kCertificateCheckSection,
                               kCertificateCheckKey, 0) != 0;
   std::string enciphered = ReadAgentValue(ctx, kProxyUserName);
 
@@ -161,12 +162,13 @@ std::vector<AgentIniValue> ReadAgentIniValues(const std::string& agent_ini_path)
   return values;
 }
 
-void AdvanceConfigCycles(const RunContext& ctx, const std::string& config_ini_path) {
+void AdvanceConfigCycles(RunContext& ctx, const std::string& config_ini_path) {
   int agent_limit =
       EqualsIgnoreCase(ctx.agent_type.view(), kTestAgentType) ? kTestAgentCycleLimit : kAgentCycleLimit;
-  AdvanceCycle(config_ini_path, kAgentUpdateCycle, agent_limit);
-  AdvanceCycle(config_ini_path, kDnsUpdateCycle, kDnsCycleLimit);
-  AdvanceCycle(config_ini_path, kRoutingUpdateCycle, kRoutingCycleLimit);
+  platform::ProfileFiles& profiles = RunProfiles(ctx);
+  AdvanceCycle(profiles, config_ini_path, kAgentUpdateCycle, agent_limit);
+  AdvanceCycle(profiles, config_ini_path, kDnsUpdateCycle, kDnsCycleLimit);
+  AdvanceCycle(profiles, config_ini_path, kRoutingUpdateCycle, kRoutingCycleLimit);
 }
 
 }  // namespace vemtu

@@ -27,6 +27,6 @@ std::vector<AgentIniValue> ReadAgentIniValues(const std::string& agent_ini_path)
 
 // Advances the three update counters of the posting configuration INI (the
 // "Configuration" run's only work).
-void AdvanceConfigCycles(const RunContext& ctx, const std::string& config_ini_path);
+void AdvanceConfigCycles(RunContext& ctx, const std::string& config_ini_path);
 
 }  // namespace vemtu

@@ -12,6 +12,7 @@
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/profile.h"
 #include "posting/routing_load.h"
 #include "posting/run_record.h"
 
@@ -38,28 +39,42 @@ void Refuse(RunContext& ctx, const char* message) {
   LogRunMessage(ctx, message);
 }
 
-// Opens the agent folder and holds the category folder (found ignoring letter case, made
-// when missing) and its Error folder for the run. A category folder that is a link or a
+// Opens the agent folder and holds its configuration folder (made when missing) for the
+// run: every INI, rule file and the post database are opened relative to them. A failure
+// here is seen where it matters: a run that cannot record its process id does not post.
+void HoldConfigurationFolder(RunContext& ctx, const StartupPaths& paths) {
+  ctx.folder = std::make_shared<platform::AgentFolder>(
+      platform::AgentFolder::Open(ctx.exe_dir.str()));
+  const std::string& config = paths.config_dir;
+  const std::string parent = config.substr(0, config.rfind(platform::kPathSeparator));
+  if (ctx.folder->IsOpen() && ctx.folder->HoldFolder(parent)) ctx.folder->HoldFolder(config);
+  ctx.profiles = std::make_shared<platform::ProfileFiles>(ctx.folder);
+  ctx.profiles->ReportGivenUpWaits([&ctx](const std::string& file, int error) {
+    WriteLogEntry(ctx.run_log_path.str(), kEventProgress, error, "ERR: Unable to lock INI file",
+                  file.c_str());
+  });
+}
+
+// Holds the category folder (found ignoring letter case, made when missing) and its
+// Error folder in the agent folder for the run. A category folder that is a link or a
 // file is never entered: its files wait, and one line says why.
 bool HoldRunFolders(RunContext& ctx) {
-  auto folder = std::make_shared<platform::AgentFolder>(
-      platform::AgentFolder::Open(ctx.exe_dir.str()));
+  platform::AgentFolder& folder = *ctx.folder;
   auto refused = [&ctx](const PathText& path) {
     WriteLogEntry(ctx.run_log_path.str(), kEventProgress, platform::LastError(),
                   "ERR: Unable to open folder", path.c_str());
   };
-  if (!folder->IsOpen()) {
+  if (!folder.IsOpen()) {
     // The agent folder itself moved away or became a link during start-up.
     refused(ctx.exe_dir);
     return false;
   }
   for (const PathText* path : {&ctx.category_folder, &ctx.error_folder}) {
-    if (!folder->HoldFolder(path->str())) {
+    if (!folder.HoldFolder(path->str())) {
       refused(*path);
       break;
     }
   }
-  ctx.folder = std::move(folder);
   return true;
 }
 
@@ -144,7 +159,12 @@ PreviousRun ClaimCategory(RunContext& ctx, AgentProcesses& processes) {
     if (outcome == PreviousRun::kGone) {
       LogRunMessage(ctx, "MSG: Started Web Posting");
       WriteRunRecordKey(ctx, kCycleSuffix, "0");
-      WriteRunRecordKey(ctx, kPidSuffix, std::to_string(platform::CurrentProcessId()));
+      if (!WriteRunRecordKey(ctx, kPidSuffix, std::to_string(platform::CurrentProcessId()))) {
+        outcome = PreviousRun::kNotRecorded;
+        WriteLogEntry(ctx.run_log_path.str(), kEventProgress, platform::LastError(),
+                      "ERR: Unable to record process ID, nothing is posted",
+                      ctx.category_ini_path.c_str());
+      }
     }
   }
   switch (outcome) {
@@ -155,6 +175,9 @@ PreviousRun ClaimCategory(RunContext& ctx, AgentProcesses& processes) {
       break;
     case PreviousRun::kNotEnded:
       Refuse(ctx, "MSG: Unable to terminate previous process");
+      break;
+    case PreviousRun::kNotRecorded:
+      ctx.instance_lock.reset();
       break;
   }
   return outcome;
@@ -171,11 +194,9 @@ bool StartRun(RunContext& ctx, RoutingTable& routing, std::string_view command_t
   const std::optional<Category> category = SelectCategory(command_tail);
   if (!category) return false;  // no category: nothing is written at all
 
+  HoldConfigurationFolder(ctx, paths);
   if (LoadsRoutingTable(category->kind)) {
-    if (!platform::SetAttributesNormal(ctx.config_ini_path.str())) {
-      CreateDirectoryPath(paths.config_dir);
-    }
-    if (LoadRoutingTable(routing, category->canonical, paths.config_dir) ==
+    if (LoadRoutingTable(routing, category->canonical, paths.config_dir, *ctx.folder) ==
         RoutingLoad::kLockNotCreated) {
       // The run ends; it says why, so that a lock it may not open (made by a run under
       // another user, say) does not end every later run unseen.

@@ -39,6 +39,8 @@ enum class PreviousRun {
   kGone,          // no earlier run alive (or it was ended): this run starts
   kStillRunning,  // an earlier run is alive: this run is refused
   kNotEnded,      // the tenth attempt could not end the earlier run: refused
+  kNotRecorded,   // this run's process id could not be written, so a second run would
+                  // not see it: refused
 };
 
 // The previous-run check against the category INI: the recorded process id, the

@@ -101,6 +101,17 @@ class File {
   bool Write(const void* buffer, std::size_t size);
   bool SeekToEnd();
   bool SeekTo(std::uint64_t offset);
+  // Makes room for `size` bytes: a shorter file grows to that size (zeros) with its
+  // blocks reserved on disk, so writes within it cannot fail for want of space. False,
+  // the file as it was, when the disk has no room.
+  bool Reserve(std::uint64_t size);
+  // Cuts the file to `size` bytes.
+  bool Truncate(std::uint64_t size);
+  // Takes every access from users other than the file's owner and group, for a file the
+  // run has just made: Linux mode 0600, or 0660 when the run's umask lets the group
+  // write what it makes (the folder is shared by a group of the agent's users). Windows
+  // keeps the access its folder gives new files.
+  bool KeepFromOthers();
   // Current size in bytes, or -1 when it cannot be read.
   long long Size() const;
   // The size the file had when it was opened (read with the open's own checks, so it

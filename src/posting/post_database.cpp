@@ -1,6 +1,6 @@
 #include "posting/post_database.h"
 
-#include "platform/files.h"
+#include "platform/agent_folder.h"
 
 namespace vemtu {
 
@@ -11,9 +11,10 @@ constexpr std::size_t kPostDatabaseMaxRecords = 100000;
 
 }  // namespace
 
-void ReadPostDatabase(RoutingTable& table, const std::string& path) {
-  platform::SetAttributesNormal(path);
-  platform::File file = platform::File::Open(path, platform::OpenMode::kReadWriteExisting);
+void ReadPostDatabase(RoutingTable& table, const std::string& path,
+                      const platform::AgentFolder& folder) {
+  folder.SetAttributesNormal(path);
+  platform::File file = folder.Open(path, platform::OpenMode::kReadWriteExisting);
   if (!file.IsOpen()) return;
   unsigned char record[kRoutingRecordSize];
   long long got = 0;

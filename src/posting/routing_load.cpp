@@ -27,7 +27,7 @@ std::string PostDatabasePath(const std::string& config_dir, std::string_view cat
 }
 
 RoutingLoad LoadRoutingTable(RoutingTable& table, std::string_view category,
-                             const std::string& config_dir) {
+                             const std::string& config_dir, const platform::AgentFolder& folder) {
   std::string lock_name = PostDatabaseLockName(category);
   if (lock_name.empty()) return RoutingLoad::kNotLoaded;
 
@@ -43,13 +43,13 @@ RoutingLoad LoadRoutingTable(RoutingTable& table, std::string_view category,
     return RoutingLoad::kLockNotObtained;
   }
 
-  ReadPostDatabase(table, PostDatabasePath(config_dir, category));
+  ReadPostDatabase(table, PostDatabasePath(config_dir, category), folder);
   if (!table.empty()) {
     table.set_rules_enabled(false);
   } else {
     const std::string separator(1, platform::kPathSeparator);
-    ReadReprioritizeRules(table, config_dir + separator + "Reprioritize.XML");
-    ReadDnsSpecificRules(table, config_dir + separator + "DNSSpecific.XML");
+    ReadReprioritizeRules(table, config_dir + separator + "Reprioritize.XML", folder);
+    ReadDnsSpecificRules(table, config_dir + separator + "DNSSpecific.XML", folder);
   }
   lock.Release();
   lock.Close();

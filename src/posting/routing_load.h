@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/agent_folder.h"
 #include "posting/routing_table.h"
 
 namespace vemtu {
@@ -37,8 +38,10 @@ std::string PostDatabasePath(const std::string& config_dir, std::string_view cat
 
 // Under the post database lock (at most 30000 ms): the post database in `config_dir`;
 // when that leaves the table empty, Reprioritize.XML and then DNSSpecific.XML.
-// A non-empty table from the post database turns the rules off.
+// A non-empty table from the post database turns the rules off. The files are opened
+// through `folder` (the run's, holding the configuration folder).
 RoutingLoad LoadRoutingTable(RoutingTable& table, std::string_view category,
-                             const std::string& config_dir);
+                             const std::string& config_dir,
+                             const platform::AgentFolder& folder = platform::FolderOrUnrooted(nullptr));
 
 }  // namespace vemtu

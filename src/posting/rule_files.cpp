@@ -4,7 +4,7 @@
 #include <new>
 
 #include "common/fixed_text.h"
-#include "platform/files.h"
+#include "platform/agent_folder.h"
 
 namespace vemtu {
 
@@ -60,10 +60,11 @@ void LowerAscii(std::string& text) {
 
 }  // namespace
 
-bool ReadRuleText(const std::string& path, std::string& text) {
+bool ReadRuleText(const std::string& path, std::string& text,
+                  const platform::AgentFolder& folder) {
   text.clear();
-  platform::SetAttributesNormal(path);
-  platform::File file = platform::File::Open(path, platform::OpenMode::kReadWriteExisting);
+  folder.SetAttributesNormal(path);
+  platform::File file = folder.Open(path, platform::OpenMode::kReadWriteExisting);
   if (!file.IsOpen()) return false;
   long long size = file.Size();
   if (size < 0 || size > kRuleFileMaxBytes) return false;
@@ -92,9 +93,10 @@ void ApplyReprioritizeRules(RoutingTable& table, std::string_view text) {
   ScanNames(table, text, kDelMarker, RuleKind::kDelete);
 }
 
-void ReadReprioritizeRules(RoutingTable& table, const std::string& path) {
+void ReadReprioritizeRules(RoutingTable& table, const std::string& path,
+                           const platform::AgentFolder& folder) {
   std::string text;
-  if (!ReadRuleText(path, text)) return;
+  if (!ReadRuleText(path, text, folder)) return;
   ApplyReprioritizeRules(table, text);
 }
 
@@ -133,10 +135,11 @@ void ApplyDnsSpecificRules(RoutingTable& table, std::string_view text) {
   }
 }
 
-void ReadDnsSpecificRules(RoutingTable& table, const std::string& path) {
+void ReadDnsSpecificRules(RoutingTable& table, const std::string& path,
+                          const platform::AgentFolder& folder) {
   if (!table.rules_enabled()) return;
   std::string text;
-  if (!ReadRuleText(path, text)) return;
+  if (!ReadRuleText(path, text, folder)) return;
   ApplyDnsSpecificRules(table, text);
 }
 

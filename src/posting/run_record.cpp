@@ -1,6 +1,8 @@
 #include "posting/run_record.h"
 
-#include "platform/profile.h"
+#include <memory>
+
+#include "platform/errors.h"
 
 namespace vemtu {
 
@@ -12,24 +14,36 @@ std::string KeyName(const RunContext& ctx, const char* suffix) {
 
 }  // namespace
 
+platform::ProfileFiles& RunProfiles(RunContext& ctx) {
+  if (!ctx.profiles) ctx.profiles = std::make_shared<platform::ProfileFiles>(ctx.folder);
+  return *ctx.profiles;
+}
+
 std::string ReadRunRecordKey(RunContext& ctx, const char* suffix) {
   InstanceLockHold hold(ctx);
-  return platform::GetProfileText(ctx.category_ini_path.str(), kRunRecordSection,
+  return RunProfiles(ctx).GetText(ctx.category_ini_path.str(), kRunRecordSection,
                                   KeyName(ctx, suffix), "", kRunRecordMaxChars);
 }
 
-void WriteRunRecordKey(RunContext& ctx, const char* suffix, const std::string& value) {
-  InstanceLockHold hold(ctx);
-  platform::WriteProfileText(ctx.category_ini_path.str(), kRunRecordSection,
-                             KeyName(ctx, suffix), value);
+bool WriteRunRecordKey(RunContext& ctx, const char* suffix, const std::string& value) {
+  bool written;
+  int error;
+  {
+    InstanceLockHold hold(ctx);
+    written = RunProfiles(ctx).WriteText(ctx.category_ini_path.str(), kRunRecordSection,
+                                         KeyName(ctx, suffix), value);
+    error = platform::LastError();
+  }
+  platform::SetLastError(error);  // the write's reason, not the release's
+  return written;
 }
 
 void EndRunRecord(RunContext& ctx) {
   {
     InstanceLockHold hold(ctx);
     const std::string ini = ctx.category_ini_path.str();
-    platform::WriteProfileText(ini, kRunRecordSection, KeyName(ctx, kPidSuffix), "");
-    platform::WriteProfileText(ini, kRunRecordSection, KeyName(ctx, kCycleSuffix), "0");
+    RunProfiles(ctx).WriteText(ini, kRunRecordSection, KeyName(ctx, kPidSuffix), "");
+    RunProfiles(ctx).WriteText(ini, kRunRecordSection, KeyName(ctx, kCycleSuffix), "0");
   }
   ctx.instance_lock.reset();
 }

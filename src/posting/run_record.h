@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/run_context.h"
+#include "platform/profile.h"
 
 namespace vemtu {
 
@@ -34,11 +35,15 @@ class InstanceLockHold {
   InterProcessLock* lock_;
 };
 
+// The run's INI files: those start-up set up, else (a unit run alone) made now through
+// the run's folder.
+platform::ProfileFiles& RunProfiles(RunContext& ctx);
+
 // The value of key category + `suffix`; empty when missing; at most 99 characters.
 std::string ReadRunRecordKey(RunContext& ctx, const char* suffix);
 
-// Writes key category + `suffix`.
-void WriteRunRecordKey(RunContext& ctx, const char* suffix, const std::string& value);
+// Writes key category + `suffix`; false when the INI could not be written.
+bool WriteRunRecordKey(RunContext& ctx, const char* suffix, const std::string& value);
 
 // The record of a run that ends: under one hold of the lock, PID = "" and Cycle = "0";
 // then the instance lock is closed and forgotten.

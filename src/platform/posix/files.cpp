@@ -140,6 +140,32 @@ bool File::SeekTo(std::uint64_t offset) {
   return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
+bool File::Reserve(std::uint64_t size) {
+  if (handle_ < 0 || size > static_cast<std::uint64_t>(INT64_MAX)) {
+    errno = EBADF;
+    return false;
+  }
+  if (size == 0) return true;
+  const int error = posix_fallocate(static_cast<int>(handle_), 0, static_cast<off_t>(size));
+  errno = error;
+  return error == 0;
+}
+
+bool File::Truncate(std::uint64_t size) {
+  if (handle_ < 0 || size > static_cast<std::uint64_t>(INT64_MAX)) {
+    errno = EBADF;
+    return false;
+  }
+  return ftruncate(static_cast<int>(handle_), static_cast<off_t>(size)) == 0;
+}
+
+bool File::KeepFromOthers() {
+  struct stat st;
+  if (handle_ < 0 || fstat(static_cast<int>(handle_), &st) != 0) return false;
+  const mode_t mode = (st.st_mode & S_IWGRP) ? 0660 : 0600;
+  return fchmod(static_cast<int>(handle_), mode) == 0;
+}
+
 long long File::Size() const {
   struct stat st;
   if (handle_ < 0 || fstat(static_cast<int>(handle_), &st) != 0) return -1;

@@ -311,6 +311,23 @@ bool File::SeekTo(std::uint64_t offset) {
   return IsOpen() && SetFilePointerEx(AsHandle(handle_), position, nullptr, FILE_BEGIN) != 0;
 }
 
+bool File::Reserve(std::uint64_t size) {
+  const long long now = Size();
+  if (now < 0) return false;
+  if (static_cast<std::uint64_t>(now) >= size) return true;
+  // Setting the end allocates the blocks up to it (or fails with ERROR_DISK_FULL).
+  return Truncate(size);
+}
+
+bool File::Truncate(std::uint64_t size) {
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(size);
+  return IsOpen() && SetFilePointerEx(AsHandle(handle_), end, nullptr, FILE_BEGIN) != 0 &&
+         SetEndOfFile(AsHandle(handle_)) != 0;
+}
+
+bool File::KeepFromOthers() { return IsOpen(); }
+
 long long File::Size() const {
   if (!IsOpen()) return -1;
   DWORD high = 0;

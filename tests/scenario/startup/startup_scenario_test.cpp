@@ -141,6 +141,79 @@ TEST_F(StartupScenario, StartsReleasedAtOnceLetExactlyOneRunPost) {
   }
 }
 
+// Two runs of one category started while the first posts to a slow server: whatever
+// stands around the category INI, the second never posts beside the first. A run that
+// cannot record its process id (its INI only reachable through a link) posts nothing.
+struct OverlapCase {
+  const char* what;
+  std::function<void(const fs::path& root)> prepare;
+  std::size_t posts;
+};
+
+// A folder below `base` whose agent path, as the agent sees it, is `length` characters.
+fs::path FolderForAgentPathOf(fs::path base, std::size_t length) {
+  const std::size_t seen = (test::UnderWine() ? 2 : 0) + std::string("/Vemtu.EXE").size();
+  while (base.string().size() + seen < length) {
+    base /= std::string(std::min<std::size_t>(100, length - seen - base.string().size() - 1), 'x');
+  }
+  return base;
+}
+
+TEST_F(StartupScenario, OverlappingRunsPostEachFileOnce) {
+  const fs::path outside = dir.path() / "outside";
+  const OverlapCase cases[] = {
+      {"plain folders", [](const fs::path&) {}, 3},
+      {"a folder planted at the INI's name + .new",
+       [](const fs::path& root) {
+         fs::create_directories(root / "Configuration/WebPost/VemtuATPostLogs.INI.new");
+       }, 3},
+      {"an INI folder that takes no new names",
+       [](const fs::path& root) {
+         WriteFileBytes(root / "Configuration/WebPost/VemtuATPostLogs.INI", "[WebPostCycles]\r\n");
+         const std::string folder = (root / "Configuration/WebPost").string();
+         ASSERT_EQ(test::RunProgram({"/usr/bin/chattr", "+i", folder}), 0);
+       }, 3},
+      {"a linked configuration folder",
+       [&outside](const fs::path& root) {
+         WriteFileBytes(outside / "VemtuATPostLogs.INI", "[WebPostCycles]\r\nATPostLogsPID=\r\n");
+         fs::create_directories(root / "Configuration");
+         fs::create_directory_symlink(outside, root / "Configuration/WebPost");
+       }, 0},
+      {"a 253-character agent path", [](const fs::path&) {}, 3},
+  };
+  test::ScriptedServer server;
+  test::Reply slow = test::Reply::Status(200, "1");
+  slow.delay_ms = test::UnderWine() ? 4000 : 2000;
+  server.SetDefault(slow);
+  int row = 0;
+  for (const OverlapCase& c : cases) {
+    fs::path root = dir.path() / ("r" + std::to_string(row++));
+    if (c.what == std::string("a 253-character agent path")) root = FolderForAgentPathOf(root, 253);
+    fs::create_directories(root / "ATPostLogs");
+    const std::string agent = test::InstallAgent(root.string());
+    WriteFileBytes(root / "KOLTMobile.INI",
+                   "[MACHINE_INFO]\r\nDCRegId=R1\r\nAgentType=T1\r\n[CONTROLLER_INFO]\r\n"
+                   "MemberId=M1\r\nSiteId=S1\r\n[DCConnURL]\r\nControllerPSite=" +
+                       server.BaseUrl() + "/dc\r\n");
+    for (const char* name : {"A_1.txt", "B_1.txt", "C_1.txt"}) WriteFileBytes(root / "ATPostLogs" / name, "x");
+    c.prepare(root);
+    const std::size_t before = server.RequestCount();
+
+    const int first = test::StartAgent(agent, {"ATPostLogs"});
+    WaitFor([&] { return server.RequestCount() > before; }, c.posts ? 30000 : 3000);
+    const int second = test::StartAgent(agent, {"ATPostLogs"});
+    test::WaitAgent(second, 120000);
+    test::WaitAgent(first, 120000);
+    test::RunProgram({"/usr/bin/chattr", "-i", (root / "Configuration/WebPost").string()});
+
+    EXPECT_EQ(server.RequestCount() - before, c.posts) << c.what;
+    const std::string log = ReadFileBytes(root / "ApplicationLog/WebPost/WebPostExe/WebPostATPostLogs.log");
+    EXPECT_EQ(Count(log, c.posts ? kStillRunning : "ERR: Unable to record process ID"), c.posts ? 1u : 2u)
+        << c.what << "\n" << log;
+  }
+  EXPECT_EQ(ReadFileBytes(outside / "VemtuATPostLogs.INI"), "[WebPostCycles]\r\nATPostLogsPID=\r\n");
+}
+
 TEST_F(StartupScenario, RecordedPidOfAnotherProgramIsNeverEnded) {
   // Under wine a program's name needs its ".exe"; natively a name that only looks like
   // the mark of a replaced program is another program too.

@@ -2,14 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 
+#include "platform/named_mutex.h"
+#include "support/agent_runner.h"
 #include "support/test_files.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/xattr.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,6 +109,10 @@ TEST(Profile, WritingCreatesFileSectionAndKey) {
   EXPECT_EQ(GetProfileInt(path, "WebPostCycles", "StatusCycle", 9), 0);
   EXPECT_EQ(GetProfileText(path, "Other", "Key", "", 100), "v");
   EXPECT_EQ(GetProfileInt(path, "WebPostCycles", "StatusPID", 9), 9);
+#ifndef _WIN32
+  struct stat st {};
+  EXPECT_TRUE(stat(path.c_str(), &st) == 0 && (st.st_mode & 07) == 0) << "others keep out";
+#endif
 }
 
 TEST(Profile, WritingKeepsTheRestOfTheFile) {
@@ -117,14 +128,20 @@ TEST(Profile, WritingKeepsTheRestOfTheFile) {
   EXPECT_EQ(GetProfileText(path, "Main", "New", "", 100), "n");
   EXPECT_EQ(GetProfileText(path, "Next", "C", "", 100), "33");
   std::string text = test::ReadFileBytes(path);
-  EXPECT_NE(text.find("; agent settings"), std::string::npos);
-#ifndef _WIN32
-  // Our writer edits in place: the key keeps its spelling in the file, a new key goes after the
-  // section's last line, and nothing else moves.
+  // The key keeps its spelling in the file, a new key goes after the section's last line,
+  // and nothing else moves.
   EXPECT_EQ(text,
             "; agent settings\r\n[Main]\r\nA = \"1\"\r\nB=twenty\r\nNew=n\r\n\r\n[Next]\r\n"
             "C=33\r\n");
-#endif
+}
+
+TEST(Profile, APathPastTheOldLimitIsReadAndWritten) {
+  test::TempDir dir;
+  const std::filesystem::path folder = dir.path() / std::string(150, 'a') / std::string(150, 'b');
+  std::filesystem::create_directories(folder);
+  const std::string path = (folder / "VemtuStatus.INI").string();
+  ASSERT_TRUE(WriteProfileText(path, "WebPostCycles", "StatusPID", "77"));
+  EXPECT_EQ(GetProfileText(path, "WebPostCycles", "StatusPID", "", 99), "77");
 }
 
 TEST(Profile, WritingNeverCreatesTheFolder) {
@@ -192,6 +209,110 @@ TEST(Profile, NulByteEndsItsLine) {
   ASSERT_TRUE(WriteProfileText(path, "S", "K", "new"));
   EXPECT_EQ(GetProfileText(path, "S", "K", "", 100), "new");
   EXPECT_EQ(GetProfileText(path, "S", "L", "", 100), "x");
+}
+
+// A child process that holds something of the INI until the test ends.
+class Holder {
+ public:
+  explicit Holder(const std::function<void()>& hold) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      hold();
+      (void)!write(ready[1], "1", 1);
+      pause();
+      _exit(0);
+    }
+    char byte;
+    (void)!read(ready[0], &byte, 1);
+    close(ready[0]);
+    close(ready[1]);
+  }
+  ~Holder() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// What others may have done to an INI or its folder; each write still lands in the same
+// file at once, keeps what the file carries, and adds nothing beside it.
+struct SurroundingCase {
+  const char* what;
+  std::function<void(const std::string& folder, const std::string& path)> prepare;
+};
+
+TEST(Profile, WritesInPlaceWhateverSurroundsTheFile) {
+  const SurroundingCase cases[] = {
+      {"extended attribute, owner and mode",
+       [](const std::string&, const std::string& path) {
+         ASSERT_EQ(setxattr(path.c_str(), "user.label", "kept", 4, 0), 0);
+         ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+         if (geteuid() == 0) {
+           ASSERT_EQ(chown(path.c_str(), 4321, 4321), 0);
+         }
+       }},
+      {"a folder planted at <name>.new",
+       [](const std::string&, const std::string& path) {
+         std::filesystem::create_directory(path + ".new");
+       }},
+      {"a folder that takes no new names",
+       [](const std::string& folder, const std::string&) {
+         ASSERT_EQ(geteuid() == 0 ? test::RunProgram({"/usr/bin/chattr", "+i", folder})
+                                  : chmod(folder.c_str(), 0555), 0);
+       }},
+      {"nothing but the reader holding flock -x", [](const std::string&, const std::string&) {}},
+  };
+  for (const SurroundingCase& c : cases) {
+    test::TempDir dir;
+    const std::string folder = dir.path().string();
+    const std::string path = dir / "WebPostConfig.INI";
+    test::WriteFileBytes(path, "[S]\r\nK=old\r\n");
+    c.prepare(folder, path);
+    Holder reader([&] { flock(open(path.c_str(), O_RDONLY), LOCK_EX); });
+    struct stat was {}, now {};
+    ASSERT_EQ(stat(path.c_str(), &was), 0);
+    const auto listing = [&] { return std::distance(std::filesystem::directory_iterator(folder), {}); };
+    const auto names = listing();
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WriteProfileText(path, "S", "K", "a longer new value")) << c.what;
+    EXPECT_EQ(GetProfileText(path, "S", "K", "", 99), "a longer new value") << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500)) << c.what;
+
+    ASSERT_EQ(stat(path.c_str(), &now), 0);
+    EXPECT_TRUE(now.st_ino == was.st_ino && now.st_mode == was.st_mode &&
+                now.st_uid == was.st_uid && now.st_gid == was.st_gid) << c.what;
+    char label[8] = {};
+    const ssize_t labelled = getxattr(path.c_str(), "user.label", label, sizeof label);
+    EXPECT_EQ(std::string(label, labelled > 0 ? labelled : 0), &c == cases ? "kept" : "") << c.what;
+    EXPECT_EQ(listing(), names) << c.what;
+    test::RunProgram({"/usr/bin/chattr", "-i", folder});
+    chmod(folder.c_str(), 0755);
+  }
+}
+
+TEST(Profile, ARunGivesUpLockWaitsWithinItsBudgetAndSaysSoOnce) {
+  test::TempDir dir;
+  const std::string path = dir / "VemtuStatus.INI";
+  test::WriteFileBytes(path, "[S]\r\nK=v\r\n");
+  Holder stopped([&] { (new NamedMutex(NamedMutex::Create(ProfileLockName(path))))->Wait(0); });
+  ProfileFiles run;
+  int reports = 0;
+  run.ReportGivenUpWaits([&](const std::string& file, int) { reports += file == path; });
+  const auto start = std::chrono::steady_clock::now();
+  for (int access = 0; access < 6; ++access) {
+    EXPECT_EQ(run.GetText(path, "S", "K", "DEF", 99), "DEF");
+    EXPECT_FALSE(run.WriteText(path, "S", "K", "w"));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(kProfileLockBudgetMs + 1000));
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(test::ReadFileBytes(path), "[S]\r\nK=v\r\n");
 }
 
 TEST(Profile, WritingTheTextAKeyHoldsLeavesTheFileInPlace) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -258,6 +259,13 @@ TEST_F(PreviousRunTest, AFailedTerminationRefusesTheRun) {
   EXPECT_EQ(holds, 1);
   EXPECT_NE(Log().find("\tMSG: Unable to terminate previous process\t"), std::string::npos);
   EXPECT_EQ(Log().find("Started"), std::string::npos);
+}
+
+TEST_F(PreviousRunTest, ARunThatCannotRecordItsIdIsRefused) {
+  std::filesystem::create_directory(ctx.category_ini_path.str());  // no INI can be written
+  EXPECT_EQ(ClaimCategory(ctx, processes), PreviousRun::kNotRecorded);
+  EXPECT_EQ(ctx.instance_lock, nullptr);
+  EXPECT_NE(Log().find("\tERR: Unable to record process ID, nothing is posted\t"), std::string::npos);
 }
 
 TEST_F(PreviousRunTest, AnEarlierRunEndingBetweenTheTwoLooksLetsThisOneStart) {
