@@ -6,7 +6,7 @@
 namespace vemtu {
 
 bool IsAgentImagePath(const std::string& image_path) {
-  std::size_t cut = image_path.rfind(platform::kPathSeparator);
+  std::size_t cut = platform::LastSeparator(image_path);
   if (cut == std::string::npos) return false;
   return EqualsIgnoreCase(std::string_view(image_path).substr(cut + 1), kAgentImageName);
 }

@@ -66,7 +66,7 @@ bool HoldRunFolders(RunContext& ctx) {
 StartupPaths BuildExecutablePaths(RunContext& ctx, std::string_view exe_path) {
   std::string_view exe = CutText(exe_path, kExePathMaxChars);
   ctx.quoted_exe_path.Assign("\"").Append(exe).Append("\"");
-  std::size_t cut = exe.rfind(platform::kPathSeparator);
+  std::size_t cut = platform::LastSeparator(exe);
   ctx.exe_dir = cut == std::string_view::npos ? exe : exe.substr(0, cut);
 
   StartupPaths paths;

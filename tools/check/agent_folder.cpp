@@ -39,7 +39,7 @@ std::string AgentFolder::Path(std::initializer_list<const char*> parts) const {
 
 std::string OwnFolder() {
   std::string exe = platform::ExecutablePath();
-  std::size_t cut = exe.rfind(platform::kPathSeparator);
+  std::size_t cut = platform::LastSeparator(exe);
   return cut == std::string::npos ? std::string(".") : exe.substr(0, cut);
 }
 
