@@ -72,6 +72,14 @@ ScopedHandle OpenUnfollowed(const std::string& path, DWORD access, DWORD share,
                                   nullptr));
 }
 
+// A file with more than one name may be one outside the agent folder that a second name
+// was made for inside it: its attributes are never changed, nor its bytes written.
+bool HasSecondName(const BY_HANDLE_FILE_INFORMATION& info) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || info.nNumberOfLinks <= 1) return false;
+  ::SetLastError(ERROR_TOO_MANY_LINKS);
+  return true;
+}
+
 }  // namespace
 
 bool SetAttributesNormal(const std::string& path) {
@@ -85,6 +93,7 @@ bool SetAttributesNormal(const std::string& path) {
     ::SetLastError(ERROR_CANT_ACCESS_FILE);
     return false;
   }
+  if (HasSecondName(info)) return false;
   FILE_BASIC_INFO basic{};  // times of zero are left as they are
   basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
   return SetFileInformationByHandle(handle.Get(), FileBasicInfo, &basic, sizeof basic) != 0;
@@ -215,6 +224,7 @@ File File::Open(const std::string& path, OpenMode mode) {
     ::SetLastError(kNoSuchFile);
     return File();
   }
+  if (access != GENERIC_READ && HasSecondName(info)) return File();
   if (truncate && !SetEndOfFile(handle.Get())) return File();
   FileIdentity at_open = IdentityOf(info);
   if (truncate) at_open.size = 0;
