@@ -96,6 +96,10 @@ TEST_F(InstalledFolder, InstallsSilentlyRunsFromThereAndIsRemovedWithoutItsData)
                              "Configuration/WebPost", "ApplicationLog/WebPost/WebPostExe"})
     EXPECT_TRUE(fs::is_directory(agent_ + "/" + folder)) << folder;
   if (UnderWine()) {
+    // The rights action ran and succeeded: it keeps the writers' group for upgrades.
+    CommandOutput kept = CaptureCommand(ShellQuote(EnvOr("VEMTU_AGENT_WRAPPER", "")) +
+                                        " reg query 'HKLM\\Software\\Vemtu' /v WritersGroup");
+    EXPECT_NE(kept.out.find("*S-1-5-32-545"), std::string::npos) << kept.out;
     // The rights the installer set, read back where wine keeps them (it turns a file's
     // access list into its Unix mode, and reads back one made from the mode).
     const std::string admin = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
