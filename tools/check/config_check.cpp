@@ -131,7 +131,11 @@ void CheckProxy(const AgentFolder& agent, std::vector<Finding>& out) {
     std::string enciphered = agent.Value(key), clear;
     if (enciphered.empty()) continue;
     client.DecryptText(enciphered, clear);
-    if (clear.empty())
+    if (clear.empty() && client.AnswerNotInCodePage())
+      out.push_back({true, section + key + " cannot be sent as typed: the system code page "
+                     "has no exact spelling of it",
+                     "use only characters of the system code page in proxy credentials"});
+    else if (clear.empty())
       out.push_back({true, section + key + " cannot be deciphered with this machine's key",
                      "encipher it here again: vemtu-cipher encrypt 'TEXT'"});
   }
