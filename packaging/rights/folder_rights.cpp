@@ -23,7 +23,8 @@ constexpr wchar_t kCreatorModifiesItsFiles[] = L"(A;OIIONP;0x1301bf;;;CO)";
 enum class Rights {
   kAgent,     // administration full, Users read and run
   kPrivate,   // administration only: logs (they copy every posted file) and configuration
-  kDropBox,   // as the agent folder, and writers may add files whose creator may change them
+  kDropBox,   // administration full; writers may add files, and each file's creator may
+              // read and change it, but no one else may list or read the folder
 };
 
 struct FolderRights {
@@ -45,8 +46,7 @@ constexpr FolderRights kFolders[] = {
 
 std::wstring Sddl(Rights rights, const std::wstring& writers_sid) {
   std::wstring sddl = std::wstring(L"D:P") + kAdministration;
-  if (rights == Rights::kPrivate) return sddl;
-  sddl += kUsersReadAndRun;
+  if (rights == Rights::kAgent) sddl += kUsersReadAndRun;
   if (rights == Rights::kDropBox) {
     sddl += L"(A;;0x100002;;;" + writers_sid + L")";
     sddl += kCreatorModifiesItsFiles;

@@ -9,6 +9,7 @@
 #include "platform/files.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <algorithm>
 
@@ -80,6 +81,25 @@ bool HasSecondName(const BY_HANDLE_FILE_INFORMATION& info) {
   return true;
 }
 
+std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
+
+// A moved file keeps the access list it had where it was made: one moved out of a category
+// folder into its Error folder would still let its writer read and change it there. Its
+// own entries are dropped and it takes what its new folder passes on. A failure leaves
+// the file as it is (the move itself stands).
+void TakeRightsOfFolder(const std::wstring& path) {
+  ScopedHandle handle(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                  kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!handle.IsValid() || !IsRegularFile(KindOf(handle.Get(), info))) return;
+  ACL empty{};
+  if (!InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return;
+  SetSecurityInfo(handle.Get(), SE_FILE_OBJECT,
+                  DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                  nullptr, &empty, nullptr);
+}
+
 }  // namespace
 
 bool SetAttributesNormal(const std::string& path) {
@@ -109,7 +129,10 @@ MoveOutcome MoveNoReplace(const std::string& from, const std::string& to) {
   std::optional<std::wstring> wide_from = LongPath(from);
   std::optional<std::wstring> wide_to = LongPath(to);
   if (!wide_from || !wide_to) return MoveOutcome::kFailed;
-  if (MoveFileExW(wide_from->c_str(), wide_to->c_str(), 0)) return MoveOutcome::kMoved;
+  if (MoveFileExW(wide_from->c_str(), wide_to->c_str(), 0)) {
+    if (ParentOf(*wide_from) != ParentOf(*wide_to)) TakeRightsOfFolder(*wide_to);
+    return MoveOutcome::kMoved;
+  }
   DWORD error = GetLastError();
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? MoveOutcome::kExists
                                                                      : MoveOutcome::kFailed;
