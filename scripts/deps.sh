@@ -23,8 +23,11 @@ packages=(
   libbenchmark-dev libpugixml-dev python3
   # the hostile-data tests read what the data centre received with expat
   libexpat1-dev
-  # the Windows installer package (wixl) and the simulator page test (headless browser)
-  wixl chromium
+  # the Windows installer package (wixl; msitools marks its secure properties and lets
+  # the package test read its tables) and the simulator page test (headless browser)
+  wixl msitools chromium
+  # the locale sources that wine's code-page tests build with localedef
+  locales
 )
 missing=()
 for p in "${packages[@]}"; do
