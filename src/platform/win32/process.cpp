@@ -63,12 +63,18 @@ bool ProcessHandle::ImagePath(std::string& path, std::size_t max_chars) const {
     ::SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
-  if (max_chars > 0x7FFE) max_chars = 0x7FFE;  // beyond the longest path the system has
-  std::vector<char> buffer(max_chars + 1, '\0');
-  DWORD n = GetModuleFileNameExA(AsHandle(handle_), nullptr, buffer.data(),
+  // Read wide and whole, then spelled exactly: the ANSI call would best-fit a look-alike
+  // name ("\uFF36emtu.EXE" as "Vemtu.EXE") and so take another program for a run.
+  std::vector<wchar_t> buffer(0x8000, L'\0');
+  DWORD n = GetModuleFileNameExW(AsHandle(handle_), nullptr, buffer.data(),
                                  static_cast<DWORD>(buffer.size()));
   if (n == 0) return false;
-  path.assign(buffer.data(), n < max_chars ? n : max_chars);
+  std::optional<std::string> exact = win32_detail::ExactAnsi(std::wstring(buffer.data(), n));
+  if (!exact) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  path.assign(*exact, 0, max_chars);
   return true;
 }
 
