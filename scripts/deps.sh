@@ -21,6 +21,8 @@ test_packages=(
   # what the data centre received
   libgtest-dev googletest libcpp-httplib-dev iproute2 util-linux
   libbenchmark-dev libpugixml-dev python3 libexpat1-dev
+  # the locale sources that wine's code-page tests build with localedef
+  locales
 )
 # Each optional: "name" or "name|fallback" (the first one this release offers).
 optional_packages=(
@@ -28,6 +30,7 @@ optional_packages=(
   tinyproxy "nginx-light|nginx" squid apache2-utils   # real servers and proxies on loopback
   wine64 wine     # the Windows build's tests under wine
   wixl            # the Windows installer package
+  msitools        # marks the package's secure properties; its test reads the tables
   chromium        # the status page in a headless browser
   systemd         # systemd-analyze checks the shipped unit files
 )

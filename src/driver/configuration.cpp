@@ -97,7 +97,10 @@ void Decipher(const RunContext& ctx, CXMLEncryptionClient& client, const AgentVa
   CutClearText(clear);
   if (!clear.empty()) return;
   const std::string problem =
-      "ERR: " + ValueName(value) + " cannot be deciphered with this machine's key";
+      "ERR: " + ValueName(value) +
+      (client.AnswerNotInCodePage()
+           ? " cannot be sent as typed: the system code page has no exact spelling of it"
+           : " cannot be deciphered with this machine's key");
   WriteLogEntry(ctx.run_log_path.str(), kEventProgress, 0, problem.c_str());
 }
 

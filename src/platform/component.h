@@ -40,6 +40,14 @@ inline const char* Describe(ComponentStatus status) {
   return "?";
 }
 
+// What a call of a component's text method came to.
+enum class TextCallOutcome {
+  kAnswered,            // the answer is in the caller's text
+  kFailed,              // no object, or it reported a failure
+  kAnswerNotInCodePage, // the answer holds a character the system code page cannot spell
+                        // exactly; any spelling of it would be another text
+};
+
 // One created component object; move-only, released by its destructor. The object's
 // text interface has two own methods, numbered 1 and 2 (on Windows they follow the
 // dispatch methods of its automation interface).
@@ -66,9 +74,9 @@ class ComponentObject {
 
   // Calls own method `method` (1 or 2) with `in`, a text in the system code page, which
   // goes to the object as UTF-16; the UTF-16 answer comes back into `out` in the system
-  // code page. False when the object is missing or reports a failure: `out` is then
-  // left as it was.
-  bool CallTextMethod(int method, const std::string& in, std::string& out);
+  // code page, never through a best-fit look-alike. Unless answered, `out` is left as it
+  // was.
+  TextCallOutcome CallTextMethod(int method, const std::string& in, std::string& out);
 
   void Release();
 

@@ -30,9 +30,11 @@ bool CXMLEncryptionClient::CreateComponent() {
 }
 
 bool CXMLEncryptionClient::DecryptText(const std::string& enciphered, std::string& clear_text) {
+  answer_not_in_code_page_ = false;
   if (created_) {
     // A failed call leaves the clear text as it was; the result stays "created".
-    component_.CallTextMethod(kDecryptMethod, enciphered, clear_text);
+    answer_not_in_code_page_ = component_.CallTextMethod(kDecryptMethod, enciphered, clear_text) ==
+                               platform::TextCallOutcome::kAnswerNotInCodePage;
   }
   return created_;
 }

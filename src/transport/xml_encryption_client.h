@@ -25,10 +25,15 @@ class CXMLEncryptionClient {
   // left as it was.
   bool DecryptText(const std::string& enciphered, std::string& clear_text);
 
+  // True when the last DecryptText was answered with a clear text that the system code
+  // page cannot spell exactly (it was then left as it was: it cannot be sent as typed).
+  bool AnswerNotInCodePage() const { return answer_not_in_code_page_; }
+
  private:
   platform::ComponentRuntime runtime_;
   platform::ComponentObject component_;
   bool created_ = false;
+  bool answer_not_in_code_page_ = false;
 };
 
 }  // namespace vemtu

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -14,7 +15,7 @@ const char* const kPostingCategories[3] = {"AlertTkt", "Status", "ATPostLogs"};
 AgentSetup::AgentSetup(const std::string& agent_folder) : folder(agent_folder) {
   while (folder.size() > 1 && folder.back() == platform::kPathSeparator) folder.pop_back();
   StartupPaths paths = BuildExecutablePaths(ctx, folder + platform::kPathSeparator + "Vemtu.EXE");
-  BuildCategoryPaths(ctx, paths, "AlertTkt");
+  BuildCategoryPaths(ctx, paths, CategoryOfTableWord("AlertTkt"));
   config_dir = paths.config_dir;
   log_dir = Path({"ApplicationLog", "WebPost", "WebPostExe"});
   values = ReadAgentIniValues(ctx.agent_ini_path.str());
@@ -42,7 +43,7 @@ std::string AgentSetup::Path(std::initializer_list<const char*> parts) const {
 
 std::string OwnFolder() {
   std::string exe = platform::ExecutablePath();
-  std::size_t cut = exe.rfind(platform::kPathSeparator);
+  std::size_t cut = platform::FindCharacter(exe, platform::kPathSeparator, platform::Occurrence::kLast);
   return cut == std::string::npos ? std::string(".") : exe.substr(0, cut);
 }
 

@@ -134,6 +134,12 @@ void CheckProxy(const AgentSetup& agent, std::vector<Finding>& out) {
     std::string enciphered = agent.Value(key), clear;
     if (enciphered.empty()) continue;
     client.DecryptText(enciphered, clear);
+    if (clear.empty() && client.AnswerNotInCodePage()) {
+      out.push_back({true, section + key + " cannot be sent as typed: the system code page "
+                     "has no exact spelling of it",
+                     "use only characters of the system code page in proxy credentials"});
+      continue;
+    }
     if (!clear.empty()) continue;
     const KeyOwnership ownership{cipher::KeyFilePath(), OwnerOf(cipher::KeyFilePath()),
                                  OwnerOf(agent.folder).user};
@@ -217,6 +223,18 @@ void CheckLocks(std::vector<Finding>& out) {
   }
 }
 
+// This tool lies beside the agent, so its own path tells whether the agent can run here.
+void CheckOwnPath(std::vector<Finding>& out) {
+  std::string own;
+  if (platform::ReadExecutablePath(own) != platform::ExecutablePathState::kNotInCodePage) return;
+  out.push_back({true,
+                 "this folder's path holds characters that the system code page cannot spell "
+                 "exactly: every run of Vemtu.EXE here ends at once with exit code " +
+                     std::to_string(platform::kExitPathNotInCodePage) + ", touching nothing",
+                 "install the agent in a folder whose path uses only characters of the system "
+                 "code page (plain ASCII letters fit every code page)"});
+}
+
 void CheckFolders(const AgentSetup& agent, std::vector<Finding>& out) {
   const std::string exe = agent.Path({kAgentImageName});
   if (exe.size() > kExePathMaxChars)
@@ -272,6 +290,7 @@ std::vector<Finding> CheckConfig(const AgentSetup& agent) {
   CheckSite(agent, "ControllerSSite", false, out);
   CheckProxy(agent, out);
   CheckRoutingFiles(agent, out);
+  CheckOwnPath(out);
   CheckFolders(agent, out);
   CheckLocks(out);
   CheckLogs(agent, out);

@@ -92,25 +92,25 @@ ComponentObject ComponentObject::Create(const std::string& name, ComponentStatus
   return result;
 }
 
-bool ComponentObject::CallTextMethod(int method, const std::string& in, std::string& out) {
-  if (!object_) return false;
+TextCallOutcome ComponentObject::CallTextMethod(int method, const std::string& in, std::string& out) {
+  if (!object_) return TextCallOutcome::kFailed;
   // The system code page is UTF-8 here.
   std::u16string wide_in;
-  if (!Utf8ToUtf16(in, wide_in)) return false;
+  if (!Utf8ToUtf16(in, wide_in)) return TextCallOutcome::kFailed;
   auto* binding = static_cast<Binding*>(binding_);
   char16_t* wide_out = nullptr;
   std::size_t wide_out_len = 0;
   if (binding->call_text(object_, method, wide_in.c_str(), wide_in.size(), &wide_out,
                          &wide_out_len) != 0) {
-    return false;
+    return TextCallOutcome::kFailed;
   }
   std::string narrow;
   bool converted = Utf16ToUtf8(
       wide_out ? std::u16string_view(wide_out, wide_out_len) : std::u16string_view(), narrow);
   if (wide_out) binding->free_text(wide_out);
-  if (!converted) return false;
+  if (!converted) return TextCallOutcome::kFailed;
   out.swap(narrow);
-  return true;
+  return TextCallOutcome::kAnswered;
 }
 
 void ComponentObject::Release() {

@@ -9,6 +9,12 @@ namespace vemtu::platform {
 
 const char kPathSeparator = '/';
 
+ExecutablePathState ReadExecutablePath(std::string& path) {
+  path = ExecutablePath();
+  return path.empty() ? ExecutablePathState::kUnreadable : ExecutablePathState::kExact;
+}
+
+
 std::string ExecutablePath() {
   // readlink does not say whether it cut the path: grow the buffer until it fits.
   for (std::size_t size = PATH_MAX; size <= 16 * PATH_MAX; size *= 2) {

@@ -7,35 +7,15 @@
 #include <ole2.h>
 #include <oleauto.h>
 
+#include <optional>
 #include <utility>
 
 #include "platform/win32/component_ids.h"
+#include "platform/win32/long_path.h"
 
 namespace vemtu::platform {
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-  return wide;
-}
-
-bool Narrow(const wchar_t* wide, std::size_t length, std::string& out) {
-  if (length == 0) {
-    out.clear();
-    return true;
-  }
-  int n = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return false;
-  std::string narrow(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), &narrow[0], n, nullptr, nullptr);
-  out.swap(narrow);
-  return true;
-}
 
 // Frees a BSTR when the owner goes out of scope.
 class BstrHolder {
@@ -62,7 +42,7 @@ ComponentRuntime::~ComponentRuntime() {
 
 ComponentObject ComponentObject::Create(const std::string& name, ComponentStatus& status) {
   ComponentObject result;
-  std::wstring wide_name = Widen(name);
+  std::wstring wide_name = win32_detail::WideFromAnsi(name).value_or(std::wstring());
   CLSID class_id;
   HRESULT hr = !wide_name.empty() && wide_name[0] == L'{'
                    ? CLSIDFromString(wide_name.c_str(), &class_id)
@@ -98,18 +78,25 @@ ComponentObject ComponentObject::Create(const std::string& name, ComponentStatus
   return result;
 }
 
-bool ComponentObject::CallTextMethod(int method, const std::string& in, std::string& out) {
-  if (!object_ || (method != 1 && method != 2)) return false;
+TextCallOutcome ComponentObject::CallTextMethod(int method, const std::string& in,
+                                                std::string& out) {
+  if (!object_ || (method != 1 && method != 2)) return TextCallOutcome::kFailed;
   auto* face = static_cast<ICipherText*>(object_);
-  std::wstring wide = Widen(in);
-  if (!in.empty() && wide.empty()) return false;
-  BstrHolder argument(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
-  if (!argument.get()) return false;
+  std::optional<std::wstring> wide = win32_detail::WideFromAnsi(in);
+  if (!wide) return TextCallOutcome::kFailed;
+  BstrHolder argument(SysAllocStringLen(wide->data(), static_cast<UINT>(wide->size())));
+  if (!argument.get()) return TextCallOutcome::kFailed;
   BstrHolder answer;
   HRESULT hr = method == 1 ? face->EncryptText(argument.get(), answer.receive())
                            : face->DecryptText(argument.get(), answer.receive());
-  if (FAILED(hr)) return false;
-  return Narrow(answer.get(), SysStringLen(answer.get()), out);
+  if (FAILED(hr)) return TextCallOutcome::kFailed;
+  // A character the code page lacks would otherwise become a look-alike or "?": a
+  // password that is not the one typed.
+  std::optional<std::string> narrow =
+      win32_detail::ExactAnsi(std::wstring(answer.get(), SysStringLen(answer.get())));
+  if (!narrow) return TextCallOutcome::kAnswerNotInCodePage;
+  out.swap(*narrow);
+  return TextCallOutcome::kAnswered;
 }
 
 void ComponentObject::Release() {

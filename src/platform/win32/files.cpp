@@ -9,6 +9,7 @@
 #include "platform/files.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <algorithm>
 
@@ -72,6 +73,33 @@ ScopedHandle OpenUnfollowed(const std::string& path, DWORD access, DWORD share,
                                   nullptr));
 }
 
+// A file with more than one name may be one outside the agent folder that a second name
+// was made for inside it: its attributes are never changed, nor its bytes written.
+bool HasSecondName(const BY_HANDLE_FILE_INFORMATION& info) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || info.nNumberOfLinks <= 1) return false;
+  ::SetLastError(ERROR_TOO_MANY_LINKS);
+  return true;
+}
+
+std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
+
+// A moved file keeps the access list it had where it was made: one moved out of a category
+// folder into its Error folder would still let its writer read and change it there. Its
+// own entries are dropped and it takes what its new folder passes on. A failure leaves
+// the file as it is (the move itself stands).
+void TakeRightsOfFolder(const std::wstring& path) {
+  ScopedHandle handle(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                  kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!handle.IsValid() || !IsRegularFile(KindOf(handle.Get(), info))) return;
+  ACL empty{};
+  if (!InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return;
+  SetSecurityInfo(handle.Get(), SE_FILE_OBJECT,
+                  DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                  nullptr, &empty, nullptr);
+}
+
 }  // namespace
 
 bool SetAttributesNormal(const std::string& path) {
@@ -85,6 +113,7 @@ bool SetAttributesNormal(const std::string& path) {
     ::SetLastError(ERROR_CANT_ACCESS_FILE);
     return false;
   }
+  if (HasSecondName(info)) return false;
   FILE_BASIC_INFO basic{};  // times of zero are left as they are
   basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
   return SetFileInformationByHandle(handle.Get(), FileBasicInfo, &basic, sizeof basic) != 0;
@@ -100,7 +129,10 @@ MoveOutcome MoveNoReplace(const std::string& from, const std::string& to) {
   std::optional<std::wstring> wide_from = LongPath(from);
   std::optional<std::wstring> wide_to = LongPath(to);
   if (!wide_from || !wide_to) return MoveOutcome::kFailed;
-  if (MoveFileExW(wide_from->c_str(), wide_to->c_str(), 0)) return MoveOutcome::kMoved;
+  if (MoveFileExW(wide_from->c_str(), wide_to->c_str(), 0)) {
+    if (ParentOf(*wide_from) != ParentOf(*wide_to)) TakeRightsOfFolder(*wide_to);
+    return MoveOutcome::kMoved;
+  }
   DWORD error = GetLastError();
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? MoveOutcome::kExists
                                                                      : MoveOutcome::kFailed;
@@ -221,6 +253,7 @@ File File::Open(const std::string& path, OpenMode mode) {
     ::SetLastError(kNoSuchFile);
     return File();
   }
+  if (access != GENERIC_READ && HasSecondName(info)) return File();
   if (truncate && !SetEndOfFile(handle.Get())) return File();
   FileIdentity at_open = IdentityOf(info);
   if (truncate) at_open.size = 0;

@@ -118,12 +118,16 @@ std::optional<std::string> UsableAnsiName(const std::wstring& name) {
   if ((name.back() == L'.' || name.back() == L' ') && name != L"." && name != L"..") {
     return std::nullopt;
   }
+  return ExactAnsi(name);
+}
+
+std::optional<std::string> ExactAnsi(const std::wstring& wide) {
   bool used_default = false;
-  std::optional<std::string> ansi = ToAnsi(name, used_default);
+  std::optional<std::string> ansi = ToAnsi(wide, used_default);
   if (!ansi || used_default) return std::nullopt;
-  // The name must come back as itself, or the agent would name another file with it.
+  // The text must come back as itself, or it would name (or say) something else.
   std::optional<std::wstring> back = WideFromAnsi(*ansi);
-  if (!back || *back != name) return std::nullopt;
+  if (!back || *back != wide) return std::nullopt;
   return ansi;
 }
 

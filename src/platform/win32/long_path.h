@@ -29,6 +29,10 @@ std::optional<std::wstring> WideFromAnsi(const std::string& text);
 // one name or as another name: it holds "\", "/" or ":", or ends in "." or " ".
 std::optional<std::string> UsableAnsiName(const std::wstring& name);
 
+// `wide` in the ANSI code page exactly: nothing when a character has no spelling there
+// other than a best-fit look-alike or the default "?", or does not convert back to itself.
+std::optional<std::string> ExactAnsi(const std::wstring& wide);
+
 // The name converted as the listing of the ANSI functions would show it, "?" for what
 // the code page cannot carry: for naming an unusable entry in a log.
 std::string DisplayAnsiName(const std::wstring& name);

@@ -1,10 +1,16 @@
 // Named mutexes through CreateMutexA. The system ends a dead owner's hold and tells the
 // next waiter (WAIT_ABANDONED), so nothing else is needed for crash safety.
 //
-// The names carry no prefix, so a run as SYSTEM shares them with every session: a user
-// could create one first and deny or hold it. A mutex we make gets a DACL of SYSTEM,
-// Administrators and our own user; one that already exists is used only when its owner
-// is one of those three.
+// Locks only the agent's own runs take (the instance locks, the log locks) live in a
+// private namespace whose boundary is the Administrators group: a process without that
+// group (any user who could otherwise squat the name, from any session) can neither
+// create nor open anything in it. The post database locks keep their plain, machine-wide
+// names: the monitoring agent that writes the post database takes them too. Where the
+// namespace cannot be had (the system lacks it, or the run is not an administrator's),
+// the plain name is used as well.
+//
+// A mutex we make gets a DACL of SYSTEM, Administrators and our own user; one that
+// already exists is used only when its owner is one of those three.
 #include "platform/named_mutex.h"
 
 #include <windows.h>
@@ -13,6 +19,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -23,6 +30,7 @@ namespace vemtu::platform {
 
 struct NamedMutex::State {
   HANDLE handle = nullptr;
+  HANDLE lock_namespace = nullptr;  // the private namespace the name lies in, if any
 };
 
 namespace {
@@ -41,14 +49,77 @@ std::uint64_t Fnv1a64(const std::string& text) {
   return hash;
 }
 
-std::string FittedMutexName(const std::string& name) {
-  if (name.size() <= kMaxObjectName) return name;
+// `name` cut to fit after a prefix of `reserved` characters.
+std::string FittedMutexName(const std::string& name, std::size_t reserved = 0) {
+  const std::size_t room = kMaxObjectName - reserved;
+  if (name.size() <= room) return name;
   char tail[20];
   std::snprintf(tail, sizeof tail, "#%016llx",
                 static_cast<unsigned long long>(Fnv1a64(name)));
-  std::string fitted = name.substr(0, kMaxObjectName - 17);
+  std::string fitted = name.substr(0, room - 17);
   fitted += tail;
   return fitted;
+}
+
+// Names shared with the monitoring agent, which must therefore stay plain.
+constexpr const char* kSharedNamePrefixes[] = {"WebPostDB_BIN_"};
+
+bool IsSharedName(const std::string& name) {
+  for (const char* prefix : kSharedNamePrefixes) {
+    const std::size_t n = std::strlen(prefix);
+    if (name.size() >= n && _strnicmp(name.c_str(), prefix, n) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr char kNamespaceAlias[] = "VemtuAgentLocks";
+constexpr wchar_t kNamespaceAliasWide[] = L"VemtuAgentLocks";
+
+// The agent's private lock namespace, created by the first run that needs it and opened
+// by the later ones; null when the system or the caller's token cannot have it.
+HANDLE OpenLockNamespace() {
+  // Wine has none of this: there the descriptor is not made and the plain name serves.
+  HANDLE boundary = CreateBoundaryDescriptorW(kNamespaceAliasWide, 0);
+  if (boundary == nullptr) return nullptr;
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof administrators;
+  HANDLE opened = nullptr;
+  if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+      AddSIDToBoundaryDescriptor(&boundary, administrators)) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
+      SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+      opened = CreatePrivateNamespaceW(&attributes, boundary, kNamespaceAliasWide);
+      if (opened == nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        opened = OpenPrivateNamespaceW(boundary, kNamespaceAliasWide);
+      }
+      LocalFree(descriptor);
+    }
+  }
+  DeleteBoundaryDescriptor(boundary);
+  return opened;
+}
+
+// Where the lock `name` lies: the object name to use, and the namespace it needs held
+// (null for a plain name).
+struct LockPlace {
+  std::string object_name;
+  HANDLE lock_namespace = nullptr;
+};
+
+LockPlace PlaceOfLock(const std::string& name) {
+  LockPlace place;
+  if (!IsSharedName(name)) place.lock_namespace = OpenLockNamespace();
+  if (!place.lock_namespace) {
+    place.object_name = FittedMutexName(name);
+    return place;
+  }
+  const std::string prefix = std::string(kNamespaceAlias) + "\\";
+  place.object_name = prefix + FittedMutexName(name, prefix.size());
+  return place;
 }
 
 struct LocalFreeDeleter {
@@ -110,18 +181,19 @@ NamedMutex NamedMutex::Create(const std::string& name) {
   LocalMemory<void> security = OwnMutexSecurity(own_sid);
   if (!security) return mutex;  // the reason is in the error slot
   SECURITY_ATTRIBUTES attributes{sizeof attributes, security.get(), FALSE};
-  HANDLE handle = CreateMutexA(&attributes, FALSE, FittedMutexName(name).c_str());
-  if (handle == nullptr) return mutex;
+  const LockPlace place = PlaceOfLock(name);
+  HANDLE handle = CreateMutexA(&attributes, FALSE, place.object_name.c_str());
   DWORD error = GetLastError();  // ERROR_ALREADY_EXISTS tells the caller it was opened
-  if (error == ERROR_ALREADY_EXISTS && !HasTrustedOwner(handle, own_sid)) {
+  if (handle != nullptr && error == ERROR_ALREADY_EXISTS && !HasTrustedOwner(handle, own_sid)) {
     CloseHandle(handle);
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return mutex;
+    handle = nullptr;
+    error = ERROR_ACCESS_DENIED;
   }
-  mutex.state_ = new (std::nothrow) State{handle};
+  if (handle != nullptr) mutex.state_ = new (std::nothrow) State{handle, place.lock_namespace};
   if (mutex.state_ == nullptr) {
-    CloseHandle(handle);
-    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    if (handle != nullptr) CloseHandle(handle);
+    if (place.lock_namespace) ClosePrivateNamespace(place.lock_namespace, 0);
+    ::SetLastError(handle != nullptr ? ERROR_NOT_ENOUGH_MEMORY : error);
     return mutex;
   }
   ::SetLastError(error);
@@ -154,16 +226,18 @@ bool NamedMutex::Release() {
 void NamedMutex::Close() {
   if (state_ == nullptr) return;
   CloseHandle(state_->handle);
+  if (state_->lock_namespace) ClosePrivateNamespace(state_->lock_namespace, 0);
   delete state_;
   state_ = nullptr;
 }
 
 bool NamedMutexIsOpen(const std::string& name) {
   // Opening needs a handle somewhere else to exist; SYNCHRONIZE alone takes nothing.
-  HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, FittedMutexName(name).c_str());
-  if (handle == nullptr) return false;
-  CloseHandle(handle);
-  return true;
+  const LockPlace place = PlaceOfLock(name);
+  HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, place.object_name.c_str());
+  if (handle != nullptr) CloseHandle(handle);
+  if (place.lock_namespace) ClosePrivateNamespace(place.lock_namespace, 0);
+  return handle != nullptr;
 }
 
 // Each Windows mutex is refused on its own; there is no store to refuse.

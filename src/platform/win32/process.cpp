@@ -7,7 +7,10 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <optional>
 #include <vector>
+
+#include "platform/win32/long_path.h"
 
 namespace vemtu::platform {
 
@@ -60,12 +63,18 @@ bool ProcessHandle::ImagePath(std::string& path, std::size_t max_chars) const {
     ::SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
-  if (max_chars > 0x7FFE) max_chars = 0x7FFE;  // beyond the longest path the system has
-  std::vector<char> buffer(max_chars + 1, '\0');
-  DWORD n = GetModuleFileNameExA(AsHandle(handle_), nullptr, buffer.data(),
+  // Read wide and whole, then spelled exactly: the ANSI call would best-fit a look-alike
+  // name ("\uFF36emtu.EXE" as "Vemtu.EXE") and so take another program for a run.
+  std::vector<wchar_t> buffer(0x8000, L'\0');
+  DWORD n = GetModuleFileNameExW(AsHandle(handle_), nullptr, buffer.data(),
                                  static_cast<DWORD>(buffer.size()));
   if (n == 0) return false;
-  path.assign(buffer.data(), n < max_chars ? n : max_chars);
+  std::optional<std::string> exact = win32_detail::ExactAnsi(std::wstring(buffer.data(), n));
+  if (!exact) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  path.assign(*exact, 0, max_chars);
   return true;
 }
 
@@ -82,18 +91,27 @@ void ProcessHandle::Close() { CloseIfOpen(handle_); }
 // ---- Starting runs -----------------------------------------------------------------
 
 bool SpawnDetached(const std::string& quoted_exe, const std::string& word) {
-  // CreateProcessA may write into the command line, so it gets a private copy.
-  std::string text = quoted_exe + " " + word;
-  std::vector<char> command_line(text.begin(), text.end());
-  command_line.push_back('\0');
-  char desktop[] = "winsta0\\default";
+  // The program is named wide and exactly, as its own application name too: the ANSI
+  // functions would look up the path's best-fit spelling, and an unnamed application is
+  // searched for along the command line's spaces.
+  std::string exe = quoted_exe;
+  if (exe.size() >= 2 && exe.front() == '"' && exe.back() == '"') exe = exe.substr(1, exe.size() - 2);
+  const std::optional<std::wstring> application = win32_detail::WideFromAnsi(exe);
+  const std::optional<std::wstring> text = win32_detail::WideFromAnsi(quoted_exe + " " + word);
+  if (!application || application->empty() || !text) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  // CreateProcessW may write into the command line, so it gets a private copy.
+  std::wstring command_line = *text;
+  wchar_t desktop[] = L"winsta0\\default";
 
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.lpDesktop = desktop;
   PROCESS_INFORMATION created{};
   // The new run inherits none of this run's handles (its locks, log files, sockets).
-  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE,
+  if (!CreateProcessW(application->c_str(), &command_line[0], nullptr, nullptr, FALSE,
                       CREATE_NEW_CONSOLE | HIGH_PRIORITY_CLASS, nullptr, nullptr, &startup,
                       &created)) {
     return false;

@@ -295,6 +295,60 @@ TEST_F(FolderBoundary, AnExecutablePathTooLongEndsTheRunTouchingNothing) {
   EXPECT_TRUE(ReceivedRequests().empty());
 }
 
+// An agent folder named with characters outside the ANSI code page has no exact 8-bit
+// name: the run ends with exit code 3 and touches neither it nor the best-fit look-alike
+// beside it. Under 932 a folder whose characters end in the byte "\" is the agent's own,
+// and the Status run it starts lies there too.
+TEST_F(FolderBoundary, AnAgentFolderOutsideTheCodePageIsRefusedAndItsLookAlikeLeftAlone) {
+  if (!UnderWine()) GTEST_SKIP() << "the Linux build's code page (UTF-8) spells every path";
+  StartDcsim();
+  const std::string locales = dir_ / "locales";
+  fs::create_directories(locales);
+  ASSERT_EQ(RunProgram({"/usr/bin/localedef", "-i", "ja_JP", "-f", "UTF-8",
+                        locales + "/ja_JP.UTF-8"}), 0);
+  struct Case {
+    const char* folder;
+    const char* look_alike;  // what best fit would make of it under the locale
+    const char* locale;
+    int exit_code;
+  };
+  const Case cases[] = {
+      {"\uFF36\uFF45\uFF4D\uFF54\uFF55\uFF12", "Vemtu2", "C.UTF-8", 3},  // fullwidth letters
+      {"\u0410\u0433\u0435\u043D\u0442", "", "C.UTF-8", 3},  // Cyrillic
+      {"\u30BD\u30D5\u30C8", "", "ja_JP.UTF-8", 0},                          // trail bytes 0x5C
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.folder);
+    const std::string parent = dir_ / ("case" + std::to_string(i));
+    agent_ = parent + "/" + c.folder + "/Vemtu";
+    exe_ = InstallAgent(agent_);
+    WriteAgentIni(BaseUrl());
+    Plant("AlertTkt", "OWN_N_1.txt", "the agent's own");
+    if (*c.look_alike) {
+      WriteFileBytes(parent + "/" + c.look_alike + "/Vemtu/KOLTMobile.INI",
+                     "[DCConnURL]\r\nControllerPSite=" + BaseUrl() + "\r\n");
+      WriteFileBytes(parent + "/" + c.look_alike + "/Vemtu/AlertTkt/PLANT_N_1.txt", "planted");
+    }
+    const auto before = Snapshot(parent);
+    setenv("VEMTU_WINE_LANG", c.locale, 1);
+    setenv("LOCPATH", locales.c_str(), 1);
+    RunResult result = RunBounded("");
+    unsetenv("VEMTU_WINE_LANG");
+    unsetenv("LOCPATH");
+
+    EXPECT_EQ(result.exit_code, c.exit_code);
+    if (c.exit_code != 0) {
+      EXPECT_EQ(Snapshot(parent), before);
+      EXPECT_TRUE(ReceivedRequests().empty());
+    } else {
+      EXPECT_TRUE(WaitFinished({"AlertTkt", "Status"}, kRunTimeoutMs));
+      EXPECT_FALSE(FileExists(File("AlertTkt", "OWN_N_1.txt")));
+      EXPECT_EQ(ReceivedRequests().size(), 1u);
+    }
+  }
+}
+
 TEST_F(FolderBoundary, RetryNamesAndErrorMovesNeverReplaceAFile) {
   StartDcsim({"--rule", "default reply=0"});
   WriteAgentIni(BaseUrl());

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 #include "check_scenario.h"
 
@@ -19,6 +21,19 @@ std::string WinePath(const std::string& path) {
   for (char& c : result)
     if (c == '/') c = '\\';
   return result;
+}
+
+// The sequence number of each action of the package's install script, read with msitools.
+std::map<std::string, int> ExecuteSequence(const std::string& msi) {
+  std::map<std::string, int> sequence;
+  CommandOutput table = CaptureCommand("msiinfo export " + ShellQuote(msi) + " InstallExecuteSequence");
+  std::istringstream lines(table.out);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t first = line.find('\t'), last = line.rfind('\t');
+    if (first == std::string::npos || first == last) continue;
+    sequence[line.substr(0, first)] = std::atoi(line.c_str() + last + 1);
+  }
+  return sequence;
 }
 
 class InstalledFolder : public AgentScenario {
@@ -59,6 +74,21 @@ TEST_F(InstalledFolder, InstallsSilentlyRunsFromThereAndIsRemovedWithoutItsData)
       if (std::getenv("CI")) FAIL() << "no MSI was built (wixl missing?)";
       GTEST_SKIP() << "no MSI in the Windows build: install wixl and build the msi target";
     }
+    // The rights action runs inside the install script, before any folder is made.
+    if (RunProgram({"/bin/sh", "-c", "command -v msiinfo >/dev/null"}) == 0) {
+      std::map<std::string, int> step = ExecuteSequence(msi);
+      EXPECT_GT(step["SetFolderRights"], step["InstallInitialize"]);
+      EXPECT_LT(step["SetFolderRights"], step["CreateFolders"]);
+      EXPECT_LT(step["SetFolderRightsData"], step["SetFolderRights"]);
+      EXPECT_GT(step["InstallInitialize"], 0);
+      CommandOutput properties = CaptureCommand("msiinfo export " + ShellQuote(msi) + " Property");
+      EXPECT_NE(properties.out.find("SecureCustomProperties\tWIX_DOWNGRADE_DETECTED;"
+                                    "WIX_UPGRADE_DETECTED;INSTALLDIR;WRITERSGROUP"),
+                std::string::npos)
+          << properties.out;
+    } else if (std::getenv("CI")) {
+      ADD_FAILURE() << "msiinfo (msitools) is missing: the package's sequence is unchecked";
+    }
     ASSERT_NO_FATAL_FAILURE(UseOwnWinePrefix());
     ASSERT_EQ(RunProgram({EnvOr("VEMTU_AGENT_WRAPPER", ""), "msiexec", "/i", WinePath(msi), "/qn",
                           "INSTALLDIR=" + WinePath(agent_)},
@@ -98,13 +128,17 @@ TEST_F(InstalledFolder, InstallsSilentlyRunsFromThereAndIsRemovedWithoutItsData)
                              "Configuration/WebPost", "ApplicationLog/WebPost/WebPostExe"})
     EXPECT_TRUE(fs::is_directory(agent_ + "/" + folder)) << folder;
   if (UnderWine()) {
+    // The rights action ran and succeeded: it keeps the writers' group for upgrades.
+    CommandOutput kept = CaptureCommand(ShellQuote(EnvOr("VEMTU_AGENT_WRAPPER", "")) +
+                                        " reg query 'HKLM\\Software\\Vemtu' /v WritersGroup");
+    EXPECT_NE(kept.out.find("*S-1-5-32-545"), std::string::npos) << kept.out;
     // The rights the installer set, read back where wine keeps them (it turns a file's
     // access list into its Unix mode, and reads back one made from the mode).
     const std::string admin = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
     const std::string users = "(A;OICI;0x1200a9;;;BU)";
     for (const auto& [folder, dacl] : std::vector<std::pair<std::string, std::string>>{
              {"", admin + users},
-             {"\\Status", admin + users + "(A;;0x100002;;;BU)(A;OIIONP;0x1301bf;;;CO)"},
+             {"\\Status", admin + "(A;;0x100002;;;BU)(A;OIIONP;0x1301bf;;;CO)"},
              {"\\Status\\Error", admin}}) {
       CheckRun shown = RunTool(agent_ + "/vemtu-rights.exe", {"show", WinePath(agent_) + folder}, agent_);
       ASSERT_EQ(shown.exit_code, 0) << folder << ": " << shown.out;

@@ -216,9 +216,10 @@ TEST_F(StartupScenario, OverlappingRunsPostEachFileOnce) {
 
 TEST_F(StartupScenario, RecordedPidOfAnotherProgramIsNeverEnded) {
   // Under wine a program's name needs its ".exe"; natively a name that only looks like
-  // the mark of a replaced program is another program too.
+  // the mark of a replaced program is another program too, and under wine one whose
+  // fullwidth "V" the code page would best-fit.
   std::vector<std::string> names = {test::UnderWine() ? "sleeper.exe" : "sleeper"};
-  if (!test::UnderWine()) names.push_back("Vemtu.EXE (deleted)");
+  names.push_back(test::UnderWine() ? "\uFF36emtu.EXE" : "Vemtu.EXE (deleted)");
   for (const std::string& name : names) {
     Sleeper other(dir.path() / "other", name);
     ASSERT_NE(other.pid(), 0u);

@@ -73,5 +73,35 @@ TEST_F(WindowsAgentFolder, DeletesAndLinkCountsAreJudgedOnTheOpenFile) {
   EXPECT_FALSE(test::FileExists(path));
 }
 
+// Second names made inside the folder for read-only files outside it, named like a
+// result file and a packed copy: neither the attributes nor the bytes change through them.
+TEST_F(WindowsAgentFolder, ASecondNameNeverChangesTheAttributesOrBytesOfItsFile) {
+  const std::string category = root_ + "\\Status";
+  ASSERT_TRUE(folder_.HoldFolder(category));
+  for (const char* name : {"ST_N_0.txt", "ST_Y_2.zip"}) {
+    SCOPED_TRACE(name);
+    const std::string outside = dir_ / (std::string("outside_") + name);
+    const std::string bytes = name[3] == 'N' ? "" : "outside bytes";
+    test::WriteFileBytes(outside, bytes);
+    ASSERT_TRUE(SetFileAttributesW(Wide(outside).c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::string inside = category + "\\" + name;
+    ASSERT_TRUE(CreateHardLinkW(Wide(inside).c_str(), Wide(outside).c_str(), nullptr));
+
+    EXPECT_FALSE(folder_.SetAttributesNormal(inside));
+    EXPECT_EQ(LastError(), ERROR_TOO_MANY_LINKS);
+    for (OpenMode mode : {OpenMode::kReadWriteExisting, OpenMode::kReadWriteAlways,
+                          OpenMode::kWriteTruncate, OpenMode::kWriteTruncateUnshared,
+                          OpenMode::kAppendAlways}) {
+      EXPECT_FALSE(folder_.Open(inside, mode).IsOpen()) << static_cast<int>(mode);
+    }
+    File reader = folder_.Open(inside, OpenMode::kReadExisting);
+    EXPECT_TRUE(reader.IsOpen());
+    EXPECT_FALSE(folder_.CanDelete(inside, reader));
+    EXPECT_EQ(GetFileAttributesW(Wide(outside).c_str()) & FILE_ATTRIBUTE_READONLY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(test::ReadFileBytes(outside), bytes);
+  }
+}
+
 }  // namespace
 }  // namespace vemtu::platform
