@@ -44,5 +44,21 @@ TEST(FindCharacter, SplitsByCharacterNotByByte) {
   }
 }
 
+TEST(LastCharacterStart, NeverLeavesAFirstByteBehind) {
+  struct Case {
+    unsigned code_page;
+    std::string text;
+    std::size_t at;
+  } cases[] = {
+      {932, "X.txt\x83\x5C", 5},  {932, "X.\x83\x5C" "1", 4},   {932, "\x83", 0},
+      {936, "a\x81\x5F", 1},      {950, "\xB3\x5C\xB3\x5C", 2},
+      {65001, "X.txt\xE3\x82\xBD", 5}, {65001, "ab", 1}, {1252, "a\x83\x5C", 2},
+      {932, "", kNone},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LastCharacterStart(c.text, c.code_page), c.at) << c.code_page << " " << c.text;
+  }
+}
+
 }  // namespace
 }  // namespace vemtu::platform
