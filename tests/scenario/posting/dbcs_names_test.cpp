@@ -55,8 +55,9 @@ TEST_F(DoubleByteNames, AreSplitByCharacter) {
   ASSERT_EQ(by_body.count("so"), 1u);
   EXPECT_EQ(by_body["so"].line.target.rfind("/dc/tfr_AT.asp?", 0), 0u) << by_body["so"].line.target;
   ASSERT_EQ(by_body.count("download"), 1u);
-  // The whole prefix, each byte past ASCII escaped once, in the agent's code page.
-  const std::string page = UnderWine() ? "%83%5F%83E%83%93%83%8D%81%5B%83h"
+  // The whole prefix, each byte of a character past ASCII escaped once, in the agent's
+  // code page.
+  const std::string page = UnderWine() ? "%83%5F%83%45%83%93%83%8D%81%5B%83%68"
                                        : "%E3%83%80%E3%82%A6%E3%83%B3%E3%83%AD%E3%83%BC%E3%83%89";
   EXPECT_EQ(by_body["download"].line.target.rfind("/dc/tfr_" + page + ".asp?", 0), 0u)
       << by_body["download"].line.target;

@@ -90,11 +90,13 @@ TEST_F(PostingRun, EveryRowOfWhatBecomesOfAFile) {
   const Received& plain = accepted.at("ABC|plain body");
   EXPECT_EQ(RequestLine(plain), std::string("POST /dc/tfr_ABC.asp") + kQuery);
   EXPECT_FALSE(plain.line.packed);
-  const Received& awkward = accepted.at("A B%&\xC3\xA9|awkward name");
-  // Blanks and "%" are percent-encoded on the request line, "&" goes as named (WinHTTP
-  // also escapes the bytes past ASCII); the page names the prefix byte for byte.
-  EXPECT_EQ(RequestLine(awkward).rfind("POST /dc/tfr_A%20B%25&", 0), 0u) << RequestLine(awkward);
-  EXPECT_EQ(awkward.line.prefix, "A B%&\xC3\xA9");
+  // The page names the prefix byte for byte in the agent's code page (under wine 1252).
+  const std::string e_acute = UnderWine() ? "\xE9" : "\xC3\xA9";
+  const Received& awkward = accepted.at("A B%&" + e_acute + "|awkward name");
+  // Blanks, "%" and the bytes past ASCII are percent-encoded on the request line, "&" goes
+  // as named.
+  EXPECT_EQ(RequestLine(awkward).rfind("POST /dc/tfr_A%20B%25&%", 0), 0u) << RequestLine(awkward);
+  EXPECT_EQ(awkward.line.prefix, "A B%&" + e_acute);
   bool packed_seen = false;
   for (const auto& [key, r] : accepted) {
     if (r.line.packed) {
