@@ -12,8 +12,9 @@ bool Fits(std::size_t length) { return length <= kPathCapacity - 1; }
 // True when the byte at `at` is the second byte of a two-byte character of the code page
 // (it then follows a byte past ASCII, and is no character of its own).
 bool IsSecondByte(std::string_view text, std::size_t at) {
-  return at > 0 && static_cast<unsigned char>(text[at - 1]) >= 0x80 &&
-         platform::FindCharacter(text.substr(0, at + 1), text[at], platform::Occurrence::kLast) != at;
+  if (at == 0 || static_cast<unsigned char>(text[at - 1]) < 0x80) return false;
+  const std::string_view through = text.substr(0, at + 1);
+  return platform::FindCharacter(through, text[at], platform::Occurrence::kLast) != at;
 }
 
 // Appends `prefix` with the bytes that would end the page name or start a query or a
@@ -26,8 +27,7 @@ void AppendEscapedPrefix(std::string_view prefix, std::string& path) {
   for (std::size_t at = 0; at < prefix.size(); ++at) {
     const char c = prefix[at];
     const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80 || c == '%' || c == '?' || c == '#' || c == '\\' ||
-        IsSecondByte(prefix, at)) {
+    if (byte >= 0x80 || c == '%' || c == '?' || c == '#' || c == '\\' || IsSecondByte(prefix, at)) {
       path += '%';
       path += kHex[byte >> 4];
       path += kHex[byte & 0xF];

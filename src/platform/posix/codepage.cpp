@@ -2,14 +2,14 @@
 // translated to iconv's charset names.
 #include "platform/codepage.h"
 
-#include "platform/character_scan.h"
-
 #include <errno.h>
 #include <iconv.h>
 
 #include <algorithm>
 #include <functional>
 #include <iterator>
+
+#include "platform/character_scan.h"
 
 namespace vemtu::platform {
 namespace {
@@ -255,8 +255,7 @@ class LeadByteTest {
     char* op = out;
     std::size_t in_left = 1, out_left = sizeof out;
     iconv(converter_.get(), nullptr, nullptr, nullptr, nullptr);
-    return iconv(converter_.get(), &ip, &in_left, &op, &out_left) ==
-               static_cast<std::size_t>(-1) &&
+    return iconv(converter_.get(), &ip, &in_left, &op, &out_left) == static_cast<std::size_t>(-1) &&
            errno == EINVAL;
   }
 

@@ -2,12 +2,12 @@
 // UTF-16 little-endian (1200) taken as the wide form itself.
 #include "platform/codepage.h"
 
-#include "platform/character_scan.h"
-
 #include <windows.h>
 
 #include <climits>
 #include <cstring>
+
+#include "platform/character_scan.h"
 
 namespace vemtu::platform {
 namespace {

@@ -190,8 +190,11 @@ TEST_F(PostingRun, ALowerCaseStatusRunPostsInStatusMode) {
   ASSERT_TRUE(WaitFinished({"status", "Configuration"}));
   std::string both;
   for (const auto& r : ReceivedRequests()) both += r.line.packed ? r.unpacked : "<not packed>";
-  EXPECT_NE(both.find("<PSTAT>\r\n    <regid>R1</regid>\r\n    <data><![CDATA[plain]]>"), std::string::npos) << both;
-  EXPECT_NE(both.find("<data><![CDATA[<?xml version=\"1.0\"?><s>2</s>]]>"), std::string::npos) << both;
+  EXPECT_NE(both.find("<PSTAT>\r\n    <regid>R1</regid>\r\n    <data><![CDATA[plain]]>"),
+            std::string::npos)
+      << both;
+  EXPECT_NE(both.find("<data><![CDATA[<?xml version=\"1.0\"?><s>2</s>]]>"), std::string::npos)
+      << both;
   EXPECT_TRUE(FilesIn(Folder("Status")).empty() && FilesIn(Folder("Status") + "/Error").empty());
   EXPECT_EQ(RunLog("status").find("missing"), std::string::npos) << RunLog("status");
 }
@@ -200,7 +203,8 @@ TEST_F(PostingRun, ALowerCaseStatusRunPostsInStatusMode) {
 // Japanese locale of the test's own (wine reads Linux names through it), or UTF-8 natively.
 TEST_F(PostingRun, TwoByteCharactersAreNeverSplitAtTheirSecondByte) {
   const std::string locales = dir_ / "locale", so = "\xE3\x82\xBD",
-                    download = "\xE3\x83\x80\xE3\x82\xA6\xE3\x83\xB3\xE3\x83\xAD\xE3\x83\xBC\xE3\x83\x89";
+                    download =
+                        "\xE3\x83\x80\xE3\x82\xA6\xE3\x83\xB3\xE3\x83\xAD\xE3\x83\xBC\xE3\x83\x89";
   if (UnderWine()) {
     std::filesystem::create_directories(locales);
     RunProgram({"/usr/bin/localedef", "-i", "ja_JP", "-f", "UTF-8", locales + "/ja_JP.UTF-8"});
@@ -216,13 +220,16 @@ TEST_F(PostingRun, TwoByteCharactersAreNeverSplitAtTheirSecondByte) {
   WriteFileBytes(File(k, "AT_N_1.a" + so), "refused");  // its extension is 3 bytes in 932
   ASSERT_FALSE(Run(k).timed_out);
   std::map<std::string, std::string> page_of;
-  for (const auto& r : ReceivedRequests()) page_of[r.body] = r.line.target.substr(0, r.line.target.find('?'));
+  for (const auto& r : ReceivedRequests())
+    page_of[r.body] = r.line.target.substr(0, r.line.target.find('?'));
   EXPECT_EQ(page_of["so"], "/dc/tfr_AT.asp");
-  EXPECT_EQ(page_of["download"], UnderWine() ? "/dc/tfr_%83%5F%83%45%83%93%83%8D%81%5B%83%68.asp"
-                                             : "/dc/tfr_%E3%83%80%E3%82%A6%E3%83%B3%E3%83%AD%E3%83%BC%E3%83%89.asp");
+  EXPECT_EQ(page_of["download"],
+            UnderWine() ? "/dc/tfr_%83%5F%83%45%83%93%83%8D%81%5B%83%68.asp"
+                        : "/dc/tfr_%E3%83%80%E3%82%A6%E3%83%B3%E3%83%AD%E3%83%BC%E3%83%89.asp");
   EXPECT_TRUE(FileExists(TransferLog(download)) && FileExists(TransferLog("AT")));
   // Refused, it takes its retry name: its last character (natively ソ, 3 bytes) is cut whole.
-  EXPECT_EQ(FilesIn(Folder(k)), std::vector<std::string>{UnderWine() ? "AT_N_1.a" + so + "1" : "AT_N_1.a1"});
+  EXPECT_EQ(FilesIn(Folder(k)),
+            std::vector<std::string>{UnderWine() ? "AT_N_1.a" + so + "1" : "AT_N_1.a1"});
   EXPECT_TRUE(FilesIn(Folder(k) + "/Error").empty());
 }
 

@@ -34,7 +34,8 @@ TEST(CodePage, SplitsAndCutsByCharacterNotByByte) {
         << c.code_page << " " << c.text;
     EXPECT_EQ(FindCharacter(c.text, '\\', Occurrence::kLast, c.code_page), c.last_backslash)
         << c.code_page << " " << c.text;
-    EXPECT_EQ(LastCharacterStart(c.text, c.code_page), c.last_start) << c.code_page << " " << c.text;
+    EXPECT_EQ(LastCharacterStart(c.text, c.code_page), c.last_start)
+        << c.code_page << " " << c.text;
   }
 }
 
