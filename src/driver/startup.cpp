@@ -86,7 +86,8 @@ std::string RunRecordFileName(const std::string& config_dir, const std::string& 
   std::string found = wanted;
   platform::DirSearch listing;
   platform::DirEntry entry;
-  for (platform::SearchStep step = listing.First(config_dir + platform::kPathSeparator + wanted, entry);
+  for (platform::SearchStep step =
+           listing.First(config_dir + platform::kPathSeparator + wanted, entry);
        step == platform::SearchStep::kEntry; step = listing.Next(entry)) {
     if (entry.is_directory || entry.is_link || entry.unusable_name) continue;
     if (entry.name == wanted) return wanted;
@@ -100,7 +101,8 @@ std::string RunRecordFileName(const std::string& config_dir, const std::string& 
 StartupPaths BuildExecutablePaths(RunContext& ctx, std::string_view exe_path) {
   std::string_view exe = CutText(exe_path, kExePathMaxChars);
   ctx.quoted_exe_path.Assign("\"").Append(exe).Append("\"");
-  std::size_t cut = platform::FindCharacter(exe, platform::kPathSeparator, platform::Occurrence::kLast);
+  std::size_t cut =
+      platform::FindCharacter(exe, platform::kPathSeparator, platform::Occurrence::kLast);
   ctx.exe_dir = cut == std::string_view::npos ? exe : exe.substr(0, cut);
 
   StartupPaths paths;

@@ -1,4 +1,4 @@
-// The walk both code-page backends share: a text read character by character, where a
+// The walks both code-page backends share: a text read character by character, where a
 // lead byte takes the byte after it into its character.
 #pragma once
 
@@ -25,6 +25,25 @@ std::size_t ScanForCharacter(std::string_view text, char wanted, Occurrence whic
     }
   }
   return found;
+}
+
+// LastCharacterStart's walk: in UTF-8 back over the continuation bytes, elsewhere forward
+// from the start, a lead byte taking the byte after it.
+template <typename IsLeadByte>
+std::size_t FindLastCharacterStart(std::string_view text, unsigned code_page,
+                                   IsLeadByte is_lead_byte) {
+  if (text.empty()) return std::string_view::npos;
+  std::size_t start = text.size() - 1;
+  if (code_page == kCodePageUtf8) {
+    while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    return start;
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    start = i;
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x80 && is_lead_byte(byte)) ++i;
+  }
+  return start;
 }
 
 }  // namespace vemtu::platform

@@ -35,4 +35,9 @@ enum class Occurrence {
 std::size_t FindCharacter(std::string_view text, char wanted, Occurrence which,
                           unsigned code_page = SystemCodePage());
 
+// The offset at which the last character of `text` starts, read as FindCharacter reads
+// it; npos for an empty text. Cutting a text's last character cuts there, so that no lone
+// first byte of a two-byte character is left behind.
+std::size_t LastCharacterStart(std::string_view text, unsigned code_page = SystemCodePage());
+
 }  // namespace vemtu::platform

@@ -9,16 +9,25 @@ namespace {
 
 bool Fits(std::size_t length) { return length <= kPathCapacity - 1; }
 
+// True when the byte at `at` is the second byte of a two-byte character of the code page
+// (it then follows a byte past ASCII, and is no character of its own).
+bool IsSecondByte(std::string_view text, std::size_t at) {
+  if (at == 0 || static_cast<unsigned char>(text[at - 1]) < 0x80) return false;
+  const std::string_view through = text.substr(0, at + 1);
+  return platform::FindCharacter(through, text[at], platform::Occurrence::kLast) != at;
+}
+
 // Appends `prefix` with the bytes that would end the page name or start a query or a
-// fragment, the escape character itself, "\\" and every byte from 0x80 on written as
-// "%XX". The page then names the prefix's bytes as the file has them, in any code page:
-// no library converts or cuts them, and the second byte of a two-byte character never
-// reaches the request line as a separator.
+// fragment, the escape character itself, "\\" and every character past ASCII (each of its
+// bytes) written as "%XX". The page then names the prefix's bytes as the file has them, in
+// any code page: no library converts or cuts them, and the second byte of a two-byte
+// character never reaches the request line as a character of its own.
 void AppendEscapedPrefix(std::string_view prefix, std::string& path) {
   static const char kHex[] = "0123456789ABCDEF";
-  for (char c : prefix) {
+  for (std::size_t at = 0; at < prefix.size(); ++at) {
+    const char c = prefix[at];
     const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80 || c == '%' || c == '?' || c == '#' || c == '\\') {
+    if (byte >= 0x80 || c == '%' || c == '?' || c == '#' || c == '\\' || IsSecondByte(prefix, at)) {
       path += '%';
       path += kHex[byte >> 4];
       path += kHex[byte & 0xF];

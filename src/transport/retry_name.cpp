@@ -28,7 +28,7 @@ std::string RetryTarget(std::string_view path, std::string_view error_folder, ch
       target += '1';
     } else {
       long long number = LeadingDigits(path.substr(dot + 4)) + 1;
-      target.assign(path.substr(0, path.size() - 1));
+      target.assign(path.substr(0, platform::LastCharacterStart(path)));
       target += std::to_string(number);
     }
   }

@@ -2,13 +2,14 @@
 // translated to iconv's charset names.
 #include "platform/codepage.h"
 
-#include "platform/character_scan.h"
-
 #include <errno.h>
 #include <iconv.h>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
+
+#include "platform/character_scan.h"
 
 namespace vemtu::platform {
 namespace {
@@ -236,28 +237,50 @@ bool ConvertAsciiBetweenUnicodeForms(unsigned from, unsigned to, std::string_vie
 
 unsigned SystemCodePage() { return kCodePageUtf8; }
 
+namespace {
+
+// Whether a byte starts a two-byte character of a code page other than UTF-8 (tests name
+// them): a byte that the converter takes for an unfinished character when it stands alone.
+// A code page without a converter is read byte by byte.
+class LeadByteTest {
+ public:
+  explicit LeadByteTest(unsigned code_page)
+      : converter_(IconvNameOf(kCodePageUtf16Le),
+                   IconvNameOf(code_page) ? IconvNameOf(code_page) : "ASCII") {}
+  bool operator()(unsigned char byte) {
+    if (!converter_.ok()) return false;
+    char in[1] = {static_cast<char>(byte)};
+    char out[16];
+    char* ip = in;
+    char* op = out;
+    std::size_t in_left = 1, out_left = sizeof out;
+    iconv(converter_.get(), nullptr, nullptr, nullptr, nullptr);
+    return iconv(converter_.get(), &ip, &in_left, &op, &out_left) == static_cast<std::size_t>(-1) &&
+           errno == EINVAL;
+  }
+
+ private:
+  Converter converter_;
+};
+
+}  // namespace
+
 std::size_t FindCharacter(std::string_view text, char wanted, Occurrence which,
                           unsigned code_page) {
   // The system's own UTF-8: no byte of a longer character is below 0x80.
   if (code_page == kCodePageUtf8) {
     return which == Occurrence::kFirst ? text.find(wanted) : text.rfind(wanted);
   }
-  // Another code page (tests name them): a byte that the converter takes for an
-  // unfinished character when it stands alone is a lead byte. A code page without a
-  // converter is read byte by byte.
-  const char* name = IconvNameOf(code_page);
-  Converter converter(IconvNameOf(kCodePageUtf16Le), name ? name : "ASCII");
-  return ScanForCharacter(text, wanted, which, [&converter](unsigned char byte) {
-    if (!converter.ok()) return false;
-    char in[1] = {static_cast<char>(byte)};
-    char out[16];
-    char* ip = in;
-    char* op = out;
-    std::size_t in_left = 1, out_left = sizeof out;
-    iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);
-    return iconv(converter.get(), &ip, &in_left, &op, &out_left) == static_cast<std::size_t>(-1) &&
-           errno == EINVAL;
-  });
+  LeadByteTest is_lead_byte(code_page);
+  return ScanForCharacter(text, wanted, which, std::ref(is_lead_byte));
+}
+
+std::size_t LastCharacterStart(std::string_view text, unsigned code_page) {
+  if (code_page == kCodePageUtf8) {
+    return FindLastCharacterStart(text, code_page, [](unsigned char) { return false; });
+  }
+  LeadByteTest is_lead_byte(code_page);
+  return FindLastCharacterStart(text, code_page, std::ref(is_lead_byte));
 }
 
 bool ConvertCodePage(unsigned from, unsigned to, std::string_view input, std::string& output) {

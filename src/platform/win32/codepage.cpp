@@ -2,12 +2,12 @@
 // UTF-16 little-endian (1200) taken as the wide form itself.
 #include "platform/codepage.h"
 
-#include "platform/character_scan.h"
-
 #include <windows.h>
 
 #include <climits>
 #include <cstring>
+
+#include "platform/character_scan.h"
 
 namespace vemtu::platform {
 namespace {
@@ -58,11 +58,21 @@ bool FromWide(unsigned code_page, const std::wstring& wide, std::string& output)
 
 unsigned SystemCodePage() { return GetACP(); }
 
+namespace {
+
+auto LeadByteTest(unsigned code_page) {
+  return [code_page](unsigned char byte) { return IsDBCSLeadByteEx(code_page, byte) != FALSE; };
+}
+
+}  // namespace
+
 std::size_t FindCharacter(std::string_view text, char wanted, Occurrence which,
                           unsigned code_page) {
-  return ScanForCharacter(text, wanted, which, [code_page](unsigned char byte) {
-    return IsDBCSLeadByteEx(code_page, byte) != FALSE;
-  });
+  return ScanForCharacter(text, wanted, which, LeadByteTest(code_page));
+}
+
+std::size_t LastCharacterStart(std::string_view text, unsigned code_page) {
+  return FindLastCharacterStart(text, code_page, LeadByteTest(code_page));
 }
 
 bool ConvertCodePage(unsigned from, unsigned to, std::string_view input, std::string& output) {

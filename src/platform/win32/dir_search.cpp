@@ -13,12 +13,11 @@
 // long or short name matches the pattern under the listing rules.
 #include "platform/dir_search.h"
 
-#include "platform/codepage.h"
-
 #include <windows.h>
 
 #include <algorithm>
 
+#include "platform/codepage.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/reparse.h"
 

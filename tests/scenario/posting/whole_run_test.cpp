@@ -90,11 +90,13 @@ TEST_F(PostingRun, EveryRowOfWhatBecomesOfAFile) {
   const Received& plain = accepted.at("ABC|plain body");
   EXPECT_EQ(RequestLine(plain), std::string("POST /dc/tfr_ABC.asp") + kQuery);
   EXPECT_FALSE(plain.line.packed);
-  const Received& awkward = accepted.at("A B%&\xC3\xA9|awkward name");
-  // Blanks and "%" are percent-encoded on the request line, "&" goes as named (WinHTTP
-  // also escapes the bytes past ASCII); the page names the prefix byte for byte.
-  EXPECT_EQ(RequestLine(awkward).rfind("POST /dc/tfr_A%20B%25&", 0), 0u) << RequestLine(awkward);
-  EXPECT_EQ(awkward.line.prefix, "A B%&\xC3\xA9");
+  // The page names the prefix byte for byte in the agent's code page (under wine 1252).
+  const std::string e_acute = UnderWine() ? "\xE9" : "\xC3\xA9";
+  const Received& awkward = accepted.at("A B%&" + e_acute + "|awkward name");
+  // Blanks, "%" and the bytes past ASCII are percent-encoded on the request line, "&" goes
+  // as named.
+  EXPECT_EQ(RequestLine(awkward).rfind("POST /dc/tfr_A%20B%25&%", 0), 0u) << RequestLine(awkward);
+  EXPECT_EQ(awkward.line.prefix, "A B%&" + e_acute);
   bool packed_seen = false;
   for (const auto& [key, r] : accepted) {
     if (r.line.packed) {
@@ -178,8 +180,7 @@ TEST_F(PostingRun, StatusPassesPackEveryFileInItsEnvelope) {
   EXPECT_TRUE(FilesIn(Folder("Status")).empty());
 }
 
-// The word typed in lower case is the same category: Status mode, its folder as it is
-// spelled on disk, nothing set aside, no folder said to be missing.
+// "status" is the Status category: Status mode, no file set aside, no folder missing.
 TEST_F(PostingRun, ALowerCaseStatusRunPostsInStatusMode) {
   StartDcsim();
   WriteAgentIni(BaseUrl());
@@ -187,19 +188,49 @@ TEST_F(PostingRun, ALowerCaseStatusRunPostsInStatusMode) {
   WriteFileBytes(File("Status", "PSTAT_2.txt"), "<?xml version=\"1.0\"?><s>2</s>");
   ASSERT_FALSE(Run("status").timed_out);
   ASSERT_TRUE(WaitFinished({"status", "Configuration"}));
-  auto received = ReceivedRequests();
-  ASSERT_EQ(received.size(), 2u);
   std::string both;
-  for (const auto& r : received) {
-    EXPECT_TRUE(r.line.packed);
-    EXPECT_EQ(r.unpacked.find("<PSTAT>"), 2u) << r.unpacked;
-    both += r.unpacked;
-  }
-  EXPECT_NE(both.find("<![CDATA[plain]]>"), std::string::npos) << both;
-  EXPECT_NE(both.find("<s>2</s>"), std::string::npos) << both;
-  EXPECT_TRUE(FilesIn(Folder("Status")).empty());
-  EXPECT_TRUE(FilesIn(Folder("Status") + "/Error").empty());
+  for (const auto& r : ReceivedRequests()) both += r.line.packed ? r.unpacked : "<not packed>";
+  EXPECT_NE(both.find("<PSTAT>\r\n    <regid>R1</regid>\r\n    <data><![CDATA[plain]]>"),
+            std::string::npos)
+      << both;
+  EXPECT_NE(both.find("<data><![CDATA[<?xml version=\"1.0\"?><s>2</s>]]>"), std::string::npos)
+      << both;
+  EXPECT_TRUE(FilesIn(Folder("Status")).empty() && FilesIn(Folder("Status") + "/Error").empty());
   EXPECT_EQ(RunLog("status").find("missing"), std::string::npos) << RunLog("status");
+}
+
+// ソ (932: 83 5C) and ダウンロード (932: 83 5F 83 45 83 93 83 8D 81 5B 83 68) under wine with a
+// Japanese locale of the test's own (wine reads Linux names through it), or UTF-8 natively.
+TEST_F(PostingRun, TwoByteCharactersAreNeverSplitAtTheirSecondByte) {
+  const std::string locales = dir_ / "locale", so = "\xE3\x82\xBD",
+                    download =
+                        "\xE3\x83\x80\xE3\x82\xA6\xE3\x83\xB3\xE3\x83\xAD\xE3\x83\xBC\xE3\x83\x89";
+  if (UnderWine()) {
+    std::filesystem::create_directories(locales);
+    RunProgram({"/usr/bin/localedef", "-i", "ja_JP", "-f", "UTF-8", locales + "/ja_JP.UTF-8"});
+    if (!FileExists(locales + "/ja_JP.UTF-8/LC_CTYPE")) GTEST_SKIP() << "no ja_JP.UTF-8 locale";
+    setenv("LOCPATH", locales.c_str(), 1);
+    setenv("VEMTU_WINE_LANG", "ja_JP.UTF-8", 1);
+  }
+  StartDcsim({"--rule", "prefix=AT reply=1 times=1", "--rule", "prefix=AT reply=0"});
+  WriteAgentIni(BaseUrl());
+  const std::string k = "ATPostLogs";
+  WriteFileBytes(File(k, "AT_N_" + so + ".txt"), "so");
+  WriteFileBytes(File(k, download + "_N_1.txt"), "download");
+  WriteFileBytes(File(k, "AT_N_1.a" + so), "refused");  // its extension is 3 bytes in 932
+  ASSERT_FALSE(Run(k).timed_out);
+  std::map<std::string, std::string> page_of;
+  for (const auto& r : ReceivedRequests())
+    page_of[r.body] = r.line.target.substr(0, r.line.target.find('?'));
+  EXPECT_EQ(page_of["so"], "/dc/tfr_AT.asp");
+  EXPECT_EQ(page_of["download"],
+            UnderWine() ? "/dc/tfr_%83%5F%83%45%83%93%83%8D%81%5B%83%68.asp"
+                        : "/dc/tfr_%E3%83%80%E3%82%A6%E3%83%B3%E3%83%AD%E3%83%BC%E3%83%89.asp");
+  EXPECT_TRUE(FileExists(TransferLog(download)) && FileExists(TransferLog("AT")));
+  // Refused, it takes its retry name: its last character (natively ソ, 3 bytes) is cut whole.
+  EXPECT_EQ(FilesIn(Folder(k)),
+            std::vector<std::string>{UnderWine() ? "AT_N_1.a" + so + "1" : "AT_N_1.a1"});
+  EXPECT_TRUE(FilesIn(Folder(k) + "/Error").empty());
 }
 
 TEST_F(PostingRun, PriorityPassFollowsTheRoutingRules) {

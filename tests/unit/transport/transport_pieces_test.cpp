@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/codepage.h"
 #include "transport/reply_buffer.h"
 #include "transport/request_text.h"
 #include "transport/retry_name.h"
@@ -105,6 +106,10 @@ TEST(RetryTarget, FollowsTheRetryChainAndEndsInTheErrorFolder) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(RetryTarget(c.path, "C:\\A\\K\\Error", '\\', 359), c.target) << c.path;
+  }
+  // The last character is cut whole, never its last byte alone.
+  if (platform::SystemCodePage() == platform::kCodePageUtf8) {
+    EXPECT_EQ(RetryTarget("K\\X_1.txt\xE3\x82\xBD", "K\\Error", '\\', 359), "K\\X_1.txt1");
   }
 }
 
