@@ -39,9 +39,6 @@ std::unique_ptr<CurlHandles> HandlePool::Take(std::uint32_t security_ignore) {
 
 void HandlePool::Give(std::unique_ptr<CurlHandles> handles) {
   if (!handles || !handles->usable()) return;
-  // Closed on the wire now, as closing the session closes them; curl finds them dead
-  // and lets them go before it connects again.
-  if (connections_ == Connections::kClose) handles->sockets.ShutdownAll();
   std::unique_ptr<CurlHandles> surplus;
   std::lock_guard<std::mutex> lock(mutex_);
   if (idle_.size() >= kIdleLimit) {

@@ -5,8 +5,8 @@
 // that closes gives its handles back to the process's pool, and the next request to the
 // same server finds the connection in them (curl checks that the server has not closed it
 // before it reuses it, and opens a new one when it has). WinHTTP keeps connections per
-// session, and each attempt of the agent has a session of its own: its requests give the
-// handles back with their connections closed, so only the allocations are saved.
+// session, and each attempt of the agent has a session of its own: its sends have curl
+// close each connection as the transfer ends, so only the allocations are saved.
 #pragma once
 
 #include <curl/curl.h>
@@ -39,14 +39,10 @@ struct CurlHandles {
 
 class HandlePool {
  public:
-  enum class Connections {
-    kKeep,   // returned handles keep their connections for the next request
-    kClose,  // returned handles have their connections closed
-  };
   // Handles kept idle at most; more are freed with their connections.
   static constexpr std::size_t kIdleLimit = 4;
 
-  explicit HandlePool(Connections connections) : connections_(connections) {}
+  HandlePool() = default;
   HandlePool(const HandlePool&) = delete;
   HandlePool& operator=(const HandlePool&) = delete;
 
@@ -57,7 +53,6 @@ class HandlePool {
   void Give(std::unique_ptr<CurlHandles> handles);
 
  private:
-  const Connections connections_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<CurlHandles>> idle_;
 };

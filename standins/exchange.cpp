@@ -2,6 +2,7 @@
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -84,12 +85,15 @@ void Exchange::Finish(CURLcode code) {
   curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
   curl_off_t uploaded = 0;
   curl_easy_getinfo(easy_, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+  long os_error = 0;
+  curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &os_error);
   std::lock_guard<std::mutex> lock(mutex_);
   finished_ = true;
   if (static_cast<std::uint64_t>(uploaded) >= settings_.body_length) body_sent_ = true;
   result_ = code;
   verify_result_ = verify;
-  reset_by_peer_ = std::strstr(error_text_, "reset by peer") != nullptr;
+  // curl names a reset in its text, except one met while it checks a new connection.
+  reset_by_peer_ = std::strstr(error_text_, "reset by peer") != nullptr || os_error == ECONNRESET;
   if (code == CURLE_OK && status_ == 0) status_ = status;
   Touch();
 }
@@ -165,7 +169,8 @@ Failure Exchange::EndFailure() const {
     case CURLE_COULDNT_RESOLVE_PROXY:
       return Failure::kNameNotResolved;
     case CURLE_COULDNT_CONNECT:
-      return Failure::kCannotConnect;
+      // A peer that accepted the connection and reset it at once did not refuse it.
+      return reset_by_peer_ ? Failure::kConnectionAborted : Failure::kCannotConnect;
     case CURLE_OPERATION_TIMEDOUT:
       return Failure::kTimeout;
     case CURLE_SEND_ERROR:

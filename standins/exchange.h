@@ -60,6 +60,12 @@ struct ExchangeSettings {
   std::uint32_t security_ignore = 0;  // SECURITY_FLAG_IGNORE_* bits that relax TLS checks
   std::uint32_t connect_timeout_ms = 0;  // 0: curl's own default
   std::uint64_t body_length = 0;
+  // The whole body when the caller handed it over with the request: it goes out in the
+  // same send as the head (when it is small), and no bytes are written afterwards.
+  std::string body;
+  // false: curl closes the connection as its transfer ends, instead of keeping it to be
+  // checked (and found closed) at the next send.
+  bool keep_connection = true;
   // The latest moment any wait of the send may end at (kNoDeadline: none).
   std::chrono::steady_clock::time_point deadline = kNoDeadline;
 };
@@ -129,6 +135,10 @@ class Exchange {
   // The reply stands if it was complete after the whole body went out, or if it is a
   // refusal (a server or proxy may refuse before reading the whole body).
   bool ResponseReady() const;
+  // The settings hold the whole body (see ExchangeSettings::body).
+  bool BodyGiven() const {
+    return settings_.body_length > 0 && settings_.body.size() == settings_.body_length;
+  }
   Failure EndFailure() const;
   // What a wait that did not reach its goal reports; a time-out also ends the transfer.
   Failure Interrupted(Wait wait);

@@ -104,6 +104,7 @@ size_t Exchange::OnHeader(char* data, size_t size, size_t count, void* self) {
     if (x.status_in_progress_ >= 200) {
       x.head_ = x.head_in_progress_ + "\r\n";
       x.status_ = x.status_in_progress_;
+      x.sockets_->ReplyArrived();
     }
     x.head_in_progress_.clear();
     x.status_in_progress_ = 0;

@@ -88,6 +88,7 @@ Exchange::Exchange(CURL* easy, CURLM* multi, SocketTracker* sockets, ExchangeSet
   }
   curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_text_);
+  if (!settings_.keep_connection) curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION,
                    settings_.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
 
@@ -99,10 +100,16 @@ Exchange::Exchange(CURL* easy, CURLM* multi, SocketTracker* sockets, ExchangeSet
     curl_easy_setopt(easy_, CURLOPT_POST, 1L);
     curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE,
                      static_cast<curl_off_t>(settings_.body_length));
-    curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Exchange::OnRead);
-    curl_easy_setopt(easy_, CURLOPT_READDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Exchange::OnSeek);
-    curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
+    if (BodyGiven()) {
+      // curl puts a body it holds whole behind the head in one send.
+      curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, settings_.body.data());
+      accepted_ = settings_.body_length;
+    } else {
+      curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Exchange::OnRead);
+      curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+      curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Exchange::OnSeek);
+      curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
+    }
     if (settings_.method != "POST") {
       curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, settings_.method.c_str());
     }

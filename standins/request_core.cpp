@@ -80,6 +80,11 @@ Failure RequestCore::Send(ExchangeSettings settings, const char* initial,
   settings.deadline = step_deadline_;
   declared_ = settings.body_length;
   written_ = 0;
+  if (initial_size > 0 && initial_size == settings.body_length) {
+    settings.body.assign(initial, initial_size);  // the whole body: sent with the head
+    written_ = initial_size;
+    initial_size = 0;
+  }
   // Connections made with other certificate checks are never reused.
   if (settings.security_ignore != handles_->security_ignore) {
     pool_.Give(std::move(handles_));

@@ -62,7 +62,8 @@ class RequestCore {
   bool usable() const { return handles_ && handles_->usable(); }
 
   // Ends the previous send, starts a new one of `settings.body_length` bytes and waits
-  // until it is connected; the `initial` bytes go out first.
+  // until it is connected; the `initial` bytes go out first (with the head when they are
+  // the whole body).
   Failure Send(ExchangeSettings settings, const char* initial = nullptr,
                std::size_t initial_size = 0);
   // Bounds every send from now on to end `timeout_ms` from now (0: no bound); a wait

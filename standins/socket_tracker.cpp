@@ -37,7 +37,7 @@ std::string DrainWithoutWaiting(int fd) {
 void SocketTracker::Close(int fd) {
   std::lock_guard<std::mutex> lock(mutex_);
   open_.erase(fd);
-  if (fresh_.erase(fd) > 0) {
+  if (fresh_.erase(fd) > 0 && !reply_arrived_) {
     std::string unread = DrainWithoutWaiting(fd);
     if (!unread.empty()) unread_ = std::move(unread);
   }
@@ -57,9 +57,15 @@ void SocketTracker::ShutdownAll() {
   for (int fd : open_) shutdown(fd, SHUT_RDWR);
 }
 
+void SocketTracker::ReplyArrived() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  reply_arrived_ = true;
+}
+
 void SocketTracker::Reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   shut_ = false;
+  reply_arrived_ = false;
   fresh_.clear();
   unread_.clear();
 }

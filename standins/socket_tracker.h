@@ -26,6 +26,9 @@ class SocketTracker {
   // connection; a send then fails before curl has read the answer, which is still
   // waiting on the socket.
   std::string TakeUnread();
+  // A reply's head has come: what a socket still holds when it closes is no early
+  // answer, and is not read (until Reset).
+  void ReplyArrived();
   // Shuts down every open socket (reads and writes fail at once) and refuses new ones.
   void ShutdownAll();
   // Accepts new sockets again (a new send on the same request); the sockets open now
@@ -37,6 +40,7 @@ class SocketTracker {
   std::set<int> open_;
   std::set<int> fresh_;  // opened since the last Reset
   bool shut_ = false;
+  bool reply_arrived_ = false;
   std::string unread_;
 };
 

@@ -95,7 +95,7 @@ struct HttpConnection : HttpObject {
 // Curl handles for the whole process; connections end with their request (see
 // curl_handles.h).
 HandlePool& Pool() {
-  static auto* pool = new HandlePool(HandlePool::Connections::kClose);  // handles may outlive statics
+  static auto* pool = new HandlePool();  // handles may outlive statics
   return *pool;
 }
 
@@ -195,6 +195,8 @@ ExchangeSettings SettingsFor(const HttpRequest& request, std::uint64_t total) {
                 ":" + std::to_string(port),
             request.object, request.secure());
   settings.body_length = total;
+  // Every attempt has a session of its own, whose connections close with it.
+  settings.keep_connection = false;
   return settings;
 }
 

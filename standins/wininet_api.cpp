@@ -89,7 +89,7 @@ struct InetConnection : InetObject {
 
 // Curl handles and their kept-alive connections, for the whole process (see curl_handles.h).
 HandlePool& Pool() {
-  static auto* pool = new HandlePool(HandlePool::Connections::kKeep);  // handles may outlive statics
+  static auto* pool = new HandlePool();  // handles may outlive statics
   return *pool;
 }
 

@@ -86,6 +86,7 @@ class File {
   // Opens `path`; check IsOpen(), and LastError() for the reason of a failure. Only a
   // regular file opens, never through a link (nor, for the writing modes, in a folder
   // that is a link), and never waiting for a writer or device (a FIFO fails at once).
+  // A file made by kCreateNew may have no identity at open: ask Identity() once written.
   static File Open(const std::string& path, OpenMode mode);
 
   bool IsOpen() const;

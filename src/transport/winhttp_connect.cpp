@@ -141,6 +141,20 @@ struct WebPostJob : WebPostJobBase<Handles> {
 bool SendBody(WebPostJob& job, BodySource& body, std::uint32_t declared, char* chunk) {
   Handles& h = *job.owner;
   const Api& api = *h.api;
+  std::uint32_t error = 0;
+  if (declared > 0 && declared <= job.chunk_size && job.write_delay_ms == 0) {
+    // A body of one chunk goes with the request itself: one send with its head.
+    long long n = body.Fill(chunk, job.chunk_size, error);
+    if (n < 0) {
+      h.Record(error);
+      return false;
+    }
+    if (!api.send_request(h.request, nullptr, 0, chunk, static_cast<DWORD>(n), declared, 0)) {
+      h.Record(LastCode());
+      return false;
+    }
+    return true;
+  }
   if (!api.send_request(h.request, nullptr, 0, nullptr, 0, declared, 0)) {
     h.Record(LastCode());
     return false;
@@ -148,7 +162,6 @@ bool SendBody(WebPostJob& job, BodySource& body, std::uint32_t declared, char* c
   if (declared == 0) return true;
   for (;;) {
     if (h.abandoned.load()) return false;
-    std::uint32_t error = 0;
     long long n = body.Fill(chunk, job.chunk_size, error);
     if (n < 0) {
       h.Record(error);

@@ -307,6 +307,9 @@ File AgentFolder::Open(const std::string& path, OpenMode mode) const {
                         : OpenBeneath(place.base, place.rest, flags));
   if (fd.get() < 0) return File();
   if (in_held && (flags & O_CREAT)) posix_detail::HandToAgentOwner(fd.get());
+  // O_EXCL made a new regular file of one name: there is nothing to check, and its
+  // identity is taken once it has been written.
+  if (mode == OpenMode::kCreateNew) return File(fd.release(), FileIdentity{});
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return File();
   if (!S_ISREG(st.st_mode)) {

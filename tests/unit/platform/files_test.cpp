@@ -100,6 +100,32 @@ TEST(Files, OpenModesReadWriteSeekAndSize) {
   EXPECT_EQ(moved.Size(), -1);
 }
 
+// A new file is made only where the name is free: an existing file, folder or link of the
+// name is never opened through. What was written is read back from the same handle, and
+// the file can be deleted while it is open (as a posted copy is).
+TEST(Files, CreateNewMakesOnlyAFileOfAFreeName) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "taken.zip", "a writer's bytes");
+  fs::create_directory(dir / "folder.zip");
+  for (const char* name : {"taken.zip", "folder.zip"}) {
+    EXPECT_FALSE(File::Open(dir / name, OpenMode::kCreateNew).IsOpen()) << name;
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir / "taken.zip"), "a writer's bytes");
+  std::error_code no_links;
+  fs::create_symlink(dir / "nowhere", dir / "dangling.zip", no_links);
+  if (!no_links) EXPECT_FALSE(File::Open(dir / "dangling.zip", OpenMode::kCreateNew).IsOpen());
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
+
+  File made = File::Open(dir / "new.zip", OpenMode::kCreateNew);
+  ASSERT_TRUE(made.IsOpen());
+  ASSERT_TRUE(made.Write("packed", 6));
+  char buffer[8] = {};
+  EXPECT_EQ(made.ReadAt(buffer, sizeof buffer, 0), 6);
+  EXPECT_EQ(std::string(buffer, 6), "packed");
+  EXPECT_EQ(made.Identity().size, 6u);
+  EXPECT_TRUE(DeleteFileAt(dir / "new.zip"));
+}
+
 // ReadAt reads where it is told, whoever else reads the file; a duplicate keeps the
 // identity taken at the open and outlives the handle it came from.
 TEST(Files, ReadAtAndDuplicatesServeOneOpenFile) {

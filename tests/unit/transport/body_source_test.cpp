@@ -101,11 +101,20 @@ TEST(BodySource, StartAgainSendsTheSameBytesAndAMissingFileGivesItsCode) {
   EXPECT_EQ(error, 2u);  // file not found, on both platforms
 }
 
-TEST(BodySource, AFileOfManyReadBlocksComesInFullChunksWhateverTheChunkSize) {
+// Opened by its path, or held open by the caller with its first 64 KiB read already.
+class ManyReadBlocks : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ManyReadBlocks, AFileOfManyReadBlocksComesInFullChunksWhateverTheChunkSize) {
   test::TempDir dir;
   std::string content = Pattern(200 * 1024 + 7);
   test::WriteFileBytes(dir / "b", content);
   BodySource body(dir / "b", "<p>", "", "</p>");
+  const platform::File file = platform::File::Open(dir / "b", platform::OpenMode::kReadExisting);
+  HeldBody held{&file, file.IdentityAtOpen(), {}};
+  const std::string head = ReadBodyHead(held);
+  ASSERT_EQ(head, content.substr(0, 64 * 1024));
+  held.head = head;
+  if (GetParam()) body.UseHeldBody(held);
   for (std::size_t size : {kWinInetChunkSize, std::size_t{3000}, std::size_t{1}}) {
     Cut cut = CutBody(body, size);
     EXPECT_EQ(Join(cut.chunks), "<p>" + content + "</p>") << size;
@@ -120,6 +129,8 @@ TEST(BodySource, AFileOfManyReadBlocksComesInFullChunksWhateverTheChunkSize) {
   for (int i = 0; i < 20; ++i) body.Fill(chunk.data(), kWinInetChunkSize, error);
   EXPECT_EQ(Join(CutBody(body, kWinInetChunkSize).chunks), "<p>" + content + "</p>");
 }
+
+INSTANTIATE_TEST_SUITE_P(BodySource, ManyReadBlocks, ::testing::Bool());
 
 TEST(BodySource, AFileThatGrowsAfterStartGivesOnlyTheDeclaredBytes) {
   test::TempDir dir;
