@@ -60,7 +60,7 @@ struct RunContext {
 
   // --- Posting ---
   PathText transfer_log_path;    // transfer log of the file being posted
-  const platform::File* held_source = nullptr;  // that file, held open for its post
+  platform::File* held_source = nullptr;  // that file, held open for its post
   // What goes out as the body of that post (the file itself or its packed copy), held
   // open, and its path: the sends read this handle instead of opening the path again.
   const platform::File* held_body = nullptr;

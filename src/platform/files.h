@@ -70,6 +70,7 @@ enum class OpenMode {
   kWriteTruncateUnshared, // write; no sharing while open; created or emptied
   kAppendAlways,          // append only (every write lands at the end, as one piece);
                           // others may read; created when missing
+  kCreateNew,  // read and write; others may read; fails when the name exists (O_EXCL / CREATE_NEW)
 };
 
 // An open file; move-only, closed by its destructor.
@@ -126,6 +127,10 @@ class File {
   // True when a writer waits for that hold to end (it will change the file as soon as
   // the file is closed). Windows refuses such a writer instead: always false there.
   bool WriterWaiting() const;
+  // Ends the hold once the file has been read whole, on this handle or any duplicate of
+  // it, so that a writer waits for the read alone; HoldOffWriters may take it again.
+  // Windows keeps writers off for as long as the file is open: nothing to end there.
+  void EndWriterHold();
   void Close();
 
  private:

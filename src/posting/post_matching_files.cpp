@@ -12,6 +12,7 @@
 #include "platform/dir_search.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "posting/packed_copy.h"
 #include "posting/post_names.h"
 #include "posting/transfer_log_copy.h"
 
@@ -34,11 +35,36 @@ bool WantsPacking(int pack_flag, std::string_view category, std::string_view nam
 }
 
 // Deletes `path` if it is there. Most files go at the first try; one that refuses (a
-// read-only file on Windows) has its attributes reset and is tried once more.
-void DeleteWithAttributes(const platform::AgentFolder& agent, const std::string& path) {
-  if (agent.DeleteFileAt(path) || platform::NoSuchFile(platform::LastError())) return;
+// read-only file on Windows) has its attributes reset and is tried once more. False when
+// the file is still there.
+bool DeleteWithAttributes(const platform::AgentFolder& agent, const std::string& path) {
+  if (agent.DeleteFileAt(path) || platform::NoSuchFile(platform::LastError())) return true;
   agent.SetAttributesNormal(path);
-  agent.DeleteFileAt(path);
+  return agent.DeleteFileAt(path) || platform::NoSuchFile(platform::LastError());
+}
+
+constexpr char kPackedCopyLeft[] = "ERR: Unable to delete packed copy, not posted";
+
+constexpr char kStatusHeldByWriter[] = "MSG: File held by a writer, Status files wait";
+
+// An XML element name without a namespace part: a letter or "_" first, then letters,
+// digits, ".", "-" and "_". Bytes of 0x80 and above (characters of the code page) count
+// as letters.
+bool IsXmlName(std::string_view name) {
+  auto letter = [](unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+  };
+  if (name.empty() || !letter(static_cast<unsigned char>(name[0]))) return false;
+  for (unsigned char c : name) {
+    if (!letter(c) && !(c >= '0' && c <= '9') && c != '.' && c != '-') return false;
+  }
+  return true;
+}
+
+bool EndsWithZip(std::string_view name) {
+  constexpr std::string_view kZip = ".zip";
+  return name.size() >= kZip.size() &&
+         EqualsIgnoreCase(name.substr(name.size() - kZip.size()), kZip);
 }
 
 constexpr char kStatusTooLarge[] = "ERR: Status file too large, left alone";
@@ -152,7 +178,7 @@ PackOutcome Pack(PostingSession& session, bool status_mode, const std::string& f
 // for the length of its post.
 class SourceInPost {
  public:
-  SourceInPost(RunContext& ctx, const platform::File& source, const platform::File& body,
+  SourceInPost(RunContext& ctx, platform::File& source, const platform::File& body,
                const std::string& body_path)
       : ctx_(ctx) {
     ctx_.held_source = &source;
@@ -202,7 +228,7 @@ HeldSource HoldSource(PostingSession& session, const platform::AgentFolder& agen
     return held;
   }
   held.identity = held.file.IdentityAtOpen();
-  if (held.identity.links > 1) {
+  if (held.identity.links > 1 && !platform::SecondNamesHarmless()) {
     ReportOnce(session, log, path, "ERR: File has other names, left alone", 0);
     return held;
   }
@@ -299,6 +325,15 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
       MoveToErrorFolder(ctx, folder, entry.name);
       continue;
     }
+    // The prefix names the Status envelope's element: one that is no XML name would
+    // forge another element or attributes. No agent makes such a name, so the file goes
+    // to the Error folder for an operator rather than out under another name.
+    if (status_mode && !IsXmlName(prefix)) {
+      WriteLogEntry(log, kEventProgress, 0, "ERR: File name prefix is not an XML name",
+                    LoggablePath(file_path).c_str());
+      MoveToErrorFolder(ctx, folder, entry.name);
+      continue;
+    }
     if (status_mode && entry.size > static_cast<std::uint64_t>(kStatusFileMaxBytes)) {
       ReportOnce(session, log, file_path, kStatusTooLarge, 0);
       continue;
@@ -309,10 +344,20 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     // and (in Status mode) its text all come from this one handle.
     HeldSource held = HoldSource(session, agent, file_path, log);
     if (held.outcome == HoldOutcome::kWait) {
-      if (status_mode) return;  // later files keep their order behind it
+      if (status_mode) {
+        // Later files keep their order behind it.
+        ReportOnce(session, std::string(), file_path, kStatusHeldByWriter, 0);
+        return;
+      }
       continue;
     }
     if (held.outcome == HoldOutcome::kLeftAlone) continue;
+    // A copy an earlier post could not delete is never posted as a result of its own
+    // (packed again, it would come back as "X.zip.zip", and so on).
+    if (EndsWithZip(entry.name) && IsPackedCopy(held.file)) {
+      ReportOnce(session, log, file_path, kPackedCopyLeft, 0);
+      continue;
+    }
 
     ctx.transfer_log_path = log;
     WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File", LoggablePath(display_url).c_str(),
@@ -324,6 +369,8 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
                                  packed_path, log);
       if (outcome == PackOutcome::kEndOfCall) return;
       if (outcome == PackOutcome::kFailed) continue;
+      // The source has been read whole: a writer need wait no longer.
+      held.file.EndWriterHold();
       file_path = packed_path;
     }
     // Renamed or replaced since it was opened: what would go out is not what was checked.
@@ -350,7 +397,9 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
       posted = DispatchPost(session, target, source_path, pack, &source_identity);
     }
     packed_copy.Close();
-    if (pack) DeleteWithAttributes(agent, packed_path);
+    if (pack && !DeleteWithAttributes(agent, packed_path)) {
+      ReportOnce(session, log, packed_path, kPackedCopyLeft, platform::LastError());
+    }
     // Accepted but still there (it changed meanwhile, or could not be deleted): not posted
     // again in this run; the next run posts what it then holds. Looked at once the hold
     // has ended: a Windows delete is pending until the last handle closes.

@@ -6,13 +6,30 @@
 
 namespace vemtu {
 
+namespace {
+
+constexpr char kChangedWhilePosted[] = "MSG: File changed while posted, kept for the next run";
+
+// True when a writer has the held source open now, or waits to open it: deleted now,
+// its bytes would go into a file nobody reads. Writers were held off only while the body
+// was read; the hold is taken again for the delete, which any open writer refuses.
+bool WriterAtSource(platform::File& source) {
+  return source.HoldOffWriters() == platform::File::WriterHold::kHeldByWriter ||
+         source.WriterWaiting();
+}
+
+}  // namespace
+
 bool DeleteAccepted(const RunContext& ctx, const std::string& path,
                     const platform::FileIdentity* identity) {
   const platform::AgentFolder& agent = platform::FolderOrUnrooted(ctx.folder);
-  // A writer waits to change the source held for this post: deleted now, its bytes would
-  // go into a file nobody reads. It stays, to be posted whole by the next run (and a
-  // packed copy is deleted by its caller after the post).
-  if (ctx.held_source && ctx.held_source->WriterWaiting()) return false;
+  const std::string& log = ctx.transfer_log_path.str();
+  const bool is_source =
+      identity && ctx.held_source && ctx.held_source->IdentityAtOpen() == *identity;
+  if (is_source && WriterAtSource(*ctx.held_source)) {
+    WriteLogEntry(log, kEventProgress, 0, kChangedWhilePosted, LoggablePath(path).c_str());
+    return false;
+  }
   auto delete_file = [&] {
     return identity ? agent.DeleteIfUnchanged(path, *identity) : agent.DeleteFileAt(path);
   };
@@ -26,8 +43,11 @@ bool DeleteAccepted(const RunContext& ctx, const std::string& path,
   }
   const platform::FileIdentity now = agent.IdentityAt(path);
   if (identity ? now == *identity : now.valid) {
-    WriteLogEntry(ctx.transfer_log_path.str(), kEventProgress, error, "ERR: Unable to delete file",
-                  path.c_str());
+    WriteLogEntry(log, kEventProgress, error, "ERR: Unable to delete file",
+                  LoggablePath(path).c_str());
+  } else if (now.valid) {
+    // Another version has the name now (changed in place, or renamed over it): kept.
+    WriteLogEntry(log, kEventProgress, 0, kChangedWhilePosted, LoggablePath(path).c_str());
   }
   return false;
 }

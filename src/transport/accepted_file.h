@@ -10,8 +10,10 @@ namespace vemtu {
 
 // Deletes the accepted file `path` through the run's folder; when given `identity`, only
 // if the name still refers to that file (one that changed meanwhile stays for the next
-// run). A file still the same that cannot be deleted gets an error line, with the error
-// number, in the current transfer log. True when the file is gone.
+// run). The held source is kept, too, while a writer has it open or waits to. A file
+// still the same that cannot be deleted gets an error line, with the error number, in the
+// current transfer log; one that changed gets a line saying it was kept. True when the
+// file is gone.
 bool DeleteAccepted(const RunContext& ctx, const std::string& path,
                     const platform::FileIdentity* identity);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/agent_folder.h"
 #include "platform/errors.h"
 
 namespace vemtu {
@@ -37,7 +38,7 @@ bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
       error = static_cast<std::uint32_t>(platform::LastError());
       return false;
     }
-    if (file_.IdentityAtOpen().links > 1) {
+    if (!file_given_ && file_.IdentityAtOpen().links > 1 && !platform::SecondNamesHarmless()) {
       // A body with a second name may be a file from outside the agent folder.
       error = kErrorAccessDenied;
       if (!file_given_) file_.Close();
@@ -77,6 +78,8 @@ long long BodySource::ReadFile(char* out, std::size_t size) {
       ahead_pos_ = 0;
       ahead_len_ = static_cast<std::size_t>(got);
       read_pos_ += static_cast<std::uint64_t>(got);
+      // A file held for its post has been read whole: a writer need wait no longer.
+      if (file_given_ && read_pos_ == file_size_) file_.EndWriterHold();
     }
     std::size_t part = std::min(size - done, ahead_len_ - ahead_pos_);
     std::memcpy(out + done, ahead_.data() + ahead_pos_, part);

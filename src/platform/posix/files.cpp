@@ -191,6 +191,12 @@ bool File::WriterWaiting() const {
   return writers_held_ && fcntl(static_cast<int>(handle_), F_GETLEASE) == F_UNLCK;
 }
 
+void File::EndWriterHold() {
+  // The lease belongs to the open file, which a duplicate shares: ended from either.
+  if (handle_ >= 0) fcntl(static_cast<int>(handle_), F_SETLEASE, F_UNLCK);
+  writers_held_ = false;
+}
+
 void File::Close() {
   if (handle_ >= 0) {
     ::close(static_cast<int>(handle_));  // ends a lease with it

@@ -185,6 +185,10 @@ File File::Open(const std::string& path, OpenMode mode) {
       access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
       disposition = OPEN_ALWAYS;
       break;
+    case OpenMode::kCreateNew:
+      access = GENERIC_READ | GENERIC_WRITE;
+      disposition = CREATE_NEW;
+      break;
   }
   if (mode != OpenMode::kReadExisting && mode != OpenMode::kReadWriteExisting &&
       !FolderIsPlain(path)) {

@@ -297,4 +297,8 @@ File::WriterHold File::HoldOffWriters() { return WriterHold::kHeld; }
 
 bool File::WriterWaiting() const { return false; }
 
+void File::EndWriterHold() {}
+
+bool SecondNamesHarmless() { return true; }
+
 }  // namespace vemtu::platform

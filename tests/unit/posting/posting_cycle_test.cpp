@@ -118,14 +118,19 @@ TEST_F(StatusPassesTest, TenCallsInTheirOrder) {
   EXPECT_EQ(std::vector<std::string>(offers.begin(), offers.begin() + 8), expected);
 }
 
+// A packed copy as the agent writes it: the root holds nothing but the base64 payload.
+constexpr char kPackedCopy[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<root a=\"1\"><![CDATA[s7GvyM1R\r\n"
+    "VNAHMm30QWqBDAA=\r\n]]></root>\r\n";
+
 TEST(DeleteMatchingFiles, DescendsOnlyIntoMatchingFolders) {
   TempDir dir;
   const std::string top = dir.path().string();
-  WriteFileBytes(Join(top, "a.zip"), "1");
+  WriteFileBytes(Join(top, "a.zip"), kPackedCopy);
   WriteFileBytes(Join(top, "a.xml"), "2");
-  WriteFileBytes(Join(Join(top, "old.zip"), "b.zip"), "3");
+  WriteFileBytes(Join(Join(top, "old.zip"), "b.zip"), kPackedCopy);
   WriteFileBytes(Join(Join(top, "old.zip"), "b.txt"), "4");
-  WriteFileBytes(Join(Join(Join(top, "old.zip"), "deeper.zip"), "c.zip"), "5");
+  WriteFileBytes(Join(Join(Join(top, "old.zip"), "deeper.zip"), "c.zip"), kPackedCopy);
   WriteFileBytes(Join(Join(top, "plain"), "d.zip"), "6");
   DeleteMatchingFiles(top, std::string(1, platform::kPathSeparator) + "*.zip");
   EXPECT_FALSE(FileExists(Join(top, "a.zip")));
@@ -144,12 +149,40 @@ TEST(DeleteMatchingFiles, SparesResultFilesWhoseShortNameMatches) {
   for (const char* name : {"LOG_Y_1.zip1", "LOG_Y_2.ZIP1", "a.zipx", "b.zip.xml"}) {
     WriteFileBytes(Join(top, name), name);
   }
-  WriteFileBytes(Join(top, "c.ZIP"), "packed");
+  WriteFileBytes(Join(top, "c.ZIP"), kPackedCopy);
   DeleteMatchingFiles(top, std::string(1, platform::kPathSeparator) + "*.zip");
   for (const char* name : {"LOG_Y_1.zip1", "LOG_Y_2.ZIP1", "a.zipx", "b.zip.xml"}) {
     EXPECT_EQ(ReadFileBytes(Join(top, name)), name);
   }
   EXPECT_FALSE(FileExists(Join(top, "c.ZIP")));
+}
+
+// Only what the agent could have packed goes: a writer's own ".zip" stays, named once in
+// the log the clean-up is given.
+TEST(DeleteMatchingFiles, LeavesEveryZipThatIsNoPackedCopyWithALine) {
+  TempDir dir;
+  const std::string top = dir.path().string();
+  const std::string log = Join(top, "run.log");
+  const std::string kept[] = {
+      std::string("PK\x03\x04\x14\0\0\0\x08\0", 10) + "a real archive",
+      "plain text",
+      "<doc><![CDATA[not base64: <>]]></doc>",
+      "<doc><![CDATA[QUJD]]><more/></doc>",
+      "<doc/>",
+  };
+  for (std::size_t i = 0; i < std::size(kept); ++i) {
+    WriteFileBytes(Join(top, "W_" + std::to_string(i) + ".zip"), kept[i]);
+  }
+  DeleteMatchingFiles(top, std::string(1, platform::kPathSeparator) + "*.zip",
+                      platform::FolderOrUnrooted(nullptr), log);
+  for (std::size_t i = 0; i < std::size(kept); ++i) {
+    EXPECT_EQ(ReadFileBytes(Join(top, "W_" + std::to_string(i) + ".zip")), kept[i]) << i;
+  }
+  const std::string lines = ReadFileBytes(log);
+  const std::regex line("not a packed copy, left alone");
+  EXPECT_EQ(std::distance(std::sregex_iterator(lines.begin(), lines.end(), line),
+                          std::sregex_iterator()),
+            static_cast<long>(std::size(kept)));
 }
 
 }  // namespace
