@@ -45,6 +45,8 @@ bool DeleteWithAttributes(const platform::AgentFolder& agent, const std::string&
 
 constexpr char kPackedCopyLeft[] = "ERR: Unable to delete packed copy, not posted";
 
+constexpr char kWithoutLeases[] =
+    "MSG: No lease can be had on some files: they are posted once unchanged for the settle time";
 constexpr char kStatusHeldByWriter[] = "MSG: File held by a writer, Status files wait";
 
 // An XML element name without a namespace part: a letter or "_" first, then letters,
@@ -237,10 +239,24 @@ HeldSource HoldSource(PostingSession& session, const platform::AgentFolder& agen
                platform::LastError());
     return held;
   }
-  // A writer that has the file open now: as a sharing violation on Windows.
-  if (held.file.HoldOffWriters() == platform::File::WriterHold::kHeldByWriter) {
-    held.outcome = HoldOutcome::kWait;
-    return held;
+  switch (held.file.HoldOffWriters()) {
+    case platform::File::WriterHold::kHeld:
+      break;
+    case platform::File::WriterHold::kHeldByWriter:
+      // A writer that has the file open now: as a sharing violation on Windows.
+      held.outcome = HoldOutcome::kWait;
+      return held;
+    case platform::File::WriterHold::kUnavailable: {
+      // Nothing keeps a writer off while the file is read: it is taken only once it has
+      // stayed unchanged for the settle time, and kept after its post if it changed.
+      ReportOnce(session, std::string(), std::string(), kWithoutLeases, 0);
+      const long long quiet_ms = held.file.MsSinceChange();
+      if (quiet_ms < 0 || static_cast<unsigned long long>(quiet_ms) < session.ctx.unleased_settle_ms) {
+        held.outcome = HoldOutcome::kWait;
+        return held;
+      }
+      break;
+    }
   }
   held.outcome = HoldOutcome::kHeld;
   return held;

@@ -12,10 +12,22 @@ constexpr char kChangedWhilePosted[] = "MSG: File changed while posted, kept for
 
 // True when a writer has the held source open now, or waits to open it: deleted now,
 // its bytes would go into a file nobody reads. Writers were held off only while the body
-// was read; the hold is taken again for the delete, which any open writer refuses.
+// was read; the hold is taken again for the delete, which any open writer refuses. Where
+// no hold can be had, a file whose size or status changed since it was opened was written
+// meanwhile (a writer can set its modification time back, not its status-change time).
 bool WriterAtSource(platform::File& source) {
-  return source.HoldOffWriters() == platform::File::WriterHold::kHeldByWriter ||
-         source.WriterWaiting();
+  switch (source.HoldOffWriters()) {
+    case platform::File::WriterHold::kHeld:
+      return source.WriterWaiting();
+    case platform::File::WriterHold::kHeldByWriter:
+      return true;
+    case platform::File::WriterHold::kUnavailable: {
+      const platform::FileIdentity now = source.Identity();
+      const platform::FileIdentity& read = source.IdentityAtOpen();
+      return !now.valid || now.size != read.size || now.changed != read.changed;
+    }
+  }
+  return true;
 }
 
 }  // namespace

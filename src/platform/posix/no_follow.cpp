@@ -159,6 +159,7 @@ FileIdentity IdentityOf(const struct stat& st) {
   id.size = static_cast<std::uint64_t>(st.st_size);
   id.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   id.links = static_cast<std::uint32_t>(st.st_nlink);
+  id.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   id.valid = true;
   return id;
 }

@@ -724,6 +724,52 @@ TEST_F(FolderBoundary, AFileAWriterHoldsOpenWaitsForALaterRun) {
   EXPECT_EQ(ReceivedRequests().size(), 1u);
 }
 
+// A run as a service user on another user's file: with the lease right (CAP_LEASE, as
+// the systemd unit grants it) the file is held and posted; without it, the file is posted
+// only once it has stayed unchanged for the settle time, and the run log says once that
+// the run works without leases.
+TEST_F(FolderBoundary, AFileNoLeaseCanHoldWaitsUntilItHasSettled) {
+  if (UnderWine() || geteuid() != 0) GTEST_SKIP() << "needs a native run as root to switch users";
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  WriteFileBytes(agent_ + "/KOLTMobile.INI", ReadFileBytes(agent_ + "/KOLTMobile.INI") +
+                                                "[WebPostFiles]\r\nSettleSeconds=1\r\n");
+  const std::string k = "ATPostLogs";
+  fs::create_directories(Folder(k));
+  RunBounded("Configuration");  // the log folders, before they are handed to the user
+  for (const auto& entry : fs::recursive_directory_iterator(agent_)) {
+    lchown(entry.path().c_str(), 65534, 65534);
+  }
+  lchown(agent_.c_str(), 65534, 65534);
+  const std::string kNoLease = "MSG: No lease can be had on some files";
+  const struct {
+    const char* name;
+    bool lease_right;
+    int settle_wait_ms;  // before the run
+    bool posted;
+  } cases[] = {
+      {"LEASED_N_1.txt", true, 0, true},
+      {"FRESH_N_1.txt", false, 0, false},
+      {"SETTLED_N_1.txt", false, 2500, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileBytes(File(k, c.name), "another user's file");  // root's, 0644
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.settle_wait_ms));
+    std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                     "--clear-groups"};
+    if (c.lease_right) {
+      argv.insert(argv.end(), {"--inh-caps=+lease", "--ambient-caps=+lease"});
+    }
+    argv.insert(argv.end(), {exe_, k});
+    const std::size_t lines = Occurrences(ReadFileBytes(RunLog(k)), kNoLease);
+    ASSERT_EQ(RunProgram(argv, kRunTimeoutMs), 0);
+    EXPECT_EQ(FileExists(File(k, c.name)), !c.posted);
+    EXPECT_EQ(Occurrences(ReadFileBytes(RunLog(k)), kNoLease), lines + (c.lease_right ? 0 : 1));
+    fs::remove(File(k, c.name));
+  }
+}
+
 TEST_F(FolderBoundary, ARootRunHandsWhatItMakesToTheFolderOwner) {
   if (UnderWine() || geteuid() != 0) GTEST_SKIP() << "needs a native run as root";
   StartDcsim();
