@@ -97,6 +97,16 @@ class FolderBoundary : public AgentScenario {
     }
   }
 
+  // Waits until the body of a request after the first `count` has reached the simulator,
+  // which is now holding its reply; false when none came.
+  bool WaitForRequestsBeyond(std::size_t count) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReceivedRequests().size() == count && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return ReceivedRequests().size() > count;
+  }
+
   std::string outside_;
   std::vector<std::string> planted_;
 };
@@ -352,12 +362,7 @@ TEST_F(FolderBoundary, AFileChangedWhileItIsPostedIsNotDeleted) {
     const std::size_t before = ReceivedRequests().size();
     WriteFileBytes(path, c.bytes);
     const int pid = StartAgent(exe_, {});
-    // Waits until the body has reached the simulator, which is now holding its reply.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (ReceivedRequests().size() == before && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ASSERT_GT(ReceivedRequests().size(), before);
+    ASSERT_TRUE(WaitForRequestsBeyond(before));
     if (c.rename) {
       WriteFileBytes(replacement, renamed);
       fs::rename(replacement, path);
@@ -585,49 +590,38 @@ TEST_F(FolderBoundary, FilesThatCannotBePostedSafelyAreLeftWithOneLinePerRun) {
   }
 }
 
-// A second name gives nothing where the system lets nobody link a file they could not
-// read and write themselves: a snapshot made with "cp -al", deduplicated files and linked
-// logs are posted and written as any other. Elsewhere such a file is left alone with one
-// line per run. Either way an outside file linked in keeps its owner and mode, also under
-// a root run in a folder of another owner.
+// A second name gives nothing where nobody may link a file they could not read and
+// write: a "cp -al" snapshot, deduplicated files and linked logs are posted and written
+// as any other; elsewhere such a file is left alone with one line per run. An outside
+// file linked in keeps its owner and mode, also under a root run in another's folder.
 TEST_F(FolderBoundary, SecondNamesGiveNothingWhereLinksAreProtected) {
   StartDcsim();
   WriteAgentIni(BaseUrl());
   const bool harmless =
       UnderWine() || ReadFileBytes("/proc/sys/fs/protected_hardlinks").substr(0, 1) == "1";
-  const std::string secret = outside_ + "/secret.txt";
+  const std::string secret = outside_ + "/secret.txt", k = "ATPostLogs";
   WriteFileBytes(secret, "outside secret");
   chmod(secret.c_str(), 0440);
-  auto link_secret = [&](const std::string& path) {
-    fs::create_directories(fs::path(path).parent_path());
-    ASSERT_EQ(link(secret.c_str(), path.c_str()), 0) << path;
-  };
-  const std::string k = "ATPostLogs";
   Plant(k, "DUP_N_1.txt", "deduplicated");
-  ASSERT_EQ(link(File(k, "DUP_N_1.txt").c_str(), File(k, "DUP_N_2.txt").c_str()), 0);
   Plant(k, "SNAP_N_1.txt", "in the snapshot");
   Plant(k, "LOGGED_N_1.txt", "its log is an outside file");
-  link_secret(File(k, "HARD_N_1.txt"));
-  link_secret(File("Status", "HLINK_2.txt"));
-  link_secret(File(k, "BIG_Y_1.zip"));
-  link_secret(TransferLog("LOGGED"));
-  RunBounded("Configuration");  // the logs' folders exist before the snapshot
+  RunBounded("Configuration");  // the logs' folders exist before the links and snapshot
+  const std::pair<std::string, std::string> links[] = {
+      {File(k, "DUP_N_1.txt"), File(k, "DUP_N_2.txt")}, {secret, File(k, "HARD_N_1.txt")},
+      {secret, File("Status", "HLINK_2.txt")}, {secret, File(k, "BIG_Y_1.zip")},
+      {secret, TransferLog("LOGGED")}};
+  fs::create_directories(Folder("Status"));
+  for (const auto& [target, name] : links) ASSERT_EQ(link(target.c_str(), name.c_str()), 0);
   ASSERT_EQ(RunProgram({"/bin/cp", "-al", agent_, dir_ / "snapshot"}), 0);
-  const bool owner_differs = !UnderWine() && geteuid() == 0;
-  if (owner_differs) {
-    // The folder's owner is another user; the outside file's names keep root's.
+  if (!UnderWine() && geteuid() == 0) {
     for (const auto& entry : fs::recursive_directory_iterator(agent_)) {
       if (!fs::equivalent(entry.path(), secret)) lchown(entry.path().c_str(), 65534, 65534);
     }
     lchown(agent_.c_str(), 65534, 65534);
   }
-  struct stat before;
+  struct stat before, after;
   ASSERT_EQ(stat(secret.c_str(), &before), 0);
-  RunBounded(k);
-  RunBounded(k);
-  RunBounded("Status");
-
-  struct stat after;
+  for (const char* word : {"ATPostLogs", "ATPostLogs", "Status"}) RunBounded(word);
   ASSERT_EQ(stat(secret.c_str(), &after), 0);
   EXPECT_EQ(after.st_uid, before.st_uid);
   EXPECT_EQ(after.st_mode, before.st_mode);
@@ -635,12 +629,10 @@ TEST_F(FolderBoundary, SecondNamesGiveNothingWhereLinksAreProtected) {
   EXPECT_EQ(Occurrences(ReadFileBytes(RunLog(k)), "MSG: Finished Web Posting"), 2u);
   EXPECT_EQ(ReadFileBytes(dir_ / "snapshot/ATPostLogs/SNAP_N_1.txt"), "in the snapshot");
   for (const char* name : {"DUP_N_1.txt", "DUP_N_2.txt", "SNAP_N_1.txt", "HARD_N_1.txt"}) {
-    SCOPED_TRACE(name);
     const std::string prefix = std::string(name).substr(0, std::string(name).find('_'));
-    EXPECT_EQ(FileExists(File(k, name)), !harmless);
-    EXPECT_EQ(Occurrences(ReadFileBytes(TransferLog(prefix)),
-                          "ERR: File has other names, left alone"),
-              harmless ? 0u : 2u);
+    EXPECT_EQ(FileExists(File(k, name)), !harmless) << name;
+    EXPECT_EQ(Occurrences(ReadFileBytes(TransferLog(prefix)), "ERR: File has other names"),
+              harmless ? 0u : 2u) << name;
   }
   EXPECT_EQ(FileExists(File("Status", "HLINK_2.txt")), !harmless);
   ExpectNothingLost();
@@ -685,11 +677,7 @@ TEST_F(FolderBoundary, GuardedFilesAreKeptAndNamedInTheirLogs) {
       continue;
     }
     const int pid = StartAgent(exe_, {c.category});
-    if (c.flag_file_mid_post) {
-      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-      while (ReceivedRequests().size() == before && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
+    if (c.flag_file_mid_post && WaitForRequestsBeyond(before)) {
       RunProgram({"/usr/bin/chattr", "+i", path});
     }
     ASSERT_FALSE(WaitAgent(pid, kRunTimeoutMs).timed_out);
@@ -724,48 +712,42 @@ TEST_F(FolderBoundary, AFileAWriterHoldsOpenWaitsForALaterRun) {
   EXPECT_EQ(ReceivedRequests().size(), 1u);
 }
 
-// A run as a service user on another user's file: with the lease right (CAP_LEASE, as
-// the systemd unit grants it) the file is held and posted; without it, the file is posted
-// only once it has stayed unchanged for the settle time, and the run log says once that
-// the run works without leases.
+// A service user's run on another user's file: with CAP_LEASE (as the systemd unit grants
+// it) the file is held and posted; without it, only once it has settled, and the run log
+// says once per run that the run works without leases.
 TEST_F(FolderBoundary, AFileNoLeaseCanHoldWaitsUntilItHasSettled) {
   if (UnderWine() || geteuid() != 0) GTEST_SKIP() << "needs a native run as root to switch users";
   StartDcsim();
   WriteAgentIni(BaseUrl());
   WriteFileBytes(agent_ + "/KOLTMobile.INI", ReadFileBytes(agent_ + "/KOLTMobile.INI") +
                                                 "[WebPostFiles]\r\nSettleSeconds=1\r\n");
-  const std::string k = "ATPostLogs";
+  const std::string k = "ATPostLogs", no_lease = "MSG: No lease can be had on some files";
   fs::create_directories(Folder(k));
   RunBounded("Configuration");  // the log folders, before they are handed to the user
   for (const auto& entry : fs::recursive_directory_iterator(agent_)) {
     lchown(entry.path().c_str(), 65534, 65534);
   }
   lchown(agent_.c_str(), 65534, 65534);
-  const std::string kNoLease = "MSG: No lease can be had on some files";
   const struct {
     const char* name;
     bool lease_right;
-    int settle_wait_ms;  // before the run
+    int wait_ms;  // after the file is written, before the run
     bool posted;
-  } cases[] = {
-      {"LEASED_N_1.txt", true, 0, true},
-      {"FRESH_N_1.txt", false, 0, false},
-      {"SETTLED_N_1.txt", false, 2500, true},
-  };
+  } cases[] = {{"LEASED_N_1.txt", true, 0, true},
+               {"FRESH_N_1.txt", false, 0, false},
+               {"SETTLED_N_1.txt", false, 2500, true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
     WriteFileBytes(File(k, c.name), "another user's file");  // root's, 0644
-    std::this_thread::sleep_for(std::chrono::milliseconds(c.settle_wait_ms));
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.wait_ms));
     std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                      "--clear-groups"};
-    if (c.lease_right) {
-      argv.insert(argv.end(), {"--inh-caps=+lease", "--ambient-caps=+lease"});
-    }
+    if (c.lease_right) argv.insert(argv.end(), {"--inh-caps=+lease", "--ambient-caps=+lease"});
     argv.insert(argv.end(), {exe_, k});
-    const std::size_t lines = Occurrences(ReadFileBytes(RunLog(k)), kNoLease);
-    ASSERT_EQ(RunProgram(argv, kRunTimeoutMs), 0);
-    EXPECT_EQ(FileExists(File(k, c.name)), !c.posted);
-    EXPECT_EQ(Occurrences(ReadFileBytes(RunLog(k)), kNoLease), lines + (c.lease_right ? 0 : 1));
+    const std::size_t lines = Occurrences(ReadFileBytes(RunLog(k)), no_lease);
+    ASSERT_EQ(RunProgram(argv, kRunTimeoutMs), 0) << c.name;
+    EXPECT_EQ(FileExists(File(k, c.name)), !c.posted) << c.name;
+    EXPECT_EQ(Occurrences(ReadFileBytes(RunLog(k)), no_lease), lines + !c.lease_right)
+        << c.name << ReadFileBytes(RunLog(k));
     fs::remove(File(k, c.name));
   }
 }
