@@ -1,9 +1,12 @@
 #include "driver/posting_cycle.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <regex>
 
+#include "driver/run_checks.h"
 #include "posting/routing_table.h"
 #include "posting_fixture.h"
 
@@ -167,6 +170,24 @@ TEST(DeleteMatchingFiles, LeavesEveryZipThatIsNoPackedCopy) {
   for (const std::string& bytes : kept) WriteFileBytes(path(bytes), bytes);
   DeleteMatchingFiles(top, std::string(1, platform::kPathSeparator) + "*.zip");
   for (const std::string& bytes : kept) EXPECT_EQ(ReadFileBytes(path(bytes)), bytes);
+}
+
+// An empty primary site is named only when no routing entry posts to a URL of its own.
+TEST(ReportUnworkableSetup, AnEmptyPrimarySiteMattersOnlyWithoutRoutedUrls) {
+  TempDir dir;
+  RunContext ctx;
+  ctx.run_log_path = Join(dir.path().string(), "run.log");
+  ctx.category_folder = dir.path().string();
+  RoutingTable routing;
+  RoutingEntry routed = EmptyRoutingEntry();
+  std::snprintf(routed.name, sizeof routed.name, "R");
+  std::snprintf(routed.url1, sizeof routed.url1, "http://127.0.0.1/r");
+  ReportUnworkableSetup(ctx, routing);
+  routing.InsertRoutingEntry(routed);
+  ReportUnworkableSetup(ctx, routing);
+  const std::string log = ReadFileBytes(ctx.run_log_path.str());
+  EXPECT_EQ(log.find("is empty"), log.rfind("is empty")) << log;
+  EXPECT_NE(log.find("is empty"), std::string::npos) << log;
 }
 
 }  // namespace
