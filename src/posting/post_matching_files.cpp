@@ -355,6 +355,11 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
       continue;
     }
     if (session.not_again.count(file_path)) continue;
+    // A transfer log that may be an outside file linked in is not written: said where an
+    // operator reads, as its own lines are lost.
+    if (!platform::SecondNamesHarmless() && agent.IdentityAt(log).links > 1) {
+      ReportOnce(session, std::string(), log, "ERR: Log file has other names, not written", 0);
+    }
 
     // The source is held open from here to the end of its post: its checks, its identity
     // and (in Status mode) its text all come from this one handle.
