@@ -61,6 +61,9 @@ struct RunContext {
   std::unique_ptr<InterProcessLock> instance_lock;
 
   // --- Posting ---
+  // How long a file that no lease can hold (another user's, without the lease right) must
+  // have stayed unchanged before it is posted.
+  unsigned long unleased_settle_ms = 5000;
   PathText transfer_log_path;    // transfer log of the file being posted
 };
 

@@ -1,5 +1,6 @@
 #include "driver/configuration.h"
 
+#include <algorithm>
 #include <string>
 
 #include "log/log_writer.h"
@@ -34,6 +35,12 @@ constexpr AgentValue kProxyPassword{"ProxySettings", "ProxyPassword", 259};  // 
 // 1: the WinINet methods check server certificates; absent or 0: they accept any.
 constexpr char kCertificateCheckSection[] = "DCConnURL";
 constexpr char kCertificateCheckKey[] = "WinInetCheckCertificates";
+
+// Seconds a file that no lease can hold must have stayed unchanged before it is posted.
+constexpr char kFilesSection[] = "WebPostFiles";
+constexpr char kSettleKey[] = "SettleSeconds";
+constexpr int kDefaultSettleSeconds = 5;
+constexpr int kMaxSettleSeconds = 3600;
 
 // The clear-text credentials are texts of the run record like the others.
 constexpr std::size_t kClearTextMaxChars = kPathCapacity - 1;
@@ -134,6 +141,10 @@ bool ConfigureRun(RunContext& ctx) {
   ctx.wininet_checks_certificates =
       RunProfiles(ctx).GetInt(ctx.agent_ini_path.str(), kCertificateCheckSection,
                               kCertificateCheckKey, 0) != 0;
+  const int settle = platform::GetProfileInt(ctx.agent_ini_path.str(), kFilesSection, kSettleKey,
+                                             kDefaultSettleSeconds);
+  ctx.unleased_settle_ms =
+      1000ul * static_cast<unsigned long>(std::clamp(settle, 0, kMaxSettleSeconds));
   std::string enciphered = ReadAgentValue(ctx, kProxyUserName);
 
   ctx.proxy_user_name.clear();

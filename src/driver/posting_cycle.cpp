@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "posting/dispatch_post.h"
+#include "posting/packed_copy.h"
 #include "posting/post_matching_files.h"
 #include "posting/routing_table.h"
 #include "posting/run_record.h"
@@ -80,8 +81,28 @@ void PatternPasses(PostingSession& session, const RoutingTable& routing,
   }
 }
 
+// Deletes the file at `path` when it is a packed copy the agent could have made (still
+// the file that was read); any other file (a writer's own archive or text) stays, with a
+// line in `log`.
+void DeletePackedCopy(const platform::AgentFolder& agent, const std::string& path,
+                      const std::string& log) {
+  platform::File file = agent.Open(path, platform::OpenMode::kReadExisting);
+  if (!file.IsOpen()) return;
+  if (!IsPackedCopy(file)) {
+    if (!log.empty()) {
+      WriteLogEntry(log, kEventProgress, 0, "ERR: File is not a packed copy, left alone",
+                    LoggablePath(path).c_str());
+    }
+    return;
+  }
+  const platform::FileIdentity read = file.IdentityAtOpen();
+  file.Close();
+  agent.SetAttributesNormal(path);
+  agent.DeleteIfUnchanged(path, read);
+}
+
 void DeleteMatching(const platform::AgentFolder& agent, const std::string& folder,
-                    const std::string& pattern, int depth) {
+                    const std::string& pattern, const std::string& log, int depth) {
   // A path at its limit, or a folder nested beyond reason (links looping back), ends
   // the descent.
   constexpr int kDepthLimit = 64;
@@ -106,10 +127,9 @@ void DeleteMatching(const platform::AgentFolder& agent, const std::string& folde
     const std::string path = folder + platform::kPathSeparator + entry.name;
     if (path.size() > kPathCapacity - 1) continue;
     if (entry.is_directory) {
-      DeleteMatching(agent, path, pattern, depth + 1);
+      DeleteMatching(agent, path, pattern, log, depth + 1);
     } else {
-      agent.SetAttributesNormal(path);
-      agent.DeleteFileAt(path);
+      DeletePackedCopy(agent, path, log);
     }
   }
 }
@@ -117,8 +137,8 @@ void DeleteMatching(const platform::AgentFolder& agent, const std::string& folde
 }  // namespace
 
 void DeleteMatchingFiles(const std::string& folder, const std::string& pattern,
-                         const platform::AgentFolder& agent) {
-  DeleteMatching(agent, folder, pattern, 0);
+                         const platform::AgentFolder& agent, const std::string& log) {
+  DeleteMatching(agent, folder, pattern, log, 0);
 }
 
 void RunCategoryWork(PostingSession& session, RoutingTable& routing) {
@@ -144,9 +164,9 @@ void RunPostingCycle(RunContext& ctx, RoutingTable& routing) {
   }
   winhttp.ZReadWriteDataSettings(ctx.config_ini_path.str());
   DeleteMatchingFiles(ctx.category_folder.str(), platform::NativePath("\\*.zip"),
-                      platform::FolderOrUnrooted(ctx.folder));
+                      platform::FolderOrUnrooted(ctx.folder), ctx.run_log_path.str());
 
-  if (!EqualsIgnoreCase(ctx.category.view(), "Configuration")) ReportUnworkableSetup(ctx);
+  if (!EqualsIgnoreCase(ctx.category.view(), "Configuration")) ReportUnworkableSetup(ctx, routing);
   PostingSession session(ctx, ctx.winhttp_available ? &winhttp : nullptr, StandardSendMethods());
   RunCategoryWork(session, routing);
 

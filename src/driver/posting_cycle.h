@@ -19,10 +19,12 @@ void RunPostingCycle(RunContext& ctx, RoutingTable& routing);
 // "Configuration".
 void RunCategoryWork(PostingSession& session, RoutingTable& routing);
 
-// Deletes every file that `folder` + `pattern` lists, descending into the subfolders the
-// same pattern lists (and only those), each step through `agent`. Failures are ignored.
+// Deletes every packed copy (IsPackedCopy) that `folder` + `pattern` lists, descending into
+// the subfolders the same pattern lists (and only those), each step through `agent`. Any
+// other file listed stays, with a line in `log` (none when empty). Failures are ignored.
 void DeleteMatchingFiles(const std::string& folder, const std::string& pattern,
-                         const platform::AgentFolder& agent = platform::FolderOrUnrooted(nullptr));
+                         const platform::AgentFolder& agent = platform::FolderOrUnrooted(nullptr),
+                         const std::string& log = std::string());
 
 // The longest priority name whose pattern "\tfr_" + name + "*.*" fits in 100 characters.
 constexpr std::size_t kPriorityNameLimit = 92;

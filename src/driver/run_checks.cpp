@@ -28,8 +28,9 @@ void CheckSite(const RunContext& ctx, const char* key, const std::string& url, b
 
 }  // namespace
 
-void ReportUnworkableSetup(const RunContext& ctx) {
-  CheckSite(ctx, "ControllerPSite", ctx.primary_site_url.str(), true);
+void ReportUnworkableSetup(const RunContext& ctx, const RoutingTable& routing) {
+  // Without a primary site the routing entries with URLs of their own still post.
+  CheckSite(ctx, "ControllerPSite", ctx.primary_site_url.str(), !routing.AnyEntryPosts());
   CheckSite(ctx, "ControllerSSite", ctx.secondary_site_url.str(), false);
   if (!platform::IsFolder(ctx.category_folder.str()))
     LogProblem(ctx, LoggablePath(ctx.category_folder.str()) + " is missing");

@@ -78,6 +78,12 @@ const AgentFolder& FolderOrUnrooted(const std::shared_ptr<AgentFolder>& folder);
 // waits for a later run; any other failure to open it is the file's own.
 bool HeldByWriter(int error_number);
 
+// True when a file's second name gives nobody anything: the system lets a user link only
+// a file it could read and write itself (Linux with fs.protected_hardlinks = 1; Windows,
+// where a hard link needs write access to its target). Elsewhere a file with more than
+// one name may be an outside file linked in, and is neither written nor posted.
+bool SecondNamesHarmless();
+
 // True when `error_number` says there is no file of that name (Linux ENOENT; Windows 2).
 bool NoSuchFile(int error_number);
 

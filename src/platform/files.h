@@ -46,6 +46,8 @@ struct FileIdentity {
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // modification time, at the finest unit the system keeps
   std::uint32_t links = 0;    // how many names the file has (not part of the identity)
+  std::int64_t changed = 0;   // status change time (Linux ctime, which no writer can set
+                              // back; Windows: 0), not part of the identity
   bool valid = false;         // false: no regular file was found
 
   bool operator==(const FileIdentity& other) const {
@@ -139,6 +141,13 @@ class File {
   // True when a writer waits for that hold to end (it will change the file as soon as
   // the file is closed). Windows refuses such a writer instead: always false there.
   bool WriterWaiting() const;
+  // Ends the hold once the file has been read whole, on this handle or any duplicate of
+  // it, so that a writer waits for the read alone; HoldOffWriters may take it again.
+  // Windows keeps writers off for as long as the file is open: nothing to end there.
+  void EndWriterHold();
+  // Milliseconds since the open file last changed (Linux: the later of its modification
+  // and status-change times); -1 when it cannot be read.
+  long long MsSinceChange() const;
   void Close();
 
  private:

@@ -7,7 +7,7 @@
 namespace vemtu {
 
 bool DispatchPost(PostingSession& session, const SendTarget& target, const std::string& report_path,
-                  bool pack_mode, const platform::File* source) {
+                  bool pack_mode, platform::File* source) {
   RunContext& ctx = session.ctx;
   const std::string log = ctx.transfer_log_path.str();
   for (const SendMethod& method : session.methods) {
@@ -24,8 +24,8 @@ bool DispatchPost(PostingSession& session, const SendTarget& target, const std::
       WriteRunRecordKey(ctx, kCycleSuffix, "0");
       session.last_post_method = method.number;
       // A source a writer waits to change stays, to be posted whole by the next run.
-      if (pack_mode && !(source && source->WriterWaiting())) {
-        DeleteAccepted(ctx, report_path, source ? &source->IdentityAtOpen() : nullptr);
+      if (pack_mode) {
+        DeleteAccepted(ctx, report_path, source ? &source->IdentityAtOpen() : nullptr, source);
       }
       WriteLogEntry(log, kEventProgress, 0, "MSG: Successfully WebPosted File",
                     LoggablePath(report_path).c_str());

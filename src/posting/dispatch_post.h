@@ -67,6 +67,6 @@ struct PostingSession {
 // was packed stays for the next run) and no writer waits to change it. True when a method
 // succeeded.
 bool DispatchPost(PostingSession& session, const SendTarget& target, const std::string& report_path,
-                  bool pack_mode, const platform::File* source = nullptr);
+                  bool pack_mode, platform::File* source = nullptr);
 
 }  // namespace vemtu

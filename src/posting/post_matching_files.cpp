@@ -12,6 +12,7 @@
 #include "platform/dir_search.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "posting/packed_copy.h"
 #include "posting/post_names.h"
 #include "posting/transfer_log_copy.h"
 
@@ -31,6 +32,32 @@ bool WantsPacking(int pack_flag, std::string_view category, std::string_view nam
   if (pack_flag == 1) return true;
   if (!StartsWithA(category)) return false;
   return name.find("_Y_") != std::string_view::npos || name.find("_y_") != std::string_view::npos;
+}
+
+constexpr char kPackedCopyLeft[] = "ERR: Unable to delete packed copy, not posted";
+
+constexpr char kWithoutLeases[] =
+    "MSG: No lease can be had on some files: they are posted once unchanged for the settle time";
+constexpr char kStatusHeldByWriter[] = "MSG: File held by a writer, Status files wait";
+
+// An XML element name without a namespace part: a letter or "_" first, then letters,
+// digits, ".", "-" and "_". Bytes of 0x80 and above (characters of the code page) count
+// as letters.
+bool IsXmlName(std::string_view name) {
+  auto letter = [](unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+  };
+  if (name.empty() || !letter(static_cast<unsigned char>(name[0]))) return false;
+  for (unsigned char c : name) {
+    if (!letter(c) && !(c >= '0' && c <= '9') && c != '.' && c != '-') return false;
+  }
+  return true;
+}
+
+bool EndsWithZip(std::string_view name) {
+  constexpr std::string_view kZip = ".zip";
+  return name.size() >= kZip.size() &&
+         EqualsIgnoreCase(name.substr(name.size() - kZip.size()), kZip);
 }
 
 constexpr char kStatusTooLarge[] = "ERR: Status file too large, left alone";
@@ -109,9 +136,10 @@ struct PackedCopy {
 };
 
 // Removes the copy this run made, unless its name has come to hold another file since.
-void RemoveCopy(const platform::AgentFolder& agent, const std::string& packed_path,
+bool RemoveCopy(const platform::AgentFolder& agent, const std::string& packed_path,
                 const platform::FileIdentity& identity) {
-  if (identity.valid) agent.DeleteIfUnchanged(packed_path, identity);
+  return !identity.valid || agent.DeleteIfUnchanged(packed_path, identity) ||
+         platform::NoSuchFile(platform::LastError());
 }
 
 // Makes the packed copy of `source`. It is created as a new file: a name that exists
@@ -200,7 +228,7 @@ HeldSource HoldSource(PostingSession& session, const platform::AgentFolder& agen
     return held;
   }
   held.identity = held.file.IdentityAtOpen();
-  if (held.identity.links > 1) {
+  if (held.identity.links > 1 && !platform::SecondNamesHarmless()) {
     ReportOnce(session, log, path, "ERR: File has other names, left alone", 0);
     return held;
   }
@@ -209,10 +237,24 @@ HeldSource HoldSource(PostingSession& session, const platform::AgentFolder& agen
                platform::LastError());
     return held;
   }
-  // A writer that has the file open now: as a sharing violation on Windows.
-  if (held.file.HoldOffWriters() == platform::File::WriterHold::kHeldByWriter) {
-    held.outcome = HoldOutcome::kWait;
-    return held;
+  switch (held.file.HoldOffWriters()) {
+    case platform::File::WriterHold::kHeld:
+      break;
+    case platform::File::WriterHold::kHeldByWriter:
+      // A writer that has the file open now: as a sharing violation on Windows.
+      held.outcome = HoldOutcome::kWait;
+      return held;
+    case platform::File::WriterHold::kUnavailable: {
+      // Nothing keeps a writer off while the file is read: it is taken only once it has
+      // stayed unchanged for the settle time, and kept after its post if it changed.
+      ReportOnce(session, std::string(), std::string(), kWithoutLeases, 0);
+      const long long quiet_ms = held.file.MsSinceChange();
+      if (quiet_ms < 0 || static_cast<unsigned long long>(quiet_ms) < session.ctx.unleased_settle_ms) {
+        held.outcome = HoldOutcome::kWait;
+        return held;
+      }
+      break;
+    }
   }
   held.outcome = HoldOutcome::kHeld;
   return held;
@@ -297,20 +339,44 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
       MoveToErrorFolder(ctx, folder, entry.name);
       continue;
     }
+    // The prefix names the Status envelope's element: one that is no XML name would
+    // forge another element or attributes. No agent makes such a name, so the file goes
+    // to the Error folder for an operator rather than out under another name.
+    if (status_mode && !IsXmlName(prefix)) {
+      WriteLogEntry(log, kEventProgress, 0, "ERR: File name prefix is not an XML name",
+                    LoggablePath(file_path).c_str());
+      MoveToErrorFolder(ctx, folder, entry.name);
+      continue;
+    }
     if (status_mode && entry.size > static_cast<std::uint64_t>(kStatusFileMaxBytes)) {
       ReportOnce(session, log, file_path, kStatusTooLarge, 0);
       continue;
     }
     if (session.not_again.count(file_path)) continue;
+    // A transfer log that may be an outside file linked in is not written: said where an
+    // operator reads, as its own lines are lost.
+    if (!platform::SecondNamesHarmless() && agent.IdentityAt(log).links > 1) {
+      ReportOnce(session, std::string(), log, "ERR: Log file has other names, not written", 0);
+    }
 
     // The source is held open from here to the end of its post: its checks, its identity
     // and (in Status mode) its text all come from this one handle.
     HeldSource held = HoldSource(session, agent, file_path, log);
     if (held.outcome == HoldOutcome::kWait) {
-      if (status_mode) return;  // later files keep their order behind it
+      if (status_mode) {
+        // Later files keep their order behind it.
+        ReportOnce(session, std::string(), file_path, kStatusHeldByWriter, 0);
+        return;
+      }
       continue;
     }
     if (held.outcome == HoldOutcome::kLeftAlone) continue;
+    // A copy an earlier post could not delete is never posted as a result of its own
+    // (packed again, it would come back as "X.zip.zip", and so on).
+    if (EndsWithZip(entry.name) && IsPackedCopy(held.file)) {
+      ReportOnce(session, log, file_path, kPackedCopyLeft, 0);
+      continue;
+    }
 
     ctx.transfer_log_path = log;
     if (!WriteLogEntry(log, kEventProgress, 0, "MSG: WebPosting File",
@@ -329,6 +395,8 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
                   packed_path, log);
       if (copy.outcome == PackOutcome::kEndOfCall) return;
       if (copy.outcome == PackOutcome::kFailed) continue;
+      // The source has been read whole: a writer need wait no longer.
+      held.file.EndWriterHold();
       file_path = packed_path;
     }
     // Renamed or replaced since it was opened: what would go out is not what was checked.
@@ -350,8 +418,10 @@ void PostMatchingFiles(PostingSession& session, const RoutingTable& routing,
     SendTarget target{parts.host.c_str(), request_path.c_str(), parts.scheme.c_str(),
                       file_path.c_str(), parts.port, !pack, &body};
     const bool posted = DispatchPost(session, target, source_path, pack, &held.file);
-    if (pack) RemoveCopy(agent, packed_path, copy.identity);
     copy.file.Close();
+    if (pack && !RemoveCopy(agent, packed_path, copy.identity)) {
+      ReportOnce(session, log, packed_path, kPackedCopyLeft, platform::LastError());
+    }
     // Accepted but still there (it changed meanwhile, or could not be deleted): not posted
     // again in this run; the next run posts what it then holds. Looked at once the hold
     // has ended: a Windows delete is pending until the last handle closes.

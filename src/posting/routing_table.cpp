@@ -93,4 +93,12 @@ bool RoutingTable::PopPriorityName(std::string& name) {
   return true;
 }
 
+bool RoutingTable::AnyEntryPosts() const {
+  for (const auto& named : entries_) {
+    const RoutingEntry& entry = named.second;
+    if (entry.url1[0] != '\0' && entry.ig != 1 && entry.del != 1) return true;
+  }
+  return false;
+}
+
 }  // namespace vemtu

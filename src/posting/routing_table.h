@@ -72,6 +72,9 @@ class RoutingTable {
   bool rules_enabled() const { return rules_enabled_; }
   void set_rules_enabled(bool enabled) { rules_enabled_ = enabled; }
 
+  // True when some entry posts to a URL of its own (one neither ignored nor set aside).
+  bool AnyEntryPosts() const;
+
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
   std::size_t priority_count() const { return priority_.size(); }

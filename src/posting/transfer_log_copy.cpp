@@ -1,5 +1,6 @@
 #include "posting/transfer_log_copy.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -7,6 +8,14 @@
 #include "platform/files.h"
 
 namespace vemtu {
+
+namespace {
+
+// What one post writes to its transfer log after the copy: the send lines, the replies
+// (each cut well below this) and the outcome lines of a whole cascade.
+constexpr long long kRoomForRestOfPost = 64 * 1024;
+
+}  // namespace
 
 std::string CutMarker(long long whole_size) {
   return "\\[cut: " + std::to_string(whole_size) + " bytes]";
@@ -24,10 +33,12 @@ void CopyDataToTransferLog(const HeldBody& source, const std::string& transfer_l
     platform::File log =
         platform::File::Open(transfer_log_path, platform::OpenMode::kAppendAlways);
     if (!log.IsOpen()) return false;
-    // A copy never holds more than a whole log may: a larger file is cut there, and a
+    // The copy ends where the log, with the lines its post still writes, stays below the
+    // size at which a line starts the log afresh: a larger file is cut there, and a
     // marker gives its whole size.
-    const bool cut = size > kLogSizeLimit;
-    auto left = static_cast<unsigned long long>(cut ? kLogSizeLimit : size);
+    const long long room = std::max(0LL, kLogSizeLimit - kRoomForRestOfPost - log.Size());
+    const bool cut = size > room;
+    auto left = static_cast<unsigned long long>(cut ? room : size);
     std::uint64_t offset = 0;
     while (true) {
       std::size_t want = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;

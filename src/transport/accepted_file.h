@@ -10,9 +10,12 @@ namespace vemtu {
 
 // Deletes the accepted file `path` through the run's folder; when given `identity`, only
 // if the name still refers to that file (one that changed meanwhile stays for the next
-// run). A file still the same that cannot be deleted gets an error line, with the error
-// number, in the current transfer log. True when the file is gone.
+// run). `held`, the file as the run holds it open for its post, is kept, too, while a
+// writer has it open or waits to (looked at only when it is the file of `identity`). A
+// file still the same that cannot be deleted gets an error line, with the error number, in
+// the current transfer log; one that changed gets a line saying it was kept. True when the
+// file is gone.
 bool DeleteAccepted(const RunContext& ctx, const std::string& path,
-                    const platform::FileIdentity* identity);
+                    const platform::FileIdentity* identity, platform::File* held = nullptr);
 
 }  // namespace vemtu

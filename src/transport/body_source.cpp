@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/agent_folder.h"
 #include "platform/errors.h"
 
 namespace vemtu {
@@ -57,7 +58,7 @@ bool BodySource::Start(std::uint32_t& declared_length, std::uint32_t& error) {
       opened_.Close();
       return false;
     }
-    if (identity.links > 1) {
+    if (identity.links > 1 && !platform::SecondNamesHarmless()) {
       // A body with a second name may be a file from outside the agent folder.
       error = kErrorAccessDenied;
       opened_.Close();
@@ -95,6 +96,8 @@ long long BodySource::ReadFile(char* out, std::size_t size) {
       }
       block_pos_ = 0;
       read_pos_ += block_.size();
+      // A file held for its post has been read whole: a writer need wait no longer.
+      if (held_ && read_pos_ == file_size_) held_->EndWriterHold();
     }
     std::size_t part = std::min(size - done, block_.size() - block_pos_);
     std::memcpy(out + done, block_.data() + block_pos_, part);

@@ -20,7 +20,7 @@ constexpr std::size_t kWinInetChunkSize = 4096;
 // A request body its caller holds open for the post: it is read through this handle from
 // its start at every attempt, never opened again by name.
 struct HeldBody {
-  const platform::File* file = nullptr;  // none: the body file is opened by its path
+  platform::File* file = nullptr;  // none: the body file is opened by its path
   // The body as it was checked: its size is the length sent, its count of names is checked
   // again, and only a file still of this identity is deleted after the acceptance.
   platform::FileIdentity identity;
@@ -71,11 +71,11 @@ class BodySource {
 
   std::string body_file_;
   std::string_view prefix_, text_, suffix_;
-  const platform::File* held_ = nullptr;  // the caller's handle (UseHeldBody)
+  platform::File* held_ = nullptr;  // the caller's handle (UseHeldBody)
   platform::FileIdentity held_identity_;
   std::string_view head_;                 // the held body's first bytes, read already
   platform::File opened_;                 // the body file opened here when none is held
-  const platform::File* file_ = nullptr;  // the one read: held_ or opened_
+  platform::File* file_ = nullptr;  // the one read: held_ or opened_
   std::uint64_t file_size_ = 0;
   std::size_t prefix_pos_ = 0, text_pos_ = 0, suffix_pos_ = 0;
   std::uint64_t file_pos_ = 0;

@@ -263,9 +263,7 @@ int Attempt(const Procedure& procedure, const RunContext& ctx, Connection& conne
   if (IsAcceptedReply(reply)) {
     // A file that changed or was replaced while it was posted stays for the next run, and
     // so does one a writer waits to change (its bytes would go into a file nobody reads).
-    if (!(request.body && request.body->file->WriterWaiting())) {
-      DeleteAccepted(ctx, request.file_path, &sent);
-    }
+    DeleteAccepted(ctx, request.file_path, &sent, request.body ? request.body->file : nullptr);
     return 1;
   }
   if (retry_rename && IsRefusedReply(reply)) RetryRename(ctx, request.file_path);

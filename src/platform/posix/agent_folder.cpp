@@ -107,6 +107,31 @@ int OpenFlags(OpenMode mode) {
   return flags;
 }
 
+// Opens through `open` with `flags`; where they may create the file, tells whether this
+// open made it (`created`), by opening an existing file without O_CREAT and making a
+// missing one with O_EXCL, so that a file made by another meanwhile is opened as such.
+template <typename Opener>
+int OpenOrCreate(const Opener& open, int flags, bool& created) {
+  created = false;
+  if (!(flags & O_CREAT)) return open(flags);
+  if (flags & O_EXCL) {
+    int fd = open(flags);
+    created = fd >= 0;
+    return fd;
+  }
+  constexpr int kRaceTries = 8;  // a name made and removed again by another, over and over
+  for (int tries = 0; tries < kRaceTries; ++tries) {
+    int fd = open(flags & ~O_CREAT);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    fd = open(flags | O_EXCL);
+    if (fd >= 0 || errno != EEXIST) {
+      created = fd >= 0;
+      return fd;
+    }
+  }
+  return -1;
+}
+
 // The name in `folder` that equals `name` but for letter case, when it is a folder (not
 // a link); empty when there is none.
 std::string FolderNamedIgnoringCase(int folder, const std::string& name) {
@@ -235,6 +260,10 @@ bool AgentFolder::SetAttributesNormal(const std::string& path) const {
       now.st_dev != st.st_dev || S_ISLNK(now.st_mode)) {
     return false;
   }
+  if (!posix_detail::OnlyName(now)) {
+    errno = EMLINK;  // a second name may be an outside file linked in: its mode stays
+    return false;
+  }
   std::string via = "/proc/self/fd/" + std::to_string(fd.get());
   return chmod(via.c_str(), (now.st_mode & 07777) | S_IWUSR) == 0;
 }
@@ -284,13 +313,27 @@ FileIdentity AgentFolder::IdentityAt(const std::string& path) const {
 
 bool AgentFolder::DeleteIfUnchanged(const std::string& path,
                                     const FileIdentity& expected) const {
-  Leaf leaf = LeafOf(PlaceOf(HeldIn(state_), path));
-  if (!Usable(leaf)) return false;
-  if (!(IdentityIn(leaf) == expected)) {
-    errno = ESTALE;
-    return false;
+  // The file is first moved to a name no writer uses, so that the name it is checked
+  // under and the name that is deleted are one: a new version renamed over the posted
+  // file meanwhile keeps its name and is never the one deleted. The private name holds
+  // no "_": a run that ends before the delete leaves a file that the next run moves to
+  // the Error folder rather than posts again.
+  const std::size_t cut = path.rfind('/');
+  const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  const std::string aside = MoveToFreeName(
+      path, folder + ".vemtu-deleting-" + std::to_string(getpid()), std::string::npos);
+  if (aside.empty()) return false;
+  Leaf moved = LeafOf(PlaceOf(HeldIn(state_), aside));
+  int error = ESTALE;
+  if (IdentityIn(moved) == expected) {
+    if (Usable(moved) && unlinkat(moved.folder, moved.name.c_str(), 0) == 0) return true;
+    error = errno;
   }
-  return unlinkat(leaf.folder, leaf.name.c_str(), 0) == 0;
+  // Not the file that was read (or not deletable): back under its name, or, when a new
+  // file has taken that name, under the first free numbered one.
+  MoveToFreeName(aside, path, std::string::npos);
+  errno = error;
+  return false;
 }
 
 File AgentFolder::Open(const std::string& path, OpenMode mode) const {
@@ -303,10 +346,16 @@ File AgentFolder::Open(const std::string& path, OpenMode mode) const {
   const bool truncate = (OpenFlags(mode) & O_TRUNC) != 0;
   const int flags = OpenFlags(mode) & ~O_TRUNC;
   const bool in_held = place.base != AT_FDCWD && place.rest.find('/') == std::string::npos;
-  Descriptor fd(in_held ? OpenRetrying(place.base, place.rest.c_str(), flags)
-                        : OpenBeneath(place.base, place.rest, flags));
+  bool created = false;
+  Descriptor fd(OpenOrCreate(
+      [&](int with) {
+        return in_held ? OpenRetrying(place.base, place.rest.c_str(), with)
+                       : OpenBeneath(place.base, place.rest, with);
+      },
+      flags, created));
   if (fd.get() < 0) return File();
-  if (in_held && (flags & O_CREAT)) posix_detail::HandToAgentOwner(fd.get());
+  // Only a file this run made is handed over: an existing one keeps its owner.
+  if (created) posix_detail::HandToAgentOwner(fd.get());
   // O_EXCL made a new regular file of one name: there is nothing to check, and its
   // identity is taken once it has been written.
   if (mode == OpenMode::kCreateNew) return File(fd.release(), FileIdentity{});
@@ -319,8 +368,9 @@ File AgentFolder::Open(const std::string& path, OpenMode mode) const {
     return File();
   }
   if ((flags & O_ACCMODE) != O_RDONLY) {
-    // A file with a second name may be one outside the agent folder: never written.
-    if (st.st_nlink > 1) {
+    // A file with a second name may be one outside the agent folder: never written
+    // where anyone may link any file.
+    if (st.st_nlink > 1 && !SecondNamesHarmless()) {
       errno = EMLINK;
       return File();
     }
@@ -351,6 +401,15 @@ SearchStep AgentFolder::First(DirSearch& search, const std::string& folder_and_p
   return search.FirstIn(fd, folder_and_pattern.substr(cut + 1), entry);
 }
 
+namespace {
+
+bool DeleteRefusedByFlags(int fd) {
+  int flags = 0;
+  return ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL));
+}
+
+}  // namespace
+
 bool AgentFolder::CanDelete(const std::string& path, const File& file) const {
   Leaf leaf = LeafOf(PlaceOf(HeldIn(state_), path));
   if (!Usable(leaf)) return false;
@@ -358,10 +417,11 @@ bool AgentFolder::CanDelete(const std::string& path, const File& file) const {
   // Write and search rights on the folder for the run's own user: refused on a read-only
   // file system (EROFS) and for an immutable folder (EPERM) even to root.
   if (faccessat(leaf.folder, ".", W_OK | X_OK, AT_EACCESS) != 0) return false;
-  // An immutable or append-only file refuses the delete even to root. (An append-only
-  // folder is rare enough to be found by the delete itself, which then says so.)
-  int flags = 0;
-  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
+  // An immutable or append-only file, or such a folder, refuses the delete even to root.
+  // (The folder's flags need a handle that can read it: a folder held for the *at calls
+  // alone is opened again for them.)
+  Descriptor folder(OpenRetrying(leaf.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (DeleteRefusedByFlags(fd) || (folder.get() >= 0 && DeleteRefusedByFlags(folder.get()))) {
     errno = EPERM;
     return false;
   }
@@ -381,6 +441,22 @@ bool AgentFolder::CanDelete(const std::string& path, const File& file) const {
 const AgentFolder& FolderOrUnrooted(const std::shared_ptr<AgentFolder>& folder) {
   static const AgentFolder unrooted;
   return folder ? *folder : unrooted;
+}
+
+namespace {
+
+bool ReadProtectedHardlinks() {
+  Descriptor fd(OpenRetrying(AT_FDCWD, "/proc/sys/fs/protected_hardlinks", O_RDONLY | O_CLOEXEC));
+  char value = 0;
+  return fd.get() >= 0 && ::read(fd.get(), &value, 1) == 1 && value == '1';
+}
+
+}  // namespace
+
+bool SecondNamesHarmless() {
+  // Read once: a run does not outlast a change of the setting in any way that matters.
+  static const bool harmless = ReadProtectedHardlinks();
+  return harmless;
 }
 
 bool HeldByWriter(int error_number) { return error_number == EAGAIN; }

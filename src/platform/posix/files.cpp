@@ -9,8 +9,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/agent_folder.h"
@@ -215,6 +217,21 @@ File::WriterHold File::HoldOffWriters() {
 bool File::WriterWaiting() const {
   // While the kernel asks for a read lease back, it reports the type it must go down to.
   return writers_held_ && fcntl(static_cast<int>(handle_), F_GETLEASE) == F_UNLCK;
+}
+
+void File::EndWriterHold() {
+  // The lease belongs to the open file, which a duplicate shares: ended from either.
+  if (handle_ >= 0) fcntl(static_cast<int>(handle_), F_SETLEASE, F_UNLCK);
+  writers_held_ = false;
+}
+
+long long File::MsSinceChange() const {
+  const FileIdentity now = Identity();
+  struct timespec clock;
+  if (!now.valid || clock_gettime(CLOCK_REALTIME, &clock) != 0) return -1;
+  const std::int64_t last = std::max(now.modified, now.changed);
+  const std::int64_t at = static_cast<std::int64_t>(clock.tv_sec) * 1000000000 + clock.tv_nsec;
+  return at > last ? (at - last) / 1000000 : 0;
 }
 
 void File::Close() {

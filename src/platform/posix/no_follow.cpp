@@ -94,7 +94,6 @@ int OpenBeneath(int base, const std::string& path, int flags) {
   // one was put there by someone else: refused at every level, not just the last one.
   int fd = OpenWithoutLinks(base, path, flags | O_NOFOLLOW | O_CLOEXEC);
   if (NoOpenat2(fd)) fd = OpenByLevels(base, path, flags | O_CLOEXEC);
-  if (fd >= 0 && (flags & O_CREAT)) HandToAgentOwner(fd);
   return fd;
 }
 
@@ -136,22 +135,20 @@ const AgentOwner& TheAgentOwner() {
 void HandToAgentOwner(int fd) {
   const AgentOwner& to = TheAgentOwner();
   struct stat st;
-  if (!to.hand_over || fstat(fd, &st) != 0 || st.st_uid != 0) return;
+  if (!to.hand_over || fstat(fd, &st) != 0 || st.st_uid != 0 || !OnlyName(st)) return;
   int saved = errno;
-  fchown(fd, to.owner, to.group);
+  // AT_EMPTY_PATH: the very object held, even through an O_PATH handle.
+  (void)!fchownat(fd, "", to.owner, to.group, AT_EMPTY_PATH);
   errno = saved;
 }
 
 void HandToAgentOwner(int folder, const std::string& name) {
-  const AgentOwner& to = TheAgentOwner();
-  struct stat st;
-  if (!to.hand_over || fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-      st.st_uid != 0 || S_ISLNK(st.st_mode)) {
-    return;
-  }
-  int saved = errno;
-  fchownat(folder, name.c_str(), to.owner, to.group, AT_SYMLINK_NOFOLLOW);
-  errno = saved;
+  Descriptor fd(OpenRetrying(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() >= 0) HandToAgentOwner(fd.get());
+}
+
+bool OnlyName(const struct stat& st) {
+  return S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink == 1);
 }
 
 FileIdentity IdentityOf(const struct stat& st) {
@@ -162,6 +159,7 @@ FileIdentity IdentityOf(const struct stat& st) {
   id.size = static_cast<std::uint64_t>(st.st_size);
   id.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   id.links = static_cast<std::uint32_t>(st.st_nlink);
+  id.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   id.valid = true;
   return id;
 }

@@ -42,8 +42,7 @@ SplitPath Split(const std::string& path);
 
 // Opens `path` relative to the folder `base` (AT_FDCWD: as given) with `flags`, refusing a
 // link at any level of it, the last included; below a folder handle, a path that would
-// leave it ("..") is refused too. New files get mode 0666 and, in a run as root, the
-// agent folder's owner.
+// leave it ("..") is refused too. New files get mode 0666.
 int OpenBeneath(int base, const std::string& path, int flags);
 
 // Opens `folder` as a handle for the *at calls, failing when it or any folder along its
@@ -57,9 +56,14 @@ int OpenInPlainFolder(const std::string& path, int flags);
 
 // In a run as root, gives what the run made (the open `fd`, or `name` in the folder
 // `folder`) to the owner of the agent folder, so that the owner's own runs can go on
-// using it. Only objects still owned by root are handed over.
+// using it. Only objects still owned by root are handed over, and only a folder or a
+// file with no other name (a second name may be an outside file linked in).
 void HandToAgentOwner(int fd);
 void HandToAgentOwner(int folder, const std::string& name);
+
+// True for a folder, or a regular file whose only name is the one it was reached by:
+// its owner, mode or attributes may be changed through that name.
+bool OnlyName(const struct stat& st);
 
 // The identity of the file `st` describes (not valid for anything but a regular file).
 FileIdentity IdentityOf(const struct stat& st);

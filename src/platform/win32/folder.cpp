@@ -297,4 +297,20 @@ File::WriterHold File::HoldOffWriters() { return WriterHold::kHeld; }
 
 bool File::WriterWaiting() const { return false; }
 
+void File::EndWriterHold() {}
+
+long long File::MsSinceChange() const {
+  BY_HANDLE_FILE_INFORMATION info{};
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &info)) return -1;
+  auto ticks = [](const FILETIME& t) {
+    return (static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  const long long age = ticks(now) - ticks(info.ftLastWriteTime);  // 100 ns units
+  return age > 0 ? age / 10000 : 0;
+}
+
+bool SecondNamesHarmless() { return true; }
+
 }  // namespace vemtu::platform

@@ -97,6 +97,16 @@ class FolderBoundary : public AgentScenario {
     }
   }
 
+  // Waits until the body of a request after the first `count` has reached the simulator,
+  // which is now holding its reply; false when none came.
+  bool WaitForRequestsBeyond(std::size_t count) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReceivedRequests().size() == count && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return ReceivedRequests().size() > count;
+  }
+
   std::string outside_;
   std::vector<std::string> planted_;
 };
@@ -375,8 +385,15 @@ TEST_F(FolderBoundary, RetryNamesAndErrorMovesNeverReplaceAFile) {
 // A file changed while its post waits for the reply, by a writer appending to it or by
 // another file renamed over its name: what arrived is the file as it was checked, and the
 // reply "1" deletes nothing that was not posted.
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 TEST_F(FolderBoundary, AFileChangedWhileItIsPostedIsNotDeleted) {
-  StartDcsim({"--rule", "prefix=SLOW delay=1500"});
+  constexpr int kReplyDelayMs = 4000;
+  StartDcsim({"--rule", "prefix=SLOW delay=" + std::to_string(kReplyDelayMs)});
   WriteAgentIni(BaseUrl());
   const std::string k = "AlertTkt";
   const std::string bin =
@@ -389,31 +406,32 @@ TEST_F(FolderBoundary, AFileChangedWhileItIsPostedIsNotDeleted) {
     std::string left;  // what the name holds after the run; empty: deleted
   } cases[] = {
       // Windows opens the body with read sharing only, so there the writer is refused
-      // (32); on Linux the agent's read lease holds it off until the post has ended, and
-      // the file accepted while the writer waited is kept for the writer's bytes.
+      // (32); on Linux the agent's read lease holds it off only while the body is read,
+      // and the file accepted after the writer changed it is kept for the writer's bytes.
       {"SLOW_N_1.txt", "first part;", false, UnderWine() ? "" : "first part;second part"},
       {"SLOW_N_2.txt", "the checked text", true, renamed},
       {"SLOW_Y_3.xml", "<r>the checked tree</r>", true, renamed},
   };
+  const std::string kKeptLine = "MSG: File changed while posted, kept for the next run";
+  std::size_t kept_lines = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = File(k, c.name);
     const std::size_t before = ReceivedRequests().size();
     WriteFileBytes(path, c.bytes);
     const int pid = StartAgent(exe_, {});
-    // Waits until the body has reached the simulator, which is now holding its reply.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (ReceivedRequests().size() == before && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ASSERT_GT(ReceivedRequests().size(), before);
+    ASSERT_TRUE(WaitForRequestsBeyond(before));
     if (c.rename) {
       WriteFileBytes(replacement, renamed);
       fs::rename(replacement, path);
     } else {
       const std::string appender = bin + (UnderWine() ? "/hostile_appender.exe" : "/hostile_appender");
+      const auto start = std::chrono::steady_clock::now();
       EXPECT_EQ(RunAgent(appender, {AgentPath(path), "second part"}, kRunTimeoutMs).exit_code,
                 UnderWine() ? 32 : 0);
+      EXPECT_LT(std::chrono::steady_clock::now() - start,
+                std::chrono::milliseconds(kReplyDelayMs / 2))
+          << "the writer waited for the reply";
     }
     ASSERT_FALSE(WaitAgent(pid, kRunTimeoutMs).timed_out);
 
@@ -429,6 +447,7 @@ TEST_F(FolderBoundary, AFileChangedWhileItIsPostedIsNotDeleted) {
       EXPECT_FALSE(FileExists(path));
     } else {
       EXPECT_EQ(ReadFileBytes(path), c.left);
+      EXPECT_EQ(Occurrences(ReadFileBytes(TransferLog("SLOW")), kKeptLine), ++kept_lines);
     }
     fs::remove(path);
   }
@@ -474,12 +493,6 @@ TEST_F(FolderBoundary, ConcurrentRunsNeitherTearNorLoseTransferLogLines) {
     EXPECT_EQ(found.position(0), 0) << line;
     EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 10) << line;
   }
-}
-
-std::size_t Occurrences(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 // Swaps two names (one of them a link) as fast as it can until it is destroyed, which
@@ -588,14 +601,10 @@ TEST_F(FolderBoundary, FilesThatCannotBePostedSafelyAreLeftWithOneLinePerRun) {
     const char* line;
     std::function<bool(const std::string&)> make;  // false: cannot be made here
   } cases[] = {
-      {"ATPostLogs", "HARD_N_1.txt", "ERR: File has other names, left alone",
-       [&](const std::string& p) { return link((outside_ + "/secret.txt").c_str(), p.c_str()) == 0; }},
-      {"Status", "HLINK_2.txt", "ERR: File has other names, left alone",
-       [&](const std::string& p) { return link((outside_ + "/secret.txt").c_str(), p.c_str()) == 0; }},
       {"ATPostLogs", "IMMUTABLE_N_4.txt", "ERR: Unable to delete file, not posted",
        [](const std::string& p) {
          WriteFileBytes(p, "immutable");
-         return !UnderWine() && RunProgram({"chattr", "+i", p}) == 0;
+         return !UnderWine() && RunProgram({"/usr/bin/chattr", "+i", p}) == 0;
        }},
       // Under wine a link to a file shows as a plain file.
       {"ATPostLogs", "L_N_5.txt", "ERR: File is a link, left alone",
@@ -629,12 +638,119 @@ TEST_F(FolderBoundary, FilesThatCannotBePostedSafelyAreLeftWithOneLinePerRun) {
     EXPECT_EQ(Occurrences(ReadFileBytes(RunLog(c.category)), c.line), 0u);
     EXPECT_TRUE(fs::symlink_status(path).type() != fs::file_type::not_found);
     EXPECT_FALSE(FileExists(File(c.category, after_name)));
-    RunProgram({"chattr", "-i", path});
+    RunProgram({"/usr/bin/chattr", "-i", path});
+    fs::remove(path);  // the later rows' runs would post it
   }
   EXPECT_EQ(Snapshot(outside_), before);
   for (const auto& r : ReceivedRequests()) {
     EXPECT_EQ(r.body.find("outside"), std::string::npos);
     EXPECT_EQ(r.body.find("immutable"), std::string::npos);
+  }
+}
+
+// A second name gives nothing where nobody may link a file they could not read and
+// write: a "cp -al" snapshot, deduplicated files and linked logs are posted and written
+// as any other; elsewhere such a file is left alone with one line per run. An outside
+// file linked in keeps its owner and mode, also under a root run in another's folder.
+TEST_F(FolderBoundary, SecondNamesGiveNothingWhereLinksAreProtected) {
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  const bool harmless =
+      UnderWine() || ReadFileBytes("/proc/sys/fs/protected_hardlinks").substr(0, 1) == "1";
+  const std::string secret = outside_ + "/secret.txt", k = "ATPostLogs";
+  WriteFileBytes(secret, "outside secret");
+  chmod(secret.c_str(), 0440);
+  Plant(k, "DUP_N_1.txt", "deduplicated");
+  Plant(k, "SNAP_N_1.txt", "in the snapshot");
+  Plant(k, "LOGGED_N_1.txt", "its log is an outside file");
+  RunBounded("Configuration");  // the logs' folders exist before the links and snapshot
+  const std::pair<std::string, std::string> links[] = {
+      {File(k, "DUP_N_1.txt"), File(k, "DUP_N_2.txt")}, {secret, File(k, "HARD_N_1.txt")},
+      {secret, File("Status", "HLINK_2.txt")}, {secret, File(k, "BIG_Y_1.zip")},
+      {secret, TransferLog("LOGGED")}};
+  fs::create_directories(Folder("Status"));
+  for (const auto& [target, name] : links) ASSERT_EQ(link(target.c_str(), name.c_str()), 0);
+  ASSERT_EQ(RunProgram({"/bin/cp", "-al", agent_, dir_ / "snapshot"}), 0);
+  if (!UnderWine() && geteuid() == 0) {
+    for (const auto& entry : fs::recursive_directory_iterator(agent_)) {
+      if (!fs::equivalent(entry.path(), secret)) lchown(entry.path().c_str(), 65534, 65534);
+    }
+    lchown(agent_.c_str(), 65534, 65534);
+  }
+  struct stat before, after;
+  ASSERT_EQ(stat(secret.c_str(), &before), 0);
+  for (const char* word : {"ATPostLogs", "ATPostLogs", "Status"}) RunBounded(word);
+  ASSERT_EQ(stat(secret.c_str(), &after), 0);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  // The Windows build still resets a read-only attribute through any name.
+  if (!UnderWine()) EXPECT_EQ(after.st_mode, before.st_mode);
+  if (!harmless) EXPECT_EQ(ReadFileBytes(secret), "outside secret");
+  EXPECT_EQ(Occurrences(ReadFileBytes(RunLog(k)), "MSG: Finished Web Posting"), 2u);
+  EXPECT_EQ(ReadFileBytes(dir_ / "snapshot/ATPostLogs/SNAP_N_1.txt"), "in the snapshot");
+  for (const char* name : {"DUP_N_1.txt", "DUP_N_2.txt", "SNAP_N_1.txt", "HARD_N_1.txt"}) {
+    const std::string prefix = std::string(name).substr(0, std::string(name).find('_'));
+    EXPECT_EQ(FileExists(File(k, name)), !harmless) << name;
+    EXPECT_EQ(Occurrences(ReadFileBytes(TransferLog(prefix)), "ERR: File has other names"),
+              harmless ? 0u : 2u) << name;
+  }
+  EXPECT_EQ(FileExists(File("Status", "HLINK_2.txt")), !harmless);
+  ExpectNothingLost();
+}
+
+// Guards that keep a file from being lost or forged, each with its line: a forged Status
+// prefix, an append-only folder, a writer's own ".zip", a name with CR LF made undeletable
+// while its reply is awaited.
+TEST_F(FolderBoundary, GuardedFilesAreKeptAndNamedInTheirLogs) {
+  if (UnderWine()) GTEST_SKIP() << "the cases need Linux names, flags and a Linux writer";
+  StartDcsim({"--rule", "default delay=1500"});
+  WriteAgentIni(BaseUrl());
+  const std::string cr_lf_name = "SLOW\r\nT\t9999\tMSG: Successfully WebPosted_N_1.txt";
+  struct Case {
+    const char* category;
+    std::string name;
+    std::string bytes;
+    const char* flag;        // chattr flag set on the category folder before the run
+    bool flag_file_mid_post; // chattr +i on the file while its reply is awaited
+    const char* line;        // in the transfer log of the prefix, or the run log when
+    bool in_run_log;         // `in_run_log`
+    bool posted;
+    bool kept;               // where it was; false: in the Error folder
+  } cases[] = {
+      {"Status", "x regid=\"FORGED\"_1.txt", "status text", nullptr, false,
+       "ERR: File name prefix is not an XML name", false, false, false},
+      {"ATPostLogs", "APPEND_N_1.txt", "append-only folder", "+a", false,
+       "ERR: Unable to delete file, not posted", false, false, true},
+      {"ATPostLogs", "W_N_1.zip", std::string("PK\x03\x04\x14\0\0\0", 8) + "archive",
+       nullptr, false, "ERR: File is not a packed copy, left alone", true, true, false},
+      {"ATPostLogs", cr_lf_name, "undeletable", nullptr, true, "ERR: Unable to delete file",
+       false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = File(c.category, c.name);
+    const std::size_t before = ReceivedRequests().size();
+    Plant(c.category, c.name, c.bytes);
+    if (c.flag && RunProgram({"/usr/bin/chattr", c.flag, Folder(c.category)}) != 0) {
+      std::cout << "skipped: the test file system takes no chattr " << c.flag << "\n";
+      fs::remove(path);
+      continue;
+    }
+    const int pid = StartAgent(exe_, {c.category});
+    if (c.flag_file_mid_post && WaitForRequestsBeyond(before)) {
+      RunProgram({"/usr/bin/chattr", "+i", path});
+    }
+    ASSERT_FALSE(WaitAgent(pid, kRunTimeoutMs).timed_out);
+    RunProgram({"/usr/bin/chattr", "-i", path});
+    if (c.flag) RunProgram({"/usr/bin/chattr", std::string("-") + (c.flag + 1), Folder(c.category)});
+
+    const std::string prefix = c.name.substr(0, c.name.find('_'));
+    const std::string log = ReadFileBytes(c.in_run_log ? RunLog(c.category) : TransferLog(prefix));
+    EXPECT_EQ(Occurrences(log, c.line), 1u) << log;
+    EXPECT_EQ(Occurrences(log, "\r\nT\t9999"), 0u) << "a forged line";
+    EXPECT_EQ(ReceivedRequests().size(), before + (c.posted ? 1u : 0u));
+    EXPECT_EQ(FileExists(path), c.kept);
+    if (!c.kept && !c.posted) EXPECT_TRUE(FileExists(ErrorFile(c.category, c.name)));
+    fs::remove(path);
   }
 }
 
@@ -653,6 +769,46 @@ TEST_F(FolderBoundary, AFileAWriterHoldsOpenWaitsForALaterRun) {
   RunBounded("ATPostLogs");
   EXPECT_FALSE(FileExists(path));
   EXPECT_EQ(ReceivedRequests().size(), 1u);
+}
+
+// A service user's run on another user's file: with CAP_LEASE (as the systemd unit grants
+// it) the file is held and posted; without it, only once it has settled, and the run log
+// says once per run that the run works without leases.
+TEST_F(FolderBoundary, AFileNoLeaseCanHoldWaitsUntilItHasSettled) {
+  if (UnderWine() || geteuid() != 0) GTEST_SKIP() << "needs a native run as root to switch users";
+  StartDcsim();
+  WriteAgentIni(BaseUrl());
+  WriteFileBytes(agent_ + "/KOLTMobile.INI", ReadFileBytes(agent_ + "/KOLTMobile.INI") +
+                                                "[WebPostFiles]\r\nSettleSeconds=1\r\n");
+  const std::string k = "ATPostLogs", no_lease = "MSG: No lease can be had on some files";
+  fs::create_directories(Folder(k));
+  RunBounded("Configuration");  // the log folders, before they are handed to the user
+  for (const auto& entry : fs::recursive_directory_iterator(agent_)) {
+    lchown(entry.path().c_str(), 65534, 65534);
+  }
+  lchown(agent_.c_str(), 65534, 65534);
+  const struct {
+    const char* name;
+    bool lease_right;
+    int wait_ms;  // after the file is written, before the run
+    bool posted;
+  } cases[] = {{"LEASED_N_1.txt", true, 0, true},
+               {"FRESH_N_1.txt", false, 0, false},
+               {"SETTLED_N_1.txt", false, 2500, true}};
+  for (const auto& c : cases) {
+    WriteFileBytes(File(k, c.name), "another user's file");  // root's, 0644
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.wait_ms));
+    std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                     "--clear-groups"};
+    if (c.lease_right) argv.insert(argv.end(), {"--inh-caps=+lease", "--ambient-caps=+lease"});
+    argv.insert(argv.end(), {exe_, k});
+    const std::size_t lines = Occurrences(ReadFileBytes(RunLog(k)), no_lease);
+    ASSERT_EQ(RunProgram(argv, kRunTimeoutMs), 0) << c.name;
+    EXPECT_EQ(FileExists(File(k, c.name)), !c.posted) << c.name;
+    EXPECT_EQ(Occurrences(ReadFileBytes(RunLog(k)), no_lease), lines + !c.lease_right)
+        << c.name << ReadFileBytes(RunLog(k));
+    fs::remove(File(k, c.name));
+  }
 }
 
 TEST_F(FolderBoundary, ARootRunHandsWhatItMakesToTheFolderOwner) {

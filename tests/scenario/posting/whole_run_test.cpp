@@ -326,7 +326,8 @@ TEST_F(PostingRun, AStartWithoutAWordLeadsToFourRuns) {
   WriteFileBytes(File("Status", "ST_1.txt"), "status");
   WriteFileBytes(File("ATPostLogs", "LG_N_1.txt"), "log");
   std::filesystem::create_directories(File("AlertTkt", "old.zip"));
-  WriteFileBytes(File("AlertTkt", "old.zip/left.zip"), "leftover");
+  WriteFileBytes(File("AlertTkt", "old.zip/left.zip"),
+                 "<r><![CDATA[bGVmdG92ZXI=\r\n]]></r>\r\n");  // a packed copy left over
   WriteFileBytes(File("AlertTkt", "old.zip/keep.txt"), "kept");
   ASSERT_FALSE(Run("").timed_out);
   ASSERT_TRUE(WaitFinished({"AlertTkt", "Status", "ATPostLogs", "Configuration"}));

@@ -2,6 +2,7 @@
 // renamed and a link takes its name, a folder is found whatever its letter case, and a
 // file with a second name is never written.
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -75,19 +76,30 @@ TEST(AgentFolder, AFolderIsFoundWhateverItsLetterCaseAndALinkIsNeverHeld) {
   EXPECT_FALSE(fs::exists(dir / "Error"));
 }
 
-TEST(AgentFolder, AFileWithASecondNameIsNeverWritten) {
+// A file with a second name may be an outside file linked in: its mode is never changed
+// through that name, and it is written only where nobody may link a file they could not
+// write themselves; a new file is never one that exists.
+TEST(AgentFolder, AFileWithASecondNameIsWrittenOnlyWhereLinksAreProtected) {
   TempDir dir;
-  WriteFileBytes(dir / "outside.txt", "outside");
-  ASSERT_EQ(link((dir / "outside.txt").c_str(), (dir / "in.log").c_str()), 0);
-  for (OpenMode mode : {OpenMode::kAppendAlways, OpenMode::kWriteTruncate,
-                        OpenMode::kReadWriteExisting}) {
-    EXPECT_FALSE(File::Open(dir / "in.log", mode).IsOpen());
-    EXPECT_EQ(LastError(), EMLINK);
+  const std::string outside = dir / "outside.txt";
+  WriteFileBytes(outside, "outside");
+  ASSERT_EQ(link(outside.c_str(), (dir / "in.log").c_str()), 0);
+  chmod(outside.c_str(), 0444);
+  EXPECT_FALSE(SetAttributesNormal(dir / "in.log"));
+  struct stat st;
+  ASSERT_EQ(stat(outside.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  chmod(outside.c_str(), 0644);
+  for (OpenMode mode : {OpenMode::kAppendAlways, OpenMode::kReadWriteExisting}) {
+    EXPECT_EQ(File::Open(dir / "in.log", mode).IsOpen(), SecondNamesHarmless());
+    if (!SecondNamesHarmless()) EXPECT_EQ(LastError(), EMLINK);
   }
+  EXPECT_FALSE(File::Open(dir / "in.log", OpenMode::kCreateNew).IsOpen());
+  EXPECT_TRUE(File::Open(dir / "new.zip", OpenMode::kCreateNew).IsOpen());
   File read = File::Open(dir / "in.log", OpenMode::kReadExisting);
   ASSERT_TRUE(read.IsOpen());
   EXPECT_EQ(read.Identity().links, 2u);
-  EXPECT_EQ(ReadFileBytes(dir / "outside.txt"), "outside");
+  EXPECT_EQ(ReadFileBytes(outside), "outside");
 }
 
 }  // namespace

@@ -214,12 +214,18 @@ TEST(Identity, DeleteIfUnchangedKeepsAFileThatChanged) {
   WriteFileBytes(dir / "other", "BODY+");
   fs::rename(dir / "other", path);
   EXPECT_FALSE(DeleteIfUnchanged(path, sent));
-  EXPECT_TRUE(fs::exists(path));
+  EXPECT_EQ(ReadFileBytes(path), "BODY+");
 
+  // A file planted at the private name the delete moves through is neither deleted nor
+  // replaced, and nothing but the deleted file is missing afterwards.
+  const std::string planted = dir / (".vemtu-deleting-" + std::to_string(getpid()));
+  WriteFileBytes(planted, "planted");
   sent = IdentityAt(path);
   EXPECT_TRUE(DeleteIfUnchanged(path, sent));
   EXPECT_FALSE(fs::exists(path));
   EXPECT_FALSE(DeleteIfUnchanged(path, sent));
+  EXPECT_EQ(ReadFileBytes(planted), "planted");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 TEST(Names, ABackslashInALinuxNameIsAnOrdinaryByte) {

@@ -1,9 +1,12 @@
 #include "driver/posting_cycle.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <regex>
 
+#include "driver/run_checks.h"
 #include "posting/routing_table.h"
 #include "posting_fixture.h"
 
@@ -118,14 +121,19 @@ TEST_F(StatusPassesTest, TenCallsInTheirOrder) {
   EXPECT_EQ(std::vector<std::string>(offers.begin(), offers.begin() + 8), expected);
 }
 
+// A packed copy as the agent writes it: the root holds nothing but the base64 payload.
+constexpr char kPackedCopy[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<root a=\"1\"><![CDATA[s7GvyM1R\r\n"
+    "VNAHMm30QWqBDAA=\r\n]]></root>\r\n";
+
 TEST(DeleteMatchingFiles, DescendsOnlyIntoMatchingFolders) {
   TempDir dir;
   const std::string top = dir.path().string();
-  WriteFileBytes(Join(top, "a.zip"), "1");
+  WriteFileBytes(Join(top, "a.zip"), kPackedCopy);
   WriteFileBytes(Join(top, "a.xml"), "2");
-  WriteFileBytes(Join(Join(top, "old.zip"), "b.zip"), "3");
+  WriteFileBytes(Join(Join(top, "old.zip"), "b.zip"), kPackedCopy);
   WriteFileBytes(Join(Join(top, "old.zip"), "b.txt"), "4");
-  WriteFileBytes(Join(Join(Join(top, "old.zip"), "deeper.zip"), "c.zip"), "5");
+  WriteFileBytes(Join(Join(Join(top, "old.zip"), "deeper.zip"), "c.zip"), kPackedCopy);
   WriteFileBytes(Join(Join(top, "plain"), "d.zip"), "6");
   DeleteMatchingFiles(top, std::string(1, platform::kPathSeparator) + "*.zip");
   EXPECT_FALSE(FileExists(Join(top, "a.zip")));
@@ -144,12 +152,42 @@ TEST(DeleteMatchingFiles, SparesResultFilesWhoseShortNameMatches) {
   for (const char* name : {"LOG_Y_1.zip1", "LOG_Y_2.ZIP1", "a.zipx", "b.zip.xml"}) {
     WriteFileBytes(Join(top, name), name);
   }
-  WriteFileBytes(Join(top, "c.ZIP"), "packed");
+  WriteFileBytes(Join(top, "c.ZIP"), kPackedCopy);
   DeleteMatchingFiles(top, std::string(1, platform::kPathSeparator) + "*.zip");
   for (const char* name : {"LOG_Y_1.zip1", "LOG_Y_2.ZIP1", "a.zipx", "b.zip.xml"}) {
     EXPECT_EQ(ReadFileBytes(Join(top, name)), name);
   }
   EXPECT_FALSE(FileExists(Join(top, "c.ZIP")));
+}
+
+// Only what the agent could have packed goes: a writer's own ".zip" stays.
+TEST(DeleteMatchingFiles, LeavesEveryZipThatIsNoPackedCopy) {
+  TempDir dir;
+  const std::string top = dir.path().string();
+  const std::string kept[] = {std::string("PK\x03\x04\x14\0", 6) + "archive", "text",
+                              "<d><![CDATA[not base64 <>]]></d>", "<d><![CDATA[QUJD]]><e/></d>"};
+  auto path = [&](const std::string& bytes) { return Join(top, std::to_string(bytes.size()) + ".zip"); };
+  for (const std::string& bytes : kept) WriteFileBytes(path(bytes), bytes);
+  DeleteMatchingFiles(top, std::string(1, platform::kPathSeparator) + "*.zip");
+  for (const std::string& bytes : kept) EXPECT_EQ(ReadFileBytes(path(bytes)), bytes);
+}
+
+// An empty primary site is named only when no routing entry posts to a URL of its own.
+TEST(ReportUnworkableSetup, AnEmptyPrimarySiteMattersOnlyWithoutRoutedUrls) {
+  TempDir dir;
+  RunContext ctx;
+  ctx.run_log_path = Join(dir.path().string(), "run.log");
+  ctx.category_folder = dir.path().string();
+  RoutingTable routing;
+  RoutingEntry routed = EmptyRoutingEntry();
+  std::snprintf(routed.name, sizeof routed.name, "R");
+  std::snprintf(routed.url1, sizeof routed.url1, "http://127.0.0.1/r");
+  ReportUnworkableSetup(ctx, routing);
+  routing.InsertRoutingEntry(routed);
+  ReportUnworkableSetup(ctx, routing);
+  const std::string log = ReadFileBytes(ctx.run_log_path.str());
+  EXPECT_EQ(log.find("is empty"), log.rfind("is empty")) << log;
+  EXPECT_NE(log.find("is empty"), std::string::npos) << log;
 }
 
 }  // namespace
