@@ -103,7 +103,7 @@ TEST_F(PostMatchingFilesTest, TheDataCopyHandlesBlockBoundaries) {
 TEST_F(PostMatchingFilesTest, TheDataCopyStopsBelowTheLogSizeLimitAndGivesTheWholeSize) {
   const std::string path = Category("B_N_1.txt");
   WriteFileBytes(path, std::string(kLogSizeLimit + 10, 'a'));
-  const platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
+  platform::File file = platform::File::Open(path, platform::OpenMode::kReadExisting);
   CopyDataToTransferLog({&file, file.IdentityAtOpen(), {}}, TransferLog("B"));
   const std::string log = ReadFileBytes(TransferLog("B"));
   const std::size_t copy_at = log.find("\t\t\t\t\r\n") + 6;

@@ -109,7 +109,7 @@ TEST_P(ManyReadBlocks, AFileOfManyReadBlocksComesInFullChunksWhateverTheChunkSiz
   std::string content = Pattern(200 * 1024 + 7);
   test::WriteFileBytes(dir / "b", content);
   BodySource body(dir / "b", "<p>", "", "</p>");
-  const platform::File file = platform::File::Open(dir / "b", platform::OpenMode::kReadExisting);
+  platform::File file = platform::File::Open(dir / "b", platform::OpenMode::kReadExisting);
   HeldBody held{&file, file.IdentityAtOpen(), {}};
   const std::string head = ReadBodyHead(held);
   ASSERT_EQ(head, content.substr(0, 64 * 1024));
