@@ -27,6 +27,12 @@ bool IsPayloadText(std::string_view text) {
   return true;
 }
 
+// `payload` without the "]" or "]]" of a "]]>" cut short after them.
+std::string_view WithoutCutCdataEnd(std::string_view payload) {
+  for (int i = 0; i < 2 && !payload.empty() && payload.back() == ']'; ++i) payload.remove_suffix(1);
+  return payload;
+}
+
 std::string ReadPart(const platform::File& file, std::uint64_t offset, std::size_t size) {
   std::string part(size, '\0');
   long long got = file.ReadAt(part.data(), size, offset);
@@ -62,7 +68,11 @@ std::string RootHoldingPayload(std::string_view head) {
   if (content.substr(0, kCdataOpen.size()) != kCdataOpen) return {};
   content.remove_prefix(kCdataOpen.size());
   const std::size_t close = content.find("]]>");
-  if (!IsPayloadText(content.substr(0, close))) return {};
+  // Without "]]>" the head ends inside the payload, or a copy cut short ends in it.
+  if (!IsPayloadText(close == std::string_view::npos ? WithoutCutCdataEnd(content)
+                                                     : content.substr(0, close))) {
+    return {};
+  }
   return std::string(head.substr(name_start, name_end - name_start));
 }
 
@@ -78,15 +88,19 @@ bool IsPackedCopy(const platform::File& file) {
   const std::string tail_bytes = ReadPart(file, tail_at, kTailBytes);
   std::string_view tail = tail_bytes;
   while (!tail.empty() && IsSpace(tail.back())) tail.remove_suffix(1);
+  // The payload ends at "]]>", followed by the root's closing tag; a copy cut short (its
+  // run ended while writing it) ends inside its payload or that tag. In a short file the
+  // tail begins before the payload, which the head has shown already.
   const std::string closing = std::string(kCdataClose) + root + ">";
-  if (tail.size() < closing.size() ||
-      tail.substr(tail.size() - closing.size()) != closing) {
-    return false;
-  }
-  tail.remove_suffix(closing.size());
-  // The payload's last bytes; in a short file the tail begins before the payload.
-  const std::size_t open = tail.rfind(kCdataOpen);
-  return IsPayloadText(open == std::string_view::npos ? tail : tail.substr(open + kCdataOpen.size()));
+  const std::size_t end = tail.rfind("]]>");
+  const std::string_view after = end == std::string_view::npos ? std::string_view() : tail.substr(end);
+  if (!after.empty() && closing.compare(0, after.size(), after) != 0) return false;
+  if (whole <= kHeadBytes) return true;
+  std::string_view payload = tail.substr(0, end == std::string_view::npos ? tail.size() : end);
+  if (end == std::string_view::npos) payload = WithoutCutCdataEnd(payload);
+  const std::size_t open = payload.rfind(kCdataOpen);
+  return IsPayloadText(open == std::string_view::npos ? payload
+                                                      : payload.substr(open + kCdataOpen.size()));
 }
 
 }  // namespace vemtu

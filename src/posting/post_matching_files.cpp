@@ -8,6 +8,7 @@
 #include "packing/tree_zipping.h"
 #include "platform/agent_folder.h"
 #include "platform/clock.h"
+#include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/dir_search.h"
 #include "platform/files.h"
@@ -144,8 +145,9 @@ bool RemoveCopy(const platform::AgentFolder& agent, const std::string& packed_pa
 
 // Makes the packed copy of `source`. It is created as a new file: a name that exists
 // already (a writer's own file, or a copy a stopped run left) is never written through
-// nor removed here; as with a copy the disk cannot take, the source stays for a later
-// run (the start-up clean-up takes away copies the agent left).
+// nor removed here, and only an empty one is moved aside; as with a copy the disk cannot
+// take, the source stays for a later run (the start-up clean-up takes away copies the
+// agent left, whole or cut short).
 PackedCopy Pack(PostingSession& session, bool status_mode, const std::string& folder,
                 const platform::DirEntry& entry, std::string_view prefix, platform::File& source,
                 const std::string& source_path, const std::string& packed_path,
@@ -155,6 +157,16 @@ PackedCopy Pack(PostingSession& session, bool status_mode, const std::string& fo
   PackedCopy copy;
   packing::PackResult packed = packing::PackResult::kNotSaved;
   auto create = [&] {
+    copy.file = agent.Open(packed_path, platform::OpenMode::kCreateNew);
+    if (copy.file.IsOpen()) return true;
+    // An empty file of that name (a run ended right after making its copy, or an empty
+    // result file) goes where every empty result file goes, and frees the name.
+    platform::File existing = agent.Open(packed_path, platform::OpenMode::kReadExisting);
+    if (!existing.IsOpen() || existing.SizeAtOpen() != 0) return false;
+    existing.Close();
+    const std::size_t cut = platform::FindCharacter(packed_path, platform::kPathSeparator,
+                                                    platform::Occurrence::kLast);
+    MoveToErrorFolder(ctx, folder, packed_path.substr(cut + 1));
     copy.file = agent.Open(packed_path, platform::OpenMode::kCreateNew);
     return copy.file.IsOpen();
   };

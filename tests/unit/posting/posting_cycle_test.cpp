@@ -165,11 +165,23 @@ TEST(DeleteMatchingFiles, LeavesEveryZipThatIsNoPackedCopy) {
   TempDir dir;
   const std::string top = dir.path().string();
   const std::string kept[] = {std::string("PK\x03\x04\x14\0", 6) + "archive", "text",
-                              "<d><![CDATA[not base64 <>]]></d>", "<d><![CDATA[QUJD]]><e/></d>"};
+                              "<d><![CDATA[not base64 <>]]></d>", "<d><![CDATA[QUJD]]><e/></d>",
+                              std::string(kPackedCopy) + "<more/>"};
   auto path = [&](const std::string& bytes) { return Join(top, std::to_string(bytes.size()) + ".zip"); };
   for (const std::string& bytes : kept) WriteFileBytes(path(bytes), bytes);
   DeleteMatchingFiles(top, std::string(1, platform::kPathSeparator) + "*.zip");
   for (const std::string& bytes : kept) EXPECT_EQ(ReadFileBytes(path(bytes)), bytes);
+}
+
+// A copy its run could not finish (cut inside its payload or its closing tag) goes too,
+// so that its source can be packed again.
+TEST(DeleteMatchingFiles, RemovesPackedCopiesCutShort) {
+  TempDir dir;
+  const std::string top = dir.path().string(), whole = kPackedCopy;
+  const std::size_t cuts[] = {whole.find("VNAH"), whole.find("]]>") + 1, whole.find("</root") + 3};
+  for (std::size_t cut : cuts) WriteFileBytes(Join(top, std::to_string(cut) + ".zip"), whole.substr(0, cut));
+  DeleteMatchingFiles(top, std::string(1, platform::kPathSeparator) + "*.zip");
+  for (std::size_t cut : cuts) EXPECT_FALSE(FileExists(Join(top, std::to_string(cut) + ".zip"))) << cut;
 }
 
 // An empty primary site is named only when no routing entry posts to a URL of its own.
