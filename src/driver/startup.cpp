@@ -46,7 +46,8 @@ void HoldConfigurationFolder(RunContext& ctx, const StartupPaths& paths) {
   ctx.folder = std::make_shared<platform::AgentFolder>(
       platform::AgentFolder::Open(ctx.exe_dir.str()));
   const std::string& config = paths.config_dir;
-  const std::string parent = config.substr(0, config.rfind(platform::kPathSeparator));
+  const std::string parent = config.substr(
+      0, platform::FindCharacter(config, platform::kPathSeparator, platform::Occurrence::kLast));
   if (ctx.folder->IsOpen() && ctx.folder->HoldFolder(parent)) ctx.folder->HoldFolder(config);
   ctx.profiles = std::make_shared<platform::ProfileFiles>(ctx.folder);
   ctx.profiles->ReportGivenUpWaits([&ctx](const std::string& file, int error) {
@@ -165,7 +166,7 @@ PreviousRun ClaimCategory(RunContext& ctx, AgentProcesses& processes) {
         outcome = PreviousRun::kNotRecorded;
         WriteLogEntry(ctx.run_log_path.str(), kEventProgress, platform::LastError(),
                       "ERR: Unable to record process ID, nothing is posted",
-                      ctx.category_ini_path.c_str());
+                      LoggablePath(ctx.category_ini_path.str()).c_str());
       }
     }
   }
